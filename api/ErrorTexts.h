@@ -1,0 +1,39 @@
+// The names of the status codes and the texts that explain an ERR_FAILED.
+#pragma once
+
+#include <cstdint>
+
+namespace vtx {
+
+inline constexpr uint32_t kLastStatusCode = 0x1A;
+inline constexpr int kErrorTextSize = 80;  // the J2534 description buffer, terminator included
+
+// The name of a status code as PassThruGetLastError reports it; nullptr for ERR_FAILED (whose
+// description is the stored text) and for codes above kLastStatusCode.
+const char* statusCodeName(uint32_t code);
+
+namespace text {
+inline constexpr char kConnectionClosed[] =
+    "The connection with the communication interface is closed";
+inline constexpr char kThreadNotInitialized[] = "The communication thread was not initialized";
+inline constexpr char kDriverNotInstalled[] = "The communication interface driver is not installed";
+inline constexpr char kCanNotSupported[] = "The communication interface does not support CAN bus";
+inline constexpr char kBitrateAlreadySet[] =
+    "The communication bitrate is already set different value";
+inline constexpr char kWriteSettingsFailed[] =
+    "The communication interface was return error while write communication settings";
+inline constexpr char kInvalidTxFlags[] =
+    "Invalid TxFlags value specified for the active protocol channel";
+inline constexpr char kTxFlagsInconsistent[] =
+    "The specified TxFlags value is not consistent with the value of connected Flags";
+inline constexpr char kVoltageNotAdmitted[] =
+    "The voltage value requested is not admitted for pin 15 of SAE J1962 connector";
+inline constexpr char kZeroIoctlElements[] = "The number of ioctl elements must not be zero";
+inline constexpr char kTermResistorReadFailed[] =
+    "Error returned when reading the CAN bus termination resistor status";
+// No exception may leave an exported function; these explain the two ways one could arise.
+inline constexpr char kOutOfMemory[] = "Not enough memory to carry out the operation";
+inline constexpr char kInternalError[] = "Unexpected internal error of the library";
+}  // namespace text
+
+}  // namespace vtx

@@ -1,0 +1,41 @@
+#include "api/Library.h"
+
+#include <new>
+
+#include "api/PassThru.h"
+#include "trace/TraceProvider.h"
+
+namespace vtx {
+
+namespace {
+// Created at process attach, destroyed at detach; the exported functions reach it under the
+// API lock. A plain pointer keeps it free of static constructors and destructors, whose order
+// against the load and unload notifications is not ours to choose.
+constinit PassThru* thePassThru = nullptr;
+
+constexpr char kEvent[] = "DllMain";
+}  // namespace
+
+bool Library::onProcessAttach() {
+    trace::TraceProvider& provider = trace::TraceProvider::instance();
+    provider.initTrace();
+    VTX_TRACE(trace::Group::EntryPoint, kEvent, "-DLL_PROCESS_ATTACH-");
+    // Driver detection comes with the device layer; until then no driver family is known.
+    thePassThru = new (std::nothrow) PassThru(kInterfaceTypeNone);
+    return thePassThru != nullptr;
+}
+
+void Library::onProcessDetach() {
+    trace::TraceProvider& provider = trace::TraceProvider::instance();
+    VTX_TRACE(trace::Group::EntryPoint, kEvent, "-DLL_PROCESS_DETACH-");
+    provider.termTrace();
+    delete thePassThru;
+    thePassThru = nullptr;
+    provider.releaseBackend();
+}
+
+PassThru* Library::passThru() {
+    return thePassThru;
+}
+
+}  // namespace vtx

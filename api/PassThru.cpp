@@ -1,0 +1,85 @@
+#include "api/PassThru.h"
+
+#include <cstring>
+
+#include "channel/Channel.h"
+#include "comm/CommInterfaceThread.h"
+
+namespace vtx {
+
+PassThru::PassThru(uint32_t interfaceType) : interfacetype(interfaceType) {}
+
+// Destroys the channels first, then the communication thread and with it the device interface.
+PassThru::~PassThru() {
+    listChannels.clear();
+    commThread.reset();
+}
+
+void PassThru::resetOutcome() {
+    setStatus(STATUS_NOERROR);
+    std::memset(lastErrorText, 0, sizeof lastErrorText);
+}
+
+// A truncating copy: at most 79 characters and the terminating zero.
+void PassThru::setFailed(const char* text) {
+    std::strncpy(lastErrorText, text, sizeof lastErrorText - 1);
+    lastErrorText[sizeof lastErrorText - 1] = '\0';
+    setStatus(ERR_FAILED);
+}
+
+uint32_t PassThru::failOperation(const char* text) {
+    setFailed(text);
+    return ERR_FAILED;
+}
+
+bool PassThru::checkDeviceOpen() {
+    if (deviceId == 0) {
+        setStatus(ERR_INVALID_DEVICE_ID);
+        return false;
+    }
+    return true;
+}
+
+bool PassThru::checkDeviceArgument(uint32_t DeviceID) {
+    if (DeviceID == 0 || DeviceID != deviceId) {
+        setStatus(ERR_INVALID_DEVICE_ID);
+        return false;
+    }
+    return true;
+}
+
+bool PassThru::checkConnection() {
+    if (!connectionOpen) {
+        setFailed(text::kConnectionClosed);
+        return false;
+    }
+    return true;
+}
+
+bool PassThru::checkThread() {
+    if (!commThread) {
+        setFailed(text::kThreadNotInitialized);
+        return false;
+    }
+    return true;
+}
+
+bool PassThru::passStandardGuards() {
+    return checkDeviceOpen() && checkConnection() && checkThread();
+}
+
+uint32_t PassThru::passThruGetLastError(char* pErrorDescription) {
+    if (pErrorDescription == nullptr) {
+        setStatus(ERR_NULL_PARAMETER);
+        return ERR_NULL_PARAMETER;
+    }
+    const uint32_t code = lastError.load();
+    if (code == ERR_FAILED) {
+        std::memcpy(pErrorDescription, lastErrorText, std::strlen(lastErrorText) + 1);
+    } else if (const char* name = statusCodeName(code)) {
+        std::memcpy(pErrorDescription, name, std::strlen(name) + 1);
+    }
+    return STATUS_NOERROR;
+}
+
+}  // namespace vtx

@@ -1,0 +1,91 @@
+// The one object that carries out every J2534 call of the process. Its operations run under
+// the API lock; the communication thread shares lastError with them.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <list>
+#include <memory>
+
+#include "api/ErrorTexts.h"
+#include "api/J2534.h"
+
+namespace vtx {
+
+class Channel;
+class CommInterfaceThread;
+
+// Which device driver family is installed.
+inline constexpr uint32_t kInterfaceTypeNone = 0;
+inline constexpr uint32_t kInterfaceTypeKernelDriver = 2;
+inline constexpr uint32_t kInterfaceTypeWinUsb = 4;
+
+class PassThru {
+  public:
+    explicit PassThru(uint32_t interfaceType);
+    ~PassThru();
+    PassThru(const PassThru&) = delete;
+    PassThru& operator=(const PassThru&) = delete;
+
+    uint32_t passThruOpen(void* pName, uint32_t* pDeviceID);
+    uint32_t passThruClose(uint32_t DeviceID);
+    uint32_t passThruConnect(uint32_t DeviceID, uint32_t ProtocolID, uint32_t Flags,
+                             uint32_t BaudRate, uint32_t* pChannelID);
+    uint32_t passThruDisconnect(uint32_t ChannelID);
+    uint32_t passThruReadMsgs(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs,
+                              uint32_t Timeout);
+    uint32_t passThruWriteMsgs(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs,
+                               uint32_t Timeout);
+    uint32_t passThruStartPeriodicMsg(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pMsgID,
+                                      uint32_t TimeInterval);
+    uint32_t passThruStopPeriodicMsg(uint32_t ChannelID, uint32_t MsgID);
+    uint32_t passThruStartMsgFilter(uint32_t ChannelID, uint32_t FilterType, PASSTHRU_MSG* pMaskMsg,
+                                    PASSTHRU_MSG* pPatternMsg, PASSTHRU_MSG* pFlowControlMsg,
+                                    uint32_t* pFilterID);
+    uint32_t passThruStopMsgFilter(uint32_t ChannelID, uint32_t FilterID);
+    uint32_t passThruSetProgrammingVoltage(uint32_t DeviceID, uint32_t PinNumber, uint32_t Voltage);
+    uint32_t passThruReadVersion(uint32_t DeviceID, char* pFirmwareVersion, char* pDllVersion,
+                                 char* pApiVersion);
+    uint32_t passThruGetLastError(char* pErrorDescription);
+    uint32_t passThruIoctl(uint32_t ChannelID, uint32_t IoctlID, void* pInput, void* pOutput);
+
+    uint32_t interfaceType() const { return interfacetype; }
+    uint32_t lastStatus() const { return lastError.load(); }
+
+    // The communication thread stores this when it loses the device; every later operation
+    // but open and close then answers ERR_DEVICE_NOT_CONNECTED.
+    void reportDeviceLost() { lastError.store(ERR_DEVICE_NOT_CONNECTED); }
+
+    // Ends a call that could not complete inside the library with ERR_FAILED and its text.
+    uint32_t failOperation(const char* text);
+
+  private:
+    // The frame every operation runs in.
+    bool deviceLost() const { return lastError.load() == ERR_DEVICE_NOT_CONNECTED; }
+    void resetOutcome();
+    void setStatus(uint32_t code) { lastError.store(code); }
+    void setFailed(const char* text);
+    bool checkDeviceOpen();
+    bool checkDeviceArgument(uint32_t DeviceID);
+    bool checkConnection();
+    bool checkThread();
+    bool passStandardGuards();
+
+    // Open and close.
+    bool createCommThread();
+    void closeReset();
+
+    // Fields, in the order of the design. All but lastError are guarded by the API lock.
+    char lastErrorText[kErrorTextSize] = {};
+    std::unique_ptr<CommInterfaceThread> commThread;
+    std::list<std::unique_ptr<Channel>> listChannels;
+    bool connectionOpen = false;
+    uint32_t deviceId = 0;
+    uint32_t currentBaudrate = 0;  // kbit/s
+    uint32_t connectFlags = 0;
+    // Also written by the communication thread, outside the API lock.
+    std::atomic<uint32_t> lastError{STATUS_NOERROR};
+    const uint32_t interfacetype;
+};
+
+}  // namespace vtx

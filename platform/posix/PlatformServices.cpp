@@ -1,0 +1,34 @@
+#include "platform/PlatformServices.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "trace/JsonLinesSession.h"
+#include "trace/LogSwitch.h"
+
+namespace vtx::platform {
+
+namespace {
+const char* environmentValue(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+}  // namespace
+
+uint32_t currentThreadId() {
+    return static_cast<uint32_t>(gettid());
+}
+
+std::optional<uint32_t> readLogSwitch() {
+    return trace::parseLogSwitch(environmentValue("VTXPTS_ENABLELOG"));
+}
+
+std::unique_ptr<trace::TraceBackend> createTraceBackend() {
+    const uint8_t level =
+        trace::parseSessionLevel(environmentValue("VTXPTS_TRACE_LEVEL"), trace::kLevelVerbose);
+    return std::make_unique<trace::JsonLinesSession>(environmentValue("VTXPTS_TRACE"), level);
+}
+
+}  // namespace vtx::platform

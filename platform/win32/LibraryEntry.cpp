@@ -1,0 +1,20 @@
+// The Windows entry point of the DLL.
+#include <windows.h>
+
+#include "api/Library.h"
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/) {
+    switch (reason) {
+        case DLL_PROCESS_ATTACH: {
+            const bool created = vtx::Library::onProcessAttach();
+            // No notifications for threads the process creates or ends later.
+            DisableThreadLibraryCalls(instance);
+            return created ? TRUE : FALSE;
+        }
+        case DLL_PROCESS_DETACH:
+            vtx::Library::onProcessDetach();
+            return TRUE;
+        default:
+            return TRUE;
+    }
+}

@@ -1,0 +1,42 @@
+#include "tools/ptcan/PassThruLibrary.h"
+
+#include <cstdio>
+
+namespace ptcan {
+
+template <typename Function>
+bool PassThruLibrary::resolve(Function& function, const char* name) {
+    function = reinterpret_cast<Function>(library_.symbol(name));
+    if (function == nullptr) {
+        error_ = std::string("the library does not export ") + name;
+        return false;
+    }
+    return true;
+}
+
+bool PassThruLibrary::load(const std::string& path) {
+    if (!library_.open(path)) {
+        error_ = library_.error();
+        return false;
+    }
+    return resolve(open, "PassThruOpen") && resolve(close, "PassThruClose") &&
+           resolve(connect, "PassThruConnect") && resolve(disconnect, "PassThruDisconnect") &&
+           resolve(readMsgs, "PassThruReadMsgs") && resolve(writeMsgs, "PassThruWriteMsgs") &&
+           resolve(startPeriodicMsg, "PassThruStartPeriodicMsg") &&
+           resolve(stopPeriodicMsg, "PassThruStopPeriodicMsg") &&
+           resolve(startMsgFilter, "PassThruStartMsgFilter") &&
+           resolve(stopMsgFilter, "PassThruStopMsgFilter") &&
+           resolve(setProgrammingVoltage, "PassThruSetProgrammingVoltage") &&
+           resolve(readVersion, "PassThruReadVersion") &&
+           resolve(getLastError, "PassThruGetLastError") && resolve(ioctl, "PassThruIoctl");
+}
+
+std::string PassThruLibrary::describe(uint32_t status) {
+    char text[80] = {};
+    getLastError(text);
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%02X", static_cast<unsigned>(status));
+    return std::string(code) + " " + text;
+}
+
+}  // namespace ptcan
