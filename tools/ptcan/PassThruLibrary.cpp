@@ -1,6 +1,5 @@
 #include "tools/ptcan/PassThruLibrary.h"
 
-#include <cstdio>
 
 namespace ptcan {
 
@@ -34,9 +33,8 @@ bool PassThruLibrary::load(const std::string& path) {
 std::string PassThruLibrary::describe(uint32_t status) {
     char text[80] = {};
     getLastError(text);
-    char code[16];
-    std::snprintf(code, sizeof code, "0x%02X", static_cast<unsigned>(status));
-    return std::string(code) + " " + text;
+    // The description of ERR_FAILED is its explanation, of every other status its name.
+    return status == ERR_FAILED ? std::string("ERR_FAILED: ") + text : std::string(text);
 }
 
 }  // namespace ptcan

@@ -1,0 +1,46 @@
+#!/bin/sh
+# Installs what the build needs on Debian 12, when it is missing.
+#   setup-debian.sh native   compiler, CMake, Ninja (the demo)
+#   setup-debian.sh all      also GoogleTest, mingw-w64 and Wine (every test)
+# As root it installs with apt-get; otherwise it prints the command to run and fails.
+set -eu
+
+what=${1:-all}
+native="cmake ninja-build g++ binutils"
+tests="libgtest-dev libgmock-dev googletest g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386"
+
+case $what in
+    native) wanted=$native ;;
+    all) wanted="$native $tests" ;;
+    *) echo "usage: $0 native|all" >&2; exit 2 ;;
+esac
+
+missing=""
+for package in $wanted; do
+    status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+    case $status in
+        *" installed") ;;
+        *) missing="$missing $package" ;;
+    esac
+done
+[ -z "$missing" ] && exit 0
+
+needs_i386=false
+case $missing in *:i386*) needs_i386=true ;; esac
+if $needs_i386 && dpkg --print-foreign-architectures | grep -qx i386; then
+    needs_i386=false
+fi
+
+steps=""
+$needs_i386 && steps="dpkg --add-architecture i386 && "
+steps="${steps}apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y$missing"
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "Missing packages:$missing" >&2
+    echo "Run as root, then run this command again:" >&2
+    echo "  sudo sh -c '$steps'" >&2
+    exit 1
+fi
+
+echo "Installing:$missing"
+sh -c "$steps"
