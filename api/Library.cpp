@@ -3,6 +3,8 @@
 #include <new>
 
 #include "api/PassThru.h"
+#include "device/DeviceSelection.h"
+#include "device/GenericInterface.h"
 #include "trace/TraceProvider.h"
 
 namespace vtx {
@@ -20,8 +22,9 @@ bool Library::onProcessAttach() {
     trace::TraceProvider& provider = trace::TraceProvider::instance();
     provider.initTrace();
     VTX_TRACE(trace::Group::EntryPoint, kEvent, "-DLL_PROCESS_ATTACH-");
-    // Driver detection comes with the device layer; until then no driver family is known.
-    thePassThru = new (std::nothrow) PassThru(kInterfaceTypeNone);
+    // Nothing touches the device at load: detection only asks which driver family is
+    // installed.
+    thePassThru = new (std::nothrow) PassThru(GenericInterface::detectInterfaceType());
     return thePassThru != nullptr;
 }
 
@@ -31,6 +34,7 @@ void Library::onProcessDetach() {
     provider.termTrace();
     delete thePassThru;
     thePassThru = nullptr;
+    releaseProcessDevices();
     provider.releaseBackend();
 }
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 
+#include "device/winusb/PipeTransport.h"
 #include "trace/TraceBackend.h"
 
 namespace vtx::platform {
@@ -19,5 +20,13 @@ std::optional<uint32_t> readLogSwitch();
 
 // The platform's tracing facility, or nullptr where there is none.
 std::unique_ptr<trace::TraceBackend> createTraceBackend();
+
+// Whether the driver package of an interface type (2 kernel driver, 4 WinUSB) is installed for
+// the device class. Windows asks SetupAPI and the driver store; POSIX looks for the kernel
+// driver's device node (type 2) and for a USB back end (type 4).
+bool isDriverPackageInstalled(uint32_t interfaceType);
+
+// The platform's WinUSB-style pipe transport, or nullptr where there is none.
+std::unique_ptr<PipeTransport> createPipeTransport();
 
 }  // namespace vtx::platform

@@ -139,23 +139,38 @@ TEST_F(TraceSessionTest, AttachFirstDetachLastCountingFromZero) {
     EXPECT_EQ(again[6].counter, 0u);
 }
 
-TEST_F(TraceSessionTest, EverySwitchValueWritesTheLibrarysOwnEvents) {
-    for (const char* value : {"0x01", "0x02", "0x04", "0x20", "0x39", "4096"}) {
+TEST_F(TraceSessionTest, SwitchSelectsEventGroups) {
+    // At load, driver detection asks for both driver families: four events of its own group.
+    struct Case {
+        const char* logSwitch;
+        std::set<std::string> names;
+        std::size_t count;
+    };
+    const Case cases[] = {
+        {"0x01", {"DllMain", "PassThru"}, 6},
+        {"0x02", {"DllMain", "PassThru"}, 6},
+        {"0x04", {"DllMain", "PassThru"}, 6},
+        {"0x08", {"DllMain", "GenericInterface", "PassThru"}, 10},
+        {"0x20", {"DllMain", "PassThru"}, 6},
+        {"0x39", {"DllMain", "GenericInterface", "PassThru"}, 10},
+        {"4096", {"DllMain", "PassThru"}, 6},
+    };
+    for (const Case& c : cases) {
         std::remove(path.c_str());
-        const std::vector<Event> events = session(value, openAndConnect);
+        const std::vector<Event> events = session(c.logSwitch, openAndConnect);
         std::set<std::string> names;
         for (const Event& e : events) {
             names.insert(e.name);
         }
-        EXPECT_EQ(names, (std::set<std::string>{"DllMain", "PassThru"})) << value;
-        EXPECT_EQ(events.size(), 6u) << value;
+        EXPECT_EQ(names, c.names) << c.logSwitch;
+        EXPECT_EQ(events.size(), c.count) << c.logSwitch;
     }
 }
 
 TEST_F(TraceSessionTest, CountersUniqueAndConsecutiveAcrossThreads) {
     constexpr int kThreads = 4;
     constexpr int kCallsEach = 100;
-    const std::vector<Event> events = session("0x39", [](ptcan::PassThruLibrary& library) {
+    const std::vector<Event> events = session("0x01", [](ptcan::PassThruLibrary& library) {
         std::vector<std::thread> threads;
         for (int t = 0; t < kThreads; ++t) {
             threads.emplace_back([&library] {

@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
-#include "platform/win32/RegistryKey.h"
+#include "platform/win32/core/DriverStore.h"
+#include "platform/win32/core/RegistryKey.h"
+#include "platform/win32/core/WinUsbPipeTransport.h"
 
 namespace vtx::platform {
 
@@ -31,6 +33,14 @@ std::optional<uint32_t> readLogSwitch() {
 // register on Windows and no event is written.
 std::unique_ptr<trace::TraceBackend> createTraceBackend() {
     return nullptr;
+}
+
+bool isDriverPackageInstalled(uint32_t interfaceType) {
+    return driverStoreHasPackage(interfaceType);
+}
+
+std::unique_ptr<PipeTransport> createPipeTransport() {
+    return std::make_unique<WinUsbPipeTransport>();
 }
 
 }  // namespace vtx::platform

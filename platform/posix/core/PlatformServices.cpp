@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "trace/JsonLinesSession.h"
@@ -29,6 +30,24 @@ std::unique_ptr<trace::TraceBackend> createTraceBackend() {
     const uint8_t level =
         trace::parseSessionLevel(environmentValue("VTXPTS_TRACE_LEVEL"), trace::kLevelVerbose);
     return std::make_unique<trace::JsonLinesSession>(environmentValue("VTXPTS_TRACE"), level);
+}
+
+namespace {
+// Where the kernel driver publishes the device on Linux.
+constexpr char kKernelDriverNode[] = "/dev/vtxusbcan";
+}  // namespace
+
+bool isDriverPackageInstalled(uint32_t interfaceType) {
+    if (interfaceType == 2) {
+        std::error_code error;
+        return std::filesystem::exists(kKernelDriverNode, error);
+    }
+    // No USB back end yet on POSIX: the WinUSB path has no transport here.
+    return false;
+}
+
+std::unique_ptr<PipeTransport> createPipeTransport() {
+    return nullptr;
 }
 
 }  // namespace vtx::platform

@@ -1,4 +1,4 @@
-#include "platform/win32/RegistryKey.h"
+#include "platform/win32/core/RegistryKey.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,0 +1,93 @@
+#include "device/ControllerTiming.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "device/bittiming/BitTiming.h"
+
+namespace vtx {
+
+namespace {
+constexpr uint32_t kFixedTableClock = 16000000;
+constexpr uint32_t kCalculatedClockNewFirmware = 24000000;
+constexpr uint32_t kCalculatedClockOther = 16000000;
+constexpr char kProductVtx20[5] = {'V', 'T', 'X', '2', '0'};
+
+// Prescaler - 1 of the fixed tables (16 MHz, 8 quanta per bit).
+uint32_t fixedPrescalerMinusOne(uint32_t kbps) {
+    switch (kbps) {
+        case 100:
+            return 19;
+        case 125:
+            return 15;
+        case 250:
+            return 7;
+        case 500:
+            return 3;
+        case 1000:
+            return 1;
+        default:
+            return 0;
+    }
+}
+
+uint8_t makeBtr0(uint32_t sjw, uint32_t brp) {
+    return static_cast<uint8_t>(((sjw - 1) & 0x03) << 6 | ((brp - 1) & 0x3F));
+}
+
+uint8_t makeBtr1(uint32_t tseg1, uint32_t tseg2) {
+    return static_cast<uint8_t>(((tseg2 - 1) & 0x07) << 4 | ((tseg1 - 1) & 0x0F));
+}
+
+void fixedTiming(uint32_t kbps, uint32_t tseg1, uint32_t tseg2, uint32_t sjw, bool reportSegments,
+                 ControllerTiming& out) {
+    out.clock = kFixedTableClock;
+    out.brp = fixedPrescalerMinusOne(kbps) + 1;
+    out.sjw = sjw;
+    out.samplePoint = (1 + tseg1) * 1000 / (1 + tseg1 + tseg2);
+    out.btr0 = makeBtr0(sjw, out.brp);
+    out.btr1 = makeBtr1(tseg1, tseg2);
+    out.tseg1 = reportSegments ? tseg1 : 0;
+    out.tseg2 = reportSegments ? tseg2 : 0;
+}
+
+// A wanted SJW of 0 would wrap in the register field: at least one quantum.
+uint32_t wantedSjw(const CommParameters& params) {
+    return std::max<uint32_t>(params.Sjw, 1);
+}
+}  // namespace
+
+bool controllerTimingFor(const CommParameters& params, const DeviceInfo& info,
+                         ControllerTiming& out) {
+    if (params.Bus == 1) {
+        fixedTiming(params.baudrate, 5, 2, 1, false, out);
+        return true;
+    }
+    const bool vtx20 = std::memcmp(info.codProdotto, kProductVtx20, sizeof kProductVtx20) == 0;
+    const uint8_t firmwareMajor = info.versioneFW[0];
+    if (vtx20 && firmwareMajor < 2) {
+        if (params.SamplePoint == 62) {
+            fixedTiming(params.baudrate, 4, 3, std::min<uint32_t>(wantedSjw(params), 2), true, out);
+        } else {
+            fixedTiming(params.baudrate, 5, 2, 1, true, out);
+        }
+        return true;
+    }
+    const uint32_t clock = vtx20 ? kCalculatedClockNewFirmware : kCalculatedClockOther;
+    BitTimingResult timing;
+    if (!calcBitTiming(kControllerMscan, clock, params.baudrate * 1000, params.SamplePoint * 10,
+                       params.Sjw, timing)) {
+        return false;
+    }
+    out.clock = timing.clk;
+    out.brp = timing.brp;
+    out.tseg1 = timing.tseg1;
+    out.tseg2 = timing.tseg2;
+    out.sjw = timing.sjw;
+    out.samplePoint = timing.spt;
+    out.btr0 = btr0(timing);
+    out.btr1 = btr1(timing);
+    return true;
+}
+
+}  // namespace vtx

@@ -1,0 +1,52 @@
+#include "device/DeviceSelection.h"
+
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+
+#include "device/winusb/AbsentPipeTransport.h"
+#include "platform/PlatformServices.h"
+
+namespace vtx {
+
+namespace {
+// Created on first use under the mutex, freed only by releaseProcessDevices(): never by a
+// static destructor, whose order against the library's unload is not ours to choose.
+std::mutex processDevicesMutex;
+PipeTransport* platformTransport = nullptr;  // guarded by processDevicesMutex
+}  // namespace
+
+DeviceChoice parseDeviceChoice(std::string_view text) {
+    if (text == "sim") {
+        return DeviceChoice::Sim;
+    }
+    if (text == "sim-kernel") {
+        return DeviceChoice::SimKernel;
+    }
+    return DeviceChoice::Real;
+}
+
+DeviceChoice processDeviceChoice() {
+    static const DeviceChoice choice = [] {
+        const char* value = std::getenv("VTXPTS_DEVICE");
+        return parseDeviceChoice(value != nullptr ? value : "");
+    }();
+    return choice;
+}
+
+PipeTransport& processPipeTransport() {
+    const std::lock_guard lock(processDevicesMutex);
+    if (platformTransport == nullptr) {
+        std::unique_ptr<PipeTransport> transport = platform::createPipeTransport();
+        platformTransport = transport ? transport.release() : new AbsentPipeTransport();
+    }
+    return *platformTransport;
+}
+
+void releaseProcessDevices() {
+    const std::lock_guard lock(processDevicesMutex);
+    delete platformTransport;
+    platformTransport = nullptr;
+}
+
+}  // namespace vtx

@@ -1,0 +1,23 @@
+#include "device/DriverPackages.h"
+
+namespace vtx {
+
+std::wstring_view driverPackageInf(uint32_t interfaceType) {
+    switch (interfaceType) {
+        case 2:
+            return kKernelDriverInf;
+        case 4:
+            return kWinUsbInf;
+        default:
+            return {};
+    }
+}
+
+bool infFileNameMatches(std::wstring_view driverStorePath, std::wstring_view infName) {
+    const std::size_t slash = driverStorePath.find_last_of(L"\\/");
+    const std::wstring_view fileName =
+        slash == std::wstring_view::npos ? driverStorePath : driverStorePath.substr(slash + 1);
+    return !infName.empty() && fileName == infName;
+}
+
+}  // namespace vtx

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <cstdint>
+
+namespace vtx::platform {
+
+// Whether a compatible driver of some device of the device class (plugged in or not) comes from
+// the driver package of that interface type, as the driver store names its INF file.
+bool driverStoreHasPackage(uint32_t interfaceType);
+
+}  // namespace vtx::platform
