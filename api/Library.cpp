@@ -3,6 +3,7 @@
 #include <new>
 
 #include "api/PassThru.h"
+#include "comm/TxCompletion.h"
 #include "device/DeviceSelection.h"
 #include "device/GenericInterface.h"
 #include "trace/TraceProvider.h"
@@ -35,6 +36,7 @@ void Library::onProcessDetach() {
     delete thePassThru;
     thePassThru = nullptr;
     releaseProcessDevices();
+    TxCompletion::releaseProcess();
     provider.releaseBackend();
 }
 

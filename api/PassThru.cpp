@@ -3,16 +3,17 @@
 #include <cstring>
 
 #include "channel/Channel.h"
-#include "comm/CommInterfaceThread.h"
+#include "device/GenericInterface.h"
 
 namespace vtx {
 
 PassThru::PassThru(uint32_t interfaceType) : interfacetype(interfaceType) {}
 
-// Destroys the channels first, then the communication thread and with it the device interface.
+// Stops the communication thread first, then destroys the channels: the thread's service tick
+// walks them until it has ended.
 PassThru::~PassThru() {
+    CommInterfaceThread::stop(commThread);
     listChannels.clear();
-    commThread.reset();
 }
 
 void PassThru::resetOutcome() {
@@ -66,6 +67,35 @@ bool PassThru::checkThread() {
 
 bool PassThru::passStandardGuards() {
     return checkDeviceOpen() && checkConnection() && checkThread();
+}
+
+Channel* PassThru::findChannel(uint32_t channelId) {
+    for (const std::unique_ptr<Channel>& channel : listChannels) {
+        if (channel->channelID() == channelId) {
+            return channel.get();
+        }
+    }
+    return nullptr;
+}
+
+GenericInterface* PassThru::device() { return commThread ? commThread->commInterface() : nullptr; }
+
+// Before touching the device: its handle must be open.
+bool PassThru::checkDevicePresent() {
+    GenericInterface* interface = device();
+    if (interface == nullptr || !interface->isOpen()) {
+        setStatus(ERR_DEVICE_NOT_CONNECTED);
+        return false;
+    }
+    return true;
+}
+
+std::size_t PassThru::totalFilterCount() {
+    std::size_t count = 0;
+    for (const std::unique_ptr<Channel>& channel : listChannels) {
+        count += channel->filterCount();
+    }
+    return count;
 }
 
 uint32_t PassThru::passThruGetLastError(char* pErrorDescription) {

@@ -9,11 +9,12 @@
 
 #include "api/ErrorTexts.h"
 #include "api/J2534.h"
+#include "comm/CommInterfaceThread.h"
 
 namespace vtx {
 
 class Channel;
-class CommInterfaceThread;
+class GenericInterface;
 
 // Which device driver family is installed.
 inline constexpr uint32_t kInterfaceTypeNone = 0;
@@ -72,13 +73,26 @@ class PassThru {
     bool passStandardGuards();
 
     // Open and close.
-    bool createCommThread();
+    void createCommThread();
     void closeReset();
+    void switchDeviceOff();
+
+    // Channels and the device.
+    Channel* findChannel(uint32_t channelId);
+    GenericInterface* device();
+    bool checkDevicePresent();
+    // Acceptance code and mask over the filters of every channel, in the library's polarity
+    // (mask bit 1: compared).
+    void calcAcceptanceAndMask(uint32_t& code, uint32_t& mask);
+    std::size_t totalFilterCount();
+    bool connectFlag(uint32_t flag) const { return (connectFlags & flag) != 0; }
 
     // Fields, in the order of the design. All but lastError are guarded by the API lock.
     char lastErrorText[kErrorTextSize] = {};
     std::unique_ptr<CommInterfaceThread> commThread;
-    std::list<std::unique_ptr<Channel>> listChannels;
+    // Changed only while the communication thread is parked or stopped: its service tick walks
+    // the list.
+    CommInterfaceThread::ChannelList listChannels;
     bool connectionOpen = false;
     uint32_t deviceId = 0;
     uint32_t currentBaudrate = 0;  // kbit/s

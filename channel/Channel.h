@@ -1,14 +1,106 @@
+// One connected J2534 channel: its configuration, filters, periodic messages and receive
+// queue. Its transmit side hands frames to the communication thread's transmit queue.
 #pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <list>
+#include <mutex>
+#include <vector>
+
+#include "api/J2534.h"
+#include "channel/FieldsPktCan.h"
+#include "channel/FilterRecord.h"
+#include "channel/PeriodicRecord.h"
 
 namespace vtx {
 
-// A connected CAN channel with its filters, periodic messages and receive queue. The PassThru
-// object owns the channels in its list.
+class CommInterfaceThread;
+
 class Channel {
-  public:
-    Channel() = default;
+public:
+    static constexpr std::size_t kMaxFilters = 10;
+    static constexpr std::size_t kMaxPeriodics = 10;
+    // Received frames kept per channel; frames beyond are dropped and counted, so that a channel
+    // nobody reads cannot exhaust the caller's memory.
+    static constexpr std::size_t kReceiveQueueLimit = 65536;
+
+    Channel(CommInterfaceThread* commThread, uint32_t protocolID, uint32_t flags,
+            uint32_t baudrate);
+    ~Channel();
     Channel(const Channel&) = delete;
     Channel& operator=(const Channel&) = delete;
+
+    uint32_t channelID() const { return channelID_; }
+    uint32_t protocolID() const { return protocolID_; }
+    uint32_t flags() const { return flags_; }
+    uint32_t baudrate() const { return baudrate_; }
+    uint8_t loopbackFlag() const { return loopbackFlag_; }
+
+    // Filters: the ID of the new filter, or 0 when the channel has ten.
+    uint32_t addFilter(const _filter& record);
+    bool hasFilter(uint32_t filterId) const;
+    void removeFilter(uint32_t filterId);
+    std::size_t filterCount() const;
+    std::vector<_filter> filters() const;
+
+    // Periodic messages: sends the first frame at once; the ID, or 0 when the channel has ten.
+    uint32_t addPeriodic(_periodic& record);
+    bool hasPeriodic(uint32_t msgId);
+    void removePeriodic(uint32_t msgId);
+    std::size_t periodicCount();
+
+    void setLoopback(uint32_t value);
+
+    void clearFilters();
+    void clearPeriodics();
+    void clearQueueIn();
+    void clearQueueOut();
+
+    // Receive path.
+    void enqueueRxCanFrame(_fields_pkt_can* frames, uint32_t count, uint8_t echo);
+    void dequeueRxCanFrame(_fields_pkt_can* out, uint32_t* count, uint32_t timeout);
+    void dequeueRxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t timeout);
+
+    // Transmit path.
+    void enqueueTxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t timeout);
+
+    // For the service tick: writes each periodic frame that is due through write.
+    void sendDuePeriodics(const std::function<void(_fields_pkt_can&)>& write);
+
+    std::size_t receiveQueueSize() const;
+    uint64_t droppedFrames() const;
+
+private:
+    bool admits(const _filter& filter, const _fields_pkt_can& frame, uint8_t echo) const;
+    void recountFlowControlFilters();
+
+    const uint32_t channelID_;
+    const uint32_t protocolID_;
+    const uint32_t flags_;
+    const uint32_t baudrate_;  // kbit/s
+    // Written and read by API operations only, one at a time under the API lock.
+    uint8_t loopbackFlag_ = 0;
+    CommInterfaceThread* const commThread_;  // not owned
+
+    // Orders the clear operations among themselves.
+    std::mutex mutexClear;
+
+    // Guards queueInPktsCAN, listFilter, numFlowCtrlFilter, appendCount and dropped: the
+    // communication thread walks the filters under it while it appends received frames.
+    mutable std::mutex mutexQueueIn;
+    std::condition_variable waitQueueIn;  // appends to queueInPktsCAN
+    std::deque<_fields_pkt_can> queueInPktsCAN;
+    std::list<_filter> listFilter;
+    uint32_t numFlowCtrlFilter = 0;
+    uint64_t appendCount = 0;  // appends so far: a waiting reader sees any append after its count
+    uint64_t dropped = 0;
+
+    // Guards listPeriodic: the service tick walks it and sends due frames while holding it.
+    std::mutex mutexPeriodic;
+    std::list<_periodic> listPeriodic;
 };
 
 }  // namespace vtx

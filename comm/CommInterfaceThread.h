@@ -1,14 +1,123 @@
+// The worker thread of an open device. It owns the device interface, checks in every cycle that
+// the device is still there, and once the device is open for J2534 use runs one service tick per
+// cycle: due periodic messages, the transmit queue in one device write, and reception with
+// distribution to every channel. API operations that work on the device directly park the loop
+// first (setPause) and resume it afterwards.
 #pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "channel/FieldsPktCan.h"
+#include "device/GenericInterface.h"
 
 namespace vtx {
 
-// The worker thread of an open device: it owns the device interface and moves frames between
-// the channels and the device. The PassThru object owns one per open device.
+class Channel;
+
 class CommInterfaceThread {
-  public:
-    CommInterfaceThread() = default;
+public:
+    using ChannelList = std::list<std::unique_ptr<Channel>>;
+
+    static constexpr int kReceiveBufferFrames = 128;
+    static constexpr int kCheckTimeoutMs = 40;
+    static constexpr uint32_t kStopWaitMs = 30000;
+
+    // Creates the interface of the type (2 kernel driver, 4 WinUSB), checks the connection and
+    // starts the loop; returns once the loop has begun its first cycle. On failure the thread is
+    // not started and lastError holds ERR_FAILED (with errorText) or ERR_DEVICE_NOT_CONNECTED.
+    CommInterfaceThread(uint32_t interfacetype, ChannelList* listChannels,
+                        std::atomic<uint32_t>* lastError, char* errorText, uint32_t errorTextSize);
+    // The same with an interface already built (tests); nullptr stands for no driver.
+    CommInterfaceThread(std::unique_ptr<GenericInterface> commInterface, ChannelList* listChannels,
+                        std::atomic<uint32_t>* lastError, char* errorText, uint32_t errorTextSize);
+    // Only after the loop has ended: see stop().
+    ~CommInterfaceThread();
     CommInterfaceThread(const CommInterfaceThread&) = delete;
     CommInterfaceThread& operator=(const CommInterfaceThread&) = delete;
+
+    // The stop sequence every owner uses: ask the loop to end, wait up to 30 s, then terminate
+    // it and wait up to 5 s more, then destroy it. A thread that cannot be ended (POSIX never
+    // cancels one) is let go rather than destroyed under its feet.
+    static void stop(std::unique_ptr<CommInterfaceThread>& thread);
+
+    // True from a successful construction until the loop ends.
+    bool running() const { return running_.load(); }
+
+    // Park the loop (returns once it is parked) or resume it (returns once it has begun a new
+    // cycle, or has ended). Nothing happens when the loop is not running or already so.
+    void setPause(bool paused);
+    // The loop ends at the end of its current cycle; a parked loop is woken to end.
+    void setStop();
+    void setOpenPassThruDevice(bool open);
+    // Waits at most ms for the loop to end; true when it has.
+    bool wait(uint32_t ms);
+
+    GenericInterface* commInterface() { return commInterface_.get(); }
+
+    // Transmit queue: appends copies of the frames; countSlot (may be null) receives the
+    // accepted count of the next device write of queued frames.
+    void enqueueTxCanFrame(const std::vector<_fields_pkt_can>& listPkts, uint32_t* countSlot);
+    // A writer whose wait ended takes its slot back; called with the completion mutex held.
+    void withdrawCountSlot(uint32_t* countSlot);
+    void clearQueueOut();
+    std::size_t queuedFrames();
+
+private:
+    void start();
+    void run();
+    bool runCycle(bool openSnapshot, bool pausedSnapshot, std::unique_lock<std::mutex>& pause);
+    void endCycle(bool& stopSnapshot, bool& pausedSnapshot, bool& openSnapshot);
+    void signalCycleStart();
+    void markEnded();
+    void idleUntilWork();
+
+    // Service tick.
+    bool serviceDevice();
+    bool sendDuePeriodics();
+    bool dequeueTxCanFrame();
+    bool receive();
+
+    std::unique_ptr<GenericInterface> commInterface_;
+    ChannelList* const listChannels_;  // the PassThru object's; changed only while parked
+    std::atomic<uint32_t>* const pLastError_;
+    std::vector<_fields_pkt_can> bufferRxPkts_;  // used by the loop only
+
+    // Guards _stop, _paused and _openPassThruDevice; never held while waiting for anything.
+    std::mutex semFlags_;
+    bool _stop = false;
+    bool _paused = false;
+    bool _openPassThruDevice = false;
+
+    // Held by the loop for as long as it runs, except while parked and once ended.
+    std::mutex mutexPause_;
+    std::condition_variable waitPause_;
+
+    // Guards cycleStarts_ and loopEnded_; waitStarted_ carries each cycle start and the end.
+    // Lock order: mutexPause_ before mutexStarted_.
+    std::mutex mutexStarted_;
+    std::condition_variable waitStarted_;
+    uint64_t cycleStarts_ = 0;
+    bool loopEnded_ = false;
+
+    // Guards queueOutPktsCAN_, numPktsTransmitted_ and workQueued_. Lock order: the completion
+    // mutex before this one. Never held during a device transfer.
+    std::mutex semQueueOut_;
+    std::condition_variable workArrived_;
+    std::deque<_fields_pkt_can> queueOutPktsCAN_;
+    uint32_t* numPktsTransmitted_ = nullptr;
+    bool workQueued_ = false;
+
+    std::atomic<bool> _connection{false};
+    std::atomic<bool> running_{false};
+    std::thread thread_;
 };
 
 }  // namespace vtx

@@ -6,6 +6,7 @@
 
 #include "device/winusb/AbsentPipeTransport.h"
 #include "platform/PlatformServices.h"
+#include "sim/SimWorld.h"
 
 namespace vtx {
 
@@ -35,6 +36,9 @@ DeviceChoice processDeviceChoice() {
 }
 
 PipeTransport& processPipeTransport() {
+    if (processDeviceChoice() == DeviceChoice::Sim) {
+        return sim::SimWorld::process().transport();
+    }
     const std::lock_guard lock(processDevicesMutex);
     if (platformTransport == nullptr) {
         std::unique_ptr<PipeTransport> transport = platform::createPipeTransport();
@@ -44,9 +48,12 @@ PipeTransport& processPipeTransport() {
 }
 
 void releaseProcessDevices() {
-    const std::lock_guard lock(processDevicesMutex);
-    delete platformTransport;
-    platformTransport = nullptr;
+    {
+        const std::lock_guard lock(processDevicesMutex);
+        delete platformTransport;
+        platformTransport = nullptr;
+    }
+    sim::SimWorld::shutdownProcess();
 }
 
 }  // namespace vtx

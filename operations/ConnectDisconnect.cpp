@@ -1,9 +1,18 @@
 #include "api/PassThru.h"
+#include "channel/Channel.h"
+#include "device/GenericInterface.h"
+#include "operations/DevicePause.h"
 #include "operations/OperationTrace.h"
 
 namespace vtx {
 
 using namespace trace;
+
+namespace {
+bool isAdmittedBaudRate(uint32_t baudRate) {
+    return baudRate == 125000 || baudRate == 250000 || baudRate == 500000 || baudRate == 1000000;
+}
+}  // namespace
 
 uint32_t PassThru::passThruConnect(uint32_t DeviceID, uint32_t ProtocolID, uint32_t Flags,
                                    uint32_t BaudRate, uint32_t* pChannelID) {
@@ -13,7 +22,36 @@ uint32_t PassThru::passThruConnect(uint32_t DeviceID, uint32_t ProtocolID, uint3
     if (!deviceLost()) {
         resetOutcome();
         // Connect checks the thread before the connection.
-        (void)(checkDeviceArgument(DeviceID) && checkThread() && checkConnection());
+        if (!checkDeviceArgument(DeviceID) || !checkThread() || !checkConnection()) {
+        } else if (ProtocolID != CAN) {
+            setStatus(ERR_NOT_SUPPORTED);
+        } else if ((Flags & ~(CAN_29BIT_ID | CAN_ID_BOTH)) != 0) {
+            setStatus(ERR_INVALID_FLAGS);
+        } else if (!isAdmittedBaudRate(BaudRate)) {
+            setStatus(ERR_INVALID_BAUDRATE);
+        } else if (pChannelID == nullptr) {
+            setStatus(ERR_NULL_PARAMETER);
+        } else if (!listChannels.empty()) {
+            setStatus(ERR_CHANNEL_IN_USE);
+        } else if (currentBaudrate != 0 && currentBaudrate * 1000 != BaudRate) {
+            // The bit rate stays fixed from the first connect until the device is closed.
+            setFailed(text::kBitrateAlreadySet);
+        } else if (checkDevicePresent()) {
+            // The thread walks the channel list: the channel joins it while the loop is parked.
+            const DevicePause pause(*commThread, false);
+            listChannels.push_back(
+                std::make_unique<Channel>(commThread.get(), CAN, Flags, BaudRate / 1000));
+            *pChannelID = listChannels.back()->channelID();
+            // The identifier mode is the one of the channel being connected: flags of an
+            // earlier, disconnected channel do not carry over.
+            connectFlags = Flags;
+            currentBaudrate = BaudRate / 1000;
+            if (!device()->setCommParameters(kOpenFilter, kOpenFilter, currentBaudrate, false, 0,
+                                             connectFlag(CAN_29BIT_ID), 0, false,
+                                             connectFlag(CAN_ID_BOTH))) {
+                setFailed(text::kWriteSettingsFailed);
+            }
+        }
     }
     VTX_TRACE(op::kGroup, op::kEvent, "****passThruConnect()**** -E-", u32("devID", deviceId),
               u32("chlID", op::valueAt(pChannelID)), u32("lastError", lastError));
@@ -25,7 +63,19 @@ uint32_t PassThru::passThruDisconnect(uint32_t ChannelID) {
               u32("lastError", lastError));
     if (!deviceLost()) {
         resetOutcome();
-        (void)passStandardGuards();
+        if (!passStandardGuards()) {
+        } else if (findChannel(ChannelID) == nullptr) {
+            setStatus(ERR_INVALID_CHANNEL_ID);
+        } else {
+            const DevicePause pause(*commThread, true);
+            if (checkDevicePresent()) {
+                listChannels.remove_if([ChannelID](const std::unique_ptr<Channel>& channel) {
+                    return channel->channelID() == ChannelID;
+                });
+                device()->setEnableControllerCAN(false);
+                device()->clearBuffers(false);
+            }
+        }
     }
     VTX_TRACE(op::kGroup, op::kEvent, "****passThruDisconnect()**** -E-", u32("devID", deviceId),
               u32("lastError", lastError));

@@ -1,4 +1,7 @@
 #include "api/PassThru.h"
+#include "channel/Channel.h"
+#include "device/GenericInterface.h"
+#include "operations/DevicePause.h"
 #include "operations/OperationTrace.h"
 
 namespace vtx {
@@ -6,6 +9,8 @@ namespace vtx {
 using namespace trace;
 
 namespace {
+constexpr uint32_t kMaxFilterDataSize = 5;
+
 void traceFilterStart(uint32_t ChannelID, uint32_t FilterType, PASSTHRU_MSG* pMaskMsg,
                       PASSTHRU_MSG* pPatternMsg, PASSTHRU_MSG* pFlowControlMsg,
                       uint32_t lastError) {
@@ -20,39 +25,149 @@ void traceFilterStart(uint32_t ChannelID, uint32_t FilterType, PASSTHRU_MSG* pMa
                   hex("pFlowControlMsgTxFlags", op::txFlagsOf(pFlowControlMsg)),
                   u32("lastError", lastError));
     } else {
-        VTX_TRACE(
-            op::kGroup, op::kEvent, "****passThruStartMsgFilter()**** -S-", u32("chID", ChannelID),
-            u32("filterType", FilterType), hex("pMaskMsg", op::canIdOf(pMaskMsg)),
-            hex("pPatternMsg", op::canIdOf(pPatternMsg)),
-            hex("pMaskMsgTxFlags", op::txFlagsOf(pMaskMsg)),
-            hex("pPatternMsgTxFlags", op::txFlagsOf(pPatternMsg)), u32("lastError", lastError));
+        VTX_TRACE(op::kGroup, op::kEvent, "****passThruStartMsgFilter()**** -S-",
+                  u32("chID", ChannelID), u32("filterType", FilterType),
+                  hex("pMaskMsg", op::canIdOf(pMaskMsg)),
+                  hex("pPatternMsg", op::canIdOf(pPatternMsg)),
+                  hex("pMaskMsgTxFlags", op::txFlagsOf(pMaskMsg)),
+                  hex("pPatternMsgTxFlags", op::txFlagsOf(pPatternMsg)),
+                  u32("lastError", lastError));
     }
 }
+
+// The identifier bits of a filter's width.
+uint32_t widthMask(const _filter& filter) {
+    return filter.idExt ? kCanIdMask29 : kCanIdMask11;
+}
 }  // namespace
+
+// The controller compares an identifier bit only where every filter's code agrees and no
+// filter's own mask leaves the bit open, so it never holds back a frame a filter admits. A
+// filter with code and mask 0 admits everything: nothing is compared.
+void PassThru::calcAcceptanceAndMask(uint32_t& code, uint32_t& mask) {
+    VTX_TRACE(op::kGroup, op::kEvent, "calcAcceptanceAndMask() -S-");
+    mask = kCanIdMask29;
+    code = 0;
+    bool acceptAll = false;
+    for (const std::unique_ptr<Channel>& channel : listChannels) {
+        for (const _filter& filter : channel->filters()) {
+            acceptAll = acceptAll || (filter.code == 0 && filter.mask == 0);
+        }
+    }
+    if (acceptAll) {
+        mask = 0;
+    } else {
+        for (const std::unique_ptr<Channel>& channel : listChannels) {
+            const std::vector<_filter> filters = channel->filters();
+            if (filters.empty()) {
+                continue;
+            }
+            code = filters.front().code;
+            for (const _filter& filter : filters) {
+                mask &= ~(filter.code ^ code);
+                mask &= filter.mask | ~widthMask(filter);
+            }
+        }
+    }
+    code &= mask;
+    VTX_TRACE(op::kGroup, op::kEvent, "calcAcceptanceAndMask() -E-", hex("acc", code),
+              hex("mask", mask));
+}
 
 uint32_t PassThru::passThruStartMsgFilter(uint32_t ChannelID, uint32_t FilterType,
                                           PASSTHRU_MSG* pMaskMsg, PASSTHRU_MSG* pPatternMsg,
                                           PASSTHRU_MSG* pFlowControlMsg, uint32_t* pFilterID) {
     traceFilterStart(ChannelID, FilterType, pMaskMsg, pPatternMsg, pFlowControlMsg, lastError);
+    Channel* channel = nullptr;
     if (!deviceLost()) {
         resetOutcome();
-        (void)passStandardGuards();
+        const uint32_t width = connectFlags & (CAN_29BIT_ID | CAN_ID_BOTH);
+        if (!passStandardGuards()) {
+        } else if ((channel = findChannel(ChannelID)) == nullptr) {
+            setStatus(ERR_INVALID_CHANNEL_ID);
+        } else if (pMaskMsg == nullptr || pPatternMsg == nullptr || pFilterID == nullptr) {
+            setStatus(ERR_NULL_PARAMETER);
+        } else if (pMaskMsg->DataSize != pPatternMsg->DataSize ||
+                   pMaskMsg->TxFlags != pPatternMsg->TxFlags ||
+                   pMaskMsg->DataSize > kMaxFilterDataSize) {
+            setStatus(ERR_INVALID_MSG);
+        } else if (pMaskMsg->ProtocolID != channel->protocolID() ||
+                   pPatternMsg->ProtocolID != channel->protocolID()) {
+            setStatus(ERR_MSG_PROTOCOL_ID);
+        } else if (FilterType != PASS_FILTER && FilterType != BLOCK_FILTER) {
+            setStatus(ERR_INVALID_MSG);
+        } else if (((pPatternMsg->TxFlags & CAN_29BIT_ID) && width == 0) ||
+                   (!(pPatternMsg->TxFlags & CAN_29BIT_ID) && width == CAN_29BIT_ID)) {
+            setFailed(text::kTxFlagsInconsistent);
+        } else if (checkDevicePresent()) {
+            const bool ext = (pPatternMsg->TxFlags & CAN_29BIT_ID) != 0;
+            _filter record;
+            record.code = op::canIdOf(pPatternMsg) & kCanIdMask29;
+            record.mask = op::canIdOf(pMaskMsg) & (ext ? kCanIdMask29 : kCanIdMask11);
+            record.protocolID = channel->protocolID();
+            record.filterType = FilterType;
+            record.idExt = ext ? 1 : 0;
+            const uint32_t filterId = channel->addFilter(record);
+            if (filterId == 0) {
+                setStatus(ERR_EXCEEDED_LIMIT);
+            } else {
+                *pFilterID = filterId;
+                uint32_t code = 0;
+                uint32_t mask = 0;
+                calcAcceptanceAndMask(code, mask);
+                const DevicePause pause(*commThread, true);
+                if (!device()->setCommParameters(code & kCanIdMask29, ~mask & kCanIdMask29,
+                                                 currentBaudrate, false, 0, ext, 0, false,
+                                                 connectFlag(CAN_ID_BOTH))) {
+                    setFailed(text::kWriteSettingsFailed);
+                }
+                // The device's buffers are emptied once, when a channel gets its first filter.
+                if (channel->filterCount() == 1) {
+                    device()->clearBuffers(false);
+                }
+            }
+        }
     }
-    const uint32_t numFilter = 0;  // filters of the channel; there is none without a channel
     VTX_TRACE(op::kGroup, op::kEvent, "****passThruStartMsgFilter()**** -E-",
-              hex("pFilterID", op::valueAt(pFilterID)), u32("numFilter", numFilter),
+              hex("pFilterID", op::valueAt(pFilterID)),
+              u32("numFilter", channel != nullptr ? static_cast<uint32_t>(channel->filterCount()) : 0),
               u32("lastError", lastError));
     return lastError;
 }
 
 uint32_t PassThru::passThruStopMsgFilter(uint32_t ChannelID, uint32_t FilterID) {
-    VTX_TRACE(op::kGroup, op::kEvent, "****passThruStopMsgFilter()**** -S-", u32("chID", ChannelID),
-              u32("filterID", FilterID), u32("lastError", lastError));
+    VTX_TRACE(op::kGroup, op::kEvent, "****passThruStopMsgFilter()**** -S-",
+              u32("chID", ChannelID), u32("filterID", FilterID), u32("lastError", lastError));
     uint32_t code = 0;
     uint32_t deviceMask = 0;
     if (!deviceLost()) {
         resetOutcome();
-        (void)passStandardGuards();
+        Channel* channel = nullptr;
+        if (!passStandardGuards()) {
+        } else if ((channel = findChannel(ChannelID)) == nullptr) {
+            setStatus(ERR_INVALID_CHANNEL_ID);
+        } else if (!channel->hasFilter(FilterID)) {
+            setStatus(ERR_INVALID_FILTER_ID);
+        } else if (checkDevicePresent()) {
+            channel->removeFilter(FilterID);
+            if (totalFilterCount() == 0) {
+                // No filter left: acceptance filtering off.
+                code = kOpenFilter;
+                deviceMask = kOpenFilter;
+            } else {
+                uint32_t mask = 0;
+                calcAcceptanceAndMask(code, mask);
+                deviceMask = ~mask;
+            }
+            const DevicePause pause(*commThread, true);
+            if (!device()->setCommParameters(code, deviceMask, currentBaudrate, false, 0,
+                                             connectFlag(CAN_29BIT_ID), 0, false,
+                                             connectFlag(CAN_ID_BOTH))) {
+                setFailed(text::kWriteSettingsFailed);
+                code = 0;
+                deviceMask = 0;
+            }
+        }
     }
     VTX_TRACE(op::kGroup, op::kEvent, "****passThruStopMsgFilter()**** -E-", hex("code", code),
               hex("mask", deviceMask), u32("lastError", lastError));

@@ -1,30 +1,61 @@
 #include "api/PassThru.h"
 #include "channel/Channel.h"
-#include "comm/CommInterfaceThread.h"
+#include "device/GenericInterface.h"
+#include "operations/DevicePause.h"
 #include "operations/OperationTrace.h"
 
 namespace vtx {
 
 using namespace trace;
 
-uint32_t PassThru::passThruOpen(void* /*pName*/, uint32_t* /*pDeviceID*/) {
+uint32_t PassThru::passThruOpen(void* /*pName*/, uint32_t* pDeviceID) {
     VTX_TRACE(op::kGroup, op::kEvent, "****passThruOpen()**** -S-", u32("lastError", lastError));
     // Open has no device-lost rule: it always starts afresh.
     resetOutcome();
-    if (!commThread) {
-        createCommThread();
+    createCommThread();
+    if (lastError != STATUS_NOERROR) {
+        // The failed thread object stays until the next open or close.
+    } else if (pDeviceID == nullptr) {
+        setStatus(ERR_NULL_PARAMETER);
+        closeReset();
+    } else if (deviceId != 0) {
+        // The open device stays open and keeps serving its channels.
+        setStatus(ERR_DEVICE_IN_USE);
+    } else {
+        {
+            const DevicePause pause(*commThread, true);
+            uint8_t bus = 0;
+            if (!checkDevicePresent()) {
+            } else if (device()->getOutputBus(bus) == 0 || (bus != 0 && bus != 2)) {
+                setFailed(text::kCanNotSupported);
+            } else {
+                deviceId = 1;
+                *pDeviceID = 1;
+                connectionOpen = true;
+                commThread->setOpenPassThruDevice(true);
+            }
+        }
+        if (lastError != STATUS_NOERROR) {
+            closeReset();
+        }
     }
     VTX_TRACE(op::kGroup, op::kEvent, "****passThruOpen()**** -E-", u32("deviceId", deviceId),
               u32("lastError", lastError));
     return lastError;
 }
 
-// Creating the thread creates the device interface of the installed driver family. With no
-// family installed it fails with the driver text; the device interfaces themselves are not part
-// of the library yet, so every interface type ends there for now.
-bool PassThru::createCommThread() {
-    setFailed(text::kDriverNotInstalled);
-    return false;
+// A thread that is running serves the open device. One that never started (no driver, no
+// device) or that ended with a lost device is of no further use: the device is treated as
+// closed and a new thread is built.
+void PassThru::createCommThread() {
+    if (commThread && commThread->running()) {
+        return;
+    }
+    if (commThread) {
+        closeReset();
+    }
+    commThread = std::make_unique<CommInterfaceThread>(interfacetype, &listChannels, &lastError,
+                                                       lastErrorText, kErrorTextSize);
 }
 
 uint32_t PassThru::passThruClose(uint32_t DeviceID) {
@@ -34,8 +65,12 @@ uint32_t PassThru::passThruClose(uint32_t DeviceID) {
     resetOutcome();
     // After a lost device close checks nothing and reports success; otherwise a failed check
     // only skips switching the device off. The reset happens in every case.
-    if (previous != ERR_DEVICE_NOT_CONNECTED) {
-        (void)(checkDeviceArgument(DeviceID) && checkConnection() && checkThread());
+    if (previous == ERR_DEVICE_NOT_CONNECTED) {
+        if (commThread) {
+            commThread->setOpenPassThruDevice(false);
+        }
+    } else if (checkDeviceArgument(DeviceID) && checkConnection() && checkThread()) {
+        switchDeviceOff();
     }
     closeReset();
     VTX_TRACE(op::kGroup, op::kEvent, "****passThruClose()**** -E-", u32("devID", deviceId),
@@ -43,14 +78,24 @@ uint32_t PassThru::passThruClose(uint32_t DeviceID) {
     return lastError;
 }
 
-// Leaves nothing open; the outcome stays as it is.
+void PassThru::switchDeviceOff() {
+    const DevicePause pause(*commThread, true);
+    if (checkDevicePresent()) {
+        device()->setEnableControllerCAN(false);
+        device()->clearBuffers(false);
+        commThread->setOpenPassThruDevice(false);
+    }
+}
+
+// Leaves nothing open; the outcome stays as it is. The thread is stopped before the channels
+// are destroyed, since its service tick walks them until it ends.
 void PassThru::closeReset() {
     deviceId = 0;
     currentBaudrate = 0;
     connectFlags = 0;
     connectionOpen = false;
+    CommInterfaceThread::stop(commThread);
     listChannels.clear();
-    commThread.reset();
 }
 
 }  // namespace vtx

@@ -1,18 +1,48 @@
 #include "api/PassThru.h"
+#include "channel/Channel.h"
 #include "operations/OperationTrace.h"
 
 namespace vtx {
 
 using namespace trace;
 
-uint32_t PassThru::passThruStartPeriodicMsg(uint32_t ChannelID, PASSTHRU_MSG* /*pMsg*/,
+namespace {
+constexpr uint32_t kMinInterval = 5;
+constexpr uint32_t kMaxInterval = 65535;
+}  // namespace
+
+uint32_t PassThru::passThruStartPeriodicMsg(uint32_t ChannelID, PASSTHRU_MSG* pMsg,
                                             uint32_t* pMsgID, uint32_t TimeInterval) {
     VTX_TRACE(op::kGroup, op::kEvent, "****passThruStartPeriodicMsg()**** -S-",
               u32("chID", ChannelID), hex("MsgID", op::valueAt(pMsgID)),
               u32("TimeInterval", TimeInterval), u32("lastError", lastError));
     if (!deviceLost()) {
         resetOutcome();
-        (void)passStandardGuards();
+        Channel* channel = nullptr;
+        if (!passStandardGuards()) {
+        } else if ((channel = findChannel(ChannelID)) == nullptr) {
+            setStatus(ERR_INVALID_CHANNEL_ID);
+        } else if (pMsg == nullptr || pMsgID == nullptr) {
+            setStatus(ERR_NULL_PARAMETER);
+        } else if (TimeInterval < kMinInterval || TimeInterval > kMaxInterval) {
+            setStatus(ERR_INVALID_TIME_INTERVAL);
+        } else if (pMsg->ProtocolID != channel->protocolID()) {
+            setStatus(ERR_MSG_PROTOCOL_ID);
+        } else if ((pMsg->TxFlags & ~CAN_29BIT_ID) != 0) {
+            setStatus(ERR_NOT_SUPPORTED);
+        } else if (pMsg->ProtocolID == CAN && (pMsg->DataSize < 4 || pMsg->DataSize > 12)) {
+            setStatus(ERR_INVALID_MSG);
+        } else if (checkDevicePresent()) {
+            _periodic record;
+            record.message = *pMsg;
+            record.TimeInterval = TimeInterval;
+            const uint32_t msgId = channel->addPeriodic(record);
+            if (msgId == 0) {
+                setStatus(ERR_EXCEEDED_LIMIT);
+            } else {
+                *pMsgID = msgId;
+            }
+        }
     }
     VTX_TRACE(op::kGroup, op::kEvent, "****passThruStartPeriodicMsg()**** -E-",
               u32("lastError", lastError));
@@ -24,7 +54,15 @@ uint32_t PassThru::passThruStopPeriodicMsg(uint32_t ChannelID, uint32_t MsgID) {
               u32("chID", ChannelID), hex("MsgID", MsgID), u32("lastError", lastError));
     if (!deviceLost()) {
         resetOutcome();
-        (void)passStandardGuards();
+        Channel* channel = nullptr;
+        if (!passStandardGuards()) {
+        } else if ((channel = findChannel(ChannelID)) == nullptr) {
+            setStatus(ERR_INVALID_CHANNEL_ID);
+        } else if (!channel->hasPeriodic(MsgID)) {
+            setStatus(ERR_INVALID_MSG_ID);
+        } else if (checkDevicePresent()) {
+            channel->removePeriodic(MsgID);
+        }
     }
     VTX_TRACE(op::kGroup, op::kEvent, "****passThruStopPeriodicMsg()**** -E-",
               u32("lastError", lastError));

@@ -1,12 +1,34 @@
 #include "api/ElapsedTimer.h"
 #include "api/PassThru.h"
+#include "channel/Channel.h"
 #include "operations/OperationTrace.h"
 
 namespace vtx {
 
 using namespace trace;
 
-uint32_t PassThru::passThruReadMsgs(uint32_t ChannelID, PASSTHRU_MSG* /*pMsg*/, uint32_t* pNumMsgs,
+namespace {
+// The first message that cannot be sent on a CAN channel: its status, or STATUS_NOERROR.
+uint32_t validateForWrite(const PASSTHRU_MSG* msgs, uint32_t count, uint32_t protocolID) {
+    for (uint32_t i = 0; i < count; ++i) {
+        const PASSTHRU_MSG& msg = msgs[i];
+        if (msg.ProtocolID != protocolID) {
+            return ERR_MSG_PROTOCOL_ID;
+        }
+        if (msg.ProtocolID == CAN) {
+            if (msg.DataSize < 4 || msg.DataSize > 12) {
+                return ERR_INVALID_MSG;
+            }
+            if ((msg.TxFlags & ~CAN_29BIT_ID) != 0) {
+                return ERR_FAILED;
+            }
+        }
+    }
+    return STATUS_NOERROR;
+}
+}  // namespace
+
+uint32_t PassThru::passThruReadMsgs(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs,
                                     uint32_t Timeout) {
     const ElapsedTimer timer;
     const uint32_t wanted = op::valueAt(pNumMsgs);
@@ -14,7 +36,21 @@ uint32_t PassThru::passThruReadMsgs(uint32_t ChannelID, PASSTHRU_MSG* /*pMsg*/, 
               u32("pNumMsgs", wanted), u32("Timeout", Timeout), u32("lastError", lastError));
     if (!deviceLost()) {
         resetOutcome();
-        (void)passStandardGuards();
+        Channel* channel = nullptr;
+        if (!passStandardGuards()) {
+        } else if ((channel = findChannel(ChannelID)) == nullptr) {
+            setStatus(ERR_INVALID_CHANNEL_ID);
+        } else if (pMsg == nullptr || pNumMsgs == nullptr) {
+            setStatus(ERR_NULL_PARAMETER);
+        } else if (*pNumMsgs == 0) {
+        } else if (checkDevicePresent()) {
+            channel->dequeueRxPtMsgs(pMsg, pNumMsgs, Timeout);
+            if (*pNumMsgs == 0) {
+                setStatus(ERR_BUFFER_EMPTY);
+            } else if (*pNumMsgs < wanted && Timeout != 0) {
+                setStatus(ERR_TIMEOUT);
+            }
+        }
     }
     VTX_TRACE(op::kGroup, op::kEvent, "****passThruReadMsgs()**** -E-", u32("chID", ChannelID),
               u32("pNumMsgs", wanted), u32("numMsgs", op::valueAt(pNumMsgs)),
@@ -22,7 +58,7 @@ uint32_t PassThru::passThruReadMsgs(uint32_t ChannelID, PASSTHRU_MSG* /*pMsg*/, 
     return lastError;
 }
 
-uint32_t PassThru::passThruWriteMsgs(uint32_t ChannelID, PASSTHRU_MSG* /*pMsg*/, uint32_t* pNumMsgs,
+uint32_t PassThru::passThruWriteMsgs(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs,
                                      uint32_t Timeout) {
     const ElapsedTimer timer;
     const uint32_t offered = op::valueAt(pNumMsgs);
@@ -30,7 +66,28 @@ uint32_t PassThru::passThruWriteMsgs(uint32_t ChannelID, PASSTHRU_MSG* /*pMsg*/,
               u32("pNumMsgs", offered), u32("Timeout", Timeout), u32("lastError", lastError));
     if (!deviceLost()) {
         resetOutcome();
-        (void)passStandardGuards();
+        Channel* channel = nullptr;
+        if (!passStandardGuards()) {
+        } else if ((channel = findChannel(ChannelID)) == nullptr) {
+            setStatus(ERR_INVALID_CHANNEL_ID);
+        } else if (pMsg == nullptr || pNumMsgs == nullptr) {
+            setStatus(ERR_NULL_PARAMETER);
+        } else if (*pNumMsgs == 0) {
+        } else if (checkDevicePresent()) {
+            const uint32_t invalid = validateForWrite(pMsg, offered, channel->protocolID());
+            if (invalid == ERR_FAILED) {
+                setFailed(text::kInvalidTxFlags);
+            } else if (invalid != STATUS_NOERROR) {
+                setStatus(invalid);
+            } else {
+                channel->enqueueTxPtMsgs(pMsg, pNumMsgs, Timeout);
+                if (*pNumMsgs == 0) {
+                    setStatus(ERR_BUFFER_FULL);
+                } else if (*pNumMsgs != offered) {
+                    setStatus(Timeout != 0 ? ERR_TIMEOUT : ERR_BUFFER_FULL);
+                }
+            }
+        }
     }
     VTX_TRACE(op::kGroup, op::kEvent, "****passThruWriteMsgs()**** -E-", u32("chID", ChannelID),
               u32("pNumMsgs", offered), u32("numMsgs", op::valueAt(pNumMsgs)),

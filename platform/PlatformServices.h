@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <thread>
 
 #include "device/winusb/PipeTransport.h"
 #include "trace/TraceBackend.h"
@@ -20,6 +21,17 @@ std::optional<uint32_t> readLogSwitch();
 
 // The platform's tracing facility, or nullptr where there is none.
 std::unique_ptr<trace::TraceBackend> createTraceBackend();
+
+// Microseconds of the platform's monotonic high-resolution clock, computed from the whole
+// counter so that the value never jumps back.
+uint64_t monotonicMicroseconds();
+
+// The communication thread runs above normal priority.
+void raiseCurrentThreadPriority();
+
+// The last resort of a stop sequence. Windows terminates the thread (true); POSIX never cancels
+// a thread and answers false, leaving the caller to let it go.
+bool terminateThread(std::thread& thread);
 
 // Whether the driver package of an interface type (2 kernel driver, 4 WinUSB) is installed for
 // the device class. Windows asks SetupAPI and the driver store; POSIX looks for the kernel

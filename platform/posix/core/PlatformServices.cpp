@@ -1,5 +1,6 @@
 #include "platform/PlatformServices.h"
 
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -21,6 +22,18 @@ const char* environmentValue(const char* name) {
 uint32_t currentThreadId() {
     return static_cast<uint32_t>(gettid());
 }
+
+uint64_t monotonicMicroseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1000000u + static_cast<uint64_t>(now.tv_nsec) / 1000u;
+}
+
+// Raising a thread's priority needs privileges a library cannot assume on Linux; the thread
+// keeps the default scheduling.
+void raiseCurrentThreadPriority() {}
+
+bool terminateThread(std::thread& /*thread*/) { return false; }
 
 std::optional<uint32_t> readLogSwitch() {
     return trace::parseLogSwitch(environmentValue("VTXPTS_ENABLELOG"));

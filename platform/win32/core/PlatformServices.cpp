@@ -1,7 +1,9 @@
 #include "platform/PlatformServices.h"
 
+#include <pthread.h>
 #include <windows.h>
 
+#include "platform/TimeConversion.h"
 #include "platform/win32/core/DriverStore.h"
 #include "platform/win32/core/RegistryKey.h"
 #include "platform/win32/core/WinUsbPipeTransport.h"
@@ -15,6 +17,31 @@ constexpr char kSwitchValue[] = "EnableLog";
 
 uint32_t currentThreadId() {
     return static_cast<uint32_t>(GetCurrentThreadId());
+}
+
+// Microseconds from the whole performance counter: whole seconds and the remainder are scaled
+// separately, so that the product never overflows.
+uint64_t monotonicMicroseconds() {
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER counter;
+    if (!QueryPerformanceFrequency(&frequency) || !QueryPerformanceCounter(&counter) ||
+        frequency.QuadPart <= 0) {
+        return 0;
+    }
+    return ticksToMicroseconds(static_cast<uint64_t>(counter.QuadPart),
+                               static_cast<uint64_t>(frequency.QuadPart));
+}
+
+void raiseCurrentThreadPriority() {
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
+}
+
+bool terminateThread(std::thread& thread) {
+    if (!thread.joinable()) {
+        return false;
+    }
+    HANDLE handle = static_cast<HANDLE>(pthread_gethandle(thread.native_handle()));
+    return handle != nullptr && TerminateThread(handle, 1) != FALSE;
 }
 
 std::optional<uint32_t> readLogSwitch() {

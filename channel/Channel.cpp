@@ -1,0 +1,369 @@
+#include "channel/Channel.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "api/ElapsedTimer.h"
+#include "channel/MessageFrames.h"
+#include "channel/ObjectIds.h"
+#include "comm/CommInterfaceThread.h"
+#include "comm/TxCompletion.h"
+#include "platform/PlatformServices.h"
+#include "trace/TraceProvider.h"
+
+namespace vtx {
+
+using namespace trace;
+
+namespace {
+constexpr char kEvent[] = "Channel";
+constexpr Group kGroup = Group::CommAndChannel;
+
+uint32_t receiveTimestamp() {
+    return static_cast<uint32_t>(platform::monotonicMicroseconds());
+}
+}  // namespace
+
+Channel::Channel(CommInterfaceThread* commThread, uint32_t protocolID, uint32_t flags,
+                 uint32_t baudrate)
+    : channelID_(nextObjectId()),
+      protocolID_(protocolID),
+      flags_(flags),
+      baudrate_(baudrate),
+      commThread_(commThread) {
+    VTX_TRACE(kGroup, kEvent, "Channel() -S-", u32("protocolID", protocolID), hex("flags", flags),
+              u32("baudrate", baudrate));
+    VTX_TRACE(kGroup, kEvent, "Channel() -E-", u32("channelID", channelID_));
+}
+
+Channel::~Channel() {
+    VTX_TRACE(kGroup, kEvent, "~Channel() -S-", u32("channelID", channelID_));
+    VTX_TRACE(kGroup, kEvent, "~Channel() -E-", u32("channelID", channelID_));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Filters
+
+uint32_t Channel::addFilter(const _filter& record) {
+    const std::lock_guard lock(mutexQueueIn);
+    VTX_TRACE(kGroup, kEvent, "addFilter() -S-",
+              u32("filterCnt", static_cast<uint32_t>(listFilter.size())),
+              u32("numFlowCtrlFilter", numFlowCtrlFilter));
+    if (listFilter.size() >= kMaxFilters) {
+        return 0;
+    }
+    _filter& added = listFilter.emplace_back(record);
+    added.id = nextObjectId();
+    VTX_TRACE(kGroup, kEvent, "addFilter() -E-",
+              u32("filterCnt", static_cast<uint32_t>(listFilter.size())),
+              u32("numFlowCtrlFilter", numFlowCtrlFilter));
+    return added.id;
+}
+
+bool Channel::hasFilter(uint32_t filterId) const {
+    const std::lock_guard lock(mutexQueueIn);
+    return std::any_of(listFilter.begin(), listFilter.end(),
+                       [filterId](const _filter& f) { return f.id == filterId; });
+}
+
+void Channel::removeFilter(uint32_t filterId) {
+    const std::lock_guard lock(mutexQueueIn);
+    VTX_TRACE(kGroup, kEvent, "removeFilter() -S-", hex("filterId", filterId),
+              u32("filterCnt", static_cast<uint32_t>(listFilter.size())),
+              u32("numFlowCtrlFilter", numFlowCtrlFilter));
+    listFilter.remove_if([filterId](const _filter& f) { return f.id == filterId; });
+    recountFlowControlFilters();
+    VTX_TRACE(kGroup, kEvent, "removeFilter() -E-",
+              u32("filterCnt", static_cast<uint32_t>(listFilter.size())),
+              u32("numFlowCtrlFilter", numFlowCtrlFilter));
+}
+
+void Channel::recountFlowControlFilters() {
+    numFlowCtrlFilter = static_cast<uint32_t>(
+        std::count_if(listFilter.begin(), listFilter.end(),
+                      [](const _filter& f) { return f.filterType == FLOW_CONTROL_FILTER; }));
+}
+
+std::size_t Channel::filterCount() const {
+    const std::lock_guard lock(mutexQueueIn);
+    return listFilter.size();
+}
+
+std::vector<_filter> Channel::filters() const {
+    const std::lock_guard lock(mutexQueueIn);
+    return {listFilter.begin(), listFilter.end()};
+}
+
+// ---------------------------------------------------------------------------------------------
+// Periodic messages
+
+uint32_t Channel::addPeriodic(_periodic& record) {
+    {
+        const std::lock_guard lock(mutexPeriodic);
+        VTX_TRACE(kGroup, kEvent, "addPeriodic() -S-", u32("channelID", channelID_),
+                  u32("count", static_cast<uint32_t>(listPeriodic.size())));
+        if (listPeriodic.size() >= kMaxPeriodics) {
+            return 0;
+        }
+    }
+    // The first frame goes out at once; only it is echoed.
+    if (record.message.ProtocolID == CAN) {
+        _fields_pkt_can frame = frameFromMessage(record.message, loopbackFlag_ == 1);
+        if (loopbackFlag_ == 1) {
+            enqueueRxCanFrame(&frame, 1, 1);
+        }
+        if (commThread_ != nullptr) {
+            commThread_->enqueueTxCanFrame({frame}, nullptr);
+        }
+    }
+    record.enabled = 1;
+    record.timer.restart();
+    const std::lock_guard lock(mutexPeriodic);
+    _periodic& added = listPeriodic.emplace_back(record);
+    added.id = nextObjectId();
+    VTX_TRACE(kGroup, kEvent, "addPeriodic() -E-", u32("channelID", channelID_),
+              u32("count", static_cast<uint32_t>(listPeriodic.size())));
+    return added.id;
+}
+
+bool Channel::hasPeriodic(uint32_t msgId) {
+    const std::lock_guard lock(mutexPeriodic);
+    return std::any_of(listPeriodic.begin(), listPeriodic.end(),
+                       [msgId](const _periodic& p) { return p.id == msgId; });
+}
+
+void Channel::removePeriodic(uint32_t msgId) {
+    const std::lock_guard lock(mutexPeriodic);
+    listPeriodic.remove_if([msgId](const _periodic& p) { return p.id == msgId; });
+}
+
+std::size_t Channel::periodicCount() {
+    const std::lock_guard lock(mutexPeriodic);
+    return listPeriodic.size();
+}
+
+void Channel::sendDuePeriodics(const std::function<void(_fields_pkt_can&)>& write) {
+    const std::lock_guard lock(mutexPeriodic);
+    for (_periodic& periodic : listPeriodic) {
+        if (periodic.enabled != 1 || periodic.timer.elapsed() <= periodic.TimeInterval) {
+            continue;
+        }
+        _fields_pkt_can frame = frameFromMessage(periodic.message, false);
+        write(frame);
+        periodic.timer.restart();
+    }
+}
+
+void Channel::setLoopback(uint32_t value) {
+    VTX_TRACE(kGroup, kEvent, "setLoopback() -S-", hex("loopbackFlag", loopbackFlag_),
+              hex("value", value));
+    loopbackFlag_ = static_cast<uint8_t>(value);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Clear operations
+
+void Channel::clearFilters() {
+    const std::lock_guard clear(mutexClear);
+    const std::lock_guard lock(mutexQueueIn);
+    listFilter.clear();
+}
+
+void Channel::clearPeriodics() {
+    const std::lock_guard clear(mutexClear);
+    const std::lock_guard lock(mutexPeriodic);
+    listPeriodic.clear();
+}
+
+void Channel::clearQueueIn() {
+    const std::lock_guard clear(mutexClear);
+    const std::lock_guard lock(mutexQueueIn);
+    queueInPktsCAN.clear();
+}
+
+void Channel::clearQueueOut() {
+    const std::lock_guard clear(mutexClear);
+    if (commThread_ != nullptr) {
+        commThread_->clearQueueOut();
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Receive path
+
+// A frame is admitted by the first filter that admits it. An echo passes any filter of the
+// channel's protocol; any other frame only a pass filter for its identifier width whose masked
+// identifier equals the code.
+bool Channel::admits(const _filter& filter, const _fields_pkt_can& frame, uint8_t echo) const {
+    if (echo == 1) {
+        return true;
+    }
+    return filter.filterType == PASS_FILTER && (frame.idExt != 0) == (filter.idExt != 0) &&
+           (frame.idCan & filter.mask) == filter.code;
+}
+
+void Channel::enqueueRxCanFrame(_fields_pkt_can* frames, uint32_t count, uint8_t echo) {
+    if (frames == nullptr || count == 0) {
+        return;
+    }
+    uint32_t appended = 0;
+    uint64_t droppedNow = 0;
+    {
+        const std::lock_guard lock(mutexQueueIn);
+        for (uint32_t i = 0; i < count; ++i) {
+            _fields_pkt_can& frame = frames[i];
+            for (const _filter& filter : listFilter) {
+                if (filter.protocolID != protocolID_) {
+                    continue;
+                }
+                frame.Timestamp = receiveTimestamp();
+                if (filter.protocolID != CAN || !admits(filter, frame, echo)) {
+                    continue;
+                }
+                VTX_TRACE(kGroup, kEvent, "enqueueRxCanFrame() -1-",
+                          i32("channelID", static_cast<int32_t>(channelID_)), hex("filterId", filter.id),
+                          u32("Timestamp", frame.Timestamp), hex("code", filter.code),
+                          hex("mask", filter.mask), hex("idCan", frame.idCan),
+                          u32("lenDataCan", frame.lenDataCan),
+                          u32("count", static_cast<uint32_t>(queueInPktsCAN.size())));
+                if (queueInPktsCAN.size() >= kReceiveQueueLimit) {
+                    ++dropped;
+                    ++droppedNow;
+                } else {
+                    queueInPktsCAN.push_back(frame);
+                    ++appended;
+                }
+                break;
+            }
+        }
+        if (appended > 0) {
+            ++appendCount;
+        }
+        VTX_TRACE(kGroup, kEvent, "enqueueRxCanFrame() -E-",
+                  i32("channelID", static_cast<int32_t>(channelID_)),
+                  u32("queueInPktsCAN.count", static_cast<uint32_t>(queueInPktsCAN.size())),
+                  u32("numPktsInQueue", appended));
+        if (droppedNow > 0) {
+            VTX_TRACE(kGroup, kEvent, "enqueueRxCanFrame() -2-",
+                      i32("channelID", static_cast<int32_t>(channelID_)),
+                      u32("dropped", static_cast<uint32_t>(dropped)));
+        }
+    }
+    if (appended > 0) {
+        waitQueueIn.notify_all();
+    }
+}
+
+void Channel::dequeueRxCanFrame(_fields_pkt_can* out, uint32_t* count, uint32_t timeout) {
+    if (out == nullptr || count == nullptr || *count == 0) {
+        return;
+    }
+    const ElapsedTimer timer;
+    const uint32_t wanted = *count;
+    VTX_TRACE(kGroup, kEvent, "dequeueRxCanFrame() -S-", u32("numPktsCAN", wanted),
+              u32("timeout", timeout));
+    std::unique_lock lock(mutexQueueIn);
+    bool resRx = true;
+    if (queueInPktsCAN.size() < wanted && timeout != 0) {
+        // One wait: it ends at the first append after the count above, or at the timeout.
+        const uint64_t seen = appendCount;
+        resRx = waitQueueIn.wait_for(lock, std::chrono::milliseconds(timeout),
+                                     [&] { return appendCount != seen; });
+    }
+    const auto n = static_cast<uint32_t>(std::min<std::size_t>(queueInPktsCAN.size(), wanted));
+    std::copy_n(queueInPktsCAN.begin(), n, out);
+    queueInPktsCAN.erase(queueInPktsCAN.begin(), queueInPktsCAN.begin() + n);
+    lock.unlock();
+    *count = n;
+    VTX_TRACE(kGroup, kEvent, "dequeueRxCanFrame() -E-", u32("resRx", resRx),
+              u32("numPktsCAN", n), u32("t", timer.elapsed()), u32("count", wanted));
+}
+
+void Channel::dequeueRxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t timeout) {
+    if (msgs == nullptr || pNumMsgs == nullptr || *pNumMsgs == 0) {
+        return;
+    }
+    const ElapsedTimer timer;
+    VTX_TRACE(kGroup, kEvent, "dequeueRxPtMsgs() -S-", u32("pNumMsgs", *pNumMsgs),
+              u32("timeout", timeout));
+    if (protocolID_ != CAN) {
+        return;
+    }
+    std::vector<_fields_pkt_can> frames(*pNumMsgs);
+    uint32_t delivered = *pNumMsgs;
+    dequeueRxCanFrame(frames.data(), &delivered, timeout);
+    VTX_TRACE(kGroup, kEvent, "dequeueRxPtMsgs() -1-", u32("num_pkt_can", delivered),
+              u32("pNumMsgs", *pNumMsgs));
+    for (uint32_t i = 0; i < delivered; ++i) {
+        messageFromFrame(frames[i], protocolID_, msgs[i]);
+        VTX_TRACE(kGroup, kEvent, "dequeueRxPtMsgs() -2-", u32("Timestamp", msgs[i].Timestamp),
+                  hex("idCan", frames[i].idCan), u32("DataSize", msgs[i].DataSize),
+                  hex("TxFlags", msgs[i].TxFlags), hex("RxStatus", msgs[i].RxStatus));
+    }
+    *pNumMsgs = delivered;
+    VTX_TRACE(kGroup, kEvent, "dequeueRxPtMsgs() -E-", u32("NumMsgs", delivered),
+              u32("t", timer.elapsed()));
+}
+
+std::size_t Channel::receiveQueueSize() const {
+    const std::lock_guard lock(mutexQueueIn);
+    return queueInPktsCAN.size();
+}
+
+uint64_t Channel::droppedFrames() const {
+    const std::lock_guard lock(mutexQueueIn);
+    return dropped;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Transmit path
+
+void Channel::enqueueTxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t timeout) {
+    if (msgs == nullptr || pNumMsgs == nullptr || *pNumMsgs == 0) {
+        return;
+    }
+    const ElapsedTimer timer;
+    VTX_TRACE(kGroup, kEvent, "enqueueTxPtMsgs() -S-", u32("NumMsgs", *pNumMsgs),
+              u32("timeout", timeout), u32("loopbackFlag", loopbackFlag_));
+    std::vector<_fields_pkt_can> frames;
+    frames.reserve(*pNumMsgs);
+    for (uint32_t i = 0; i < *pNumMsgs; ++i) {
+        if (msgs[i].ProtocolID != CAN) {
+            continue;
+        }
+        _fields_pkt_can& frame = frames.emplace_back(frameFromMessage(msgs[i], loopbackFlag_ == 1));
+        if (loopbackFlag_ == 1) {
+            _fields_pkt_can echo = frame;
+            enqueueRxCanFrame(&echo, 1, 1);
+        }
+    }
+    if (frames.empty() || commThread_ == nullptr) {
+        return;
+    }
+    if (timeout == 0) {
+        VTX_TRACE(kGroup, kEvent, "enqueueTxPtMsgs() -1-");
+        commThread_->enqueueTxCanFrame(frames, nullptr);
+        return;
+    }
+    TxCompletion& completion = TxCompletion::process();
+    uint32_t numPktsTransmitted = 0;
+    std::unique_lock lock(completion.mutexTxCompleted);
+    VTX_TRACE(kGroup, kEvent, "enqueueTxPtMsgs() -2-", u32("numPktsTransmitted", numPktsTransmitted));
+    commThread_->enqueueTxCanFrame(frames, &numPktsTransmitted);
+    const uint64_t seen = completion.writesCompleted;
+    VTX_TRACE(kGroup, kEvent, "enqueueTxPtMsgs() -3-");
+    const bool resWaitTxCompleted =
+        completion.waitTxCompleted.wait_for(lock, std::chrono::milliseconds(timeout),
+                                            [&] { return completion.writesCompleted != seen; });
+    // The thread stores into the slot only while holding the completion mutex: withdrawn here,
+    // still under it, no store can reach this call after it returns.
+    commThread_->withdrawCountSlot(&numPktsTransmitted);
+    VTX_TRACE(kGroup, kEvent, "enqueueTxPtMsgs() -4-");
+    *pNumMsgs = numPktsTransmitted;
+    lock.unlock();
+    VTX_TRACE(kGroup, kEvent, "enqueueTxPtMsgs() -E-", u32("resWaitTxCompleted", resWaitTxCompleted),
+              u32("numPktsTransmitted", numPktsTransmitted), u32("pNumMsgs", *pNumMsgs),
+              u32("t", timer.elapsed()));
+}
+
+}  // namespace vtx

@@ -1,0 +1,18 @@
+// Conversion between J2534 CAN messages and the library's frame records.
+#pragma once
+
+#include <cstdint>
+
+#include "api/J2534.h"
+#include "channel/FieldsPktCan.h"
+
+namespace vtx {
+
+// The frame a CAN message becomes: identifier from data bytes 0-3, most significant first (with
+// the echo marker when asked), width from CAN_29BIT_ID, DataSize - 4 data bytes (at most 8).
+_fields_pkt_can frameFromMessage(PASSTHRU_MSG& msg, bool echoMarker);
+
+// The message a received frame becomes on a channel of that protocol.
+void messageFromFrame(const _fields_pkt_can& frame, uint32_t protocolID, PASSTHRU_MSG& msg);
+
+}  // namespace vtx

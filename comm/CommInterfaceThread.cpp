@@ -1,0 +1,369 @@
+#include "comm/CommInterfaceThread.h"
+
+#include <chrono>
+#include <cstring>
+
+#include "api/ErrorTexts.h"
+#include "api/J2534.h"
+#include "channel/Channel.h"
+#include "comm/TxCompletion.h"
+#include "device/InterfaceFactory.h"
+#include "platform/PlatformServices.h"
+#include "trace/TraceProvider.h"
+
+namespace vtx {
+
+using namespace trace;
+
+namespace {
+constexpr char kEvent[] = "CommInterfaceThread";
+constexpr Group kGroup = Group::CommAndChannel;
+constexpr auto kIdleCycle = std::chrono::milliseconds(120);
+// A tick that moved nothing waits this long for work before the next cycle, so that an open
+// device with nothing to do does not spin.
+constexpr auto kIdleTick = std::chrono::milliseconds(2);
+
+void copyErrorText(char* buffer, uint32_t size, const char* text) {
+    if (buffer == nullptr || size == 0) {
+        return;
+    }
+    std::strncpy(buffer, text, size - 1);
+    buffer[size - 1] = '\0';
+}
+}  // namespace
+
+CommInterfaceThread::CommInterfaceThread(uint32_t interfacetype, ChannelList* listChannels,
+                                         std::atomic<uint32_t>* lastError, char* errorText,
+                                         uint32_t errorTextSize)
+    : CommInterfaceThread(createInterface(interfacetype), listChannels, lastError, errorText,
+                          errorTextSize) {}
+
+CommInterfaceThread::CommInterfaceThread(std::unique_ptr<GenericInterface> commInterface,
+                                         ChannelList* listChannels,
+                                         std::atomic<uint32_t>* lastError, char* errorText,
+                                         uint32_t errorTextSize)
+    : commInterface_(std::move(commInterface)),
+      listChannels_(listChannels),
+      pLastError_(lastError),
+      bufferRxPkts_(kReceiveBufferFrames) {
+    VTX_TRACE(kGroup, kEvent, "CommInterfaceThread() -S-",
+              u32("interfacetype", commInterface_ ? commInterface_->getInterfaceType() : 0));
+    pLastError_->store(STATUS_NOERROR);
+    if (!commInterface_) {
+        pLastError_->store(ERR_FAILED);
+        copyErrorText(errorText, errorTextSize, text::kDriverNotInstalled);
+    } else {
+        commInterface_->setTimeout(kCheckTimeoutMs);
+        _connection = commInterface_->checkConnection();
+        if (_connection) {
+            start();
+        } else {
+            pLastError_->store(ERR_DEVICE_NOT_CONNECTED);
+        }
+    }
+    VTX_TRACE(kGroup, kEvent, "CommInterfaceThread() -E-");
+}
+
+CommInterfaceThread::~CommInterfaceThread() {
+    VTX_TRACE(kGroup, kEvent, "~CommInterfaceThread() -S-");
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+    // The interface's close sequence switches the device's outputs off and closes it.
+    commInterface_.reset();
+    VTX_TRACE(kGroup, kEvent, "~CommInterfaceThread() -E-");
+}
+
+void CommInterfaceThread::start() {
+    std::unique_lock started(mutexStarted_);
+    const uint64_t seen = cycleStarts_;
+    running_ = true;
+    thread_ = std::thread(&CommInterfaceThread::run, this);
+    // Ends at the loop's first cycle start, or when it ends without one.
+    waitStarted_.wait(started, [&] { return cycleStarts_ != seen || loopEnded_; });
+}
+
+void CommInterfaceThread::stop(std::unique_ptr<CommInterfaceThread>& thread) {
+    if (!thread) {
+        return;
+    }
+    thread->setStop();
+    if (!thread->wait(kStopWaitMs)) {
+        const bool terminated = platform::terminateThread(thread->thread_);
+        thread->thread_.detach();
+        if (!terminated) {
+            // Still running and not ours to kill: let it go, never free what it uses.
+            (void)thread.release();
+            return;
+        }
+    }
+    thread.reset();
+}
+
+bool CommInterfaceThread::wait(uint32_t ms) {
+    std::unique_lock started(mutexStarted_);
+    return waitStarted_.wait_for(started, std::chrono::milliseconds(ms),
+                                 [&] { return loopEnded_ || !thread_.joinable(); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// The loop
+
+void CommInterfaceThread::run() {
+    VTX_TRACE(kGroup, kEvent, "run() -S-");
+    platform::raiseCurrentThreadPriority();
+    bool stopSnapshot;
+    bool pausedSnapshot;
+    bool openSnapshot;
+    {
+        const std::lock_guard flags(semFlags_);
+        stopSnapshot = _stop;
+        pausedSnapshot = _paused;
+        openSnapshot = _openPassThruDevice;
+    }
+    std::unique_lock pause(mutexPause_);
+    while (!stopSnapshot) {
+        runCycle(openSnapshot, pausedSnapshot, pause);
+        endCycle(stopSnapshot, pausedSnapshot, openSnapshot);
+    }
+    VTX_TRACE(kGroup, kEvent, "run() -E-", u32("_connection", _connection.load()),
+              u32("_openPassThruDevice", openSnapshot), u32("_paused", pausedSnapshot));
+    pause.unlock();
+    markEnded();
+}
+
+bool CommInterfaceThread::runCycle(bool openSnapshot, bool pausedSnapshot,
+                                   std::unique_lock<std::mutex>& pause) {
+    signalCycleStart();
+    VTX_TRACE(kGroup, kEvent, "run() -0-", u32("paused", pausedSnapshot),
+              u32("_connection", _connection.load()));
+    commInterface_->setTimeout(kCheckTimeoutMs);
+    _connection = commInterface_->checkConnection();
+    if (!_connection) {
+        return false;
+    }
+    commInterface_->setTimeout(0);
+    if (openSnapshot) {
+        if (!serviceDevice()) {
+            idleUntilWork();
+        }
+    } else {
+        VTX_TRACE(kGroup, kEvent, "run() -1-", u32("paused", pausedSnapshot),
+                  u32("_connection", _connection.load()));
+        std::this_thread::sleep_for(kIdleCycle);
+    }
+    if (pausedSnapshot) {
+        VTX_TRACE(kGroup, kEvent, "run() -2-", u32("paused", pausedSnapshot),
+                  u32("_connection", _connection.load()));
+        // Parked until resumed or stopped; the wait releases mutexPause, which is what lets the
+        // pausing caller go on.
+        waitPause_.wait(pause, [&] {
+            const std::lock_guard flags(semFlags_);
+            return !_paused || _stop;
+        });
+    }
+    return true;
+}
+
+void CommInterfaceThread::endCycle(bool& stopSnapshot, bool& pausedSnapshot, bool& openSnapshot) {
+    const std::lock_guard flags(semFlags_);
+    if (!_connection) {
+        _openPassThruDevice = false;
+        _stop = true;
+        pLastError_->store(ERR_DEVICE_NOT_CONNECTED);
+    }
+    stopSnapshot = _stop;
+    pausedSnapshot = _paused;
+    openSnapshot = _openPassThruDevice;
+}
+
+void CommInterfaceThread::signalCycleStart() {
+    const std::lock_guard started(mutexStarted_);
+    ++cycleStarts_;
+    waitStarted_.notify_all();
+}
+
+void CommInterfaceThread::markEnded() {
+    running_ = false;
+    const std::lock_guard started(mutexStarted_);
+    loopEnded_ = true;
+    waitStarted_.notify_all();
+}
+
+void CommInterfaceThread::idleUntilWork() {
+    std::unique_lock queue(semQueueOut_);
+    workArrived_.wait_for(queue, kIdleTick, [&] { return workQueued_; });
+    workQueued_ = false;
+}
+
+void CommInterfaceThread::setPause(bool paused) {
+    {
+        const std::lock_guard flags(semFlags_);
+        VTX_TRACE(kGroup, kEvent, "setPause() -S-", u32("_paused", _paused),
+                  u32("paused", paused));
+        if (!running() || paused == _paused) {
+            return;
+        }
+        _paused = paused;
+    }
+    // The loop holds mutexPause at every moment but while parked or ended.
+    std::unique_lock pause(mutexPause_);
+    VTX_TRACE(kGroup, kEvent, "setPause() -1-", u32("_paused", paused), u32("paused", paused));
+    if (paused) {
+        VTX_TRACE(kGroup, kEvent, "setPause() -E-", u32("_paused", paused), u32("paused", paused));
+        return;
+    }
+    waitPause_.notify_all();
+    std::unique_lock started(mutexStarted_);
+    const uint64_t seen = cycleStarts_;
+    pause.unlock();
+    VTX_TRACE(kGroup, kEvent, "setPause() -2-", u32("_paused", paused), u32("paused", paused));
+    // Ends when the loop begins its next cycle, or ends instead.
+    waitStarted_.wait(started, [&] { return cycleStarts_ != seen || loopEnded_; });
+    VTX_TRACE(kGroup, kEvent, "setPause() -E-", u32("_paused", paused), u32("paused", paused));
+}
+
+void CommInterfaceThread::setStop() {
+    VTX_TRACE(kGroup, kEvent, "setStop() -S-");
+    {
+        const std::lock_guard flags(semFlags_);
+        _stop = true;
+    }
+    // A parked loop wakes to end instead of waiting for a resume that may never come.
+    waitPause_.notify_all();
+    workArrived_.notify_all();
+    VTX_TRACE(kGroup, kEvent, "setStop() -E-");
+}
+
+void CommInterfaceThread::setOpenPassThruDevice(bool open) {
+    const std::lock_guard flags(semFlags_);
+    _openPassThruDevice = open;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Service tick
+
+// True when the tick moved anything to or from the device.
+bool CommInterfaceThread::serviceDevice() {
+    if (!commInterface_ || listChannels_ == nullptr) {
+        return false;
+    }
+    const bool periodic = sendDuePeriodics();
+    const bool written = dequeueTxCanFrame();
+    const bool received = receive();
+    return periodic || written || received;
+}
+
+bool CommInterfaceThread::sendDuePeriodics() {
+    bool sent = false;
+    for (const std::unique_ptr<Channel>& channel : *listChannels_) {
+        channel->sendDuePeriodics([&](_fields_pkt_can& frame) {
+            commInterface_->scritturaPacchettiCan(&frame, 1, false);
+            sent = true;
+        });
+    }
+    return sent;
+}
+
+bool CommInterfaceThread::dequeueTxCanFrame() {
+    std::vector<_fields_pkt_can> frames;
+    {
+        const std::lock_guard queue(semQueueOut_);
+        if (queueOutPktsCAN_.empty()) {
+            return false;
+        }
+        frames.assign(queueOutPktsCAN_.begin(), queueOutPktsCAN_.end());
+        queueOutPktsCAN_.clear();
+    }
+    const int countCan = static_cast<int>(frames.size());
+    VTX_TRACE(kGroup, kEvent, "dequeueTxCanFrame() -0-", u32("countCan", countCan));
+    TxCompletion& completion = TxCompletion::process();
+    const std::lock_guard completed(completion.mutexTxCompleted);
+    const int result = commInterface_->scritturaPacchettiCan(frames.data(), countCan, false);
+    {
+        // Read the slot only now, under the completion mutex: a writer withdraws it under the
+        // same mutex, so a writer that has returned is never written to.
+        const std::lock_guard queue(semQueueOut_);
+        if (numPktsTransmitted_ != nullptr) {
+            *numPktsTransmitted_ = static_cast<uint32_t>(result);
+        }
+    }
+    if (result != countCan) {
+        VTX_TRACE(kGroup, kEvent, "dequeueTxCanFrame() -1-");
+        commInterface_->setTimeout(kCheckTimeoutMs);
+        if (!commInterface_->checkConnection()) {
+            _connection = false;
+        }
+        commInterface_->setTimeout(0);
+    }
+    ++completion.writesCompleted;
+    completion.waitTxCompleted.notify_all();
+    VTX_TRACE(kGroup, kEvent, "dequeueTxCanFrame() -3-");
+    return true;
+}
+
+bool CommInterfaceThread::receive() {
+    std::size_t filters = 0;
+    for (const std::unique_ptr<Channel>& channel : *listChannels_) {
+        filters += channel->filterCount();
+    }
+    if (filters == 0) {
+        return false;
+    }
+    const int n =
+        commInterface_->letturaPacchettiCan(bufferRxPkts_.data(), kReceiveBufferFrames, true);
+    if (n <= 0) {
+        return false;
+    }
+    for (const std::unique_ptr<Channel>& channel : *listChannels_) {
+        channel->enqueueRxCanFrame(bufferRxPkts_.data(), static_cast<uint32_t>(n), 0);
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Transmit queue
+
+void CommInterfaceThread::enqueueTxCanFrame(const std::vector<_fields_pkt_can>& listPkts,
+                                            uint32_t* countSlot) {
+    const auto started = std::chrono::steady_clock::now();
+    {
+        const std::lock_guard queue(semQueueOut_);
+        VTX_TRACE(kGroup, kEvent, "enqueueTxCanFrame() -S-",
+                  u32("listPkts.count", static_cast<uint32_t>(listPkts.size())),
+                  u32("queueOutPktsCAN.count", static_cast<uint32_t>(queueOutPktsCAN_.size())),
+                  hex("numPktsTransmitted", countSlot != nullptr ? *countSlot : 0));
+        if (listPkts.empty()) {
+            return;
+        }
+        numPktsTransmitted_ = countSlot;
+        queueOutPktsCAN_.insert(queueOutPktsCAN_.end(), listPkts.begin(), listPkts.end());
+        workQueued_ = true;
+        VTX_TRACE(kGroup, kEvent, "enqueueTxCanFrame() -E-",
+                  u32("queueOutPktsCAN.count", static_cast<uint32_t>(queueOutPktsCAN_.size())),
+                  u32("t", static_cast<uint32_t>(
+                               std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::steady_clock::now() - started)
+                                   .count())));
+    }
+    workArrived_.notify_all();
+}
+
+void CommInterfaceThread::withdrawCountSlot(uint32_t* countSlot) {
+    const std::lock_guard queue(semQueueOut_);
+    if (numPktsTransmitted_ == countSlot) {
+        numPktsTransmitted_ = nullptr;
+    }
+}
+
+void CommInterfaceThread::clearQueueOut() {
+    const std::lock_guard queue(semQueueOut_);
+    queueOutPktsCAN_.clear();
+}
+
+std::size_t CommInterfaceThread::queuedFrames() {
+    const std::lock_guard queue(semQueueOut_);
+    return queueOutPktsCAN_.size();
+}
+
+}  // namespace vtx

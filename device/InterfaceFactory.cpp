@@ -1,0 +1,14 @@
+#include "device/InterfaceFactory.h"
+
+#include "device/winusb/WinUSBInterface.h"
+
+namespace vtx {
+
+std::unique_ptr<GenericInterface> createInterface(uint32_t interfaceType) {
+    if (interfaceType == 4) {
+        return std::make_unique<WinUSBInterface>();
+    }
+    return nullptr;
+}
+
+}  // namespace vtx
