@@ -31,6 +31,8 @@ inline constexpr char kVoltageNotAdmitted[] =
 inline constexpr char kZeroIoctlElements[] = "The number of ioctl elements must not be zero";
 inline constexpr char kTermResistorReadFailed[] =
     "Error returned when reading the CAN bus termination resistor status";
+inline constexpr char kTermResistorWriteFailed[] =
+    "Error returned when writing the CAN bus termination resistor status";
 // No exception may leave an exported function; these explain the two ways one could arise.
 inline constexpr char kOutOfMemory[] = "Not enough memory to carry out the operation";
 inline constexpr char kInternalError[] = "Unexpected internal error of the library";

@@ -77,6 +77,16 @@ class PassThru {
     void closeReset();
     void switchDeviceOff();
 
+    // Ioctl.
+    void runIoctl(Channel& channel, uint32_t IoctlID, void* pInput, void* pOutput);
+    bool checkConfigList(const SCONFIG_LIST& list);
+    void getConfig(Channel& channel, SCONFIG_LIST& list);
+    void setConfig(Channel& channel, SCONFIG_LIST& list);
+    uint32_t setConfigEntry(Channel& channel, const SCONFIG& entry);
+    void clearMsgFilters(Channel& channel);
+    void setTermResistor(const uint32_t* pInput, uint32_t* pOutput);
+    void getTermResistor(uint32_t& output);
+
     // Channels and the device.
     Channel* findChannel(uint32_t channelId);
     GenericInterface* device();

@@ -1,21 +1,284 @@
 #include "api/PassThru.h"
+#include "channel/Channel.h"
+#include "device/GenericInterface.h"
+#include "operations/DevicePause.h"
 #include "operations/OperationTrace.h"
 
 namespace vtx {
 
 using namespace trace;
 
-uint32_t PassThru::passThruIoctl(uint32_t ChannelID, uint32_t IoctlID, void* /*pInput*/,
-                                 void* /*pOutput*/) {
+namespace {
+constexpr uint32_t kLastIoctlId = 0x0FFFFFFF;
+constexpr uint32_t kUnassignedIoctl = 0x06;
+constexpr uint32_t kReservedLow = 0x00008000;
+constexpr uint32_t kReservedHigh = 0x0000FFFF;
+
+bool isServed(uint32_t ioctlId) {
+    switch (ioctlId) {
+        case GET_CONFIG:
+        case SET_CONFIG:
+        case CLEAR_TX_BUFFER:
+        case CLEAR_RX_BUFFER:
+        case CLEAR_PERIODIC_MSGS:
+        case CLEAR_MSG_FILTERS:
+        case SET_TERM_RESISTOR:
+        case GET_TERM_RESISTOR:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool isAdmittedBaudRate(uint32_t baudRate) {
+    return baudRate == 125000 || baudRate == 250000 || baudRate == 500000 || baudRate == 1000000;
+}
+
+// The jump width as a percentage of the bit time, and back to time quanta.
+uint32_t quantaPerBit(const DeviceInfo& info) { return info.tseg1 + info.tseg2 + 1; }
+}  // namespace
+
+uint32_t PassThru::passThruIoctl(uint32_t ChannelID, uint32_t IoctlID, void* pInput,
+                                 void* pOutput) {
     VTX_TRACE(op::kGroup, op::kEvent, "****passThruIoctl()**** -S-", u32("chID", ChannelID),
               u32("ioctlID", IoctlID), u32("lastError", lastError));
     if (!deviceLost()) {
         resetOutcome();
-        (void)passStandardGuards();
+        Channel* channel = nullptr;
+        if (!passStandardGuards()) {
+        } else if (IoctlID == READ_VBATT) {
+            setStatus(ERR_NOT_SUPPORTED);
+        } else if (IoctlID == 0 || IoctlID == kUnassignedIoctl || IoctlID > kLastIoctlId) {
+            setStatus(ERR_INVALID_IOCTL_ID);
+        } else if ((channel = findChannel(ChannelID)) == nullptr) {
+            setStatus(IoctlID >= kReservedLow && IoctlID <= kReservedHigh ? ERR_NOT_SUPPORTED
+                                                                          : ERR_INVALID_CHANNEL_ID);
+        } else if (!isServed(IoctlID)) {
+            setStatus(ERR_NOT_SUPPORTED);
+        } else if (((IoctlID == GET_CONFIG || IoctlID == SET_CONFIG) && pInput == nullptr) ||
+                   (IoctlID == GET_TERM_RESISTOR && pOutput == nullptr) ||
+                   (IoctlID == SET_TERM_RESISTOR && pInput == nullptr && pOutput == nullptr)) {
+            setStatus(ERR_NULL_PARAMETER);
+        } else {
+            const DevicePause pause(*commThread, true);
+            if (checkDevicePresent()) {
+                runIoctl(*channel, IoctlID, pInput, pOutput);
+            }
+        }
     }
     VTX_TRACE(op::kGroup, op::kEvent, "****passThruIoctl()**** -E-", u32("chID", ChannelID),
               u32("ioctlID", IoctlID), u32("lastError", lastError));
     return lastError;
+}
+
+void PassThru::runIoctl(Channel& channel, uint32_t IoctlID, void* pInput, void* pOutput) {
+    switch (IoctlID) {
+        case GET_CONFIG:
+            getConfig(channel, *static_cast<SCONFIG_LIST*>(pInput));
+            break;
+        case SET_CONFIG:
+            setConfig(channel, *static_cast<SCONFIG_LIST*>(pInput));
+            break;
+        case CLEAR_TX_BUFFER:
+            channel.clearQueueOut();
+            break;
+        case CLEAR_RX_BUFFER:
+            channel.clearQueueIn();
+            break;
+        case CLEAR_PERIODIC_MSGS:
+            channel.clearPeriodics();
+            break;
+        case CLEAR_MSG_FILTERS:
+            clearMsgFilters(channel);
+            break;
+        case SET_TERM_RESISTOR:
+            setTermResistor(static_cast<uint32_t*>(pInput), static_cast<uint32_t*>(pOutput));
+            break;
+        case GET_TERM_RESISTOR:
+            getTermResistor(*static_cast<uint32_t*>(pOutput));
+            break;
+        default:
+            break;
+    }
+}
+
+bool PassThru::checkConfigList(const SCONFIG_LIST& list) {
+    if (list.ConfigPtr == nullptr) {
+        setStatus(ERR_NULL_PARAMETER);
+        return false;
+    }
+    if (list.NumOfParams == 0) {
+        setFailed(text::kZeroIoctlElements);
+        return false;
+    }
+    return true;
+}
+
+void PassThru::getConfig(Channel& channel, SCONFIG_LIST& list) {
+    if (!checkConfigList(list)) {
+        return;
+    }
+    GenericInterface& dev = *device();
+    const DeviceInfo& info = *dev.getDeviceInfo();
+    for (uint32_t i = 0; i < list.NumOfParams; ++i) {
+        SCONFIG& entry = list.ConfigPtr[i];
+        switch (entry.Parameter) {
+            case LOOPBACK:
+                entry.Value = channel.loopbackFlag() == 1 ? 1 : 0;
+                break;
+            case DATA_RATE: {
+                uint32_t kbps = 0;
+                dev.getBaudRate(kbps);
+                entry.Value = kbps * 1000;
+                break;
+            }
+            case BIT_SAMPLE_POINT:
+                entry.Value = info.SamplePoint;
+                VTX_TRACE(op::kGroup, op::kEvent, "passThruIoctl() GET_CONFIG",
+                          u32("chID", channel.channelID()), u32("BIT_SAMPLE_POINT", entry.Value),
+                          u32("lastError", lastError));
+                break;
+            case SYNC_JUMP_WIDTH:
+                entry.Value = info.Sjw * 100 / quantaPerBit(info);
+                VTX_TRACE(op::kGroup, op::kEvent, "passThruIoctl() GET_CONFIG",
+                          u32("chID", channel.channelID()), u32("SYNC_JUMP_WIDTH", entry.Value),
+                          u32("lastError", lastError));
+                break;
+            default:
+                break;
+        }
+    }
+}
+
+// Each entry in order; a failure is recorded and the next entry goes on, except an invalid bit
+// rate, which ends the list. The last failure recorded stays.
+void PassThru::setConfig(Channel& channel, SCONFIG_LIST& list) {
+    if (!checkConfigList(list)) {
+        return;
+    }
+    uint32_t status = STATUS_NOERROR;
+    for (uint32_t i = 0; i < list.NumOfParams; ++i) {
+        const SCONFIG& entry = list.ConfigPtr[i];
+        const uint32_t entryStatus = setConfigEntry(channel, entry);
+        if (entryStatus != STATUS_NOERROR) {
+            status = entryStatus;
+            if (entry.Parameter == DATA_RATE && entryStatus == ERR_INVALID_BAUDRATE) {
+                break;
+            }
+        }
+    }
+    // A text set by a failed entry goes with its status; a later failure without text wins.
+    if (status != ERR_FAILED) {
+        setStatus(status);
+    } else {
+        setFailed(text::kWriteSettingsFailed);
+    }
+}
+
+uint32_t PassThru::setConfigEntry(Channel& channel, const SCONFIG& entry) {
+    GenericInterface& dev = *device();
+    switch (entry.Parameter) {
+        case LOOPBACK:
+            VTX_TRACE(op::kGroup, op::kEvent, "passThruIoctl() SET_CONFIG",
+                      u32("chID", channel.channelID()), u32("LOOPBACK", entry.Value),
+                      u32("lastError", lastError));
+            channel.setLoopback(entry.Value != 0 ? 1 : 0);
+            return STATUS_NOERROR;
+        case DATA_RATE: {
+            VTX_TRACE(op::kGroup, op::kEvent, "passThruIoctl() SET_CONFIG",
+                      u32("chID", channel.channelID()), u32("DATA_RATE", entry.Value),
+                      u32("lastError", lastError));
+            if (!isAdmittedBaudRate(entry.Value)) {
+                return ERR_INVALID_BAUDRATE;
+            }
+            uint32_t kbps = 0;
+            dev.getBaudRate(kbps);
+            if (entry.Value / 1000 == kbps) {
+                return STATUS_NOERROR;
+            }
+            currentBaudrate = entry.Value / 1000;
+            return dev.setCommParameters(kKeepValue, kKeepValue, currentBaudrate, true, 0,
+                                         connectFlag(CAN_29BIT_ID), 0, false,
+                                         connectFlag(CAN_ID_BOTH))
+                       ? STATUS_NOERROR
+                       : ERR_FAILED;
+        }
+        case BIT_SAMPLE_POINT: {
+            VTX_TRACE(op::kGroup, op::kEvent, "passThruIoctl() SET_CONFIG",
+                      u32("chID", channel.channelID()), u32("BIT_SAMPLE_POINT", entry.Value),
+                      u32("lastError", lastError));
+            const CommParameters saved = *dev.getCommParameters();
+            CommParameters working = saved;
+            working.SamplePoint = entry.Value;
+            if (dev.restoreCommParameters(working) &&
+                dev.getCommParameters()->SamplePoint == dev.getDeviceInfo()->SamplePoint) {
+                return STATUS_NOERROR;
+            }
+            dev.restoreCommParameters(saved);
+            return ERR_INVALID_IOCTL_VALUE;
+        }
+        case SYNC_JUMP_WIDTH: {
+            VTX_TRACE(op::kGroup, op::kEvent, "passThruIoctl() SET_CONFIG",
+                      u32("chID", channel.channelID()), u32("SYNC_JUMP_WIDTH", entry.Value),
+                      u32("lastError", lastError));
+            const CommParameters saved = *dev.getCommParameters();
+            CommParameters working = saved;
+            working.Sjw = quantaPerBit(*dev.getDeviceInfo()) * entry.Value / 100;
+            if (dev.restoreCommParameters(working)) {
+                return STATUS_NOERROR;
+            }
+            dev.restoreCommParameters(saved);
+            return ERR_INVALID_IOCTL_VALUE;
+        }
+        default:
+            return STATUS_NOERROR;
+    }
+}
+
+void PassThru::clearMsgFilters(Channel& channel) {
+    channel.clearFilters();
+    uint32_t code = 0;
+    uint32_t mask = 0;
+    calcAcceptanceAndMask(code, mask);
+    const DeviceInfo& info = *device()->getDeviceInfo();
+    if (info.Id == kOpenFilter && info.Mk == kOpenFilter) {
+        return;
+    }
+    if (!device()->setCommParameters(code, ~mask, currentBaudrate, false, 0,
+                                     connectFlag(CAN_29BIT_ID), 0, false,
+                                     connectFlag(CAN_ID_BOTH))) {
+        setFailed(text::kWriteSettingsFailed);
+    }
+}
+
+// A refused setting answers ERR_FAILED with its own text and leaves pOutput untouched.
+void PassThru::setTermResistor(const uint32_t* pInput, uint32_t* pOutput) {
+    if (pInput == nullptr) {
+        setStatus(ERR_NULL_PARAMETER);
+        return;
+    }
+    if (!device()->setTermResistor(*pInput)) {
+        if (!device()->isOpen()) {
+            setStatus(ERR_DEVICE_NOT_CONNECTED);
+        } else {
+            setFailed(text::kTermResistorWriteFailed);
+        }
+        return;
+    }
+    if (pOutput != nullptr) {
+        *pOutput = *pInput;
+    }
+}
+
+void PassThru::getTermResistor(uint32_t& output) {
+    uint32_t state = 0;
+    if (device()->getTermResistor(state)) {
+        output = state;
+    } else if (!device()->isOpen()) {
+        setStatus(ERR_DEVICE_NOT_CONNECTED);
+    } else {
+        setFailed(text::kTermResistorReadFailed);
+    }
 }
 
 }  // namespace vtx

@@ -1,5 +1,12 @@
+#include <cstring>
+#include <string>
+
+#include "api/LibraryVersion.h"
 #include "api/PassThru.h"
+#include "device/GenericInterface.h"
+#include "operations/FirmwareVersionText.h"
 #include "operations/OperationTrace.h"
+#include "platform/PlatformServices.h"
 
 namespace vtx {
 
@@ -13,24 +20,62 @@ uint32_t PassThru::passThruSetProgrammingVoltage(uint32_t DeviceID, uint32_t Pin
     if (!deviceLost()) {
         resetOutcome();
         // Any DeviceID is accepted while the device is open: only the device itself is checked.
-        (void)passStandardGuards();
+        if (!passStandardGuards()) {
+        } else if (PinNumber != J1962_PIN_15) {
+            setStatus(ERR_PIN_INVALID);
+        } else if (Voltage != SHORT_TO_GROUND && Voltage != VOLTAGE_OFF) {
+            setFailed(text::kVoltageNotAdmitted);
+        } else if (checkDevicePresent()) {
+            // Sent beside the running thread: the interface serialises its own transfers, so the
+            // packet never falls between a transfer header and the read that answers it.
+            if (Voltage == SHORT_TO_GROUND) {
+                device()->setPin15ShortToGround();
+            } else {
+                device()->setPin15VoltageOff();
+            }
+        }
     }
     VTX_TRACE(op::kGroup, op::kEvent, "****passThruSetProgrammingVoltage()**** -E-",
               u32("lastError", lastError));
     return lastError;
 }
 
-uint32_t PassThru::passThruReadVersion(uint32_t DeviceID, char* /*pFirmwareVersion*/,
-                                       char* /*pDllVersion*/, char* /*pApiVersion*/) {
+uint32_t PassThru::passThruReadVersion(uint32_t DeviceID, char* pFirmwareVersion,
+                                       char* pDllVersion, char* pApiVersion) {
     VTX_TRACE(op::kGroup, op::kEvent, "****passThruReadVersion()**** -S-", u32("devID", DeviceID),
               u32("lastError", lastError));
-    const char* firmwareVersion = "";
+    std::string firmware;
     if (!deviceLost()) {
         resetOutcome();
-        (void)(checkDeviceArgument(DeviceID) && checkConnection() && checkThread());
+        if (!checkDeviceArgument(DeviceID) || !checkConnection() || !checkThread()) {
+        } else if (pFirmwareVersion == nullptr || pDllVersion == nullptr ||
+                   pApiVersion == nullptr) {
+            setStatus(ERR_NULL_PARAMETER);
+        } else if (checkDevicePresent()) {
+            std::string dllVersion;
+            if (platform::readLibraryVersion(dllVersion)) {
+                std::memcpy(pDllVersion, dllVersion.c_str(), dllVersion.size() + 1);
+            }
+            std::memcpy(pApiVersion, VTX_API_VERSION_STRING, sizeof VTX_API_VERSION_STRING);
+            // The identification as the device reported it when it was opened; without one the
+            // version and serial number read as 0.
+            uint32_t versionWord = 0;
+            uint32_t serial = 0;
+            uint32_t customer = 0;
+            if (!device()->getDatiIdentificazione(versionWord, serial, customer, nullptr, nullptr,
+                                                  false)) {
+                versionWord = 0;
+                serial = 0;
+            }
+            firmware = firmwareVersionText(device()->getDeviceInfo()->codProdotto, versionWord,
+                                           serial);
+            std::memcpy(pFirmwareVersion, firmware.data(), firmware.size());
+            pFirmwareVersion[firmware.size()] = '\0';
+        }
     }
     VTX_TRACE(op::kGroup, op::kEvent, "****passThruReadVersion()**** -E-", u32("devID", DeviceID),
-              ansi("pFirmwareVersion", firmwareVersion), u32("lastError", lastError));
+              ansi("pFirmwareVersion", std::string_view(firmware.c_str())),
+              u32("lastError", lastError));
     return lastError;
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <thread>
 
 #include "device/winusb/PipeTransport.h"
@@ -32,6 +33,10 @@ void raiseCurrentThreadPriority();
 // The last resort of a stop sequence. Windows terminates the thread (true); POSIX never cancels
 // a thread and answers false, leaving the caller to let it go.
 bool terminateThread(std::thread& thread);
+
+// The library's own FileVersion: Windows reads it from the DLL's version resource, POSIX has
+// the same text compiled in. False when it cannot be read.
+bool readLibraryVersion(std::string& fileVersion);
 
 // Whether the driver package of an interface type (2 kernel driver, 4 WinUSB) is installed for
 // the device class. Windows asks SetupAPI and the driver store; POSIX looks for the kernel

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include "api/LibraryVersion.h"
 #include "trace/JsonLinesSession.h"
 #include "trace/LogSwitch.h"
 
@@ -59,8 +60,11 @@ bool isDriverPackageInstalled(uint32_t interfaceType) {
     return false;
 }
 
-std::unique_ptr<PipeTransport> createPipeTransport() {
-    return nullptr;
+std::unique_ptr<PipeTransport> createPipeTransport() { return nullptr; }
+
+bool readLibraryVersion(std::string& fileVersion) {
+    fileVersion = VTX_VERSION_STRING;
+    return true;
 }
 
 }  // namespace vtx::platform

@@ -6,6 +6,7 @@
 #include "platform/TimeConversion.h"
 #include "platform/win32/core/DriverStore.h"
 #include "platform/win32/core/RegistryKey.h"
+#include "platform/win32/core/VersionInfo.h"
 #include "platform/win32/core/WinUsbPipeTransport.h"
 
 namespace vtx::platform {
@@ -64,6 +65,15 @@ std::unique_ptr<trace::TraceBackend> createTraceBackend() {
 
 bool isDriverPackageInstalled(uint32_t interfaceType) {
     return driverStoreHasPackage(interfaceType);
+}
+
+bool readLibraryVersion(std::string& fileVersion) {
+    VersionInfo info;
+    if (!info.read()) {
+        return false;
+    }
+    fileVersion = info.fileVersion;
+    return true;
 }
 
 std::unique_ptr<PipeTransport> createPipeTransport() {

@@ -1,0 +1,102 @@
+// End-to-end fixture: the library attached in this process with the simulated device selected,
+// a fresh simulated world per test, the fourteen functions called as an application calls them.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "api/J2534.h"
+#include "api/Library.h"
+#include "platform/DynamicLibrary.h"
+#include "sim/SimWorld.h"
+
+extern "C" {
+uint32_t VTX_API PassThruOpen(void* pName, uint32_t* pDeviceID);
+uint32_t VTX_API PassThruClose(uint32_t DeviceID);
+uint32_t VTX_API PassThruConnect(uint32_t DeviceID, uint32_t ProtocolID, uint32_t Flags,
+                                 uint32_t BaudRate, uint32_t* pChannelID);
+uint32_t VTX_API PassThruDisconnect(uint32_t ChannelID);
+uint32_t VTX_API PassThruReadMsgs(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs,
+                                  uint32_t Timeout);
+uint32_t VTX_API PassThruWriteMsgs(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs,
+                                   uint32_t Timeout);
+uint32_t VTX_API PassThruStartPeriodicMsg(uint32_t ChannelID, PASSTHRU_MSG* pMsg,
+                                          uint32_t* pMsgID, uint32_t TimeInterval);
+uint32_t VTX_API PassThruStopPeriodicMsg(uint32_t ChannelID, uint32_t MsgID);
+uint32_t VTX_API PassThruStartMsgFilter(uint32_t ChannelID, uint32_t FilterType,
+                                        PASSTHRU_MSG* pMaskMsg, PASSTHRU_MSG* pPatternMsg,
+                                        PASSTHRU_MSG* pFlowControlMsg, uint32_t* pFilterID);
+uint32_t VTX_API PassThruStopMsgFilter(uint32_t ChannelID, uint32_t FilterID);
+uint32_t VTX_API PassThruSetProgrammingVoltage(uint32_t DeviceID, uint32_t PinNumber,
+                                               uint32_t Voltage);
+uint32_t VTX_API PassThruReadVersion(uint32_t DeviceID, char* pFirmwareVersion,
+                                     char* pDllVersion, char* pApiVersion);
+uint32_t VTX_API PassThruGetLastError(char* pErrorDescription);
+uint32_t VTX_API PassThruIoctl(uint32_t ChannelID, uint32_t IoctlID, void* pInput,
+                               void* pOutput);
+}
+
+namespace vtx::e2e {
+
+class SimFixture : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { platform::setEnvironment("VTXPTS_DEVICE", "sim"); }
+
+    void SetUp() override { ASSERT_TRUE(Library::onProcessAttach()); }
+    void TearDown() override { Library::onProcessDetach(); }
+
+    sim::SimWorld& world() { return sim::SimWorld::process(); }
+
+    static std::string lastError() {
+        char text[80];
+        std::memset(text, '#', sizeof text);
+        EXPECT_EQ(PassThruGetLastError(text), STATUS_NOERROR);
+        return text;
+    }
+
+    // A CAN message with the identifier in data bytes 0-3 and the data after it.
+    static PASSTHRU_MSG message(uint32_t id, std::vector<uint8_t> data = {}, uint32_t txFlags = 0) {
+        PASSTHRU_MSG msg{};
+        msg.ProtocolID = CAN;
+        msg.TxFlags = txFlags;
+        msg.DataSize = static_cast<uint32_t>(4 + data.size());
+        msg.Data[0] = static_cast<uint8_t>(id >> 24);
+        msg.Data[1] = static_cast<uint8_t>(id >> 16);
+        msg.Data[2] = static_cast<uint8_t>(id >> 8);
+        msg.Data[3] = static_cast<uint8_t>(id);
+        std::copy(data.begin(), data.end(), msg.Data + 4);
+        return msg;
+    }
+
+    static uint32_t idOf(const PASSTHRU_MSG& msg) {
+        return static_cast<uint32_t>(msg.Data[0]) << 24 | static_cast<uint32_t>(msg.Data[1]) << 16 |
+               static_cast<uint32_t>(msg.Data[2]) << 8 | msg.Data[3];
+    }
+
+    // Opens the device and connects one CAN channel.
+    void openAndConnect(uint32_t flags = 0, uint32_t baudRate = 500000) {
+        ASSERT_EQ(PassThruOpen(nullptr, &deviceId), STATUS_NOERROR) << lastError();
+        ASSERT_EQ(PassThruConnect(deviceId, CAN, flags, baudRate, &channelId), STATUS_NOERROR)
+            << lastError();
+    }
+
+    // A pass filter with the given mask and pattern identifiers.
+    uint32_t passFilter(uint32_t mask, uint32_t pattern, uint32_t txFlags = 0) {
+        PASSTHRU_MSG maskMsg = message(mask, {}, txFlags);
+        PASSTHRU_MSG patternMsg = message(pattern, {}, txFlags);
+        uint32_t filterId = 0;
+        EXPECT_EQ(PassThruStartMsgFilter(channelId, PASS_FILTER, &maskMsg, &patternMsg, nullptr,
+                                         &filterId),
+                  STATUS_NOERROR)
+            << lastError();
+        return filterId;
+    }
+
+    uint32_t deviceId = 0;
+    uint32_t channelId = 0;
+};
+
+}  // namespace vtx::e2e
