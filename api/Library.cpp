@@ -29,10 +29,13 @@ bool Library::onProcessAttach() {
     return thePassThru != nullptr;
 }
 
-void Library::onProcessDetach() {
+void Library::onProcessDetach(bool processTerminating) {
     trace::TraceProvider& provider = trace::TraceProvider::instance();
     VTX_TRACE(trace::Group::EntryPoint, kEvent, "-DLL_PROCESS_DETACH-");
     provider.termTrace();
+    if (processTerminating) {
+        return;
+    }
     delete thePassThru;
     thePassThru = nullptr;
     releaseProcessDevices();

@@ -12,8 +12,9 @@ class Library {
     // False when the object could not be created: the load fails.
     static bool onProcessAttach();
     // Unregisters the trace provider, then destroys the PassThru object with its channels and
-    // communication thread.
-    static void onProcessDetach();
+    // communication thread. When the process is terminating on Windows, its other threads are
+    // already gone and nothing is torn down.
+    static void onProcessDetach(bool processTerminating = false);
 
     static PassThru* passThru();
 };

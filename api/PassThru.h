@@ -64,7 +64,17 @@ class PassThru {
     // The frame every operation runs in.
     bool deviceLost() const { return lastError.load() == ERR_DEVICE_NOT_CONNECTED; }
     void resetOutcome();
-    void setStatus(uint32_t code) { lastError.store(code); }
+    // The communication thread may report a lost device while an operation runs (after its
+    // reset): no later status of that operation hides the report. Only the reset at the start
+    // of open, close or an operation that found no loss clears it.
+    void setStatus(uint32_t code) {
+        uint32_t current = lastError.load();
+        do {
+            if (current == ERR_DEVICE_NOT_CONNECTED && code != STATUS_NOERROR) {
+                return;
+            }
+        } while (!lastError.compare_exchange_weak(current, code));
+    }
     void setFailed(const char* text);
     bool checkDeviceOpen();
     bool checkDeviceArgument(uint32_t DeviceID);

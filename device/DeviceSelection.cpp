@@ -37,6 +37,7 @@ DeviceChoice processDeviceChoice() {
 
 PipeTransport& processPipeTransport() {
     if (processDeviceChoice() == DeviceChoice::Sim) {
+        platform::keepLibraryLoaded();
         return sim::SimWorld::process().transport();
     }
     const std::lock_guard lock(processDevicesMutex);

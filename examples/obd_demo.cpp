@@ -3,7 +3,7 @@
 // (0x7E8), asks for engine speed and vehicle speed, then reads the VIN over ISO-TP (first frame,
 // flow control, consecutive frames). Every step prints its J2534 status.
 //
-//   obd_demo LIBRARY
+//   obd_demo LIBRARY     (VTXPTS_DEVICE=sim selects the simulated device)
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -32,6 +32,21 @@ public:
                step("PassThruConnect CAN 500 kbit/s",
                     lib_.connect(deviceId_, CAN, 0, 500000, &channelId_)) &&
                step("PassThruStartMsgFilter pass 0x7E8", startFilter());
+    }
+
+    // The three version strings and the bus termination resistor's state.
+    void showDevice() {
+        char firmware[80] = {};
+        char dll[80] = {};
+        char api[80] = {};
+        if (step("PassThruReadVersion", lib_.readVersion(deviceId_, firmware, dll, api))) {
+            std::printf("  firmware: %s\n  library:  %s\n  API:      %s\n", firmware, dll, api);
+        }
+        uint32_t state = 0;
+        if (step("PassThruIoctl GET_TERM_RESISTOR",
+                 lib_.ioctl(channelId_, GET_TERM_RESISTOR, nullptr, &state))) {
+            std::printf("  termination resistor: %s\n", state == 1 ? "on" : "off");
+        }
     }
 
     void close() {
@@ -138,6 +153,7 @@ int main(int argc, char** argv) {
     if (!demo.open()) {
         return 1;
     }
+    demo.showDevice();
     int failures = 0;
     const auto rpm = demo.request(kFunctionalRequest, {0x01, 0x0C}, "PassThruWriteMsgs 01 0C (0x7DF)");
     if (rpm.size() >= 4 && rpm[0] == 0x41 && rpm[1] == 0x0C) {

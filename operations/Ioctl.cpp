@@ -60,6 +60,12 @@ uint32_t PassThru::passThruIoctl(uint32_t ChannelID, uint32_t IoctlID, void* pIn
                    (IoctlID == SET_TERM_RESISTOR && pInput == nullptr && pOutput == nullptr)) {
             setStatus(ERR_NULL_PARAMETER);
         } else {
+            // The transmit queue is emptied before the thread is parked: the pause handshake
+            // lets the loop finish one more service tick, which would write the very frames
+            // this call is to discard. The queue has its own lock and needs no device.
+            if (IoctlID == CLEAR_TX_BUFFER) {
+                channel->clearQueueOut();
+            }
             const DevicePause pause(*commThread, true);
             if (checkDevicePresent()) {
                 runIoctl(*channel, IoctlID, pInput, pOutput);

@@ -38,6 +38,11 @@ bool terminateThread(std::thread& thread);
 // the same text compiled in. False when it cannot be read.
 bool readLibraryVersion(std::string& fileVersion);
 
+// Keeps the library mapped until the process ends. The simulated device's threads live as long
+// as the process uses it; a Windows DLL could not wait for them inside its unload notification
+// (a thread's exit waits for the loader lock that the unload holds). Nothing to do on POSIX.
+void keepLibraryLoaded();
+
 // Whether the driver package of an interface type (2 kernel driver, 4 WinUSB) is installed for
 // the device class. Windows asks SetupAPI and the driver store; POSIX looks for the kernel
 // driver's device node (type 2) and for a USB back end (type 4).

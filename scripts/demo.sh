@@ -1,6 +1,7 @@
 #!/bin/sh
-# Builds the library and ptcan, then shows what the library does so far: loaded by path as an
-# application loads it, with its trace events on standard error.
+# Builds the library and the example, then runs it against the simulated device: the library is
+# loaded by path as an application loads it, opens the simulated USB-to-CAN interface, asks the
+# simulated ECU for engine speed and vehicle speed and reads the VIN over ISO-TP.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/setup-debian.sh native
@@ -8,9 +9,9 @@ cmake --preset release >/dev/null
 cmake --build --preset release
 
 echo
-echo "=== ptcan: open the device through the J2534 API ==="
-build/release/ptcan build/release/libvtxpts32.so open || true
+echo "=== obd_demo against the simulated device (VTXPTS_DEVICE=sim) ==="
+VTXPTS_DEVICE=sim build/release/obd_demo build/release/libvtxpts32.so
 
 echo
-echo "=== the same with tracing on (VTXPTS_ENABLELOG=1, events to standard error) ==="
-VTXPTS_ENABLELOG=1 VTXPTS_TRACE=- build/release/ptcan build/release/libvtxpts32.so open || true
+echo "=== without a device driver (VTXPTS_DEVICE unset) ==="
+build/release/ptcan build/release/libvtxpts32.so open || true

@@ -3,7 +3,7 @@
 
 #include "api/Library.h"
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     switch (reason) {
         case DLL_PROCESS_ATTACH: {
             const bool created = vtx::Library::onProcessAttach();
@@ -12,7 +12,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserv
             return created ? TRUE : FALSE;
         }
         case DLL_PROCESS_DETACH:
-            vtx::Library::onProcessDetach();
+            // A non-null reserved pointer: the process is ending and its other threads have
+            // already been terminated; there is nothing left to stop or free.
+            vtx::Library::onProcessDetach(reserved != nullptr);
             return TRUE;
         default:
             return TRUE;

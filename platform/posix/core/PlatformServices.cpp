@@ -62,6 +62,8 @@ bool isDriverPackageInstalled(uint32_t interfaceType) {
 
 std::unique_ptr<PipeTransport> createPipeTransport() { return nullptr; }
 
+void keepLibraryLoaded() {}
+
 bool readLibraryVersion(std::string& fileVersion) {
     fileVersion = VTX_VERSION_STRING;
     return true;

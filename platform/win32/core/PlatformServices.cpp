@@ -3,7 +3,11 @@
 #include <pthread.h>
 #include <windows.h>
 
+#include <cstdlib>
+
 #include "platform/TimeConversion.h"
+#include "trace/JsonLinesSession.h"
+#include "trace/LogSwitch.h"
 #include "platform/win32/core/DriverStore.h"
 #include "platform/win32/core/RegistryKey.h"
 #include "platform/win32/core/VersionInfo.h"
@@ -65,6 +69,12 @@ std::unique_ptr<trace::TraceBackend> createTraceBackend() {
 
 bool isDriverPackageInstalled(uint32_t interfaceType) {
     return driverStoreHasPackage(interfaceType);
+}
+
+void keepLibraryLoaded() {
+    HMODULE self = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCWSTR>(&keepLibraryLoaded), &self);
 }
 
 bool readLibraryVersion(std::string& fileVersion) {

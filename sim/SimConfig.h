@@ -1,0 +1,37 @@
+// How one simulated setup is built: the bus rate, the USB latency, and which other nodes share
+// the bus. The library's process-wide setup takes it from the environment:
+//   VTXPTS_SIM_BUSRATE         bus bit rate in bit/s, 1000 to 1000000 (default 500000)
+//   VTXPTS_SIM_USB_LATENCY_US  cost of each pipe transfer in microseconds, 0 to 1000000
+//                              (default 125)
+//   VTXPTS_SIM_ECU             0: no simulated ECU; unset or anything else: the ECU is there
+//   VTXPTS_SIM_TRAFFIC         frames per second, or "max" for a saturated bus (default: none)
+// An unreadable value keeps the default.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+#include "sim/SimDevice.h"
+#include "sim/TrafficGenerator.h"
+
+namespace vtx::sim {
+
+struct SimConfig {
+    static constexpr uint32_t kDefaultBusRate = 500'000;
+    static constexpr std::chrono::microseconds kDefaultUsbLatency{125};
+
+    uint32_t busRate = kDefaultBusRate;
+    std::chrono::microseconds usbLatency = kDefaultUsbLatency;
+    bool ecu = true;
+    std::optional<TrafficGenerator::Rate> traffic;
+    SimDeviceOptions device;
+
+    // Looks each variable up by name; nullptr means unset.
+    using Lookup = std::function<const char*(const char* name)>;
+    static SimConfig fromVariables(const Lookup& lookup);
+    static SimConfig fromEnvironment();
+};
+
+}  // namespace vtx::sim

@@ -1,0 +1,48 @@
+#include "sim/SimWorld.h"
+
+#include <mutex>
+#include <utility>
+
+namespace vtx::sim {
+
+namespace {
+// The process's setup. A plain pointer: no static destructor ever tears it down behind the
+// library's back.
+std::mutex processMutex;
+SimWorld* processWorld = nullptr;  // guarded by processMutex
+}  // namespace
+
+SimWorld::SimWorld(const SimConfig& config)
+    : config_(config),
+      bus_(config.busRate),
+      device_(bus_, config.device),
+      transport_(device_, config.usbLatency),
+      control_(bus_, device_, transport_) {
+    if (config.ecu) {
+        ecu_ = std::make_unique<SimEcu>(bus_);
+    }
+    if (config.traffic) {
+        traffic_ = std::make_unique<TrafficGenerator>(bus_, *config.traffic);
+    }
+}
+
+SimWorld::~SimWorld() = default;
+
+SimWorld& SimWorld::process() {
+    std::lock_guard lock(processMutex);
+    if (processWorld == nullptr) {
+        processWorld = new SimWorld(SimConfig::fromEnvironment());
+    }
+    return *processWorld;
+}
+
+void SimWorld::shutdownProcess() {
+    SimWorld* world = nullptr;
+    {
+        std::lock_guard lock(processMutex);
+        world = std::exchange(processWorld, nullptr);
+    }
+    delete world;
+}
+
+}  // namespace vtx::sim

@@ -1,0 +1,145 @@
+#include "sim/TrafficGenerator.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace vtx::sim {
+
+namespace {
+
+// Frames kept queued at "max" at the least, whatever the bus rate.
+constexpr std::size_t kMinQueue = 8;
+// The idle scheduler looks again on its own after this long.
+constexpr std::chrono::milliseconds kIdleWait{100};
+
+}  // namespace
+
+std::optional<TrafficGenerator::Rate> TrafficGenerator::parseSetting(std::string_view text) {
+    if (text == "max") {
+        return Rate{true, 0};
+    }
+    uint32_t perSecond = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, perSecond);
+    if (text.empty() || error != std::errc() || stop != end || perSecond == 0) {
+        return std::nullopt;
+    }
+    return Rate{false, perSecond};
+}
+
+CanFrame TrafficGenerator::frameFor(uint32_t sequence) {
+    CanFrame frame;
+    frame.id = kIdentifier;
+    frame.extended = false;
+    frame.dlc = 8;
+    for (int i = 0; i < 4; ++i) {
+        frame.data[i] = static_cast<uint8_t>(sequence >> (24 - 8 * i));
+    }
+    return frame;
+}
+
+TrafficGenerator::TrafficGenerator(VirtualCanBus& bus, Rate rate) : bus_(bus), rate_(rate) {
+    bus_.attach(this);
+    if (rate_.saturate) {
+        std::lock_guard lock(mutex_);
+        topUp();
+    } else if (rate_.framesPerSecond > 0) {
+        scheduler_ = std::thread([this] { runSchedule(); });
+    }
+}
+
+TrafficGenerator::~TrafficGenerator() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    if (scheduler_.joinable()) {
+        scheduler_.join();
+    }
+    // Not under mutex_: detach waits for a delivery whose sent callback may be taking it.
+    bus_.detach(this);
+}
+
+uint32_t TrafficGenerator::bitRate() const {
+    return bus_.bitRate();
+}
+
+void TrafficGenerator::onBusFrame(const CanFrame&, SimClock::time_point) {}
+
+uint32_t TrafficGenerator::framesQueued() const {
+    std::lock_guard lock(mutex_);
+    return nextSequence_;
+}
+
+// Frames that cover kSaturationReserve of bus time; the most the generator keeps queued.
+std::size_t TrafficGenerator::queueLimit() const {
+    const std::chrono::nanoseconds frameTime =
+        VirtualCanBus::frameDuration(frameFor(0), bus_.bitRate());
+    if (frameTime.count() <= 0) {
+        return kMinQueue;
+    }
+    const auto frames = static_cast<std::size_t>(
+        (std::chrono::nanoseconds(kSaturationReserve) + frameTime - std::chrono::nanoseconds(1)) /
+        frameTime);
+    return std::clamp(frames, kMinQueue, VirtualCanBus::kMaxPendingPerSender);
+}
+
+// Queues the next frame unless the queue is full. At "max" each frame tops the queue up again
+// once it has crossed. Caller holds mutex_.
+bool TrafficGenerator::queueNext() {
+    if (stopping_ || bus_.pending(this) >= queueLimit()) {
+        return false;
+    }
+    VirtualCanBus::SentCallback onSent;
+    if (rate_.saturate) {
+        onSent = [this](SimClock::time_point) {
+            std::lock_guard lock(mutex_);
+            topUp();
+        };
+    }
+    if (!bus_.transmit(this, frameFor(nextSequence_), std::move(onSent))) {
+        return false;
+    }
+    ++nextSequence_;
+    return true;
+}
+
+// Caller holds mutex_.
+void TrafficGenerator::topUp() {
+    while (queueNext()) {
+    }
+}
+
+// Queues the frames of a fixed schedule, slot k at origin + k / rate. Slots whose frame the bus
+// cannot take, and slots more than kMaxLag overdue, are left out.
+void TrafficGenerator::runSchedule() {
+    using Seconds = std::chrono::duration<double>;
+    const double perSecond = rate_.framesPerSecond;
+    const SimClock::time_point origin = SimClock::now();
+    const auto dueOf = [&](uint64_t slot) {
+        return origin + std::chrono::duration_cast<SimClock::duration>(Seconds(slot / perSecond));
+    };
+    // The first slot due after t.
+    const auto slotAfter = [&](SimClock::time_point t) {
+        return static_cast<uint64_t>(Seconds(t - origin).count() * perSecond) + 1;
+    };
+    uint64_t slot = 0;
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+        const SimClock::time_point now = SimClock::now();
+        if (now - dueOf(slot) > kMaxLag) {
+            slot = slotAfter(now) - 1;
+        }
+        while (dueOf(slot) <= now) {
+            if (!queueNext()) {
+                slot = slotAfter(now);
+                break;
+            }
+            ++slot;
+        }
+        wake_.wait_until(lock, std::min(dueOf(slot), now + kIdleWait));
+    }
+}
+
+}  // namespace vtx::sim

@@ -1,0 +1,79 @@
+// Load on the virtual CAN bus: a node that sends frames with identifier 0x100 (11-bit), 8 data
+// bytes, the first four a big-endian sequence number starting at 0, the other four zero, so a
+// reader can count the frames it lost.
+//
+// At a rate of n frames per second the frames are queued on a fixed schedule (the k-th at
+// start + k / n s, without drift); when the bus cannot carry them, or the generator falls more
+// than kMaxLag behind, frames are left out of the schedule, not queued late in a burst, and the
+// sequence numbers stay without gaps. At "max" the bus is kept saturated: the generator keeps
+// enough frames queued to cover kSaturationReserve of bus time, topping up whenever one of them
+// has crossed. Its identifier is low, so on a saturated bus it wins arbitration against any
+// frame with a higher identifier, as a real flooding node would.
+//
+// The generator attaches to the bus and starts in its constructor, and detaches (dropping the
+// frames still queued) in its destructor; it runs at the bus's rate and ignores what it hears.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string_view>
+#include <thread>
+
+#include "sim/CanNode.h"
+#include "sim/VirtualCanBus.h"
+
+namespace vtx::sim {
+
+class TrafficGenerator : public CanNode {
+  public:
+    // How much traffic: a saturated bus, or framesPerSecond (above 0).
+    struct Rate {
+        bool saturate = false;
+        uint32_t framesPerSecond = 0;
+        friend bool operator==(const Rate&, const Rate&) = default;
+    };
+
+    static constexpr uint32_t kIdentifier = 0x100;
+    static constexpr std::chrono::milliseconds kSaturationReserve{50};
+    static constexpr std::chrono::milliseconds kMaxLag{100};
+
+    // The setting as text: "max", or a positive decimal number of frames per second. Anything
+    // else (empty, zero, signs, spaces, other words, a number above 2^32 - 1) means off:
+    // nullopt.
+    static std::optional<Rate> parseSetting(std::string_view text);
+    // The frame with the given sequence number.
+    static CanFrame frameFor(uint32_t sequence);
+
+    TrafficGenerator(VirtualCanBus& bus, Rate rate);
+    ~TrafficGenerator() override;
+    TrafficGenerator(const TrafficGenerator&) = delete;
+    TrafficGenerator& operator=(const TrafficGenerator&) = delete;
+
+    uint32_t bitRate() const override;
+    void onBusFrame(const CanFrame& frame, SimClock::time_point endOfFrame) override;
+
+    // Frames queued on the bus so far (the next sequence number).
+    uint32_t framesQueued() const;
+
+  private:
+    std::size_t queueLimit() const;
+    bool queueNext();
+    void topUp();
+    void runSchedule();
+
+    VirtualCanBus& bus_;
+    const Rate rate_;
+
+    // Lock order: the bus's delivery (sent callbacks run inside it) before mutex_, mutex_
+    // before the bus's queues.
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;  // stopping
+    uint32_t nextSequence_ = 0;     // guarded by mutex_
+    bool stopping_ = false;         // guarded by mutex_
+    std::thread scheduler_;         // runs at a rate in frames per second only
+};
+
+}  // namespace vtx::sim

@@ -1,0 +1,159 @@
+// A device unplugged while open: every call but open and close answers
+// ERR_DEVICE_NOT_CONNECTED, calls under way return, close succeeds, and once the device is back
+// it opens and works again.
+#include <atomic>
+#include <future>
+
+#include "tests/e2e/EngineFixture.h"
+
+namespace vtx::e2e {
+namespace {
+
+class DeviceLost : public EngineFixture {
+protected:
+    // The communication thread notices the loss within a bounded time.
+    bool lossReported() {
+        return eventually([&] {
+            return PassThruStopPeriodicMsg(channelId, 0xDEAD) == ERR_DEVICE_NOT_CONNECTED;
+        });
+    }
+
+    void expectWorkingSessionAfterReplug() {
+        world().control().plug();
+        openAndConnect();
+        uint32_t filterId = 0;
+        ASSERT_EQ(startFilter(PASS_FILTER, 0x7FF, 0x123, 0, &filterId), STATUS_NOERROR);
+        setLoopback(1);
+        PASSTHRU_MSG out = message(0x123, {5});
+        uint32_t count = 1;
+        ASSERT_EQ(PassThruWriteMsgs(channelId, &out, &count, 500), STATUS_NOERROR) << lastError();
+        EXPECT_EQ(count, 1u);
+        inject(0x123, false, {6});
+        const std::vector<PASSTHRU_MSG> got = readMessages(2);
+        ASSERT_EQ(got.size(), 2u);
+        EXPECT_EQ(got[0].RxStatus, TX_MSG_TYPE);
+        EXPECT_EQ(got[1].RxStatus, 0u);
+        EXPECT_EQ(PassThruClose(deviceId), STATUS_NOERROR);
+    }
+};
+
+TEST_F(DeviceLost, EveryCallButOpenAndCloseAnswersNotConnected) {
+    openAndConnect();
+    uint32_t filterId = 0;
+    ASSERT_EQ(startFilter(PASS_FILTER, 0x7FF, 0x123, 0, &filterId), STATUS_NOERROR);
+    uint32_t msgId = 0;
+    ASSERT_EQ(startPeriodic(0x301, {1}, 10, &msgId), STATUS_NOERROR);
+    world().control().unplug();
+    ASSERT_TRUE(lossReported());
+
+    // Invalid arguments change nothing: the loss is what every call reports.
+    PASSTHRU_MSG msg = message(0x123);
+    uint32_t count = 1;
+    uint32_t id = 0;
+    char text[80];
+    SCONFIG loopback{LOOPBACK, 1};
+    SCONFIG_LIST config{1, &loopback};
+    const std::pair<const char*, std::function<uint32_t()>> calls[] = {
+        {"connect", [&] { return PassThruConnect(9, 0x99, 0xFFFF, 7, nullptr); }},
+        {"disconnect", [&] { return PassThruDisconnect(0); }},
+        {"disconnect channel", [&] { return PassThruDisconnect(channelId); }},
+        {"read", [&] { return PassThruReadMsgs(0, nullptr, nullptr, 0); }},
+        {"read channel", [&] { return PassThruReadMsgs(channelId, &msg, &count, 50); }},
+        {"write", [&] { return PassThruWriteMsgs(0, nullptr, nullptr, 0); }},
+        {"write channel", [&] { return PassThruWriteMsgs(channelId, &msg, &count, 50); }},
+        {"start periodic", [&] { return PassThruStartPeriodicMsg(0, nullptr, nullptr, 0); }},
+        {"stop periodic", [&] { return PassThruStopPeriodicMsg(channelId, msgId); }},
+        {"start filter",
+         [&] { return PassThruStartMsgFilter(0, 99, nullptr, nullptr, nullptr, nullptr); }},
+        {"start filter channel", [&] { return startFilter(PASS_FILTER, 0x7FF, 0x7E8, 0, &id); }},
+        {"stop filter", [&] { return PassThruStopMsgFilter(channelId, filterId); }},
+        {"programming voltage", [&] { return PassThruSetProgrammingVoltage(0, 99, 1); }},
+        {"read version", [&] { return PassThruReadVersion(0, nullptr, nullptr, nullptr); }},
+        {"read version device", [&] { return PassThruReadVersion(1, text, text, text); }},
+        {"ioctl", [&] { return PassThruIoctl(0, 0xFFFF, nullptr, nullptr); }},
+        {"ioctl set config", [&] { return PassThruIoctl(channelId, SET_CONFIG, &config, nullptr); }},
+    };
+    for (const auto& [name, call] : calls) {
+        SCOPED_TRACE(name);
+        const auto start = Clock::now();
+        expectOutcome(call(), ERR_DEVICE_NOT_CONNECTED);
+        EXPECT_LT(millisecondsSince(start), 1000);
+    }
+    EXPECT_EQ(id, 0u);
+    EXPECT_EQ(lastError(), "ERR_DEVICE_NOT_CONNECTED");
+
+    expectOutcome(PassThruClose(7), STATUS_NOERROR);
+    // Closed now: the usual answers again.
+    expectOutcome(PassThruDisconnect(channelId), ERR_INVALID_DEVICE_ID);
+    // Still unplugged: open fails, close after it succeeds.
+    expectOutcome(PassThruOpen(nullptr, &deviceId), ERR_DEVICE_NOT_CONNECTED);
+    expectOutcome(PassThruClose(1), STATUS_NOERROR);
+    expectWorkingSessionAfterReplug();
+}
+
+TEST_F(DeviceLost, LossIsNoticedWithoutAChannel) {
+    ASSERT_EQ(PassThruOpen(nullptr, &deviceId), STATUS_NOERROR);
+    world().control().unplug();
+    ASSERT_TRUE(eventually([&] {
+        return PassThruConnect(deviceId, CAN, 0, 500000, &channelId) == ERR_DEVICE_NOT_CONNECTED;
+    }));
+    expectOutcome(PassThruClose(deviceId), STATUS_NOERROR);
+    expectWorkingSessionAfterReplug();
+}
+
+// Calls under way when the device goes, among them ones that park and resume the thread and
+// writers waiting for the device: each returns within a bound, and the loss is reported.
+TEST_F(DeviceLost, UnplugWhileOperationsRun) {
+    for (int round = 0; round < 4; ++round) {
+        SCOPED_TRACE(round);
+        openAndConnect();
+        uint32_t baseFilter = 0;
+        ASSERT_EQ(startFilter(PASS_FILTER, 0x7FF, 0x123, 0, &baseFilter), STATUS_NOERROR);
+        setLoopback(1);
+        uint32_t msgId = 0;
+        ASSERT_EQ(startPeriodic(0x301, {1}, 5, &msgId), STATUS_NOERROR);
+
+        std::atomic<int64_t> longestCall{0};
+        auto worker = std::async(std::launch::async, [&] {
+            const auto timed = [&](auto&& call) {
+                const auto start = Clock::now();
+                const uint32_t status = call();
+                longestCall = std::max<int64_t>(longestCall, millisecondsSince(start));
+                return status;
+            };
+            for (int i = 0; i < 100000; ++i) {
+                PASSTHRU_MSG out[2] = {message(0x123, {1}), message(0x124, {2})};
+                uint32_t count = 2;
+                uint32_t status = timed([&] {
+                    return PassThruWriteMsgs(channelId, out, &count, i % 2 ? 20 : 0);
+                });
+                uint32_t filterId = 0;
+                if (status != ERR_DEVICE_NOT_CONNECTED) {
+                    status = timed([&] { return startFilter(PASS_FILTER, 0x7FF, 0x7E8, 0, &filterId); });
+                }
+                if (status == STATUS_NOERROR) {
+                    status = timed([&] { return PassThruStopMsgFilter(channelId, filterId); });
+                }
+                if (status != ERR_DEVICE_NOT_CONNECTED) {
+                    PASSTHRU_MSG in[4];
+                    count = 4;
+                    status = timed([&] { return PassThruReadMsgs(channelId, in, &count, 2); });
+                }
+                if (status == ERR_DEVICE_NOT_CONNECTED) {
+                    return true;
+                }
+            }
+            return false;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(40 + 37 * round));
+        world().control().unplug();
+        EXPECT_TRUE(awaitOrAbort(worker, 10s, "a call under way"));
+        EXPECT_LT(longestCall.load(), 2000);
+        expectOutcome(PassThruClose(deviceId), STATUS_NOERROR);
+        world().control().plug();
+    }
+    expectWorkingSessionAfterReplug();
+}
+
+}  // namespace
+}  // namespace vtx::e2e

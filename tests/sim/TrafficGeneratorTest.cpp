@@ -1,0 +1,198 @@
+#include "sim/TrafficGenerator.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace vtx::sim {
+namespace {
+
+using namespace std::chrono_literals;
+using Rate = TrafficGenerator::Rate;
+
+// Every frame on the bus with its end time.
+class BusLog {
+  public:
+    struct Entry {
+        CanFrame frame;
+        SimClock::time_point end;
+    };
+    explicit BusLog(VirtualCanBus& bus) : bus_(bus) {
+        id_ = bus_.addObserver([this](const CanFrame& f, SimClock::time_point end) {
+            std::lock_guard lock(mutex_);
+            entries_.push_back(Entry{f, end});
+        });
+    }
+    ~BusLog() { bus_.removeObserver(id_); }
+    std::vector<Entry> entries() const {
+        std::lock_guard lock(mutex_);
+        return entries_;
+    }
+
+  private:
+    VirtualCanBus& bus_;
+    int id_ = 0;
+    mutable std::mutex mutex_;
+    std::vector<Entry> entries_;  // guarded by mutex_
+};
+
+uint32_t sequenceOf(const CanFrame& f) {
+    return (uint32_t{f.data[0]} << 24) | (uint32_t{f.data[1]} << 16) | (uint32_t{f.data[2]} << 8) |
+           f.data[3];
+}
+
+// The generator's frames are numbered 0, 1, 2, ... without a gap.
+void expectGaplessSequence(const std::vector<BusLog::Entry>& entries) {
+    uint32_t expected = 0;
+    for (const BusLog::Entry& e : entries) {
+        if (e.frame.id == TrafficGenerator::kIdentifier && !e.frame.extended) {
+            ASSERT_EQ(sequenceOf(e.frame), expected);
+            ++expected;
+        }
+    }
+}
+
+// The most frames whose end falls within any span of the given length.
+std::size_t busiestSpan(const std::vector<BusLog::Entry>& entries, std::chrono::nanoseconds span) {
+    std::size_t most = 0;
+    std::size_t first = 0;
+    for (std::size_t last = 0; last < entries.size(); ++last) {
+        while (entries[last].end - entries[first].end >= span) {
+            ++first;
+        }
+        most = std::max(most, last - first + 1);
+    }
+    return most;
+}
+
+TEST(TrafficGeneratorTest, ParsesTheSetting) {
+    const struct {
+        std::string_view text;
+        std::optional<Rate> rate;
+    } cases[] = {
+        {"max", Rate{true, 0}},
+        {"1", Rate{false, 1}},
+        {"1000", Rate{false, 1000}},
+        {"0100", Rate{false, 100}},
+        {"4294967295", Rate{false, 4294967295u}},
+        {"", std::nullopt},
+        {"0", std::nullopt},
+        {"-5", std::nullopt},
+        {"+5", std::nullopt},
+        {" 5", std::nullopt},
+        {"5 ", std::nullopt},
+        {"10x", std::nullopt},
+        {"1.5", std::nullopt},
+        {"4294967296", std::nullopt},
+        {"MAX", std::nullopt},
+        {"maximum", std::nullopt},
+        {"off", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(TrafficGenerator::parseSetting(c.text), c.rate) << "'" << c.text << "'";
+    }
+}
+
+TEST(TrafficGeneratorTest, FrameCarriesTheSequenceNumberBigEndian) {
+    const CanFrame f = TrafficGenerator::frameFor(0x01020304);
+    EXPECT_EQ(f.id, 0x100u);
+    EXPECT_FALSE(f.extended);
+    EXPECT_EQ(f.dlc, 8);
+    EXPECT_EQ(f.data, (std::array<uint8_t, 8>{1, 2, 3, 4, 0, 0, 0, 0}));
+    EXPECT_EQ(sequenceOf(TrafficGenerator::frameFor(0xFFFFFFFE)), 0xFFFFFFFEu);
+}
+
+// At "max" the bus carries what its bit rate allows, no more and hardly less, and no frame of
+// the sequence is lost.
+TEST(TrafficGeneratorTest, SaturatesTheBusToItsCapacity) {
+    constexpr uint32_t kBusRate = 500000;
+    VirtualCanBus bus(kBusRate);
+    BusLog log(bus);
+    const std::chrono::nanoseconds frameTime =
+        VirtualCanBus::frameDuration(TrafficGenerator::frameFor(0), kBusRate);
+    const double capacity = 1s / std::chrono::duration<double>(frameTime);  // frames per second
+    {
+        TrafficGenerator generator(bus, Rate{true, 0});
+        std::this_thread::sleep_for(1300ms);
+    }
+    const std::vector<BusLog::Entry> entries = log.entries();
+    ASSERT_GT(entries.size(), 100u);
+
+    EXPECT_LE(busiestSpan(entries, 1s), static_cast<std::size_t>(capacity) + 1);
+    // One second from 100 ms after the first frame.
+    const SimClock::time_point from = entries.front().end + 100ms;
+    std::size_t inSecond = 0;
+    for (const BusLog::Entry& e : entries) {
+        inSecond += (e.end >= from && e.end < from + 1s) ? 1 : 0;
+    }
+    EXPECT_GE(static_cast<double>(inSecond), 0.98 * capacity);
+    expectGaplessSequence(entries);
+}
+
+TEST(TrafficGeneratorTest, SendsAtTheGivenRate) {
+    VirtualCanBus bus(500000);
+    BusLog log(bus);
+    const SimClock::time_point start = SimClock::now();
+    std::size_t sent = 0;
+    {
+        TrafficGenerator generator(bus, Rate{false, 200});
+        std::this_thread::sleep_for(1s);
+        sent = generator.framesQueued();
+    }
+    const SimClock::time_point stop = SimClock::now();
+    const std::vector<BusLog::Entry> entries = log.entries();
+    const double seconds = std::chrono::duration<double>(stop - start).count();
+    // Never ahead of the schedule; behind it only by what a slow machine loses.
+    EXPECT_LE(static_cast<double>(sent), 200 * seconds + 1);
+    EXPECT_GE(sent, 120u);
+    EXPECT_LE(entries.size(), sent);
+    EXPECT_GE(entries.size() + 2, sent);
+    // Spread over the second, not sent in bursts: 4 are due in 20 ms (more only after a stall).
+    EXPECT_LE(busiestSpan(entries, 20ms), 12u);
+    expectGaplessSequence(entries);
+}
+
+// A rate above what the bus carries keeps the generator's queue bounded and the bus at
+// capacity, and leaves no gaps in the sequence.
+TEST(TrafficGeneratorTest, RateAboveCapacityStaysBounded) {
+    constexpr uint32_t kBusRate = 125000;
+    VirtualCanBus bus(kBusRate);
+    BusLog log(bus);
+    const std::chrono::nanoseconds frameTime =
+        VirtualCanBus::frameDuration(TrafficGenerator::frameFor(0), kBusRate);
+    const auto reserve = static_cast<std::size_t>(
+        std::chrono::nanoseconds(TrafficGenerator::kSaturationReserve) / frameTime + 1);
+    {
+        TrafficGenerator generator(bus, Rate{false, 1000000});
+        for (int i = 0; i < 10; ++i) {
+            std::this_thread::sleep_for(30ms);
+            EXPECT_LE(bus.pending(&generator), std::max<std::size_t>(reserve, 8));
+        }
+        EXPECT_LT(generator.framesQueued(), 1000u);
+    }
+    const std::vector<BusLog::Entry> entries = log.entries();
+    EXPECT_LE(busiestSpan(entries, 100ms), 100ms / frameTime + 1);
+    expectGaplessSequence(entries);
+}
+
+TEST(TrafficGeneratorTest, StopsWhenDestroyed) {
+    VirtualCanBus bus(500000);
+    BusLog log(bus);
+    auto generator = std::make_unique<TrafficGenerator>(bus, Rate{true, 0});
+    std::this_thread::sleep_for(30ms);
+    const SimClock::time_point start = SimClock::now();
+    generator.reset();
+    EXPECT_LT(SimClock::now() - start, 500ms);
+    const std::size_t atStop = log.entries().size();
+    EXPECT_GT(atStop, 0u);
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(log.entries().size(), atStop);
+}
+
+}  // namespace
+}  // namespace vtx::sim
