@@ -1,0 +1,185 @@
+// WinUSBInterface against the simulated device: the protocol of the library against the
+// device's own implementation of the packet tables.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "device/winusb/WinUSBInterface.h"
+#include "sim/SimWorld.h"
+
+namespace vtx {
+namespace {
+
+sim::SimConfig quietBus() {
+    sim::SimConfig config;
+    config.ecu = false;
+    return config;
+}
+
+class WinUSBInterfaceSimTest : public ::testing::Test {
+  protected:
+    sim::SimWorld world{quietBus()};
+    WinUSBInterface iface{world.transport()};
+};
+
+TEST_F(WinUSBInterfaceSimTest, CheckConnectionOpensAndIdentifies) {
+    iface.setTimeout(40);
+    ASSERT_TRUE(iface.checkConnection());
+    EXPECT_TRUE(iface.isOpen());
+    uint32_t fw = 0, serial = 0, customer = 0;
+    char product[5];
+    EXPECT_TRUE(iface.getDatiIdentificazione(fw, serial, customer, product, nullptr, false));
+    EXPECT_EQ(fw, 0x02010A0Fu);
+    EXPECT_EQ(serial, 1234u);
+    EXPECT_EQ(customer, 1u);
+    EXPECT_EQ(std::string(product, 5), "VTX20");
+    uint8_t bus = 0xFF;
+    EXPECT_EQ(iface.getOutputBus(bus), 2);
+    EXPECT_EQ(bus, 0);
+    EXPECT_FALSE(world.control().deviceState().termResistor);
+    // Re-reading asks the device again.
+    EXPECT_TRUE(iface.getDatiIdentificazione(fw, serial, customer, product, nullptr, true));
+    EXPECT_EQ(serial, 1234u);
+}
+
+TEST_F(WinUSBInterfaceSimTest, SingleBusDeviceFallsToTheProbe) {
+    world.control().setSingleOutputBus(true);
+    iface.setTimeout(40);
+    ASSERT_TRUE(iface.checkConnection());
+    uint8_t bus = 0xFF;
+    EXPECT_EQ(iface.getOutputBus(bus), 1);
+    EXPECT_EQ(bus, 1);
+}
+
+TEST_F(WinUSBInterfaceSimTest, UnplugClosesRePlugReopensFresh) {
+    iface.setTimeout(40);
+    ASSERT_TRUE(iface.checkConnection());
+    ASSERT_TRUE(iface.setCommParameters(0x7E8, 0, 500, false, 0, false, 0, false, false));
+    EXPECT_TRUE(world.control().deviceState().controller.enabled);
+
+    world.control().unplug();
+    EXPECT_FALSE(iface.checkConnection());
+    EXPECT_FALSE(iface.isOpen());
+    EXPECT_FALSE(iface.checkConnection());
+
+    world.control().plug();
+    ASSERT_TRUE(iface.checkConnection());
+    EXPECT_TRUE(iface.isOpen());
+    const CommParameters* params = iface.getCommParameters();
+    EXPECT_EQ(params->baudrate, 0u);
+    EXPECT_EQ(params->SamplePoint, 80u);
+    EXPECT_EQ(params->Sjw, 1u);
+    EXPECT_FALSE(iface.getEnableControllerCAN());
+    EXPECT_FALSE(world.control().deviceState().controller.enabled);
+}
+
+TEST_F(WinUSBInterfaceSimTest, TenThousandFramesCrossTheBusInOrder) {
+    iface.setTimeout(40);
+    ASSERT_TRUE(iface.checkConnection());
+    ASSERT_TRUE(
+        iface.setCommParameters(kOpenFilter, kOpenFilter, 500, false, 0, false, 0, false, false));
+    world.control().clearBusRecords();
+    world.control().clearReceivedPackets();
+    constexpr int kFrames = 10000;
+    std::vector<_fields_pkt_can> frames(kFrames);
+    for (int i = 0; i < kFrames; ++i) {
+        frames[i].idCan = 0x200 + (i % 0x100);
+        frames[i].lenDataCan = 2;
+        frames[i].dataCan[0] = static_cast<uint8_t>(i >> 8);
+        frames[i].dataCan[1] = static_cast<uint8_t>(i);
+    }
+    EXPECT_EQ(iface.scritturaPacchettiCan(frames.data(), kFrames, false), kFrames);
+    ASSERT_TRUE(world.control().waitForBusRecords(kFrames, std::chrono::seconds(30)));
+    const auto records = world.control().busRecords();
+    ASSERT_EQ(records.size(), static_cast<std::size_t>(kFrames));
+    for (int i = 0; i < kFrames; ++i) {
+        ASSERT_EQ(records[i].frame.id, frames[i].idCan) << i;
+        ASSERT_EQ((records[i].frame.data[0] << 8) | records[i].frame.data[1], i) << i;
+    }
+}
+
+TEST_F(WinUSBInterfaceSimTest, ReadAsksWithTheHeaderAndReturnsWhatTheDeviceHolds) {
+    iface.setTimeout(40);
+    ASSERT_TRUE(iface.checkConnection());
+    ASSERT_TRUE(
+        iface.setCommParameters(kOpenFilter, kOpenFilter, 500, false, 0, false, 0, false, false));
+    for (uint32_t i = 0; i < 5; ++i) {
+        sim::CanFrame frame;
+        frame.id = i % 2 == 0 ? 0x100 + i : 0x18DAF110 + i;
+        frame.extended = i % 2 == 1;
+        frame.dlc = 1;
+        frame.data[0] = static_cast<uint8_t>(i);
+        ASSERT_TRUE(world.control().injectFrame(frame));
+    }
+    ASSERT_TRUE(world.control().waitForBusRecords(5, std::chrono::seconds(5)));
+    iface.setTimeout(0);
+    world.control().clearReceivedPackets();
+    _fields_pkt_can in[128];
+    const int got = iface.letturaPacchettiCan(in, 128, true);
+    ASSERT_EQ(got, 5);
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(in[i].idExt, i % 2 == 1 ? 1 : 0);
+        EXPECT_EQ(in[i].idCan, i % 2 == 0 ? 0x100u + i : 0x18DAF110u + i);
+        EXPECT_EQ(in[i].dataCan[0], i);
+    }
+    const auto packets = world.control().receivedPackets();
+    ASSERT_EQ(packets.size(), 1u);
+    EXPECT_EQ(packets[0][0], 0x0B);
+    EXPECT_EQ(packets[0][4], 128);
+    // Nothing more held: an empty answer at once.
+    EXPECT_EQ(iface.letturaPacchettiCan(in, 128, true), 0);
+}
+
+TEST_F(WinUSBInterfaceSimTest, AcceptanceFilterReachesTheController) {
+    iface.setTimeout(40);
+    ASSERT_TRUE(iface.checkConnection());
+    // 11-bit 0x7E8 compared in full.
+    ASSERT_TRUE(iface.setCommParameters(0x7E8, 0, 500, false, 0, false, 0, false, false));
+    const auto status = world.control().deviceState().controller;
+    EXPECT_TRUE(status.enabled);
+    EXPECT_TRUE(status.onBus);
+    EXPECT_FALSE(status.acceptance.open);
+    sim::CanFrame match;
+    match.id = 0x7E8;
+    sim::CanFrame other;
+    other.id = 0x7E9;
+    EXPECT_TRUE(status.acceptance.admits(match));
+    EXPECT_FALSE(status.acceptance.admits(other));
+    // 250 kbit/s on the 500 kbit/s bus: the controller runs but is off the bus.
+    ASSERT_TRUE(
+        iface.setCommParameters(kKeepValue, kKeepValue, 250, true, 0, false, 0, false, false));
+    EXPECT_TRUE(world.control().deviceState().controller.enabled);
+    EXPECT_FALSE(world.control().deviceState().controller.onBus);
+}
+
+TEST_F(WinUSBInterfaceSimTest, CloseSequenceReachesTheDeviceInOrder) {
+    iface.setTimeout(40);
+    ASSERT_TRUE(iface.checkConnection());
+    ASSERT_TRUE(iface.setTermResistor(1));
+    EXPECT_TRUE(world.control().deviceState().termResistor);
+    iface.setPin15ShortToGround();
+    EXPECT_EQ(world.control().deviceState().pin15, sim::Pin15State::ShortToGround);
+    ASSERT_TRUE(
+        iface.setCommParameters(kOpenFilter, kOpenFilter, 500, false, 0, false, 0, false, false));
+    world.control().clearReceivedPackets();
+    iface.closeDevice();
+    const auto packets = world.control().receivedPackets();
+    ASSERT_EQ(packets.size(), 5u);
+    EXPECT_EQ(packets[0][0], 0x04);
+    EXPECT_EQ(packets[0][1], 0x09);
+    EXPECT_EQ(packets[1][1], 0x03);
+    EXPECT_EQ(packets[2][1], 0x05);
+    EXPECT_EQ(packets[3][0], 0x06);
+    EXPECT_EQ(packets[3][1], 0x02);
+    EXPECT_EQ(packets[4][0], 0x06);
+    const auto state = world.control().deviceState();
+    EXPECT_FALSE(state.termResistor);
+    EXPECT_EQ(state.pin15, sim::Pin15State::VoltageOff);
+    EXPECT_FALSE(state.controller.enabled);
+    EXPECT_EQ(state.closeForms, 1u);
+}
+
+}  // namespace
+}  // namespace vtx
