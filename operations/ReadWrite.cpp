@@ -28,6 +28,27 @@ uint32_t validateForWrite(const PASSTHRU_MSG* msgs, uint32_t count, uint32_t pro
 }
 }  // namespace
 
+// The checks read and write share; the channel when the transfer goes ahead. A count of 0 ends
+// the call with success and nothing done.
+Channel* PassThru::channelForTransfer(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs) {
+    Channel* channel = nullptr;
+    if (!passStandardGuards()) {
+        return nullptr;
+    }
+    if ((channel = findChannel(ChannelID)) == nullptr) {
+        setStatus(ERR_INVALID_CHANNEL_ID);
+        return nullptr;
+    }
+    if (pMsg == nullptr || pNumMsgs == nullptr) {
+        setStatus(ERR_NULL_PARAMETER);
+        return nullptr;
+    }
+    if (*pNumMsgs == 0 || !checkDevicePresent()) {
+        return nullptr;
+    }
+    return channel;
+}
+
 uint32_t PassThru::passThruReadMsgs(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs,
                                     uint32_t Timeout) {
     const ElapsedTimer timer;
@@ -36,14 +57,7 @@ uint32_t PassThru::passThruReadMsgs(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint
               u32("pNumMsgs", wanted), u32("Timeout", Timeout), u32("lastError", lastError));
     if (!deviceLost()) {
         resetOutcome();
-        Channel* channel = nullptr;
-        if (!passStandardGuards()) {
-        } else if ((channel = findChannel(ChannelID)) == nullptr) {
-            setStatus(ERR_INVALID_CHANNEL_ID);
-        } else if (pMsg == nullptr || pNumMsgs == nullptr) {
-            setStatus(ERR_NULL_PARAMETER);
-        } else if (*pNumMsgs == 0) {
-        } else if (checkDevicePresent()) {
+        if (Channel* channel = channelForTransfer(ChannelID, pMsg, pNumMsgs)) {
             channel->dequeueRxPtMsgs(pMsg, pNumMsgs, Timeout);
             if (*pNumMsgs == 0) {
                 setStatus(ERR_BUFFER_EMPTY);
@@ -66,14 +80,7 @@ uint32_t PassThru::passThruWriteMsgs(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uin
               u32("pNumMsgs", offered), u32("Timeout", Timeout), u32("lastError", lastError));
     if (!deviceLost()) {
         resetOutcome();
-        Channel* channel = nullptr;
-        if (!passStandardGuards()) {
-        } else if ((channel = findChannel(ChannelID)) == nullptr) {
-            setStatus(ERR_INVALID_CHANNEL_ID);
-        } else if (pMsg == nullptr || pNumMsgs == nullptr) {
-            setStatus(ERR_NULL_PARAMETER);
-        } else if (*pNumMsgs == 0) {
-        } else if (checkDevicePresent()) {
+        if (Channel* channel = channelForTransfer(ChannelID, pMsg, pNumMsgs)) {
             const uint32_t invalid = validateForWrite(pMsg, offered, channel->protocolID());
             if (invalid == ERR_FAILED) {
                 setFailed(text::kInvalidTxFlags);
