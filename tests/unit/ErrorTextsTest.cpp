@@ -42,11 +42,11 @@ TEST(StatusCodeName, EveryCodeByteForByte) {
 
 TEST(ErrorTexts, AllFitTheDescriptionBuffer) {
     const char* const texts[] = {
-        text::kConnectionClosed,  text::kThreadNotInitialized,   text::kDriverNotInstalled,
-        text::kCanNotSupported,   text::kBitrateAlreadySet,      text::kWriteSettingsFailed,
-        text::kInvalidTxFlags,    text::kTxFlagsInconsistent,    text::kVoltageNotAdmitted,
-        text::kZeroIoctlElements, text::kTermResistorReadFailed, text::kOutOfMemory,
-        text::kInternalError,
+        text::kConnectionClosed,  text::kThreadNotInitialized,    text::kDriverNotInstalled,
+        text::kCanNotSupported,   text::kBitrateAlreadySet,       text::kWriteSettingsFailed,
+        text::kInvalidTxFlags,    text::kTxFlagsInconsistent,     text::kVoltageNotAdmitted,
+        text::kZeroIoctlElements, text::kTermResistorReadFailed,  text::kOutOfMemory,
+        text::kInternalError,     text::kTermResistorWriteFailed,
     };
     for (const char* t : texts) {
         EXPECT_LT(std::strlen(t), static_cast<std::size_t>(kErrorTextSize)) << t;
