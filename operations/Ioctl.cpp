@@ -35,7 +35,9 @@ bool isAdmittedBaudRate(uint32_t baudRate) {
 }
 
 // The jump width as a percentage of the bit time, and back to time quanta.
-uint32_t quantaPerBit(const DeviceInfo& info) { return info.tseg1 + info.tseg2 + 1; }
+uint32_t quantaPerBit(const DeviceInfo& info) {
+    return info.tseg1 + info.tseg2 + 1;
+}
 }  // namespace
 
 uint32_t PassThru::passThruIoctl(uint32_t ChannelID, uint32_t IoctlID, void* pInput,

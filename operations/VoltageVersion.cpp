@@ -4,6 +4,7 @@
 #include "api/LibraryVersion.h"
 #include "api/PassThru.h"
 #include "device/GenericInterface.h"
+#include "operations/DevicePause.h"
 #include "operations/FirmwareVersionText.h"
 #include "operations/OperationTrace.h"
 #include "platform/PlatformServices.h"
@@ -58,7 +59,9 @@ uint32_t PassThru::passThruReadVersion(uint32_t DeviceID, char* pFirmwareVersion
             }
             std::memcpy(pApiVersion, VTX_API_VERSION_STRING, sizeof VTX_API_VERSION_STRING);
             // The identification as the device reported it when it was opened; without one the
-            // version and serial number read as 0.
+            // version and serial number read as 0. The thread is parked while the records are
+            // read: a reconnect of the thread rewrites them.
+            const DevicePause pause(*commThread, false);
             uint32_t versionWord = 0;
             uint32_t serial = 0;
             uint32_t customer = 0;

@@ -30,7 +30,7 @@ bool isConfigCommand(const sim::Packet& packet, sim::ConfigCommand command) {
 }
 
 class IoctlFixture : public SimFixture {
-protected:
+  protected:
     uint32_t ioctl(uint32_t id, void* in = nullptr, void* out = nullptr) {
         return PassThruIoctl(channelId, id, in, out);
     }
@@ -132,8 +132,8 @@ TEST_F(IoctlIdMap, StatusOfEveryRangeWithValidAndInvalidChannel) {
     for (const IdCase& c : cases) {
         SCOPED_TRACE(::testing::Message() << "IoctlID 0x" << std::hex << c.id);
         // Every identifier gets pointers it could use, so that only the map decides.
-        void* in = c.id == SET_TERM_RESISTOR ? static_cast<void*>(&resistor)
-                                             : static_cast<void*>(&list);
+        void* in =
+            c.id == SET_TERM_RESISTOR ? static_cast<void*>(&resistor) : static_cast<void*>(&list);
         void* out = &state;
         EXPECT_EQ(PassThruIoctl(channelId, c.id, in, out), c.withChannel) << lastError();
         EXPECT_EQ(PassThruIoctl(badChannel, c.id, in, out), c.withoutChannel);
@@ -225,8 +225,8 @@ TEST_F(IoctlNullPointers, RequiredPointersPerIdentifier) {
     EXPECT_EQ(ioctl(SET_TERM_RESISTOR, nullptr, &value), ERR_NULL_PARAMETER);
     EXPECT_EQ(value, 1u);
     // Pointers the identifier does not use may be null.
-    for (const uint32_t id : {CLEAR_TX_BUFFER, CLEAR_RX_BUFFER, CLEAR_PERIODIC_MSGS,
-                              CLEAR_MSG_FILTERS}) {
+    for (const uint32_t id :
+         {CLEAR_TX_BUFFER, CLEAR_RX_BUFFER, CLEAR_PERIODIC_MSGS, CLEAR_MSG_FILTERS}) {
         EXPECT_EQ(ioctl(id), STATUS_NOERROR) << id;
     }
     EXPECT_EQ(ioctl(SET_TERM_RESISTOR, &value, nullptr), STATUS_NOERROR);
@@ -240,12 +240,9 @@ class IoctlConfigList : public IoctlFixture {};
 
 TEST_F(IoctlConfigList, GetFillsKnownEntriesAndLeavesUnknownOnes) {
     openAndConnect();
-    SCONFIG entries[] = {{LOOPBACK, kUntouched},
-                         {kIso15765Bs, 0x1234},
-                         {DATA_RATE, kUntouched},
-                         {0x00, 0x5678},
-                         {BIT_SAMPLE_POINT, kUntouched},
-                         {SYNC_JUMP_WIDTH, kUntouched}};
+    SCONFIG entries[] = {{LOOPBACK, kUntouched},         {kIso15765Bs, 0x1234},
+                         {DATA_RATE, kUntouched},        {0x00, 0x5678},
+                         {BIT_SAMPLE_POINT, kUntouched}, {SYNC_JUMP_WIDTH, kUntouched}};
     SCONFIG_LIST list{6, entries};
     ASSERT_EQ(ioctl(GET_CONFIG, &list), STATUS_NOERROR) << lastError();
     const sim::SimCanController::Status now = controller();
@@ -431,8 +428,8 @@ TEST_F(IoctlBitTiming, JumpWidthIsSetAsPercentageAndReadBackAsOne) {
         uint32_t percent;
         uint32_t quanta;  // of a 16-quantum bit whose second segment is 3 quanta long
     };
-    for (const Case c : {Case{13, 2}, Case{19, 3}, Case{6, 1}, Case{0, 1}, Case{100, 3},
-                         Case{25, 3}}) {
+    for (const Case c :
+         {Case{13, 2}, Case{19, 3}, Case{6, 1}, Case{0, 1}, Case{100, 3}, Case{25, 3}}) {
         SCOPED_TRACE(c.percent);
         ASSERT_EQ(setConfig(SYNC_JUMP_WIDTH, c.percent), STATUS_NOERROR) << lastError();
         const sim::SimCanController::Status now = controller();
@@ -535,8 +532,8 @@ struct FilterClearCase {
     uint32_t filterFlags;
     uint32_t mask;
     uint32_t pattern;
-    uint32_t code;         // the device's acceptance code afterwards, packed identifier layout
-    uint32_t deviceMask;   // and its mask (1: not compared)
+    uint32_t code;        // the device's acceptance code afterwards, packed identifier layout
+    uint32_t deviceMask;  // and its mask (1: not compared)
 };
 
 TEST_F(IoctlClear, MsgFiltersReprogramTheAcceptanceOverNoFilter) {

@@ -24,7 +24,7 @@ constexpr char kVoltageRefused[] =
 // Programming voltage
 
 class ProgrammingVoltage : public SimFixture {
-protected:
+  protected:
     sim::Pin15State pin15() { return world().control().deviceState().pin15; }
 
     std::size_t pin15Packets() {
@@ -84,8 +84,7 @@ TEST_F(ProgrammingVoltage, AnyDeviceIdWhileOpenNoneBeforeOpen) {
     EXPECT_EQ(PassThruSetProgrammingVoltage(1, 12, 5000), ERR_INVALID_DEVICE_ID);
 
     ASSERT_EQ(PassThruOpen(nullptr, &deviceId), STATUS_NOERROR) << lastError();
-    EXPECT_EQ(PassThruSetProgrammingVoltage(7, 15, SHORT_TO_GROUND), STATUS_NOERROR)
-        << lastError();
+    EXPECT_EQ(PassThruSetProgrammingVoltage(7, 15, SHORT_TO_GROUND), STATUS_NOERROR) << lastError();
     EXPECT_EQ(pin15(), sim::Pin15State::ShortToGround);
     EXPECT_EQ(PassThruSetProgrammingVoltage(0, 15, VOLTAGE_OFF), STATUS_NOERROR) << lastError();
     EXPECT_EQ(pin15(), sim::Pin15State::VoltageOff);
@@ -111,8 +110,9 @@ TEST_F(ProgrammingVoltage, Pin15CommandsDoNotCorruptFrameTransfers) {
     constexpr uint32_t kWrittenId = 0x211;
     constexpr uint32_t kBusId = 0x21A;
     auto payload = [](uint32_t k) {
-        return std::vector<uint8_t>{static_cast<uint8_t>(k), static_cast<uint8_t>(~k), 0x11,
-                                    0x22, 0x33, 0x44, 0x55, static_cast<uint8_t>(k + 7)};
+        return std::vector<uint8_t>{
+            static_cast<uint8_t>(k),    static_cast<uint8_t>(~k), 0x11, 0x22, 0x33, 0x44, 0x55,
+            static_cast<uint8_t>(k + 7)};
     };
 
     std::atomic<uint32_t> toggleFailures{0};
@@ -190,7 +190,7 @@ TEST_F(ProgrammingVoltage, Pin15CommandsDoNotCorruptFrameTransfers) {
 // Version report
 
 class ReadVersion : public SimFixture {
-protected:
+  protected:
     void SetUp() override {
         SimFixture::SetUp();
         std::memset(firmware, '#', sizeof firmware);
