@@ -61,11 +61,11 @@ TEST(FramePacket, UnpacksWhatItPacks) {
                           frame(0x7FF, false, {}), frame(0x1, true, {0x55})}) {
         const Bytes bytes = packed(f);
         const _fields_pkt_can back = unpackFrame(bytes.data());
-        EXPECT_EQ(back.idCan, f.idCan);
+        EXPECT_EQ(uint32_t{back.idCan}, uint32_t{f.idCan});
         EXPECT_EQ(back.idExt, f.idExt);
         EXPECT_EQ(back.lenDataCan, f.lenDataCan);
         EXPECT_EQ(std::memcmp(back.dataCan, f.dataCan, f.lenDataCan), 0);
-        EXPECT_EQ(back.Timestamp, 0u);
+        EXPECT_EQ(uint32_t{back.Timestamp}, 0u);
     }
 }
 
@@ -73,12 +73,12 @@ TEST(FramePacket, IgnoresMarkerBitsOnReceive) {
     // Bit 4 of byte 2 and bytes 3 and 4 of an 11-bit frame are not part of the identifier.
     const Bytes in = {0x01, 0x24, 0x70, 0x55, 0x55, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     const _fields_pkt_can f = unpackFrame(in.data());
-    EXPECT_EQ(f.idCan, 0x123u);
+    EXPECT_EQ(uint32_t{f.idCan}, 0x123u);
     EXPECT_EQ(f.idExt, 0);
     // Byte 0 is not examined either, and bit 0 of byte 4 of a 29-bit frame is ignored.
     const Bytes ext = {0x77, 0xC6, 0xCD, 0xE2, 0x21, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     const _fields_pkt_can e = unpackFrame(ext.data());
-    EXPECT_EQ(e.idCan, 0x18DAF110u);
+    EXPECT_EQ(uint32_t{e.idCan}, 0x18DAF110u);
     EXPECT_EQ(e.idExt, 1);
 }
 

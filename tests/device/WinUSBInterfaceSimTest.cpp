@@ -95,7 +95,7 @@ TEST_F(WinUSBInterfaceSimTest, TenThousandFramesCrossTheBusInOrder) {
     const auto records = world.control().busRecords();
     ASSERT_EQ(records.size(), static_cast<std::size_t>(kFrames));
     for (int i = 0; i < kFrames; ++i) {
-        ASSERT_EQ(records[i].frame.id, frames[i].idCan) << i;
+        ASSERT_EQ(records[i].frame.id, uint32_t{frames[i].idCan}) << i;
         ASSERT_EQ((records[i].frame.data[0] << 8) | records[i].frame.data[1], i) << i;
     }
 }
@@ -121,7 +121,7 @@ TEST_F(WinUSBInterfaceSimTest, ReadAsksWithTheHeaderAndReturnsWhatTheDeviceHolds
     ASSERT_EQ(got, 5);
     for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(in[i].idExt, i % 2 == 1 ? 1 : 0);
-        EXPECT_EQ(in[i].idCan, i % 2 == 0 ? 0x100u + i : 0x18DAF110u + i);
+        EXPECT_EQ(uint32_t{in[i].idCan}, i % 2 == 0 ? 0x100u + i : 0x18DAF110u + i);
         EXPECT_EQ(in[i].dataCan[0], i);
     }
     const auto packets = world.control().receivedPackets();

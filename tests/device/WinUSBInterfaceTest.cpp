@@ -307,7 +307,7 @@ TEST_F(WinUSBInterfaceTest, FrameReadAsksWithTheHeaderAndZeroFills) {
     std::memset(frames, 0xAB, sizeof frames);
     EXPECT_EQ(iface.letturaPacchettiCan(frames, 128, true), 0);  // closed: zero-filled
     for (const auto& f : frames) {
-        EXPECT_EQ(f.idCan, 0u);
+        EXPECT_EQ(uint32_t{f.idCan}, 0u);
     }
     initDevice();
     Bytes reply;
@@ -328,11 +328,11 @@ TEST_F(WinUSBInterfaceTest, FrameReadAsksWithTheHeaderAndZeroFills) {
     EXPECT_EQ(transport.writes[0][0], 0x0B);
     EXPECT_EQ(transport.writes[0][4], 128);
     for (uint32_t i = 0; i < 5; ++i) {
-        EXPECT_EQ(frames[i].idCan, 0x100 + i);
+        EXPECT_EQ(uint32_t{frames[i].idCan}, 0x100 + i);
         EXPECT_EQ(frames[i].dataCan[0], i);
     }
     for (int i = 5; i < 128; ++i) {
-        EXPECT_EQ(frames[i].idCan, 0u);
+        EXPECT_EQ(uint32_t{frames[i].idCan}, 0u);
         EXPECT_EQ(frames[i].lenDataCan, 0);
     }
 }
