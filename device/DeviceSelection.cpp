@@ -4,6 +4,7 @@
 #include <memory>
 #include <mutex>
 
+#include "device/kerneldriver/AbsentDeviceFileTransport.h"
 #include "device/winusb/AbsentPipeTransport.h"
 #include "platform/PlatformServices.h"
 #include "sim/SimWorld.h"
@@ -14,7 +15,8 @@ namespace {
 // Created on first use under the mutex, freed only by releaseProcessDevices(): never by a
 // static destructor, whose order against the library's unload is not ours to choose.
 std::mutex processDevicesMutex;
-PipeTransport* platformTransport = nullptr;  // guarded by processDevicesMutex
+PipeTransport* platformTransport = nullptr;         // guarded by processDevicesMutex
+DeviceFileTransport* platformDeviceFile = nullptr;  // guarded by processDevicesMutex
 }  // namespace
 
 DeviceChoice parseDeviceChoice(std::string_view text) {
@@ -48,11 +50,26 @@ PipeTransport& processPipeTransport() {
     return *platformTransport;
 }
 
+DeviceFileTransport& processDeviceFileTransport() {
+    if (processDeviceChoice() == DeviceChoice::SimKernel) {
+        platform::keepLibraryLoaded();
+        return sim::SimWorld::process().deviceFile();
+    }
+    const std::lock_guard lock(processDevicesMutex);
+    if (platformDeviceFile == nullptr) {
+        std::unique_ptr<DeviceFileTransport> transport = platform::createDeviceFileTransport();
+        platformDeviceFile = transport ? transport.release() : new AbsentDeviceFileTransport();
+    }
+    return *platformDeviceFile;
+}
+
 void releaseProcessDevices() {
     {
         const std::lock_guard lock(processDevicesMutex);
         delete platformTransport;
         platformTransport = nullptr;
+        delete platformDeviceFile;
+        platformDeviceFile = nullptr;
     }
     sim::SimWorld::shutdownProcess();
 }

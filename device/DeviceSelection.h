@@ -8,6 +8,7 @@
 #include <optional>
 #include <string_view>
 
+#include "device/kerneldriver/DeviceFileTransport.h"
 #include "device/winusb/PipeTransport.h"
 
 namespace vtx {
@@ -24,6 +25,10 @@ DeviceChoice processDeviceChoice();
 // The pipe transport of this process: the simulated device's, the platform's, or one that finds
 // no device where the platform has none.
 PipeTransport& processPipeTransport();
+
+// The device-file transport of this process: the simulated device's (sim-kernel), the
+// platform's, or one that never opens where the platform has none.
+DeviceFileTransport& processDeviceFileTransport();
 
 // At unload, after every thread of the library has ended: frees the process-wide transports and
 // the simulated device.

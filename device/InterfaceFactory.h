@@ -7,8 +7,8 @@
 
 namespace vtx {
 
-// The interface of an interface type: 4 the WinUSB device. nullptr for a type with no
-// implementation, which the communication thread reports as a missing driver.
+// The interface of an interface type: 2 the kernel-driver device, 4 the WinUSB device. nullptr for
+// a type with no implementation, which the communication thread reports as a missing driver.
 std::unique_ptr<GenericInterface> createInterface(uint32_t interfaceType);
 
 }  // namespace vtx

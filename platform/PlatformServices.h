@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "device/kerneldriver/DeviceFileTransport.h"
 #include "device/winusb/PipeTransport.h"
 #include "trace/TraceBackend.h"
 
@@ -50,5 +51,9 @@ bool isDriverPackageInstalled(uint32_t interfaceType);
 
 // The platform's WinUSB-style pipe transport, or nullptr where there is none.
 std::unique_ptr<PipeTransport> createPipeTransport();
+
+// The platform's transport over the kernel driver's device file ("\\.\VTXUSBCAN" on Windows,
+// the character device /dev/vtxusbcan on POSIX), or nullptr where there is none.
+std::unique_ptr<DeviceFileTransport> createDeviceFileTransport();
 
 }  // namespace vtx::platform

@@ -17,6 +17,7 @@ SimWorld::SimWorld(const SimConfig& config)
       bus_(config.busRate),
       device_(bus_, config.device),
       transport_(device_, config.usbLatency),
+      deviceFile_(device_, config.usbLatency),
       control_(bus_, device_, transport_) {
     if (config.ecu) {
         ecu_ = std::make_unique<SimEcu>(bus_);

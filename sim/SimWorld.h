@@ -1,5 +1,5 @@
-// One simulated setup: the virtual CAN bus, the device on it behind its pipe transport, the
-// test control, and (as configured) the simulated ECU and the traffic generator.
+// One simulated setup: the virtual CAN bus, the device on it behind its pipe transport and its
+// device file, the test control, and (as configured) the simulated ECU and the traffic generator.
 #pragma once
 
 #include <memory>
@@ -7,6 +7,7 @@
 #include "sim/SimConfig.h"
 #include "sim/SimControl.h"
 #include "sim/SimDevice.h"
+#include "sim/SimDeviceFileTransport.h"
 #include "sim/SimEcu.h"
 #include "sim/SimPipeTransport.h"
 #include "sim/TrafficGenerator.h"
@@ -25,6 +26,7 @@ class SimWorld {
     VirtualCanBus& bus() { return bus_; }
     SimDevice& device() { return device_; }
     SimPipeTransport& transport() { return transport_; }
+    SimDeviceFileTransport& deviceFile() { return deviceFile_; }
     SimControl& control() { return control_; }
     SimEcu* ecu() { return ecu_.get(); }                    // nullptr when configured off
     TrafficGenerator* traffic() { return traffic_.get(); }  // nullptr when configured off
@@ -40,6 +42,7 @@ class SimWorld {
     VirtualCanBus bus_;
     SimDevice device_;
     SimPipeTransport transport_;
+    SimDeviceFileTransport deviceFile_;
     SimControl control_;
     std::unique_ptr<SimEcu> ecu_;
     std::unique_ptr<TrafficGenerator> traffic_;

@@ -39,11 +39,17 @@ uint32_t VTX_API PassThruIoctl(uint32_t ChannelID, uint32_t IoctlID, void* pInpu
                                void* pOutput);
 }
 
+#ifndef VTX_E2E_DEVICE
+#define VTX_E2E_DEVICE "sim"
+#endif
+
 namespace vtx::e2e {
 
 class SimFixture : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { platform::setEnvironment("VTXPTS_DEVICE", "sim"); }
+    // The same suite runs once behind each driver family's path (the program is built twice).
+    static void SetUpTestSuite() { platform::setEnvironment("VTXPTS_DEVICE", VTX_E2E_DEVICE); }
+    static bool kernelVariant() { return std::string(VTX_E2E_DEVICE) == "sim-kernel"; }
 
     void SetUp() override { ASSERT_TRUE(Library::onProcessAttach()); }
     void TearDown() override { Library::onProcessDetach(); }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "api/LibraryVersion.h"
+#include "platform/posix/core/PosixDeviceFileTransport.h"
 #include "trace/JsonLinesSession.h"
 #include "trace/LogSwitch.h"
 
@@ -27,14 +28,17 @@ uint32_t currentThreadId() {
 uint64_t monotonicMicroseconds() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<uint64_t>(now.tv_sec) * 1000000u + static_cast<uint64_t>(now.tv_nsec) / 1000u;
+    return static_cast<uint64_t>(now.tv_sec) * 1000000u +
+           static_cast<uint64_t>(now.tv_nsec) / 1000u;
 }
 
 // Raising a thread's priority needs privileges a library cannot assume on Linux; the thread
 // keeps the default scheduling.
 void raiseCurrentThreadPriority() {}
 
-bool terminateThread(std::thread& /*thread*/) { return false; }
+bool terminateThread(std::thread& /*thread*/) {
+    return false;
+}
 
 std::optional<uint32_t> readLogSwitch() {
     return trace::parseLogSwitch(environmentValue("VTXPTS_ENABLELOG"));
@@ -60,13 +64,19 @@ bool isDriverPackageInstalled(uint32_t interfaceType) {
     return false;
 }
 
-std::unique_ptr<PipeTransport> createPipeTransport() { return nullptr; }
+std::unique_ptr<PipeTransport> createPipeTransport() {
+    return nullptr;
+}
 
 void keepLibraryLoaded() {}
 
 bool readLibraryVersion(std::string& fileVersion) {
     fileVersion = VTX_VERSION_STRING;
     return true;
+}
+
+std::unique_ptr<DeviceFileTransport> createDeviceFileTransport() {
+    return std::make_unique<PosixDeviceFileTransport>();
 }
 
 }  // namespace vtx::platform

@@ -6,12 +6,13 @@
 #include <cstdlib>
 
 #include "platform/TimeConversion.h"
-#include "trace/JsonLinesSession.h"
-#include "trace/LogSwitch.h"
 #include "platform/win32/core/DriverStore.h"
 #include "platform/win32/core/RegistryKey.h"
 #include "platform/win32/core/VersionInfo.h"
+#include "platform/win32/core/Win32DeviceFileTransport.h"
 #include "platform/win32/core/WinUsbPipeTransport.h"
+#include "trace/JsonLinesSession.h"
+#include "trace/LogSwitch.h"
 
 namespace vtx::platform {
 
@@ -88,6 +89,10 @@ bool readLibraryVersion(std::string& fileVersion) {
 
 std::unique_ptr<PipeTransport> createPipeTransport() {
     return std::make_unique<WinUsbPipeTransport>();
+}
+
+std::unique_ptr<DeviceFileTransport> createDeviceFileTransport() {
+    return std::make_unique<Win32DeviceFileTransport>();
 }
 
 }  // namespace vtx::platform

@@ -1,0 +1,55 @@
+// The device bound to the maker's kernel driver: the same packet protocol as over WinUSB
+// (UsbProtocolInterface), carried by the driver's device file, with the driver's control codes
+// for the presence test and the auxiliary value.
+#pragma once
+
+#include <cstdint>
+
+#include "device/UsbProtocolInterface.h"
+#include "device/kerneldriver/DeviceFileTransport.h"
+
+namespace vtx {
+
+class USBInterface : public UsbProtocolInterface {
+  public:
+    // Uses the process's device-file transport.
+    USBInterface();
+    // Uses the given transport (tests).
+    explicit USBInterface(DeviceFileTransport& transport);
+    ~USBInterface() override;
+    USBInterface(const USBInterface&) = delete;
+    USBInterface& operator=(const USBInterface&) = delete;
+
+    // Opens the device file unless it is open already; either way then clears the buffers and
+    // switches the controller off.
+    bool open();
+    bool init() override;
+    // The driver answers the presence control code.
+    bool isDevicePresent() override;
+    bool isOpen() override;
+    int getInterfaceType() override;
+
+  protected:
+    int transportWrite(const uint8_t* bytes, int length) override;
+    int transportRead(uint8_t* bytes, int length) override;
+    void transportClose() override;
+
+    // What sets this driver family apart (see UsbProtocolInterface):
+    // - every transfer header carries the timeout member, whatever the request asked for;
+    // - frame packets mark a 29-bit identifier with bit 19 only (bit 20 clear), and their
+    //   length byte is the whole lenDataCan; a read keeps at most 8 data bytes;
+    // - records a read leaves unfilled carry idCan 0xFFFFFFFF;
+    // - the calculated sample point and jump width are kept in the device-info record only;
+    // - the auxiliary value is also passed to the driver.
+    uint16_t headerTimeout(int requestedMs) const override;
+    void packFramePacket(const _fields_pkt_can& frame, uint8_t* out) const override;
+    _fields_pkt_can unpackFramePacket(const uint8_t* in) const override;
+    void markUnreadRecords(_fields_pkt_can* records, int count) const override;
+    void recordRealisedTiming(const ControllerTiming& timing) override;
+    void auxValueSent(uint32_t value) override;
+
+  private:
+    DeviceFileTransport& transport_;  // the process-wide device file
+};
+
+}  // namespace vtx

@@ -1,0 +1,52 @@
+// The simulated device behind the kernel driver's device file: unshared, openable only while the
+// device is plugged in, a handle that dies with the power cycle it was opened in, the presence
+// and auxiliary-value control codes, and a latency on every transfer.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+
+#include "device/kerneldriver/DeviceFileTransport.h"
+#include "sim/LatencyPacer.h"
+#include "sim/SimDevice.h"
+
+namespace vtx::sim {
+
+class SimDeviceFileTransport : public DeviceFileTransport {
+  public:
+    // Every read returns within this limit, like a read of the IN pipe.
+    static constexpr std::chrono::milliseconds kReadLimit{500};
+
+    SimDeviceFileTransport(SimDevice& device, std::chrono::microseconds latency);
+
+    // Fails while unplugged and while already open (the file is not shared).
+    bool open() override;
+    bool isOpen() const override;
+    // Both fail (0) while closed, and on a handle whose device was unplugged since it was
+    // opened, until it is closed and opened again.
+    int read(uint8_t* bytes, int length) override;
+    int write(const uint8_t* bytes, int length) override;
+    // The presence code succeeds while the handle's device is powered; the auxiliary-value code
+    // takes exactly 4 bytes. Other codes fail.
+    bool controlCode(uint32_t code, const void* input, uint32_t inputLength, void* output,
+                     uint32_t outputLength) override;
+    void close() override;
+
+    // The last value passed with the auxiliary-value code, if any since construction.
+    std::optional<uint32_t> lastAuxValue() const;
+
+  private:
+    bool handleAlive() const;
+
+    SimDevice& device_;
+    LatencyPacer pacer_;
+
+    mutable std::mutex mutex_;  // guards every field below
+    bool open_ = false;
+    uint64_t openedCycle_ = 0;  // the device's power cycle when the handle was opened
+    std::optional<uint32_t> lastAuxValue_;
+};
+
+}  // namespace vtx::sim
