@@ -10,12 +10,11 @@ namespace vtx::e2e {
 namespace {
 
 class DeviceLost : public EngineFixture {
-protected:
+  protected:
     // The communication thread notices the loss within a bounded time.
     bool lossReported() {
-        return eventually([&] {
-            return PassThruStopPeriodicMsg(channelId, 0xDEAD) == ERR_DEVICE_NOT_CONNECTED;
-        });
+        return eventually(
+            [&] { return PassThruStopPeriodicMsg(channelId, 0xDEAD) == ERR_DEVICE_NOT_CONNECTED; });
     }
 
     void expectWorkingSessionAfterReplug() {
@@ -71,7 +70,8 @@ TEST_F(DeviceLost, EveryCallButOpenAndCloseAnswersNotConnected) {
         {"read version", [&] { return PassThruReadVersion(0, nullptr, nullptr, nullptr); }},
         {"read version device", [&] { return PassThruReadVersion(1, text, text, text); }},
         {"ioctl", [&] { return PassThruIoctl(0, 0xFFFF, nullptr, nullptr); }},
-        {"ioctl set config", [&] { return PassThruIoctl(channelId, SET_CONFIG, &config, nullptr); }},
+        {"ioctl set config",
+         [&] { return PassThruIoctl(channelId, SET_CONFIG, &config, nullptr); }},
     };
     for (const auto& [name, call] : calls) {
         SCOPED_TRACE(name);
@@ -101,6 +101,61 @@ TEST_F(DeviceLost, LossIsNoticedWithoutAChannel) {
     expectWorkingSessionAfterReplug();
 }
 
+// Pulls the plug at one exact point: when the first cycle that will park writes the transmit
+// queue to the device.
+class UnplugAtParkingWrite : public EventWatcher {
+  public:
+    explicit UnplugAtParkingWrite(sim::SimControl& control) : control_(control) {}
+
+    void write(const trace::TraceEvent& event) override {
+        if (!watching || event.name != "CommInterfaceThread") {
+            return;
+        }
+        if (event.message == "run() -0-" && field(event, "paused").value_or(0) != 0) {
+            parkingCycle = true;
+        } else if (event.message == "dequeueTxCanFrame() -0-" && parkingCycle &&
+                   !unplugged.exchange(true)) {
+            control_.unplug();
+        }
+    }
+
+    std::atomic<bool> watching{false};
+    std::atomic<bool> parkingCycle{false};
+    std::atomic<bool> unplugged{false};
+
+  private:
+    sim::SimControl& control_;
+};
+
+// The device goes during the transmit-queue write of the cycle at whose end the thread parks for
+// an operation: the transmit path finds the device gone, the loop parks, and the operation's
+// resume finds the loop ending instead of starting a new cycle. It must return all the same.
+TEST_F(DeviceLost, ResumeThatFindsTheLoopEndingReturns) {
+    UnplugAtParkingWrite& unplugger =
+        watchEvents(std::make_unique<UnplugAtParkingWrite>(world().control()));
+    openAndConnect();
+    uint32_t filterId = 0;
+    ASSERT_EQ(startFilter(PASS_FILTER, 0x7FF, 0x123, 0, &filterId), STATUS_NOERROR);
+    // The thread is held in a stalled read at the end of a cycle: frames written now wait for
+    // the next one, which the operation below asks to park at its end.
+    world().control().stallNextReads(1);
+    std::this_thread::sleep_for(50ms);
+    PASSTHRU_MSG out[2] = {message(0x301, {1}), message(0x302, {2})};
+    uint32_t count = 2;
+    ASSERT_EQ(PassThruWriteMsgs(channelId, out, &count, 0), STATUS_NOERROR);
+    unplugger.watching = true;
+    auto operation = std::async(std::launch::async, [&] {
+        uint32_t secondFilter = 0;
+        return startFilter(PASS_FILTER, 0x7FF, 0x7E8, 0, &secondFilter);
+    });
+    EXPECT_EQ(awaitOrAbort(operation, 10s, "an operation resuming an ending loop"),
+              ERR_DEVICE_NOT_CONNECTED);
+    EXPECT_TRUE(unplugger.unplugged);
+    EXPECT_TRUE(busFrames().empty());
+    expectOutcome(PassThruClose(deviceId), STATUS_NOERROR);
+    expectWorkingSessionAfterReplug();
+}
+
 // Calls under way when the device goes, among them ones that park and resume the thread and
 // writers waiting for the device: each returns within a bound, and the loss is reported.
 TEST_F(DeviceLost, UnplugWhileOperationsRun) {
@@ -124,12 +179,12 @@ TEST_F(DeviceLost, UnplugWhileOperationsRun) {
             for (int i = 0; i < 100000; ++i) {
                 PASSTHRU_MSG out[2] = {message(0x123, {1}), message(0x124, {2})};
                 uint32_t count = 2;
-                uint32_t status = timed([&] {
-                    return PassThruWriteMsgs(channelId, out, &count, i % 2 ? 20 : 0);
-                });
+                uint32_t status = timed(
+                    [&] { return PassThruWriteMsgs(channelId, out, &count, i % 2 ? 20 : 0); });
                 uint32_t filterId = 0;
                 if (status != ERR_DEVICE_NOT_CONNECTED) {
-                    status = timed([&] { return startFilter(PASS_FILTER, 0x7FF, 0x7E8, 0, &filterId); });
+                    status =
+                        timed([&] { return startFilter(PASS_FILTER, 0x7FF, 0x7E8, 0, &filterId); });
                 }
                 if (status == STATUS_NOERROR) {
                     status = timed([&] { return PassThruStopMsgFilter(channelId, filterId); });

@@ -1,7 +1,9 @@
 // What the engine's end-to-end tests share: loopback on and off, frames put on the bus from
-// outside, bounded waits, reading what arrives, and the simulated controller's state.
+// outside, bounded waits, reading what arrives, the simulated controller's state, and a look
+// at the library's trace events from inside the test.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -9,12 +11,16 @@
 #include <functional>
 #include <future>
 #include <iterator>
+#include <memory>
+#include <optional>
 #include <set>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 #include "sim/SimPacket.h"
 #include "tests/e2e/SimFixture.h"
+#include "trace/TraceProvider.h"
 
 namespace vtx::e2e {
 
@@ -53,15 +59,20 @@ T awaitOrAbort(std::future<T>& done, std::chrono::milliseconds timeout, const ch
 // The names PassThruGetLastError gives the status codes (ERR_FAILED gives its text instead).
 inline const char* statusName(uint32_t code) {
     static const char* const kNames[] = {
-        "STATUS_NOERROR",           "ERR_NOT_SUPPORTED",     "ERR_INVALID_CHANNEL_ID",
-        "ERR_INVALID_PROTOCOL_ID",  "ERR_NULL_PARAMETER",    "ERR_INVALID_IOCTL_VALUE",
-        "ERR_INVALID_FLAGS",        "ERR_FAILED",            "ERR_DEVICE_NOT_CONNECTED",
-        "ERR_TIMEOUT",              "ERR_INVALID_MSG",       "ERR_INVALID_TIME_INTERVAL",
-        "ERR_EXCEEDED_LIMIT",       "ERR_INVALID_MSG_ID",    "ERR_DEVICE_IN_USE",
-        "ERR_INVALID_IOCTL_ID",     "ERR_BUFFER_EMPTY",      "ERR_BUFFER_FULL",
-        "ERR_BUFFER_OVERFLOW",      "ERR_PIN_INVALID",       "ERR_CHANNEL_IN_USE",
-        "ERR_MSG_PROTOCOL_ID",      "ERR_INVALID_FILTER_ID", "ERR_NO_FLOW_CONTROL",
-        "ERR_NOT_UNIQUE",           "ERR_INVALID_BAUDRATE",  "ERR_INVALID_DEVICE_ID",
+        "STATUS_NOERROR",           "ERR_NOT_SUPPORTED",
+        "ERR_INVALID_CHANNEL_ID",   "ERR_INVALID_PROTOCOL_ID",
+        "ERR_NULL_PARAMETER",       "ERR_INVALID_IOCTL_VALUE",
+        "ERR_INVALID_FLAGS",        "ERR_FAILED",
+        "ERR_DEVICE_NOT_CONNECTED", "ERR_TIMEOUT",
+        "ERR_INVALID_MSG",          "ERR_INVALID_TIME_INTERVAL",
+        "ERR_EXCEEDED_LIMIT",       "ERR_INVALID_MSG_ID",
+        "ERR_DEVICE_IN_USE",        "ERR_INVALID_IOCTL_ID",
+        "ERR_BUFFER_EMPTY",         "ERR_BUFFER_FULL",
+        "ERR_BUFFER_OVERFLOW",      "ERR_PIN_INVALID",
+        "ERR_CHANNEL_IN_USE",       "ERR_MSG_PROTOCOL_ID",
+        "ERR_INVALID_FILTER_ID",    "ERR_NO_FLOW_CONTROL",
+        "ERR_NOT_UNIQUE",           "ERR_INVALID_BAUDRATE",
+        "ERR_INVALID_DEVICE_ID",
     };
     return code < std::size(kNames) ? kNames[code] : "?";
 }
@@ -90,8 +101,39 @@ inline AcceptanceWords acceptance29(uint32_t code, uint32_t deviceMask) {
     return {pack(code, 0x00180000u), pack(deviceMask, 0x00100000u)};
 }
 
+// Receives the library's trace events inside the test, each on the thread that writes it.
+class EventWatcher : public trace::TraceBackend {
+  public:
+    bool registerProvider(std::string_view, std::atomic<uint8_t>& enabledLevel) override {
+        enabledLevel = trace::kLevelVerbose;
+        return true;
+    }
+    void unregisterProvider() override {}
+
+    static std::optional<uint32_t> field(const trace::TraceEvent& event, std::string_view name) {
+        for (const trace::TraceField& f : event.fields) {
+            if (f.name == name) {
+                return f.number;
+            }
+        }
+        return std::nullopt;
+    }
+};
+
 class EngineFixture : public SimFixture {
-protected:
+  protected:
+    // Puts the watcher in place of the trace session the environment chose, for the events of
+    // the communication thread and the channels. Called before anything of the library runs;
+    // unloading the library at the end of the test releases it.
+    template <typename Watcher>
+    static Watcher& watchEvents(std::unique_ptr<Watcher> watcher) {
+        Watcher& watching = *watcher;
+        trace::TraceProvider& provider = trace::TraceProvider::instance();
+        provider.releaseBackend();
+        provider.start(static_cast<uint32_t>(trace::Group::CommAndChannel), std::move(watcher));
+        return watching;
+    }
+
     static sim::CanFrame canFrame(uint32_t id, bool extended = false,
                                   std::vector<uint8_t> data = {}) {
         sim::CanFrame frame;

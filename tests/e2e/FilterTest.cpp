@@ -6,7 +6,7 @@ namespace vtx::e2e {
 namespace {
 
 class Filter : public EngineFixture {
-protected:
+  protected:
     // Injects the frames and then a sentinel that the filters admit, reads through the
     // sentinel and returns the identifiers read before it.
     std::set<uint32_t> admittedOf(const std::vector<sim::CanFrame>& frames,
@@ -141,8 +141,7 @@ TEST_F(Filter, ChecksInOrder) {
         uint32_t filterId = 0;
         const uint32_t status = PassThruStartMsgFilter(
             c.wrongChannel ? channelId + 1 : channelId, c.type, c.nullMask ? nullptr : &mask,
-            c.nullPattern ? nullptr : &pattern, &flowControl,
-            c.nullFilterId ? nullptr : &filterId);
+            c.nullPattern ? nullptr : &pattern, &flowControl, c.nullFilterId ? nullptr : &filterId);
         expectOutcome(status, c.expected, c.text);
         if (status == STATUS_NOERROR) {
             EXPECT_NE(filterId, 0u);
@@ -159,9 +158,9 @@ TEST_F(Filter, IdentifierWidthFollowsTheConnectFlags) {
         bool accepts11;
         bool accepts29;
     };
-    for (const Case& c : {Case{0, true, false}, Case{CAN_29BIT_ID, false, true},
-                          Case{CAN_ID_BOTH, true, true},
-                          Case{CAN_29BIT_ID | CAN_ID_BOTH, true, true}}) {
+    for (const Case& c :
+         {Case{0, true, false}, Case{CAN_29BIT_ID, false, true}, Case{CAN_ID_BOTH, true, true},
+          Case{CAN_29BIT_ID | CAN_ID_BOTH, true, true}}) {
         SCOPED_TRACE(c.connectFlags);
         openAndConnect(c.connectFlags);
         uint32_t filterId = 0;
@@ -242,9 +241,9 @@ TEST_F(Filter, FilterAdmittingEverythingOpensTheComparison) {
     expectAcceptance(acceptance11(0, 0x7FF));
     EXPECT_TRUE(controllerAdmits(0x123, false));
     EXPECT_TRUE(controllerAdmits(0x7FF, false));
-    EXPECT_EQ(admittedOf({canFrame(0x000), canFrame(0x555), canFrame(0x123, true)},
-                         canFrame(0x7FF)),
-              (std::set<uint32_t>{0x000, 0x555}));
+    EXPECT_EQ(
+        admittedOf({canFrame(0x000), canFrame(0x555), canFrame(0x123, true)}, canFrame(0x7FF)),
+        (std::set<uint32_t>{0x000, 0x555}));
 }
 
 // A filter whose own mask leaves bits open: the controller does not compare them, so the
@@ -276,8 +275,7 @@ TEST_F(Filter, ControllerKeepsWhatAFiltersOwnMaskAdmits) {
 TEST_F(Filter, TwentyNineBitFilterWithAPartialMask) {
     openAndConnect(CAN_29BIT_ID | CAN_ID_BOTH);
     uint32_t filterId = 0;
-    ASSERT_EQ(startFilter(PASS_FILTER, 0x1FFFFF00, 0x700, CAN_29BIT_ID, &filterId),
-              STATUS_NOERROR);
+    ASSERT_EQ(startFilter(PASS_FILTER, 0x1FFFFF00, 0x700, CAN_29BIT_ID, &filterId), STATUS_NOERROR);
     EXPECT_EQ(admittedOf({canFrame(0x700, true), canFrame(0x700, false), canFrame(0x7AB, true),
                           canFrame(0x7AB, false), canFrame(0x800, true), canFrame(0x6FF, true)},
                          canFrame(0x7FF, true)),

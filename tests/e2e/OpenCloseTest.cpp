@@ -6,8 +6,11 @@ namespace vtx::e2e {
 namespace {
 
 class OpenClose : public EngineFixture {
-protected:
-    bool transportOpen() { return world().transport().isOpen(); }
+  protected:
+    // The device handle of the driver family in use.
+    bool transportOpen() {
+        return kernelVariant() ? world().deviceFile().isOpen() : world().transport().isOpen();
+    }
 
     // The device serves a channel: an echo comes back and the frame crosses the bus.
     void expectChannelWorks() {

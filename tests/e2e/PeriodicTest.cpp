@@ -1,12 +1,14 @@
 // Periodic messages: the checks, the first frame at once and the following ones at their
 // interval (measured on the bus), the limit of ten, and their end at stop and disconnect.
+#include <algorithm>
+
 #include "tests/e2e/EngineFixture.h"
 
 namespace vtx::e2e {
 namespace {
 
 class Periodic : public EngineFixture {
-protected:
+  protected:
     static int64_t msBetween(sim::SimClock::time_point a, sim::SimClock::time_point b) {
         return std::chrono::duration_cast<std::chrono::milliseconds>(b - a).count();
     }
@@ -118,10 +120,9 @@ TEST_F(Periodic, ChecksInOrder) {
         msg.ProtocolID = c.protocol;
         msg.DataSize = c.dataSize;
         uint32_t msgId = 0;
-        const uint32_t status =
-            PassThruStartPeriodicMsg(c.wrongChannel ? channelId + 1 : channelId,
-                                     c.nullMsg ? nullptr : &msg, c.nullId ? nullptr : &msgId,
-                                     c.interval);
+        const uint32_t status = PassThruStartPeriodicMsg(c.wrongChannel ? channelId + 1 : channelId,
+                                                         c.nullMsg ? nullptr : &msg,
+                                                         c.nullId ? nullptr : &msgId, c.interval);
         expectOutcome(status, c.expected);
         if (status == STATUS_NOERROR) {
             EXPECT_NE(msgId, 0u);
@@ -237,9 +238,9 @@ TEST_F(Periodic, FramesAndEchoes) {
     ASSERT_TRUE(eventually([&] { return busTimesOf(0x3E0).size() >= 5; }));
     const std::vector<sim::CanFrame> frames = busFrames();
     EXPECT_NE(std::find(frames.begin(), frames.end(), canFrame(0x3E0)), frames.end());
-    EXPECT_NE(std::find(frames.begin(), frames.end(),
-                        canFrame(0x18DA10F1, true, {0x02, 0x3E, 0x00})),
-              frames.end());
+    EXPECT_NE(
+        std::find(frames.begin(), frames.end(), canFrame(0x18DA10F1, true, {0x02, 0x3E, 0x00})),
+        frames.end());
     const std::vector<PASSTHRU_MSG> echoes = drain();
     ASSERT_EQ(echoes.size(), 2u);
     EXPECT_EQ(idOf(echoes[0]), 0x3E0u);

@@ -1,17 +1,15 @@
 // Reading and writing messages: the checks, the read timeouts, the write counts with and
 // without a timeout, receive timestamps, the receive queue's bound and a writer whose wait
 // ended before the device write.
-#include <algorithm>
 #include <future>
-#include <map>
 
 #include "channel/Channel.h"
 #include "tests/e2e/EngineFixture.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 // Frames of returned calls stay poisoned, so that a store into the count of a writer that has
-// already returned is reported.
-extern "C" const char* __asan_default_options() {
+// already returned is reported. The sanitizer runtime looks the function up dynamically.
+extern "C" __attribute__((visibility("default"))) const char* __asan_default_options() {
     return "detect_stack_use_after_return=1";
 }
 #endif
@@ -20,7 +18,7 @@ namespace vtx::e2e {
 namespace {
 
 class ReadWrite : public EngineFixture {
-protected:
+  protected:
     // A channel with loopback on and a pass filter for 0x123: every write leaves its echoes in
     // the receive queue at once.
     void connectWithEchoes() {
@@ -121,10 +119,14 @@ TEST_F(ReadWrite, WriteValidatesEveryMessageBeforeSendingAny) {
         {"3 bytes", {withSize(good, 3)}, ERR_INVALID_MSG, ""},
         {"ISO15765 message", {good, withProtocol(good, ISO15765)}, ERR_MSG_PROTOCOL_ID, ""},
         {"frame pad flag", {good, padded}, ERR_FAILED, kTextInvalidTxFlags},
-        {"protocol before size", {withSize(withProtocol(good, ISO15765), 13)}, ERR_MSG_PROTOCOL_ID,
+        {"protocol before size",
+         {withSize(withProtocol(good, ISO15765), 13)},
+         ERR_MSG_PROTOCOL_ID,
          ""},
         {"size before flags", {withSize(padded, 2)}, ERR_INVALID_MSG, ""},
-        {"first failure decides", {padded, withProtocol(good, ISO15765)}, ERR_FAILED,
+        {"first failure decides",
+         {padded, withProtocol(good, ISO15765)},
+         ERR_FAILED,
          kTextInvalidTxFlags},
     };
     for (const WriteCheckCase& c : cases) {
@@ -355,8 +357,8 @@ TEST_F(ReadWrite, ReceiveTimestampsCountMicroseconds) {
         ASSERT_EQ(one.size(), 1u);
         got.push_back(one[0]);
     }
-    const auto wallSpan = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() -
-                                                                                sentAt.front());
+    const auto wallSpan =
+        std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - sentAt.front());
     for (int i = 1; i < 3; ++i) {
         // Differences modulo 2^32, as the timestamp wraps.
         const uint32_t step = got[i].Timestamp - got[i - 1].Timestamp;
@@ -381,16 +383,33 @@ TEST_F(ReadWrite, ReceiveTimestampsCountMicroseconds) {
 
 // ---- the receive queue's bound ----
 
+// Keeps the highest count of dropped frames that a channel's trace events report.
+class DropCounter : public EventWatcher {
+  public:
+    void write(const trace::TraceEvent& event) override {
+        if (event.name == "Channel" && event.message == "enqueueRxCanFrame() -2-") {
+            const uint32_t count = field(event, "dropped").value_or(0);
+            uint32_t seen = dropped.load();
+            while (count > seen && !dropped.compare_exchange_weak(seen, count)) {
+            }
+        }
+    }
+    std::atomic<uint32_t> dropped{0};
+};
+
 // A channel that nobody reads keeps a bounded number of frames and drops the rest without
 // failing. The channel's controller runs at another rate than the bus, so its frames are
 // dropped by the device at once while their echoes fill the queue.
 TEST_F(ReadWrite, ReceiveQueueKeepsItsBoundAndDropsTheRest) {
+    const DropCounter& drops = watchEvents(std::make_unique<DropCounter>());
     openAndConnect(0, 250000);
     uint32_t filterId = 0;
     ASSERT_EQ(startFilter(PASS_FILTER, 0x7FF, 0x123, 0, &filterId), STATUS_NOERROR);
     setLoopback(1);
     constexpr uint32_t kBatch = 1000;
-    const uint32_t total = static_cast<uint32_t>(Channel::kReceiveQueueLimit) + 4 * kBatch;
+    // Whole batches, some thousands beyond the bound.
+    const uint32_t total =
+        (static_cast<uint32_t>(Channel::kReceiveQueueLimit) / kBatch + 4) * kBatch;
     std::vector<PASSTHRU_MSG> out(kBatch, message(0x123, {0, 0, 0, 0}));
     for (uint32_t sent = 0; sent < total; sent += kBatch) {
         for (uint32_t i = 0; i < kBatch; ++i) {
@@ -404,6 +423,8 @@ TEST_F(ReadWrite, ReceiveQueueKeepsItsBoundAndDropsTheRest) {
         ASSERT_EQ(PassThruWriteMsgs(channelId, out.data(), &count, 0), STATUS_NOERROR)
             << lastError();
     }
+    // The drops are counted where the trace shows them.
+    EXPECT_EQ(drops.dropped.load(), total - Channel::kReceiveQueueLimit);
     const std::vector<PASSTHRU_MSG> got = drain();
     ASSERT_EQ(got.size(), Channel::kReceiveQueueLimit);
     // The oldest frames are kept, in order.

@@ -48,8 +48,9 @@ constexpr Counter kCounters[] = {
 TEST(TimeConversion, ExactForSmallAndLargeCounts) {
     constexpr uint64_t kTwo32 = uint64_t{1} << 32;
     constexpr uint64_t kTwo63 = uint64_t{1} << 63;
-    const uint64_t counts[] = {0,          1,         999,           kTwo32 - 1,       kTwo32,
-                               kTwo32 + 1, 3 * kTwo32 + 12345, kTwo63 - 1, kTwo63, kTwo63 + 777};
+    const uint64_t counts[] = {
+        0,          1,      999,         kTwo32 - 1, kTwo32, kTwo32 + 1, 3 * kTwo32 + 12345,
+        kTwo63 - 1, kTwo63, kTwo63 + 777};
     for (const Counter& counter : kCounters) {
         for (const uint64_t ticks : counts) {
             SCOPED_TRACE(counter.name);
@@ -67,10 +68,11 @@ TEST(TimeConversion, KeepsCountingAcrossTwoToThe32Ticks) {
         SCOPED_TRACE(counter.name);
         const uint64_t base = (uint64_t{1} << 32) - counter.frequency / 1000;  // 1 ms before
         const uint64_t before = ticksToMicroseconds(base, counter.frequency);
-        const uint64_t after = ticksToMicroseconds(base + counter.frequency / 500, counter.frequency);
+        const uint64_t after =
+            ticksToMicroseconds(base + counter.frequency / 500, counter.frequency);
         EXPECT_GT(after, before);
-        const auto step = static_cast<uint32_t>(static_cast<uint32_t>(after) -
-                                                static_cast<uint32_t>(before));
+        const auto step =
+            static_cast<uint32_t>(static_cast<uint32_t>(after) - static_cast<uint32_t>(before));
         EXPECT_GE(step, 1999u);
         EXPECT_LE(step, 2001u);
     }
