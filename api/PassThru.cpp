@@ -78,7 +78,9 @@ Channel* PassThru::findChannel(uint32_t channelId) {
     return nullptr;
 }
 
-GenericInterface* PassThru::device() { return commThread ? commThread->commInterface() : nullptr; }
+GenericInterface* PassThru::device() {
+    return commThread ? commThread->commInterface() : nullptr;
+}
 
 // Before touching the device: its handle must be open.
 bool PassThru::checkDevicePresent() {

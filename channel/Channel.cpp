@@ -221,10 +221,10 @@ void Channel::enqueueRxCanFrame(_fields_pkt_can* frames, uint32_t count, uint8_t
                     continue;
                 }
                 VTX_TRACE(kGroup, kEvent, "enqueueRxCanFrame() -1-",
-                          i32("channelID", static_cast<int32_t>(channelID_)), hex("filterId", filter.id),
-                          u32("Timestamp", frame.Timestamp), hex("code", filter.code),
-                          hex("mask", filter.mask), hex("idCan", frame.idCan),
-                          u32("lenDataCan", frame.lenDataCan),
+                          i32("channelID", static_cast<int32_t>(channelID_)),
+                          hex("filterId", filter.id), u32("Timestamp", frame.Timestamp),
+                          hex("code", filter.code), hex("mask", filter.mask),
+                          hex("idCan", frame.idCan), u32("lenDataCan", frame.lenDataCan),
                           u32("count", static_cast<uint32_t>(queueInPktsCAN.size())));
                 if (queueInPktsCAN.size() >= kReceiveQueueLimit) {
                     ++dropped;
@@ -275,8 +275,8 @@ void Channel::dequeueRxCanFrame(_fields_pkt_can* out, uint32_t* count, uint32_t 
     queueInPktsCAN.erase(queueInPktsCAN.begin(), queueInPktsCAN.begin() + n);
     lock.unlock();
     *count = n;
-    VTX_TRACE(kGroup, kEvent, "dequeueRxCanFrame() -E-", u32("resRx", resRx),
-              u32("numPktsCAN", n), u32("t", timer.elapsed()), u32("count", wanted));
+    VTX_TRACE(kGroup, kEvent, "dequeueRxCanFrame() -E-", u32("resRx", resRx), u32("numPktsCAN", n),
+              u32("t", timer.elapsed()), u32("count", wanted));
 }
 
 void Channel::dequeueRxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t timeout) {
@@ -348,7 +348,8 @@ void Channel::enqueueTxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t t
     TxCompletion& completion = TxCompletion::process();
     uint32_t numPktsTransmitted = 0;
     std::unique_lock lock(completion.mutexTxCompleted);
-    VTX_TRACE(kGroup, kEvent, "enqueueTxPtMsgs() -2-", u32("numPktsTransmitted", numPktsTransmitted));
+    VTX_TRACE(kGroup, kEvent, "enqueueTxPtMsgs() -2-",
+              u32("numPktsTransmitted", numPktsTransmitted));
     commThread_->enqueueTxCanFrame(frames, &numPktsTransmitted);
     const uint64_t seen = completion.writesCompleted;
     VTX_TRACE(kGroup, kEvent, "enqueueTxPtMsgs() -3-");
@@ -361,7 +362,8 @@ void Channel::enqueueTxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t t
     VTX_TRACE(kGroup, kEvent, "enqueueTxPtMsgs() -4-");
     *pNumMsgs = numPktsTransmitted;
     lock.unlock();
-    VTX_TRACE(kGroup, kEvent, "enqueueTxPtMsgs() -E-", u32("resWaitTxCompleted", resWaitTxCompleted),
+    VTX_TRACE(kGroup, kEvent, "enqueueTxPtMsgs() -E-",
+              u32("resWaitTxCompleted", resWaitTxCompleted),
               u32("numPktsTransmitted", numPktsTransmitted), u32("pNumMsgs", *pNumMsgs),
               u32("t", timer.elapsed()));
 }

@@ -20,7 +20,7 @@ namespace vtx {
 class CommInterfaceThread;
 
 class Channel {
-public:
+  public:
     static constexpr std::size_t kMaxFilters = 10;
     static constexpr std::size_t kMaxPeriodics = 10;
     // Received frames kept per channel; frames beyond are dropped and counted, so that a channel
@@ -73,7 +73,7 @@ public:
     std::size_t receiveQueueSize() const;
     uint64_t droppedFrames() const;
 
-private:
+  private:
     bool admits(const _filter& filter, const _fields_pkt_can& frame, uint8_t echo) const;
     void recountFlowControlFilters();
 

@@ -23,8 +23,8 @@ void messageFromFrame(const _fields_pkt_can& frame, uint32_t protocolID, PASSTHR
     const uint32_t id = frame.idCan & ~kEchoMarker;
     const uint8_t length = std::min<uint8_t>(frame.lenDataCan, 8);
     msg.ProtocolID = protocolID;
-    msg.RxStatus = ((frame.idCan & kEchoMarker) ? TX_MSG_TYPE : 0) |
-                   (frame.idExt ? CAN_29BIT_ID : 0);
+    msg.RxStatus =
+        ((frame.idCan & kEchoMarker) ? TX_MSG_TYPE : 0) | (frame.idExt ? CAN_29BIT_ID : 0);
     msg.TxFlags = 0;
     msg.Timestamp = frame.Timestamp;
     msg.DataSize = length + 4u;

@@ -199,8 +199,7 @@ void CommInterfaceThread::idleUntilWork() {
 void CommInterfaceThread::setPause(bool paused) {
     {
         const std::lock_guard flags(semFlags_);
-        VTX_TRACE(kGroup, kEvent, "setPause() -S-", u32("_paused", _paused),
-                  u32("paused", paused));
+        VTX_TRACE(kGroup, kEvent, "setPause() -S-", u32("_paused", _paused), u32("paused", paused));
         if (!running() || paused == _paused) {
             return;
         }
@@ -339,12 +338,12 @@ void CommInterfaceThread::enqueueTxCanFrame(const std::vector<_fields_pkt_can>& 
         numPktsTransmitted_ = countSlot;
         queueOutPktsCAN_.insert(queueOutPktsCAN_.end(), listPkts.begin(), listPkts.end());
         workQueued_ = true;
-        VTX_TRACE(kGroup, kEvent, "enqueueTxCanFrame() -E-",
-                  u32("queueOutPktsCAN.count", static_cast<uint32_t>(queueOutPktsCAN_.size())),
-                  u32("t", static_cast<uint32_t>(
-                               std::chrono::duration_cast<std::chrono::milliseconds>(
-                                   std::chrono::steady_clock::now() - started)
-                                   .count())));
+        VTX_TRACE(
+            kGroup, kEvent, "enqueueTxCanFrame() -E-",
+            u32("queueOutPktsCAN.count", static_cast<uint32_t>(queueOutPktsCAN_.size())),
+            u32("t", static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                               std::chrono::steady_clock::now() - started)
+                                               .count())));
     }
     workArrived_.notify_all();
 }

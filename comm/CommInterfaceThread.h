@@ -23,7 +23,7 @@ namespace vtx {
 class Channel;
 
 class CommInterfaceThread {
-public:
+  public:
     using ChannelList = std::list<std::unique_ptr<Channel>>;
 
     static constexpr int kReceiveBufferFrames = 128;
@@ -70,7 +70,7 @@ public:
     void clearQueueOut();
     std::size_t queuedFrames();
 
-private:
+  private:
     void start();
     void run();
     bool runCycle(bool openSnapshot, bool pausedSnapshot, std::unique_lock<std::mutex>& pause);

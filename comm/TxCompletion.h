@@ -13,7 +13,8 @@ namespace vtx {
 struct TxCompletion {
     std::mutex mutexTxCompleted;
     std::condition_variable waitTxCompleted;
-    uint64_t writesCompleted = 0;  // guarded by mutexTxCompleted; tells a signal from a spurious wake
+    uint64_t writesCompleted =
+        0;  // guarded by mutexTxCompleted; tells a signal from a spurious wake
 
     // Created on first use; destroyed only by releaseProcess(), which the library calls at unload
     // after its threads have ended (never a static destructor, which a process exit runs while

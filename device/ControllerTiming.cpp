@@ -75,8 +75,7 @@ bool controllerTimingFor(const CommParameters& params, const DeviceInfo& info,
     }
     const uint32_t clock = vtx20 ? kCalculatedClockNewFirmware : kCalculatedClockOther;
     // A sample point of 100 % or more is refused by the calculation, not wrapped into range.
-    const uint32_t samplePointPerMille =
-        params.SamplePoint >= 100 ? 1000 : params.SamplePoint * 10;
+    const uint32_t samplePointPerMille = params.SamplePoint >= 100 ? 1000 : params.SamplePoint * 10;
     BitTimingResult timing;
     if (!calcBitTiming(kControllerMscan, clock, params.baudrate * 1000, samplePointPerMille,
                        params.Sjw, timing)) {

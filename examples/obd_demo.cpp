@@ -19,7 +19,7 @@ constexpr uint32_t kEcuResponse = 0x7E8;
 constexpr uint32_t kReadTimeoutMs = 200;
 
 class Demo {
-public:
+  public:
     explicit Demo(ptcan::PassThruLibrary& lib) : lib_(lib) {}
 
     bool step(const char* what, uint32_t status) {
@@ -75,7 +75,7 @@ public:
         return {};
     }
 
-private:
+  private:
     uint32_t startFilter() {
         PASSTHRU_MSG mask = message(0x7FF, {});
         PASSTHRU_MSG pattern = message(kEcuResponse, {});
@@ -155,19 +155,22 @@ int main(int argc, char** argv) {
     }
     demo.showDevice();
     int failures = 0;
-    const auto rpm = demo.request(kFunctionalRequest, {0x01, 0x0C}, "PassThruWriteMsgs 01 0C (0x7DF)");
+    const auto rpm =
+        demo.request(kFunctionalRequest, {0x01, 0x0C}, "PassThruWriteMsgs 01 0C (0x7DF)");
     if (rpm.size() >= 4 && rpm[0] == 0x41 && rpm[1] == 0x0C) {
         std::printf("  engine speed: %.2f rpm\n", ((rpm[2] << 8) | rpm[3]) / 4.0);
     } else {
         ++failures;
     }
-    const auto speed = demo.request(kFunctionalRequest, {0x01, 0x0D}, "PassThruWriteMsgs 01 0D (0x7DF)");
+    const auto speed =
+        demo.request(kFunctionalRequest, {0x01, 0x0D}, "PassThruWriteMsgs 01 0D (0x7DF)");
     if (speed.size() >= 3 && speed[0] == 0x41 && speed[1] == 0x0D) {
         std::printf("  vehicle speed: %u km/h\n", speed[2]);
     } else {
         ++failures;
     }
-    const auto vin = demo.request(kPhysicalRequest, {0x09, 0x02}, "PassThruWriteMsgs 09 02 (0x7E0)");
+    const auto vin =
+        demo.request(kPhysicalRequest, {0x09, 0x02}, "PassThruWriteMsgs 09 02 (0x7E0)");
     if (vin.size() >= 3 && vin[0] == 0x49 && vin[1] == 0x02) {
         std::printf("  VIN: %s\n", std::string(vin.begin() + 3, vin.end()).c_str());
     } else {

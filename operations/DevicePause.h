@@ -8,7 +8,7 @@ namespace vtx {
 // Parks the communication thread for direct device work and, when asked, lowers the
 // interface's reply timeout to 40 ms; both are put back when the scope ends.
 class DevicePause {
-public:
+  public:
     DevicePause(CommInterfaceThread& thread, bool lowerTimeout) : thread_(thread) {
         thread_.setPause(true);
         if (lowerTimeout && thread_.commInterface() != nullptr) {
@@ -27,7 +27,7 @@ public:
 
     static constexpr int kTimeoutMs = 40;
 
-private:
+  private:
     CommInterfaceThread& thread_;
     int previousTimeout_ = 0;
     bool restoreTimeout_ = false;

@@ -25,13 +25,12 @@ void traceFilterStart(uint32_t ChannelID, uint32_t FilterType, PASSTHRU_MSG* pMa
                   hex("pFlowControlMsgTxFlags", op::txFlagsOf(pFlowControlMsg)),
                   u32("lastError", lastError));
     } else {
-        VTX_TRACE(op::kGroup, op::kEvent, "****passThruStartMsgFilter()**** -S-",
-                  u32("chID", ChannelID), u32("filterType", FilterType),
-                  hex("pMaskMsg", op::canIdOf(pMaskMsg)),
-                  hex("pPatternMsg", op::canIdOf(pPatternMsg)),
-                  hex("pMaskMsgTxFlags", op::txFlagsOf(pMaskMsg)),
-                  hex("pPatternMsgTxFlags", op::txFlagsOf(pPatternMsg)),
-                  u32("lastError", lastError));
+        VTX_TRACE(
+            op::kGroup, op::kEvent, "****passThruStartMsgFilter()**** -S-", u32("chID", ChannelID),
+            u32("filterType", FilterType), hex("pMaskMsg", op::canIdOf(pMaskMsg)),
+            hex("pPatternMsg", op::canIdOf(pPatternMsg)),
+            hex("pMaskMsgTxFlags", op::txFlagsOf(pMaskMsg)),
+            hex("pPatternMsgTxFlags", op::txFlagsOf(pPatternMsg)), u32("lastError", lastError));
     }
 }
 
@@ -128,16 +127,17 @@ uint32_t PassThru::passThruStartMsgFilter(uint32_t ChannelID, uint32_t FilterTyp
             }
         }
     }
-    VTX_TRACE(op::kGroup, op::kEvent, "****passThruStartMsgFilter()**** -E-",
-              hex("pFilterID", op::valueAt(pFilterID)),
-              u32("numFilter", channel != nullptr ? static_cast<uint32_t>(channel->filterCount()) : 0),
-              u32("lastError", lastError));
+    VTX_TRACE(
+        op::kGroup, op::kEvent, "****passThruStartMsgFilter()**** -E-",
+        hex("pFilterID", op::valueAt(pFilterID)),
+        u32("numFilter", channel != nullptr ? static_cast<uint32_t>(channel->filterCount()) : 0),
+        u32("lastError", lastError));
     return lastError;
 }
 
 uint32_t PassThru::passThruStopMsgFilter(uint32_t ChannelID, uint32_t FilterID) {
-    VTX_TRACE(op::kGroup, op::kEvent, "****passThruStopMsgFilter()**** -S-",
-              u32("chID", ChannelID), u32("filterID", FilterID), u32("lastError", lastError));
+    VTX_TRACE(op::kGroup, op::kEvent, "****passThruStopMsgFilter()**** -S-", u32("chID", ChannelID),
+              u32("filterID", FilterID), u32("lastError", lastError));
     uint32_t code = 0;
     uint32_t deviceMask = 0;
     if (!deviceLost()) {

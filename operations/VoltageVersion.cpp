@@ -41,8 +41,8 @@ uint32_t PassThru::passThruSetProgrammingVoltage(uint32_t DeviceID, uint32_t Pin
     return lastError;
 }
 
-uint32_t PassThru::passThruReadVersion(uint32_t DeviceID, char* pFirmwareVersion,
-                                       char* pDllVersion, char* pApiVersion) {
+uint32_t PassThru::passThruReadVersion(uint32_t DeviceID, char* pFirmwareVersion, char* pDllVersion,
+                                       char* pApiVersion) {
     VTX_TRACE(op::kGroup, op::kEvent, "****passThruReadVersion()**** -S-", u32("devID", DeviceID),
               u32("lastError", lastError));
     std::string firmware;
@@ -70,8 +70,8 @@ uint32_t PassThru::passThruReadVersion(uint32_t DeviceID, char* pFirmwareVersion
                 versionWord = 0;
                 serial = 0;
             }
-            firmware = firmwareVersionText(device()->getDeviceInfo()->codProdotto, versionWord,
-                                           serial);
+            firmware =
+                firmwareVersionText(device()->getDeviceInfo()->codProdotto, versionWord, serial);
             std::memcpy(pFirmwareVersion, firmware.data(), firmware.size());
             pFirmwareVersion[firmware.size()] = '\0';
         }

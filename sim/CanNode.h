@@ -12,7 +12,7 @@ using SimClock = std::chrono::steady_clock;
 // Something attached to the virtual CAN bus: a device's controller, the simulated ECU, the
 // traffic generator.
 class CanNode {
-public:
+  public:
     virtual ~CanNode() = default;
     // The bit rate the node runs at, in bit/s; 0 while it is off the bus (controller disabled).
     // A node at another rate than the bus neither sees nor reaches it.

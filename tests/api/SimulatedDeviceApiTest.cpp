@@ -11,7 +11,7 @@
 namespace {
 
 class SimulatedDeviceApiTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         vtx::platform::setEnvironment("VTXPTS_DEVICE", "sim");
         ASSERT_TRUE(library.load(VTX_LIBRARY_PATH)) << library.error();

@@ -23,8 +23,8 @@ uint32_t VTX_API PassThruReadMsgs(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32
                                   uint32_t Timeout);
 uint32_t VTX_API PassThruWriteMsgs(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs,
                                    uint32_t Timeout);
-uint32_t VTX_API PassThruStartPeriodicMsg(uint32_t ChannelID, PASSTHRU_MSG* pMsg,
-                                          uint32_t* pMsgID, uint32_t TimeInterval);
+uint32_t VTX_API PassThruStartPeriodicMsg(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pMsgID,
+                                          uint32_t TimeInterval);
 uint32_t VTX_API PassThruStopPeriodicMsg(uint32_t ChannelID, uint32_t MsgID);
 uint32_t VTX_API PassThruStartMsgFilter(uint32_t ChannelID, uint32_t FilterType,
                                         PASSTHRU_MSG* pMaskMsg, PASSTHRU_MSG* pPatternMsg,
@@ -32,11 +32,10 @@ uint32_t VTX_API PassThruStartMsgFilter(uint32_t ChannelID, uint32_t FilterType,
 uint32_t VTX_API PassThruStopMsgFilter(uint32_t ChannelID, uint32_t FilterID);
 uint32_t VTX_API PassThruSetProgrammingVoltage(uint32_t DeviceID, uint32_t PinNumber,
                                                uint32_t Voltage);
-uint32_t VTX_API PassThruReadVersion(uint32_t DeviceID, char* pFirmwareVersion,
-                                     char* pDllVersion, char* pApiVersion);
+uint32_t VTX_API PassThruReadVersion(uint32_t DeviceID, char* pFirmwareVersion, char* pDllVersion,
+                                     char* pApiVersion);
 uint32_t VTX_API PassThruGetLastError(char* pErrorDescription);
-uint32_t VTX_API PassThruIoctl(uint32_t ChannelID, uint32_t IoctlID, void* pInput,
-                               void* pOutput);
+uint32_t VTX_API PassThruIoctl(uint32_t ChannelID, uint32_t IoctlID, void* pInput, void* pOutput);
 }
 
 #ifndef VTX_E2E_DEVICE
@@ -46,7 +45,7 @@ uint32_t VTX_API PassThruIoctl(uint32_t ChannelID, uint32_t IoctlID, void* pInpu
 namespace vtx::e2e {
 
 class SimFixture : public ::testing::Test {
-protected:
+  protected:
     // The same suite runs once behind each driver family's path (the program is built twice).
     static void SetUpTestSuite() { platform::setEnvironment("VTXPTS_DEVICE", VTX_E2E_DEVICE); }
     static bool kernelVariant() { return std::string(VTX_E2E_DEVICE) == "sim-kernel"; }

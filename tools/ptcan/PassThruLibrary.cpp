@@ -1,6 +1,5 @@
 #include "tools/ptcan/PassThruLibrary.h"
 
-
 namespace ptcan {
 
 template <typename Function>

@@ -36,9 +36,9 @@ std::string queryEntry(const std::vector<unsigned char>& block, const Translatio
 bool VersionInfo::read() {
     *this = VersionInfo{};
     HMODULE module = nullptr;
-    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<LPCWSTR>(&queryEntry), &module)) {
+    if (!GetModuleHandleExW(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCWSTR>(&queryEntry), &module)) {
         return false;
     }
     wchar_t fileName[kPathChars] = {};
