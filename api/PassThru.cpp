@@ -78,6 +78,18 @@ Channel* PassThru::findChannel(uint32_t channelId) {
     return nullptr;
 }
 
+// The standard guards, then the channel lookup: the channel, or nullptr with the status set.
+Channel* PassThru::guardedChannel(uint32_t channelId) {
+    if (!passStandardGuards()) {
+        return nullptr;
+    }
+    Channel* channel = findChannel(channelId);
+    if (channel == nullptr) {
+        setStatus(ERR_INVALID_CHANNEL_ID);
+    }
+    return channel;
+}
+
 GenericInterface* PassThru::device() {
     return commThread ? commThread->commInterface() : nullptr;
 }

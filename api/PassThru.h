@@ -99,6 +99,7 @@ class PassThru {
 
     // Channels and the device.
     Channel* findChannel(uint32_t channelId);
+    Channel* guardedChannel(uint32_t channelId);
     Channel* channelForTransfer(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs);
     GenericInterface* device();
     bool checkDevicePresent();

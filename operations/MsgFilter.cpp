@@ -80,10 +80,9 @@ uint32_t PassThru::passThruStartMsgFilter(uint32_t ChannelID, uint32_t FilterTyp
     Channel* channel = nullptr;
     if (!deviceLost()) {
         resetOutcome();
+        channel = guardedChannel(ChannelID);
         const uint32_t width = connectFlags & (CAN_29BIT_ID | CAN_ID_BOTH);
-        if (!passStandardGuards()) {
-        } else if ((channel = findChannel(ChannelID)) == nullptr) {
-            setStatus(ERR_INVALID_CHANNEL_ID);
+        if (channel == nullptr) {
         } else if (pMaskMsg == nullptr || pPatternMsg == nullptr || pFilterID == nullptr) {
             setStatus(ERR_NULL_PARAMETER);
         } else if (pMaskMsg->DataSize != pPatternMsg->DataSize ||
@@ -142,10 +141,8 @@ uint32_t PassThru::passThruStopMsgFilter(uint32_t ChannelID, uint32_t FilterID) 
     uint32_t deviceMask = 0;
     if (!deviceLost()) {
         resetOutcome();
-        Channel* channel = nullptr;
-        if (!passStandardGuards()) {
-        } else if ((channel = findChannel(ChannelID)) == nullptr) {
-            setStatus(ERR_INVALID_CHANNEL_ID);
+        Channel* channel = guardedChannel(ChannelID);
+        if (channel == nullptr) {
         } else if (!channel->hasFilter(FilterID)) {
             setStatus(ERR_INVALID_FILTER_ID);
         } else if (checkDevicePresent()) {

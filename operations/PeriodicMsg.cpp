@@ -18,10 +18,8 @@ uint32_t PassThru::passThruStartPeriodicMsg(uint32_t ChannelID, PASSTHRU_MSG* pM
               u32("TimeInterval", TimeInterval), u32("lastError", lastError));
     if (!deviceLost()) {
         resetOutcome();
-        Channel* channel = nullptr;
-        if (!passStandardGuards()) {
-        } else if ((channel = findChannel(ChannelID)) == nullptr) {
-            setStatus(ERR_INVALID_CHANNEL_ID);
+        Channel* channel = guardedChannel(ChannelID);
+        if (channel == nullptr) {
         } else if (pMsg == nullptr || pMsgID == nullptr) {
             setStatus(ERR_NULL_PARAMETER);
         } else if (TimeInterval < kMinInterval || TimeInterval > kMaxInterval) {
@@ -54,10 +52,8 @@ uint32_t PassThru::passThruStopPeriodicMsg(uint32_t ChannelID, uint32_t MsgID) {
               u32("chID", ChannelID), hex("MsgID", MsgID), u32("lastError", lastError));
     if (!deviceLost()) {
         resetOutcome();
-        Channel* channel = nullptr;
-        if (!passStandardGuards()) {
-        } else if ((channel = findChannel(ChannelID)) == nullptr) {
-            setStatus(ERR_INVALID_CHANNEL_ID);
+        Channel* channel = guardedChannel(ChannelID);
+        if (channel == nullptr) {
         } else if (!channel->hasPeriodic(MsgID)) {
             setStatus(ERR_INVALID_MSG_ID);
         } else if (checkDevicePresent()) {

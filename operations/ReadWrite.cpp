@@ -31,12 +31,8 @@ uint32_t validateForWrite(const PASSTHRU_MSG* msgs, uint32_t count, uint32_t pro
 // The checks read and write share; the channel when the transfer goes ahead. A count of 0 ends
 // the call with success and nothing done.
 Channel* PassThru::channelForTransfer(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs) {
-    Channel* channel = nullptr;
-    if (!passStandardGuards()) {
-        return nullptr;
-    }
-    if ((channel = findChannel(ChannelID)) == nullptr) {
-        setStatus(ERR_INVALID_CHANNEL_ID);
+    Channel* channel = guardedChannel(ChannelID);
+    if (channel == nullptr) {
         return nullptr;
     }
     if (pMsg == nullptr || pNumMsgs == nullptr) {
