@@ -11,7 +11,6 @@
 #include "platform/win32/core/VersionInfo.h"
 #include "platform/win32/core/Win32DeviceFileTransport.h"
 #include "platform/win32/core/WinUsbPipeTransport.h"
-#include "trace/JsonLinesSession.h"
 #include "trace/LogSwitch.h"
 
 namespace vtx::platform {
@@ -60,12 +59,6 @@ std::optional<uint32_t> readLogSwitch() {
         return std::nullopt;
     }
     return value;
-}
-
-// Event tracing for Windows arrives as its own back end; until then the provider does not
-// register on Windows and no event is written.
-std::unique_ptr<trace::TraceBackend> createTraceBackend() {
-    return nullptr;
 }
 
 bool isDriverPackageInstalled(uint32_t interfaceType) {
