@@ -66,9 +66,7 @@ CommInterfaceThread::CommInterfaceThread(std::unique_ptr<GenericInterface> commI
 
 CommInterfaceThread::~CommInterfaceThread() {
     VTX_TRACE(kGroup, kEvent, "~CommInterfaceThread() -S-");
-    if (thread_.joinable()) {
-        thread_.join();
-    }
+    thread_.end();
     // The interface's close sequence switches the device's outputs off and closes it.
     commInterface_.reset();
     VTX_TRACE(kGroup, kEvent, "~CommInterfaceThread() -E-");
@@ -78,7 +76,7 @@ void CommInterfaceThread::start() {
     std::unique_lock started(mutexStarted_);
     const uint64_t seen = cycleStarts_;
     running_ = true;
-    thread_ = std::thread(&CommInterfaceThread::run, this);
+    thread_.start([this] { run(); });
     // Ends at the loop's first cycle start, or when it ends without one.
     waitStarted_.wait(started, [&] { return cycleStarts_ != seen || loopEnded_; });
 }
@@ -89,9 +87,7 @@ void CommInterfaceThread::stop(std::unique_ptr<CommInterfaceThread>& thread) {
     }
     thread->setStop();
     if (!thread->wait(kStopWaitMs)) {
-        const bool terminated = platform::terminateThread(thread->thread_);
-        thread->thread_.detach();
-        if (!terminated) {
+        if (!thread->thread_.terminate(kTerminateWaitMs)) {
             // Still running and not ours to kill: let it go, never free what it uses.
             (void)thread.release();
             return;
@@ -103,7 +99,7 @@ void CommInterfaceThread::stop(std::unique_ptr<CommInterfaceThread>& thread) {
 bool CommInterfaceThread::wait(uint32_t ms) {
     std::unique_lock started(mutexStarted_);
     return waitStarted_.wait_for(started, std::chrono::milliseconds(ms),
-                                 [&] { return loopEnded_ || !thread_.joinable(); });
+                                 [&] { return loopEnded_ || !running_; });
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -12,11 +12,11 @@
 #include <list>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "channel/FieldsPktCan.h"
 #include "device/GenericInterface.h"
+#include "platform/LibraryThread.h"
 
 namespace vtx {
 
@@ -29,6 +29,7 @@ class CommInterfaceThread {
     static constexpr int kReceiveBufferFrames = 128;
     static constexpr int kCheckTimeoutMs = 40;
     static constexpr uint32_t kStopWaitMs = 30000;
+    static constexpr uint32_t kTerminateWaitMs = 5000;
 
     // Creates the interface of the type (2 kernel driver, 4 WinUSB), checks the connection and
     // starts the loop; returns once the loop has begun its first cycle. On failure the thread is
@@ -117,7 +118,7 @@ class CommInterfaceThread {
 
     std::atomic<bool> _connection{false};
     std::atomic<bool> running_{false};
-    std::thread thread_;
+    platform::LibraryThread thread_;
 };
 
 }  // namespace vtx

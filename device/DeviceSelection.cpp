@@ -39,7 +39,6 @@ DeviceChoice processDeviceChoice() {
 
 PipeTransport& processPipeTransport() {
     if (processDeviceChoice() == DeviceChoice::Sim) {
-        platform::keepLibraryLoaded();
         return sim::SimWorld::process().transport();
     }
     const std::lock_guard lock(processDevicesMutex);
@@ -52,7 +51,6 @@ PipeTransport& processPipeTransport() {
 
 DeviceFileTransport& processDeviceFileTransport() {
     if (processDeviceChoice() == DeviceChoice::SimKernel) {
-        platform::keepLibraryLoaded();
         return sim::SimWorld::process().deviceFile();
     }
     const std::lock_guard lock(processDevicesMutex);

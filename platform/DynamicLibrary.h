@@ -22,6 +22,9 @@ class DynamicLibrary {
     // Windows only: the export with that ordinal; nullptr elsewhere.
     void* symbolByOrdinal(uint16_t ordinal) const;
 
+    // Whether the library at that path is mapped into the process (without loading it).
+    static bool isMapped(const std::string& path);
+
     // What the system said about the last failure.
     const std::string& error() const { return error_; }
 

@@ -31,18 +31,20 @@ uint64_t monotonicMicroseconds();
 // The communication thread runs above normal priority.
 void raiseCurrentThreadPriority();
 
-// The last resort of a stop sequence. Windows terminates the thread (true); POSIX never cancels
-// a thread and answers false, leaving the caller to let it go.
-bool terminateThread(std::thread& thread);
+// The last resort of a stop sequence. Windows terminates the thread and waits up to waitMs for
+// it to be gone (true when it is); POSIX never cancels a thread and answers false, leaving the
+// caller to let it go.
+bool terminateThread(std::thread& thread, uint32_t waitMs);
+
+// Whether the calling thread is running the library's unload notification (Windows: DllMain's
+// process detach, under the loader lock; a thread's exit waits for that lock). The entry point
+// marks the notification's start and end. Always false on POSIX, whose threads end without it.
+bool insideUnloadNotification();
+void markUnloadNotification(bool inside);
 
 // The library's own FileVersion: Windows reads it from the DLL's version resource, POSIX has
 // the same text compiled in. False when it cannot be read.
 bool readLibraryVersion(std::string& fileVersion);
-
-// Keeps the library mapped until the process ends. The simulated device's threads live as long
-// as the process uses it; a Windows DLL could not wait for them inside its unload notification
-// (a thread's exit waits for the loader lock that the unload holds). Nothing to do on POSIX.
-void keepLibraryLoaded();
 
 // Whether the driver package of an interface type (2 kernel driver, 4 WinUSB) is installed for
 // the device class. Windows asks SetupAPI and the driver store; POSIX looks for the kernel

@@ -146,7 +146,7 @@ std::vector<uint8_t> SimEcu::answer(std::span<const uint8_t> request, const Engi
 }
 
 SimEcu::SimEcu(VirtualCanBus& bus) : bus_(bus), started_(SimClock::now()) {
-    timer_ = std::thread([this] { run(); });
+    timer_.start([this] { run(); });
     bus_.attach(this);
 }
 
@@ -158,7 +158,7 @@ SimEcu::~SimEcu() {
         stopping_ = true;
     }
     wake_.notify_all();
-    timer_.join();
+    timer_.end();
 }
 
 uint32_t SimEcu::bitRate() const {

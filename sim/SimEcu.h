@@ -34,6 +34,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/LibraryThread.h"
 #include "sim/CanNode.h"
 #include "sim/VirtualCanBus.h"
 
@@ -120,7 +121,7 @@ class SimEcu : public CanNode {
     std::vector<ScheduledFrame> scheduled_;  // guarded by mutex_
     Transfer transfer_;                      // guarded by mutex_
     bool stopping_ = false;                  // guarded by mutex_
-    std::thread timer_;
+    platform::LibraryThread timer_;
 };
 
 }  // namespace vtx::sim

@@ -44,7 +44,7 @@ TrafficGenerator::TrafficGenerator(VirtualCanBus& bus, Rate rate) : bus_(bus), r
         std::lock_guard lock(mutex_);
         topUp();
     } else if (rate_.framesPerSecond > 0) {
-        scheduler_ = std::thread([this] { runSchedule(); });
+        scheduler_.start([this] { runSchedule(); });
     }
 }
 
@@ -54,9 +54,7 @@ TrafficGenerator::~TrafficGenerator() {
         stopping_ = true;
     }
     wake_.notify_all();
-    if (scheduler_.joinable()) {
-        scheduler_.join();
-    }
+    scheduler_.end();
     // Not under mutex_: detach waits for a delivery whose sent callback may be taking it.
     bus_.detach(this);
 }

@@ -22,6 +22,7 @@
 #include <string_view>
 #include <thread>
 
+#include "platform/LibraryThread.h"
 #include "sim/CanNode.h"
 #include "sim/VirtualCanBus.h"
 
@@ -70,10 +71,10 @@ class TrafficGenerator : public CanNode {
     // Lock order: the bus's delivery (sent callbacks run inside it) before mutex_, mutex_
     // before the bus's queues.
     mutable std::mutex mutex_;
-    std::condition_variable wake_;  // stopping
-    uint32_t nextSequence_ = 0;     // guarded by mutex_
-    bool stopping_ = false;         // guarded by mutex_
-    std::thread scheduler_;         // runs at a rate in frames per second only
+    std::condition_variable wake_;       // stopping
+    uint32_t nextSequence_ = 0;          // guarded by mutex_
+    bool stopping_ = false;              // guarded by mutex_
+    platform::LibraryThread scheduler_;  // runs at a rate in frames per second only
 };
 
 }  // namespace vtx::sim

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/LibraryThread.h"
+
 namespace vtx::sim {
 
 namespace {
@@ -74,7 +76,7 @@ struct VirtualCanBus::State {
 
     explicit State(uint32_t rate) : bitRate(rate), busFreeAt(SimClock::now()) {
         senders.push_back(Sender{nullptr, kOutsideSerial, {}, 0});
-        thread = std::thread([this] { run(); });
+        thread.start([this] { run(); });
     }
 
     void stop();
@@ -87,7 +89,7 @@ struct VirtualCanBus::State {
     bool isObserving(int id) const;
     Sender* findSender(const CanNode* node);
     const Sender* findSender(const CanNode* node) const;
-    bool onBusThread() const { return std::this_thread::get_id() == thread.get_id(); }
+    bool onBusThread() const { return std::this_thread::get_id() == thread.id(); }
 
     static constexpr uint64_t kOutsideSerial = 0;
 
@@ -111,7 +113,7 @@ struct VirtualCanBus::State {
     std::vector<Recipient> recipients;                // guarded by deliveryMutex
     std::vector<ObserverEntry> observersOfThisFrame;  // guarded by deliveryMutex
 
-    std::thread thread;  // started last, joined by stop()
+    platform::LibraryThread thread;  // started last, ended by stop()
 };
 
 void VirtualCanBus::State::stop() {
@@ -120,9 +122,7 @@ void VirtualCanBus::State::stop() {
         stopping = true;
     }
     wake.notify_all();
-    if (thread.joinable()) {
-        thread.join();
-    }
+    thread.end();
 }
 
 void VirtualCanBus::State::run() {

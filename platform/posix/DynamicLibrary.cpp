@@ -26,6 +26,15 @@ void DynamicLibrary::close() {
     }
 }
 
+bool DynamicLibrary::isMapped(const std::string& path) {
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (handle == nullptr) {
+        return false;
+    }
+    dlclose(handle);
+    return true;
+}
+
 void* DynamicLibrary::symbol(const char* name) const {
     return handle_ != nullptr ? dlsym(handle_, name) : nullptr;
 }

@@ -31,6 +31,10 @@ void DynamicLibrary::close() {
     }
 }
 
+bool DynamicLibrary::isMapped(const std::string& path) {
+    return GetModuleHandleA(path.c_str()) != nullptr;
+}
+
 void* DynamicLibrary::symbol(const char* name) const {
     if (handle_ == nullptr) {
         return nullptr;

@@ -1,7 +1,14 @@
 // The Windows entry point of the DLL.
+//
+// Unloading with the device open runs under the loader lock. The library's threads park in its
+// own code once their work is done and are ended there without a join (see LibraryThread), so
+// the unload neither waits for the lock it holds nor unmaps code a thread still runs. When the
+// process itself is ending, Windows has already terminated every other thread and nothing is
+// torn down: the process exits without waiting for anything of ours.
 #include <windows.h>
 
 #include "api/Library.h"
+#include "platform/PlatformServices.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     switch (reason) {
@@ -12,9 +19,10 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
             return created ? TRUE : FALSE;
         }
         case DLL_PROCESS_DETACH:
-            // A non-null reserved pointer: the process is ending and its other threads have
-            // already been terminated; there is nothing left to stop or free.
+            // A non-null reserved pointer: the process is ending.
+            vtx::platform::markUnloadNotification(true);
             vtx::Library::onProcessDetach(reserved != nullptr);
+            vtx::platform::markUnloadNotification(false);
             return TRUE;
         default:
             return TRUE;

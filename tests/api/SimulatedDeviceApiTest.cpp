@@ -77,4 +77,36 @@ TEST_F(SimulatedDeviceApiTest, EcuAnswersEngineSpeed) {
     EXPECT_EQ(library.close(deviceId), STATUS_NOERROR);
 }
 
+// An application that unloads the library with the device open, connected, a periodic message
+// running and frames arriving: the unload stops every thread of the library, the library is
+// really gone, and loading it again gives a library that opens the device afresh.
+TEST_F(SimulatedDeviceApiTest, UnloadWithTheDeviceOpenThenLoadAgain) {
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        uint32_t deviceId = 0;
+        uint32_t channelId = 0;
+        ASSERT_EQ(library.open(nullptr, &deviceId), STATUS_NOERROR) << lastError();
+        ASSERT_EQ(library.connect(deviceId, CAN, 0, 500000, &channelId), STATUS_NOERROR);
+        PASSTHRU_MSG mask = canMessage(0, {});
+        PASSTHRU_MSG pattern = canMessage(0, {});
+        uint32_t filterId = 0;
+        ASSERT_EQ(
+            library.startMsgFilter(channelId, PASS_FILTER, &mask, &pattern, nullptr, &filterId),
+            STATUS_NOERROR);
+        PASSTHRU_MSG request = canMessage(0x7DF, {0x02, 0x01, 0x0C, 0x55, 0x55, 0x55, 0x55, 0x55});
+        uint32_t periodicId = 0;
+        ASSERT_EQ(library.startPeriodicMsg(channelId, &request, &periodicId, 5), STATUS_NOERROR);
+        PASSTHRU_MSG answer{};
+        uint32_t count = 1;
+        ASSERT_EQ(library.readMsgs(channelId, &answer, &count, 500), STATUS_NOERROR);
+
+        library.unload();
+        EXPECT_FALSE(vtx::platform::DynamicLibrary::isMapped(VTX_LIBRARY_PATH));
+        ASSERT_TRUE(library.load(VTX_LIBRARY_PATH)) << library.error();
+    }
+    uint32_t deviceId = 0;
+    ASSERT_EQ(library.open(nullptr, &deviceId), STATUS_NOERROR) << lastError();
+    EXPECT_EQ(library.close(deviceId), STATUS_NOERROR);
+}
+
 }  // namespace

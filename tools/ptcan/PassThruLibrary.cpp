@@ -29,6 +29,24 @@ bool PassThruLibrary::load(const std::string& path) {
            resolve(getLastError, "PassThruGetLastError") && resolve(ioctl, "PassThruIoctl");
 }
 
+void PassThruLibrary::unload() {
+    library_.close();
+    open = nullptr;
+    close = nullptr;
+    connect = nullptr;
+    disconnect = nullptr;
+    readMsgs = nullptr;
+    writeMsgs = nullptr;
+    startPeriodicMsg = nullptr;
+    stopPeriodicMsg = nullptr;
+    startMsgFilter = nullptr;
+    stopMsgFilter = nullptr;
+    setProgrammingVoltage = nullptr;
+    readVersion = nullptr;
+    getLastError = nullptr;
+    ioctl = nullptr;
+}
+
 std::string PassThruLibrary::describe(uint32_t status) {
     char text[80] = {};
     getLastError(text);

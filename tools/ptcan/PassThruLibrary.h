@@ -13,6 +13,8 @@ class PassThruLibrary {
     // False, with error() set, when the library cannot be loaded or lacks a function.
     bool load(const std::string& path);
     const std::string& error() const { return error_; }
+    // Unloads the library, as FreeLibrary or dlclose; the functions are gone afterwards.
+    void unload();
 
     // The status code and, from PassThruGetLastError, its description.
     std::string describe(uint32_t status);

@@ -36,9 +36,17 @@ uint64_t monotonicMicroseconds() {
 // keeps the default scheduling.
 void raiseCurrentThreadPriority() {}
 
-bool terminateThread(std::thread& /*thread*/) {
+bool terminateThread(std::thread& /*thread*/, uint32_t /*waitMs*/) {
     return false;
 }
+
+// A shared object's destructor may join threads: their exit does not wait for the dynamic
+// loader.
+bool insideUnloadNotification() {
+    return false;
+}
+
+void markUnloadNotification(bool /*inside*/) {}
 
 std::optional<uint32_t> readLogSwitch() {
     return trace::parseLogSwitch(environmentValue("VTXPTS_ENABLELOG"));
@@ -67,8 +75,6 @@ bool isDriverPackageInstalled(uint32_t interfaceType) {
 std::unique_ptr<PipeTransport> createPipeTransport() {
     return nullptr;
 }
-
-void keepLibraryLoaded() {}
 
 bool readLibraryVersion(std::string& fileVersion) {
     fileVersion = VTX_VERSION_STRING;

@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cstdlib>
 
 #include "platform/TimeConversion.h"
@@ -41,12 +42,28 @@ void raiseCurrentThreadPriority() {
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
 }
 
-bool terminateThread(std::thread& thread) {
+// A terminated thread runs no exit code of its own, so waiting for it needs no loader lock.
+bool terminateThread(std::thread& thread, uint32_t waitMs) {
     if (!thread.joinable()) {
         return false;
     }
     HANDLE handle = static_cast<HANDLE>(pthread_gethandle(thread.native_handle()));
-    return handle != nullptr && TerminateThread(handle, 1) != FALSE;
+    return handle != nullptr && TerminateThread(handle, 1) != FALSE &&
+           WaitForSingleObject(handle, waitMs) == WAIT_OBJECT_0;
+}
+
+namespace {
+// The thread running DllMain's process detach while it runs, else 0. Written only by that
+// thread; read by any thread, which compares it with its own identity.
+constinit std::atomic<DWORD> unloadingThread{0};
+}  // namespace
+
+bool insideUnloadNotification() {
+    return unloadingThread.load() == GetCurrentThreadId();
+}
+
+void markUnloadNotification(bool inside) {
+    unloadingThread.store(inside ? GetCurrentThreadId() : 0);
 }
 
 std::optional<uint32_t> readLogSwitch() {
@@ -63,12 +80,6 @@ std::optional<uint32_t> readLogSwitch() {
 
 bool isDriverPackageInstalled(uint32_t interfaceType) {
     return driverStoreHasPackage(interfaceType);
-}
-
-void keepLibraryLoaded() {
-    HMODULE self = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                       reinterpret_cast<LPCWSTR>(&keepLibraryLoaded), &self);
 }
 
 bool readLibraryVersion(std::string& fileVersion) {
