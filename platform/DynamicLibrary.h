@@ -37,4 +37,10 @@ class DynamicLibrary {
 void setEnvironment(const char* name, const char* value);
 void unsetEnvironment(const char* name);
 
+// The library's log switch as the next load reads it: the environment variable VTXPTS_ENABLELOG
+// on POSIX, the registry value EnableLog in the 32-bit view on Windows (a number is written as
+// REG_DWORD, other text as a string the library cannot read as a number). A null value removes
+// it. False when it could not be written.
+bool setLogSwitch(const char* value);
+
 }  // namespace vtx::platform

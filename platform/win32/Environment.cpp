@@ -1,4 +1,5 @@
 #include <stdlib.h>
+#include <string.h>
 #include <windows.h>
 
 #include "platform/DynamicLibrary.h"
@@ -15,6 +16,39 @@ void setEnvironment(const char* name, const char* value) {
 void unsetEnvironment(const char* name) {
     _putenv_s(name, "");
     SetEnvironmentVariableA(name, nullptr);
+}
+
+namespace {
+constexpr char kSwitchKey[] = "SOFTWARE\\WOW6432Node\\PassThruSupport.04.04\\Vantrix - J2534";
+
+bool parseNumber(const char* text, DWORD& number) {
+    char* end = nullptr;
+    const unsigned long value = strtoul(text, &end, 0);
+    number = static_cast<DWORD>(value);
+    return *text != '\0' && *end == '\0';
+}
+}  // namespace
+
+bool setLogSwitch(const char* value) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSwitchKey, 0, nullptr, 0,
+                        KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+        return false;
+    }
+    LONG result;
+    DWORD number = 0;
+    if (value == nullptr) {
+        result = RegDeleteValueA(key, "EnableLog");
+        result = result == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : result;
+    } else if (parseNumber(value, number)) {
+        result = RegSetValueExA(key, "EnableLog", 0, REG_DWORD,
+                                reinterpret_cast<const BYTE*>(&number), sizeof number);
+    } else {
+        result = RegSetValueExA(key, "EnableLog", 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                                static_cast<DWORD>(strlen(value) + 1));
+    }
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS;
 }
 
 }  // namespace vtx::platform

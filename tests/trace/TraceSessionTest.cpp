@@ -1,9 +1,11 @@
-// Trace events of the built library, loaded and unloaded with the log switch and a JSON-lines
-// trace session chosen through the environment, then read back from the session's file.
+// Trace events of the built library, loaded and unloaded with the log switch (environment on
+// POSIX, registry on Windows) and a JSON-lines trace session chosen through the environment,
+// then read back from the session's file.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <optional>
@@ -61,7 +63,7 @@ class TraceSessionTest : public ::testing::Test {
         setEnvironment("VTXPTS_TRACE", path.c_str());
     }
     void TearDown() override {
-        unsetEnvironment("VTXPTS_ENABLELOG");
+        vtx::platform::setLogSwitch(nullptr);
         unsetEnvironment("VTXPTS_TRACE");
         unsetEnvironment("VTXPTS_TRACE_LEVEL");
         std::remove(path.c_str());
@@ -70,11 +72,12 @@ class TraceSessionTest : public ::testing::Test {
     // Loads the library with the switch given, runs the scenario, unloads it; the events.
     std::vector<Event> session(const char* logSwitch,
                                const std::function<void(ptcan::PassThruLibrary&)>& scenario) {
-        if (logSwitch != nullptr) {
-            setEnvironment("VTXPTS_ENABLELOG", logSwitch);
-        } else {
-            unsetEnvironment("VTXPTS_ENABLELOG");
-        }
+        EXPECT_TRUE(vtx::platform::setLogSwitch(logSwitch));
+        return loadAndRun(scenario);
+    }
+
+    // The same with the switch as it stands.
+    std::vector<Event> loadAndRun(const std::function<void(ptcan::PassThruLibrary&)>& scenario) {
         {
             ptcan::PassThruLibrary library;
             EXPECT_TRUE(library.load(VTX_LIBRARY_PATH)) << library.error();
@@ -138,6 +141,19 @@ TEST_F(TraceSessionTest, AttachFirstDetachLastCountingFromZero) {
     ASSERT_EQ(again.size(), 6u + 2u);
     EXPECT_EQ(again[6].message, "-DLL_PROCESS_ATTACH-");
     EXPECT_EQ(again[6].counter, 0u);
+}
+
+// The switch as an administrator sets it from outside the process, read at load. Run by a
+// driver script that sets it to 2 first (on Windows with "reg add ... /reg:32") and says so in
+// VTX_SWITCH_SET_OUTSIDE; skipped otherwise.
+TEST_F(TraceSessionTest, SwitchSetOutsideTheProcessIsReadAtLoad) {
+    if (std::getenv("VTX_SWITCH_SET_OUTSIDE") == nullptr) {
+        GTEST_SKIP() << "needs the switch set by the driver script";
+    }
+    const std::vector<Event> events = loadAndRun(openAndConnect);
+    ASSERT_EQ(events.size(), 6u);
+    EXPECT_EQ(events.front().message, "-DLL_PROCESS_ATTACH-");
+    EXPECT_EQ(events.back().message, "-DLL_PROCESS_DETACH-");
 }
 
 TEST_F(TraceSessionTest, SwitchSelectsEventGroups) {
