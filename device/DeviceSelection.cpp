@@ -3,7 +3,9 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <optional>
 
+#include "device/SimulatedDeviceHost.h"
 #include "device/kerneldriver/AbsentDeviceFileTransport.h"
 #include "device/winusb/AbsentPipeTransport.h"
 #include "platform/PlatformServices.h"
@@ -17,6 +19,21 @@ namespace {
 std::mutex processDevicesMutex;
 PipeTransport* platformTransport = nullptr;         // guarded by processDevicesMutex
 DeviceFileTransport* platformDeviceFile = nullptr;  // guarded by processDevicesMutex
+
+// The simulated device lent by the program that loaded the library, if it offers one.
+std::optional<SimulatedDeviceHost> hostSimulatedDevice() {
+    auto lend = reinterpret_cast<SimulatedDeviceHostFunction>(
+        platform::hostProgramFunction(kSimulatedDeviceHostSymbol));
+    if (lend == nullptr) {
+        return std::nullopt;
+    }
+    SimulatedDeviceHost host{nullptr, nullptr};
+    lend(&host);
+    if (host.pipe == nullptr || host.deviceFile == nullptr) {
+        return std::nullopt;
+    }
+    return host;
+}
 }  // namespace
 
 DeviceChoice parseDeviceChoice(std::string_view text) {
@@ -39,6 +56,9 @@ DeviceChoice processDeviceChoice() {
 
 PipeTransport& processPipeTransport() {
     if (processDeviceChoice() == DeviceChoice::Sim) {
+        if (const std::optional<SimulatedDeviceHost> host = hostSimulatedDevice()) {
+            return *host->pipe;
+        }
         return sim::SimWorld::process().transport();
     }
     const std::lock_guard lock(processDevicesMutex);
@@ -51,6 +71,9 @@ PipeTransport& processPipeTransport() {
 
 DeviceFileTransport& processDeviceFileTransport() {
     if (processDeviceChoice() == DeviceChoice::SimKernel) {
+        if (const std::optional<SimulatedDeviceHost> host = hostSimulatedDevice()) {
+            return *host->deviceFile;
+        }
         return sim::SimWorld::process().deviceFile();
     }
     const std::lock_guard lock(processDevicesMutex);

@@ -51,6 +51,9 @@ bool readLibraryVersion(std::string& fileVersion);
 // driver's device node (type 2) and for a USB back end (type 4).
 bool isDriverPackageInstalled(uint32_t interfaceType);
 
+// A function the program that loaded the library exports under that name, or nullptr.
+void* hostProgramFunction(const char* name);
+
 // The platform's WinUSB-style pipe transport, or nullptr where there is none.
 std::unique_ptr<PipeTransport> createPipeTransport();
 

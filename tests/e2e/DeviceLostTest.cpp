@@ -131,6 +131,7 @@ class UnplugAtParkingWrite : public EventWatcher {
 // an operation: the transmit path finds the device gone, the loop parks, and the operation's
 // resume finds the loop ending instead of starting a new cycle. It must return all the same.
 TEST_F(DeviceLost, ResumeThatFindsTheLoopEndingReturns) {
+    VTX_E2E_NEEDS_LIBRARY_INSIDE();
     UnplugAtParkingWrite& unplugger =
         watchEvents(std::make_unique<UnplugAtParkingWrite>(world().control()));
     openAndConnect();

@@ -150,11 +150,11 @@ TEST_F(OpenClose, UnloadWithTheDeviceOpenReturnsPromptly) {
     ASSERT_EQ(PassThruWriteMsgs(channelId, out, &count, 0), STATUS_NOERROR);
 
     const auto start = Clock::now();
-    Library::onProcessDetach();
+    unloadLibrary();
     EXPECT_LT(millisecondsSince(start), 2000);
 
     // Loaded again, the library starts from scratch; the fixture unloads this one.
-    ASSERT_TRUE(Library::onProcessAttach());
+    ASSERT_TRUE(loadLibrary());
     expectOutcome(PassThruClose(1), ERR_INVALID_DEVICE_ID);
     openAndConnect();
     expectChannelWorks();

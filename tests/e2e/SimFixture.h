@@ -13,6 +13,73 @@
 #include "platform/DynamicLibrary.h"
 #include "sim/SimWorld.h"
 
+#ifdef VTX_E2E_THROUGH_LIBRARY
+// The built library (the DLL on Windows), loaded by path for each test as an application loads
+// it; the program lends it its simulated device (SimulatedDeviceHost.cpp).
+#include "tools/ptcan/PassThruLibrary.h"
+
+namespace vtx::e2e {
+ptcan::PassThruLibrary& loadedLibrary();
+
+inline uint32_t PassThruOpen(void* pName, uint32_t* pDeviceID) {
+    return loadedLibrary().open(pName, pDeviceID);
+}
+inline uint32_t PassThruClose(uint32_t DeviceID) {
+    return loadedLibrary().close(DeviceID);
+}
+inline uint32_t PassThruConnect(uint32_t DeviceID, uint32_t ProtocolID, uint32_t Flags,
+                                uint32_t BaudRate, uint32_t* pChannelID) {
+    return loadedLibrary().connect(DeviceID, ProtocolID, Flags, BaudRate, pChannelID);
+}
+inline uint32_t PassThruDisconnect(uint32_t ChannelID) {
+    return loadedLibrary().disconnect(ChannelID);
+}
+inline uint32_t PassThruReadMsgs(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs,
+                                 uint32_t Timeout) {
+    return loadedLibrary().readMsgs(ChannelID, pMsg, pNumMsgs, Timeout);
+}
+inline uint32_t PassThruWriteMsgs(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs,
+                                  uint32_t Timeout) {
+    return loadedLibrary().writeMsgs(ChannelID, pMsg, pNumMsgs, Timeout);
+}
+inline uint32_t PassThruStartPeriodicMsg(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pMsgID,
+                                         uint32_t TimeInterval) {
+    return loadedLibrary().startPeriodicMsg(ChannelID, pMsg, pMsgID, TimeInterval);
+}
+inline uint32_t PassThruStopPeriodicMsg(uint32_t ChannelID, uint32_t MsgID) {
+    return loadedLibrary().stopPeriodicMsg(ChannelID, MsgID);
+}
+inline uint32_t PassThruStartMsgFilter(uint32_t ChannelID, uint32_t FilterType,
+                                       PASSTHRU_MSG* pMaskMsg, PASSTHRU_MSG* pPatternMsg,
+                                       PASSTHRU_MSG* pFlowControlMsg, uint32_t* pFilterID) {
+    return loadedLibrary().startMsgFilter(ChannelID, FilterType, pMaskMsg, pPatternMsg,
+                                          pFlowControlMsg, pFilterID);
+}
+inline uint32_t PassThruStopMsgFilter(uint32_t ChannelID, uint32_t FilterID) {
+    return loadedLibrary().stopMsgFilter(ChannelID, FilterID);
+}
+inline uint32_t PassThruSetProgrammingVoltage(uint32_t DeviceID, uint32_t PinNumber,
+                                              uint32_t Voltage) {
+    return loadedLibrary().setProgrammingVoltage(DeviceID, PinNumber, Voltage);
+}
+inline uint32_t PassThruReadVersion(uint32_t DeviceID, char* pFirmwareVersion, char* pDllVersion,
+                                    char* pApiVersion) {
+    return loadedLibrary().readVersion(DeviceID, pFirmwareVersion, pDllVersion, pApiVersion);
+}
+inline uint32_t PassThruGetLastError(char* pErrorDescription) {
+    return loadedLibrary().getLastError(pErrorDescription);
+}
+inline uint32_t PassThruIoctl(uint32_t ChannelID, uint32_t IoctlID, void* pInput, void* pOutput) {
+    return loadedLibrary().ioctl(ChannelID, IoctlID, pInput, pOutput);
+}
+}  // namespace vtx::e2e
+
+// A test that looks inside the library (its trace provider) runs only with the library linked
+// into the program.
+#define VTX_E2E_NEEDS_LIBRARY_INSIDE() \
+    GTEST_SKIP() << "looks inside the library, which is loaded from its file here"
+#else
+// The library linked into the program: its exported functions, called directly.
 extern "C" {
 uint32_t VTX_API PassThruOpen(void* pName, uint32_t* pDeviceID);
 uint32_t VTX_API PassThruClose(uint32_t DeviceID);
@@ -38,6 +105,9 @@ uint32_t VTX_API PassThruGetLastError(char* pErrorDescription);
 uint32_t VTX_API PassThruIoctl(uint32_t ChannelID, uint32_t IoctlID, void* pInput, void* pOutput);
 }
 
+#define VTX_E2E_NEEDS_LIBRARY_INSIDE() static_cast<void>(0)
+#endif
+
 #ifndef VTX_E2E_DEVICE
 #define VTX_E2E_DEVICE "sim"
 #endif
@@ -50,10 +120,33 @@ class SimFixture : public ::testing::Test {
     static void SetUpTestSuite() { platform::setEnvironment("VTXPTS_DEVICE", VTX_E2E_DEVICE); }
     static bool kernelVariant() { return std::string(VTX_E2E_DEVICE) == "sim-kernel"; }
 
-    void SetUp() override { ASSERT_TRUE(Library::onProcessAttach()); }
-    void TearDown() override { Library::onProcessDetach(); }
+    void SetUp() override { ASSERT_TRUE(loadLibrary()); }
+    void TearDown() override { unloadLibrary(); }
 
-    sim::SimWorld& world() { return sim::SimWorld::process(); }
+    // Loads the library into the process, as the loader does: attached, or loaded from its file.
+    static bool loadLibrary() {
+#ifdef VTX_E2E_THROUGH_LIBRARY
+        const bool loaded = loadedLibrary().load(VTX_LIBRARY_PATH);
+        EXPECT_TRUE(loaded) << loadedLibrary().error();
+        return loaded;
+#else
+        return Library::onProcessAttach();
+#endif
+    }
+
+    // Unloads it; the simulated device goes with it, the next test builds a fresh one.
+    static void unloadLibrary() {
+#ifdef VTX_E2E_THROUGH_LIBRARY
+        loadedLibrary().unload();
+        sim::SimWorld::shutdownProcess();
+#else
+        Library::onProcessDetach();
+#endif
+    }
+
+    sim::SimWorld& world() {
+        return sim::SimWorld::process();
+    }
 
     static std::string lastError() {
         char text[80];

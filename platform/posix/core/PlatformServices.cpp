@@ -1,5 +1,6 @@
 #include "platform/PlatformServices.h"
 
+#include <dlfcn.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -70,6 +71,10 @@ bool isDriverPackageInstalled(uint32_t interfaceType) {
     }
     // No USB back end yet on POSIX: the WinUSB path has no transport here.
     return false;
+}
+
+void* hostProgramFunction(const char* name) {
+    return dlsym(RTLD_DEFAULT, name);
 }
 
 std::unique_ptr<PipeTransport> createPipeTransport() {

@@ -91,6 +91,11 @@ bool readLibraryVersion(std::string& fileVersion) {
     return true;
 }
 
+void* hostProgramFunction(const char* name) {
+    HMODULE program = GetModuleHandleW(nullptr);
+    return program != nullptr ? reinterpret_cast<void*>(GetProcAddress(program, name)) : nullptr;
+}
+
 std::unique_ptr<PipeTransport> createPipeTransport() {
     return std::make_unique<WinUsbPipeTransport>();
 }
