@@ -3,25 +3,14 @@
 // runs it with a timeout.
 #include <cstdio>
 #include <cstdlib>
-#include <initializer_list>
 
 #include "platform/DynamicLibrary.h"
+#include "tests/support/CanMessage.h"
 #include "tools/ptcan/PassThruLibrary.h"
 
 namespace {
 
-PASSTHRU_MSG canMessage(uint32_t id, std::initializer_list<uint8_t> data) {
-    PASSTHRU_MSG msg{};
-    msg.ProtocolID = CAN;
-    msg.DataSize = static_cast<uint32_t>(4 + data.size());
-    msg.Data[2] = static_cast<uint8_t>(id >> 8);
-    msg.Data[3] = static_cast<uint8_t>(id);
-    int i = 4;
-    for (uint8_t byte : data) {
-        msg.Data[i++] = byte;
-    }
-    return msg;
-}
+using vtx::test::canMessage;
 
 int fail(const char* what) {
     std::fprintf(stderr, "%s failed\n", what);

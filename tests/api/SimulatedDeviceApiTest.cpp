@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/DynamicLibrary.h"
+#include "tests/support/CanMessage.h"
 #include "tools/ptcan/PassThruLibrary.h"
 
 namespace {
@@ -27,15 +28,7 @@ class SimulatedDeviceApiTest : public ::testing::Test {
     ptcan::PassThruLibrary library;
 };
 
-PASSTHRU_MSG canMessage(uint32_t id, std::initializer_list<uint8_t> data) {
-    PASSTHRU_MSG msg{};
-    msg.ProtocolID = CAN;
-    msg.DataSize = static_cast<uint32_t>(4 + data.size());
-    msg.Data[2] = static_cast<uint8_t>(id >> 8);
-    msg.Data[3] = static_cast<uint8_t>(id);
-    std::copy(data.begin(), data.end(), msg.Data + 4);
-    return msg;
-}
+using vtx::test::canMessage;
 
 TEST_F(SimulatedDeviceApiTest, VersionsFromTheDeviceAndTheLibrary) {
     uint32_t deviceId = 0;

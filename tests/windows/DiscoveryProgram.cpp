@@ -15,14 +15,17 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "api/J2534.h"
+#include "tests/support/CanMessage.h"
+#include "tools/ptcan/PassThruLibrary.h"
 
 namespace {
+
+using vtx::test::canMessage;
 
 constexpr char kPassThruSupportKey[] = "SOFTWARE\\PassThruSupport.04.04";
 // The registry view of 32-bit programs: on 64-bit Windows that is SOFTWARE\WOW6432Node.
@@ -134,52 +137,8 @@ const RegisteredDevice* chooseDevice(const std::vector<RegisteredDevice>& device
     return nullptr;
 }
 
-// The library's fourteen functions, resolved by name from the loaded module.
-struct PassThruFunctions {
-    PTOPEN open = nullptr;
-    PTCLOSE close = nullptr;
-    PTCONNECT connect = nullptr;
-    PTDISCONNECT disconnect = nullptr;
-    PTREADMSGS readMsgs = nullptr;
-    PTWRITEMSGS writeMsgs = nullptr;
-    PTSTARTPERIODICMSG startPeriodicMsg = nullptr;
-    PTSTOPPERIODICMSG stopPeriodicMsg = nullptr;
-    PTSTARTMSGFILTER startMsgFilter = nullptr;
-    PTSTOPMSGFILTER stopMsgFilter = nullptr;
-    PTSETPROGRAMMINGVOLTAGE setProgrammingVoltage = nullptr;
-    PTREADVERSION readVersion = nullptr;
-    PTGETLASTERROR getLastError = nullptr;
-    PTIOCTL ioctl = nullptr;
-};
-
-template <typename Function>
-bool resolve(HMODULE module, Function& function, const char* name) {
-    function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-    return function != nullptr || fail(std::string("GetProcAddress ") + name);
-}
-
-bool resolveAll(HMODULE module, PassThruFunctions& api) {
-    // Every name is tried, so that all missing functions are reported at once.
-    bool all = true;
-    all &= resolve(module, api.open, "PassThruOpen");
-    all &= resolve(module, api.close, "PassThruClose");
-    all &= resolve(module, api.connect, "PassThruConnect");
-    all &= resolve(module, api.disconnect, "PassThruDisconnect");
-    all &= resolve(module, api.readMsgs, "PassThruReadMsgs");
-    all &= resolve(module, api.writeMsgs, "PassThruWriteMsgs");
-    all &= resolve(module, api.startPeriodicMsg, "PassThruStartPeriodicMsg");
-    all &= resolve(module, api.stopPeriodicMsg, "PassThruStopPeriodicMsg");
-    all &= resolve(module, api.startMsgFilter, "PassThruStartMsgFilter");
-    all &= resolve(module, api.stopMsgFilter, "PassThruStopMsgFilter");
-    all &= resolve(module, api.setProgrammingVoltage, "PassThruSetProgrammingVoltage");
-    all &= resolve(module, api.readVersion, "PassThruReadVersion");
-    all &= resolve(module, api.getLastError, "PassThruGetLastError");
-    all &= resolve(module, api.ioctl, "PassThruIoctl");
-    return all;
-}
-
 // A step's status: true for STATUS_NOERROR, else the failure with the library's description.
-bool succeeded(const PassThruFunctions& api, const char* step, uint32_t status) {
+bool succeeded(ptcan::PassThruLibrary& api, const char* step, uint32_t status) {
     if (status == STATUS_NOERROR) {
         std::printf("%s: STATUS_NOERROR\n", step);
         return true;
@@ -202,7 +161,7 @@ bool expectText(const char* what, const char* actual, const std::optional<std::s
     return true;
 }
 
-bool readVersions(const PassThruFunctions& api, uint32_t deviceId, const Options& options) {
+bool readVersions(ptcan::PassThruLibrary& api, uint32_t deviceId, const Options& options) {
     char firmware[80] = {};
     char dll[80] = {};
     char apiVersion[80] = {};
@@ -214,18 +173,6 @@ bool readVersions(const PassThruFunctions& api, uint32_t deviceId, const Options
     ok &= expectText("DLL version", dll, options.dllVersion);
     ok &= expectText("API version", apiVersion, std::string("04.04"));
     return ok;
-}
-
-PASSTHRU_MSG canMessage(uint32_t id, std::initializer_list<uint8_t> data) {
-    PASSTHRU_MSG msg{};
-    msg.ProtocolID = CAN;
-    msg.DataSize = static_cast<uint32_t>(4 + data.size());
-    msg.Data[0] = static_cast<uint8_t>(id >> 24);
-    msg.Data[1] = static_cast<uint8_t>(id >> 16);
-    msg.Data[2] = static_cast<uint8_t>(id >> 8);
-    msg.Data[3] = static_cast<uint8_t>(id);
-    std::memcpy(msg.Data + 4, data.begin(), data.size());
-    return msg;
 }
 
 uint32_t messageId(const PASSTHRU_MSG& msg) {
@@ -240,7 +187,7 @@ bool isEngineSpeedAnswer(const PASSTHRU_MSG& msg) {
 }
 
 // Reads until the engine-speed answer arrives, for at most kAnswerWaitMs.
-bool awaitEngineSpeed(const PassThruFunctions& api, uint32_t channelId) {
+bool awaitEngineSpeed(ptcan::PassThruLibrary& api, uint32_t channelId) {
     const ULONGLONG deadline = GetTickCount64() + kAnswerWaitMs;
     while (GetTickCount64() < deadline) {
         PASSTHRU_MSG msg{};
@@ -264,7 +211,7 @@ bool awaitEngineSpeed(const PassThruFunctions& api, uint32_t channelId) {
                 std::to_string(kAnswerWaitMs) + " ms");
 }
 
-bool requestEngineSpeed(const PassThruFunctions& api, uint32_t channelId) {
+bool requestEngineSpeed(ptcan::PassThruLibrary& api, uint32_t channelId) {
     PASSTHRU_MSG mask = canMessage(0x7FF, {});
     PASSTHRU_MSG pattern = canMessage(kAnswerId, {});
     uint32_t filterId = 0;
@@ -285,7 +232,7 @@ bool requestEngineSpeed(const PassThruFunctions& api, uint32_t channelId) {
     return awaitEngineSpeed(api, channelId);
 }
 
-bool talkOnChannel(const PassThruFunctions& api, uint32_t deviceId) {
+bool talkOnChannel(ptcan::PassThruLibrary& api, uint32_t deviceId) {
     uint32_t channelId = 0;
     if (!succeeded(api, "PassThruConnect", api.connect(deviceId, CAN, 0, kBitRate, &channelId))) {
         return false;
@@ -295,7 +242,7 @@ bool talkOnChannel(const PassThruFunctions& api, uint32_t deviceId) {
     return talked && disconnected;
 }
 
-bool useDevice(const PassThruFunctions& api, const Options& options) {
+bool useDevice(ptcan::PassThruLibrary& api, const Options& options) {
     uint32_t deviceId = 0;
     if (!succeeded(api, "PassThruOpen", api.open(nullptr, &deviceId))) {
         return false;
@@ -307,16 +254,13 @@ bool useDevice(const PassThruFunctions& api, const Options& options) {
 }
 
 bool useLibrary(const std::string& path, const Options& options) {
-    HMODULE module = LoadLibraryA(path.c_str());
-    if (module == nullptr) {
-        return fail("LoadLibraryA \"" + path + "\": error " + std::to_string(GetLastError()));
+    ptcan::PassThruLibrary api;
+    if (!api.load(path)) {
+        return fail("loading \"" + path + "\": " + api.error());
     }
-    std::printf("LoadLibraryA: \"%s\" loaded\n", path.c_str());
-    PassThruFunctions api;
-    const bool used = resolveAll(module, api) && useDevice(api, options);
-    if (!FreeLibrary(module)) {
-        return fail("FreeLibrary: error " + std::to_string(GetLastError()));
-    }
+    std::printf("LoadLibraryA: \"%s\" loaded, fourteen functions resolved\n", path.c_str());
+    const bool used = useDevice(api, options);
+    api.unload();
     std::printf("FreeLibrary: unloaded\n");
     return used;
 }
