@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 
 #include "api/ElapsedTimer.h"
 #include "channel/MessageFrames.h"
@@ -113,7 +114,7 @@ uint32_t Channel::addPeriodic(_periodic& record) {
             enqueueRxCanFrame(&frame, 1, 1);
         }
         if (commThread_ != nullptr) {
-            commThread_->enqueueTxCanFrame({frame}, nullptr);
+            commThread_->enqueuePeriodicStart(frame);
         }
     }
     record.enabled = 1;
@@ -254,12 +255,11 @@ void Channel::enqueueRxCanFrame(_fields_pkt_can* frames, uint32_t count, uint8_t
     }
 }
 
-void Channel::dequeueRxCanFrame(_fields_pkt_can* out, uint32_t* count, uint32_t timeout) {
-    if (out == nullptr || count == nullptr || *count == 0) {
-        return;
+std::vector<_fields_pkt_can> Channel::dequeueRxCanFrame(uint32_t wanted, uint32_t timeout) {
+    if (wanted == 0) {
+        return {};
     }
     const ElapsedTimer timer;
-    const uint32_t wanted = *count;
     VTX_TRACE(kGroup, kEvent, "dequeueRxCanFrame() -S-", u32("numPktsCAN", wanted),
               u32("timeout", timeout));
     std::unique_lock lock(mutexQueueIn);
@@ -270,13 +270,14 @@ void Channel::dequeueRxCanFrame(_fields_pkt_can* out, uint32_t* count, uint32_t 
         resRx = waitQueueIn.wait_for(lock, std::chrono::milliseconds(timeout),
                                      [&] { return appendCount != seen; });
     }
+    // Sized by what is taken, never by what was asked for: a caller may ask for any count.
     const auto n = static_cast<uint32_t>(std::min<std::size_t>(queueInPktsCAN.size(), wanted));
-    std::copy_n(queueInPktsCAN.begin(), n, out);
+    std::vector<_fields_pkt_can> frames(queueInPktsCAN.begin(), queueInPktsCAN.begin() + n);
     queueInPktsCAN.erase(queueInPktsCAN.begin(), queueInPktsCAN.begin() + n);
     lock.unlock();
-    *count = n;
     VTX_TRACE(kGroup, kEvent, "dequeueRxCanFrame() -E-", u32("resRx", resRx), u32("numPktsCAN", n),
               u32("t", timer.elapsed()), u32("count", wanted));
+    return frames;
 }
 
 void Channel::dequeueRxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t timeout) {
@@ -289,9 +290,8 @@ void Channel::dequeueRxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t t
     if (protocolID_ != CAN) {
         return;
     }
-    std::vector<_fields_pkt_can> frames(*pNumMsgs);
-    uint32_t delivered = *pNumMsgs;
-    dequeueRxCanFrame(frames.data(), &delivered, timeout);
+    const std::vector<_fields_pkt_can> frames = dequeueRxCanFrame(*pNumMsgs, timeout);
+    const auto delivered = static_cast<uint32_t>(frames.size());
     VTX_TRACE(kGroup, kEvent, "dequeueRxPtMsgs() -1-", u32("num_pkt_can", delivered),
               u32("pNumMsgs", *pNumMsgs));
     for (uint32_t i = 0; i < delivered; ++i) {
@@ -328,13 +328,8 @@ void Channel::enqueueTxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t t
     std::vector<_fields_pkt_can> frames;
     frames.reserve(*pNumMsgs);
     for (uint32_t i = 0; i < *pNumMsgs; ++i) {
-        if (msgs[i].ProtocolID != CAN) {
-            continue;
-        }
-        _fields_pkt_can& frame = frames.emplace_back(frameFromMessage(msgs[i], loopbackFlag_ == 1));
-        if (loopbackFlag_ == 1) {
-            _fields_pkt_can echo = frame;
-            enqueueRxCanFrame(&echo, 1, 1);
+        if (msgs[i].ProtocolID == CAN) {
+            frames.push_back(frameFromMessage(msgs[i], loopbackFlag_ == 1));
         }
     }
     if (frames.empty() || commThread_ == nullptr) {
@@ -342,30 +337,61 @@ void Channel::enqueueTxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t t
     }
     if (timeout == 0) {
         VTX_TRACE(kGroup, kEvent, "enqueueTxPtMsgs() -1-");
-        commThread_->enqueueTxCanFrame(frames, nullptr);
+        *pNumMsgs = queueWithEcho(frames, nullptr);
         return;
     }
+    const uint32_t sent = writeAndWait(frames, timeout);
+    *pNumMsgs = sent;
+    VTX_TRACE(kGroup, kEvent, "enqueueTxPtMsgs() -E-", u32("numPktsTransmitted", sent),
+              u32("pNumMsgs", *pNumMsgs), u32("t", timer.elapsed()));
+}
+
+// Queues the frames that fit, each echoed first when loopback is on, so that an echo always
+// comes before anything the bus answers to its frame. Returns how many were queued.
+uint32_t Channel::queueWithEcho(std::span<const _fields_pkt_can> frames,
+                                const std::shared_ptr<TxTicket>& ticket) {
+    // Calls that queue run one at a time under the API lock and the thread only takes from the
+    // queue, so the room seen here is there when the frames are queued below.
+    const std::size_t fits = std::min(frames.size(), commThread_->transmitRoom());
+    if (loopbackFlag_ == 1) {
+        for (std::size_t i = 0; i < fits; ++i) {
+            _fields_pkt_can echo = frames[i];
+            enqueueRxCanFrame(&echo, 1, 1);
+        }
+    }
+    return static_cast<uint32_t>(commThread_->enqueueTxCanFrames(frames.first(fits), ticket));
+}
+
+// Queues the frames (more as room appears, when they do not all fit at once) and waits until
+// the device has taken every one, one of them was discarded, or the timeout has passed. Returns
+// how many of them the device took.
+uint32_t Channel::writeAndWait(std::span<const _fields_pkt_can> frames, uint32_t timeout) {
     TxCompletion& completion = TxCompletion::process();
-    uint32_t numPktsTransmitted = 0;
+    const auto ticket = std::make_shared<TxTicket>();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
+    std::size_t queued = 0;
     std::unique_lock lock(completion.mutexTxCompleted);
-    VTX_TRACE(kGroup, kEvent, "enqueueTxPtMsgs() -2-",
-              u32("numPktsTransmitted", numPktsTransmitted));
-    commThread_->enqueueTxCanFrame(frames, &numPktsTransmitted);
-    const uint64_t seen = completion.writesCompleted;
-    VTX_TRACE(kGroup, kEvent, "enqueueTxPtMsgs() -3-");
-    const bool resWaitTxCompleted =
-        completion.waitTxCompleted.wait_for(lock, std::chrono::milliseconds(timeout),
-                                            [&] { return completion.writesCompleted != seen; });
-    // The thread stores into the slot only while holding the completion mutex: withdrawn here,
-    // still under it, no store can reach this call after it returns.
-    commThread_->withdrawCountSlot(&numPktsTransmitted);
+    while (true) {
+        // Taken before looking for room: a write completed after that look wakes the wait.
+        const uint64_t seenWrites = completion.writesCompleted;
+        if (queued < frames.size()) {
+            lock.unlock();
+            queued += queueWithEcho(frames.subspan(queued), ticket);
+            lock.lock();
+        }
+        const bool allQueued = queued == frames.size();
+        // Ends when every frame queued so far is settled; while frames still wait for room, also
+        // at each write the thread completes, which makes room.
+        const bool settled = completion.waitTxCompleted.wait_until(lock, deadline, [&] {
+            return ticket->resolved() == queued ||
+                   (!allQueued && completion.writesCompleted != seenWrites);
+        });
+        if (!settled || ticket->discarded != 0 || (allQueued && ticket->resolved() == queued)) {
+            break;
+        }
+    }
     VTX_TRACE(kGroup, kEvent, "enqueueTxPtMsgs() -4-");
-    *pNumMsgs = numPktsTransmitted;
-    lock.unlock();
-    VTX_TRACE(kGroup, kEvent, "enqueueTxPtMsgs() -E-",
-              u32("resWaitTxCompleted", resWaitTxCompleted),
-              u32("numPktsTransmitted", numPktsTransmitted), u32("pNumMsgs", *pNumMsgs),
-              u32("t", timer.elapsed()));
+    return ticket->sent;
 }
 
 }  // namespace vtx

@@ -7,13 +7,16 @@
 #include <deque>
 #include <functional>
 #include <list>
+#include <memory>
 #include <mutex>
+#include <span>
 #include <vector>
 
 #include "api/J2534.h"
 #include "channel/FieldsPktCan.h"
 #include "channel/FilterRecord.h"
 #include "channel/PeriodicRecord.h"
+#include "comm/TxTicket.h"
 
 namespace vtx {
 
@@ -61,10 +64,12 @@ class Channel {
 
     // Receive path.
     void enqueueRxCanFrame(_fields_pkt_can* frames, uint32_t count, uint8_t echo);
-    void dequeueRxCanFrame(_fields_pkt_can* out, uint32_t* count, uint32_t timeout);
+    // At most wanted frames, waiting up to timeout ms for more when fewer are queued.
+    std::vector<_fields_pkt_can> dequeueRxCanFrame(uint32_t wanted, uint32_t timeout);
     void dequeueRxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t timeout);
 
-    // Transmit path.
+    // Transmit path. Timeout 0: the count becomes the number of messages queued (all, unless
+    // the transmit queue is full). Otherwise: the number the device took before the timeout.
     void enqueueTxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t timeout);
 
     // For the service tick: writes each periodic frame that is due through write.
@@ -76,6 +81,9 @@ class Channel {
   private:
     bool admits(const _filter& filter, const _fields_pkt_can& frame, uint8_t echo) const;
     void recountFlowControlFilters();
+    uint32_t queueWithEcho(std::span<const _fields_pkt_can> frames,
+                           const std::shared_ptr<TxTicket>& ticket);
+    uint32_t writeAndWait(std::span<const _fields_pkt_can> frames, uint32_t timeout);
 
     const uint32_t channelID_;
     const uint32_t protocolID_;

@@ -1,5 +1,6 @@
 #include "comm/CommInterfaceThread.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -260,29 +261,30 @@ bool CommInterfaceThread::sendDuePeriodics() {
     return sent;
 }
 
+// Writes the head of the transmit queue, at most one chunk, in one device write.
 bool CommInterfaceThread::dequeueTxCanFrame() {
     std::vector<_fields_pkt_can> frames;
+    std::vector<std::shared_ptr<TxTicket>> tickets;
     {
         const std::lock_guard queue(semQueueOut_);
         if (queueOutPktsCAN_.empty()) {
             return false;
         }
-        frames.assign(queueOutPktsCAN_.begin(), queueOutPktsCAN_.end());
-        queueOutPktsCAN_.clear();
+        const std::size_t n = std::min(queueOutPktsCAN_.size(), writeChunkFrames());
+        frames.reserve(n);
+        tickets.reserve(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            QueuedFrame& head = queueOutPktsCAN_.front();
+            frames.push_back(head.frame);
+            tickets.push_back(std::move(head.ticket));
+            queueOutPktsCAN_.pop_front();
+        }
     }
     const int countCan = static_cast<int>(frames.size());
     VTX_TRACE(kGroup, kEvent, "dequeueTxCanFrame() -0-", u32("countCan", countCan));
-    TxCompletion& completion = TxCompletion::process();
-    const std::lock_guard completed(completion.mutexTxCompleted);
     const int result = commInterface_->scritturaPacchettiCan(frames.data(), countCan, false);
-    {
-        // Read the slot only now, under the completion mutex: a writer withdraws it under the
-        // same mutex, so a writer that has returned is never written to.
-        const std::lock_guard queue(semQueueOut_);
-        if (numPktsTransmitted_ != nullptr) {
-            *numPktsTransmitted_ = static_cast<uint32_t>(result);
-        }
-    }
+    // The device write takes all of the chunk or reports none of it taken.
+    settleTickets(tickets, result == countCan);
     if (result != countCan) {
         VTX_TRACE(kGroup, kEvent, "dequeueTxCanFrame() -1-");
         commInterface_->setTimeout(kCheckTimeoutMs);
@@ -291,10 +293,36 @@ bool CommInterfaceThread::dequeueTxCanFrame() {
         }
         commInterface_->setTimeout(0);
     }
-    ++completion.writesCompleted;
-    completion.waitTxCompleted.notify_all();
     VTX_TRACE(kGroup, kEvent, "dequeueTxCanFrame() -3-");
     return true;
+}
+
+// Frames per device write: about 8 ms of a busy bus at the channels' bit rate (frames of 8 data
+// bytes take 111 to 131 bits), so that a backlog never holds the loop for longer than that.
+std::size_t CommInterfaceThread::writeChunkFrames() const {
+    constexpr std::size_t kMinFrames = 8;
+    constexpr std::size_t kMaxFrames = 64;
+    uint32_t kbps = 0;
+    for (const std::unique_ptr<Channel>& channel : *listChannels_) {
+        kbps = std::max(kbps, channel->baudrate());
+    }
+    return std::clamp<std::size_t>(kbps / 16, kMinFrames, kMaxFrames);
+}
+
+// Credits each frame's ticket, counts the write (or clear) and wakes the writers that wait.
+void CommInterfaceThread::settleTickets(const std::vector<std::shared_ptr<TxTicket>>& tickets,
+                                        bool sent) {
+    TxCompletion& completion = TxCompletion::process();
+    {
+        const std::lock_guard completed(completion.mutexTxCompleted);
+        for (const std::shared_ptr<TxTicket>& ticket : tickets) {
+            if (ticket) {
+                ++(sent ? ticket->sent : ticket->discarded);
+            }
+        }
+        ++completion.writesCompleted;
+    }
+    completion.waitTxCompleted.notify_all();
 }
 
 bool CommInterfaceThread::receive() {
@@ -319,20 +347,30 @@ bool CommInterfaceThread::receive() {
 // ---------------------------------------------------------------------------------------------
 // Transmit queue
 
-void CommInterfaceThread::enqueueTxCanFrame(const std::vector<_fields_pkt_can>& listPkts,
-                                            uint32_t* countSlot) {
+std::size_t CommInterfaceThread::transmitRoom() {
+    const std::lock_guard queue(semQueueOut_);
+    return kTransmitQueueLimit - std::min(kTransmitQueueLimit, queueOutPktsCAN_.size());
+}
+
+std::size_t CommInterfaceThread::enqueueTxCanFrames(std::span<const _fields_pkt_can> frames,
+                                                    const std::shared_ptr<TxTicket>& ticket) {
     const auto started = std::chrono::steady_clock::now();
+    std::size_t queued = 0;
     {
         const std::lock_guard queue(semQueueOut_);
         VTX_TRACE(kGroup, kEvent, "enqueueTxCanFrame() -S-",
-                  u32("listPkts.count", static_cast<uint32_t>(listPkts.size())),
+                  u32("listPkts.count", static_cast<uint32_t>(frames.size())),
                   u32("queueOutPktsCAN.count", static_cast<uint32_t>(queueOutPktsCAN_.size())),
-                  hex("numPktsTransmitted", countSlot != nullptr ? *countSlot : 0));
-        if (listPkts.empty()) {
-            return;
+                  hex("numPktsTransmitted", 0));
+        const std::size_t room =
+            kTransmitQueueLimit - std::min(kTransmitQueueLimit, queueOutPktsCAN_.size());
+        queued = std::min(room, frames.size());
+        for (std::size_t i = 0; i < queued; ++i) {
+            queueOutPktsCAN_.push_back(QueuedFrame{frames[i], ticket});
         }
-        numPktsTransmitted_ = countSlot;
-        queueOutPktsCAN_.insert(queueOutPktsCAN_.end(), listPkts.begin(), listPkts.end());
+        if (queued == 0) {
+            return 0;
+        }
         workQueued_ = true;
         VTX_TRACE(
             kGroup, kEvent, "enqueueTxCanFrame() -E-",
@@ -342,18 +380,29 @@ void CommInterfaceThread::enqueueTxCanFrame(const std::vector<_fields_pkt_can>& 
                                                .count())));
     }
     workArrived_.notify_all();
+    return queued;
 }
 
-void CommInterfaceThread::withdrawCountSlot(uint32_t* countSlot) {
-    const std::lock_guard queue(semQueueOut_);
-    if (numPktsTransmitted_ == countSlot) {
-        numPktsTransmitted_ = nullptr;
+void CommInterfaceThread::enqueuePeriodicStart(const _fields_pkt_can& frame) {
+    {
+        const std::lock_guard queue(semQueueOut_);
+        queueOutPktsCAN_.push_back(QueuedFrame{frame, nullptr});
+        workQueued_ = true;
     }
+    workArrived_.notify_all();
 }
 
 void CommInterfaceThread::clearQueueOut() {
-    const std::lock_guard queue(semQueueOut_);
-    queueOutPktsCAN_.clear();
+    std::vector<std::shared_ptr<TxTicket>> tickets;
+    {
+        const std::lock_guard queue(semQueueOut_);
+        tickets.reserve(queueOutPktsCAN_.size());
+        for (QueuedFrame& queued : queueOutPktsCAN_) {
+            tickets.push_back(std::move(queued.ticket));
+        }
+        queueOutPktsCAN_.clear();
+    }
+    settleTickets(tickets, false);
 }
 
 std::size_t CommInterfaceThread::queuedFrames() {

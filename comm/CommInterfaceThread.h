@@ -1,8 +1,10 @@
 // The worker thread of an open device. It owns the device interface, checks in every cycle that
 // the device is still there, and once the device is open for J2534 use runs one service tick per
-// cycle: due periodic messages, the transmit queue in one device write, and reception with
-// distribution to every channel. API operations that work on the device directly park the loop
-// first (setPause) and resume it afterwards.
+// cycle: due periodic messages, one bounded chunk of the transmit queue in one device write, and
+// reception with distribution to every channel. A backlog so drains a few milliseconds of bus
+// time per cycle, with a receive after each chunk, and a pause, stop or clear takes effect
+// within one chunk. API operations that work on the device directly park the loop first
+// (setPause) and resume it afterwards.
 #pragma once
 
 #include <atomic>
@@ -12,9 +14,11 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <vector>
 
 #include "channel/FieldsPktCan.h"
+#include "comm/TxTicket.h"
 #include "device/GenericInterface.h"
 #include "platform/LibraryThread.h"
 
@@ -30,6 +34,9 @@ class CommInterfaceThread {
     static constexpr int kCheckTimeoutMs = 40;
     static constexpr uint32_t kStopWaitMs = 30000;
     static constexpr uint32_t kTerminateWaitMs = 5000;
+    // Frames the transmit queue holds at most: about four seconds of a busy bus at 125 kbit/s,
+    // half a second at 1 Mbit/s. A write that finds it full queues what fits.
+    static constexpr std::size_t kTransmitQueueLimit = 4096;
 
     // Creates the interface of the type (2 kernel driver, 4 WinUSB), checks the connection and
     // starts the loop; returns once the loop has begun its first cycle. On failure the thread is
@@ -63,11 +70,18 @@ class CommInterfaceThread {
 
     GenericInterface* commInterface() { return commInterface_.get(); }
 
-    // Transmit queue: appends copies of the frames; countSlot (may be null) receives the
-    // accepted count of the next device write of queued frames.
-    void enqueueTxCanFrame(const std::vector<_fields_pkt_can>& listPkts, uint32_t* countSlot);
-    // A writer whose wait ended takes its slot back; called with the completion mutex held.
-    void withdrawCountSlot(uint32_t* countSlot);
+    // Transmit queue. Free places in it: only this thread takes from it, and every operation
+    // that adds to it runs under the API lock, so the room a call sees cannot shrink before the
+    // same call queues.
+    std::size_t transmitRoom();
+    // Appends as many of the frames as there is room for, in order, and returns how many. The
+    // ticket (may be null) is credited under the completion mutex as each frame is written to
+    // the device or discarded.
+    std::size_t enqueueTxCanFrames(std::span<const _fields_pkt_can> frames,
+                                   const std::shared_ptr<TxTicket>& ticket);
+    // The first frame of a periodic message: queued even beyond the limit (one per start).
+    void enqueuePeriodicStart(const _fields_pkt_can& frame);
+    // Discards every queued frame; their tickets count them as discarded.
     void clearQueueOut();
     std::size_t queuedFrames();
 
@@ -84,7 +98,15 @@ class CommInterfaceThread {
     bool serviceDevice();
     bool sendDuePeriodics();
     bool dequeueTxCanFrame();
+    std::size_t writeChunkFrames() const;
+    static void settleTickets(const std::vector<std::shared_ptr<TxTicket>>& tickets, bool sent);
     bool receive();
+
+    // A queued frame and the ticket of the write that queued it (null when nobody waits).
+    struct QueuedFrame {
+        _fields_pkt_can frame;
+        std::shared_ptr<TxTicket> ticket;
+    };
 
     std::unique_ptr<GenericInterface> commInterface_;
     ChannelList* const listChannels_;  // the PassThru object's; changed only while parked
@@ -108,12 +130,11 @@ class CommInterfaceThread {
     uint64_t cycleStarts_ = 0;
     bool loopEnded_ = false;
 
-    // Guards queueOutPktsCAN_, numPktsTransmitted_ and workQueued_. Lock order: the completion
-    // mutex before this one. Never held during a device transfer.
+    // Guards queueOutPktsCAN_ and workQueued_. Lock order: the completion mutex before this one.
+    // Never held during a device transfer.
     std::mutex semQueueOut_;
     std::condition_variable workArrived_;
-    std::deque<_fields_pkt_can> queueOutPktsCAN_;
-    uint32_t* numPktsTransmitted_ = nullptr;
+    std::deque<QueuedFrame> queueOutPktsCAN_;
     bool workQueued_ = false;
 
     std::atomic<bool> _connection{false};

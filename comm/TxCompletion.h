@@ -6,15 +6,15 @@
 
 namespace vtx {
 
-// The completion signal of device writes of queued frames, one for the process: the
-// communication thread holds the mutex across every such write and signals after it; a writer
-// that waits locks the mutex before it queues its frames, so the signal of the write carrying
-// them cannot come before it waits. Lock order: this mutex before the transmit queue's.
+// The completion signal of device writes of queued frames, one for the process: after every
+// such write (and after a clear of the transmit queue) the frames' tickets are credited under the
+// mutex, writesCompleted is counted up, and every waiting writer wakes to check its own ticket,
+// or, when it still has frames waiting for room in the queue, to queue more. Lock order: this
+// mutex before the transmit queue's.
 struct TxCompletion {
     std::mutex mutexTxCompleted;
     std::condition_variable waitTxCompleted;
-    uint64_t writesCompleted =
-        0;  // guarded by mutexTxCompleted; tells a signal from a spurious wake
+    uint64_t writesCompleted = 0;  // guarded by mutexTxCompleted
 
     // Created on first use; destroyed only by releaseProcess(), which the library calls at unload
     // after its threads have ended (never a static destructor, which a process exit runs while
