@@ -58,6 +58,10 @@ void SimControl::plug() {
     device_.plug();
 }
 
+void SimControl::unplugAfterPacket(PacketClass packetClass, int command, int skip) {
+    device_.faults().unplugAfterPacket(static_cast<uint8_t>(packetClass), command, skip);
+}
+
 void SimControl::failNextWrites(int count) {
     device_.faults().failWrites(count);
 }

@@ -45,6 +45,10 @@ class SimControl {
     // ---- power ----
     void unplug();
     void plug();
+    // The power goes right after the device has carried out the (skip + 1)th packet of the class
+    // (with byte 1 command, unless it is negative) from now on: a phase of an operation pinned
+    // by what the device has taken. Fires once; clearFaults disarms it.
+    void unplugAfterPacket(PacketClass packetClass, int command = -1, int skip = 0);
 
     // ---- USB faults ----
     // The next count writes transfer nothing.

@@ -119,10 +119,16 @@ int SimDevice::write(const uint8_t* bytes, int length) {
             if (!handlePacket(packets[index], *sequence)) {
                 return static_cast<int>(index) * kPacketSize;  // the power went
             }
+            if (const auto done = unplugIfTriggered(packets, index, index + 1)) {
+                return static_cast<int>(*done) * kPacketSize;
+            }
             ++index;
             continue;
         }
         const std::size_t sent = sendFrames(packets, index, deadline);
+        if (const auto done = unplugIfTriggered(packets, index, index + sent)) {
+            return static_cast<int>(*done) * kPacketSize;
+        }
         index += sent;
         if (index < packets.size() && classOf(packets[index]) == PacketClass::Frame) {
             return static_cast<int>(index) * kPacketSize;  // short: no room for this frame
@@ -173,6 +179,20 @@ std::size_t SimDevice::sendFrames(const std::vector<Packet>& packets, std::size_
         logPacket(packets[i]);
     }
     return taken;
+}
+
+// Pulls the plug when a test's power trigger fires on one of the packets [first, end), which the
+// device has carried out; returns how many packets of the write were taken up to the one that
+// fired. Frames after it that the controller already holds go with the power.
+std::optional<std::size_t> SimDevice::unplugIfTriggered(const std::vector<Packet>& packets,
+                                                        std::size_t first, std::size_t end) {
+    for (std::size_t i = first; i < end; ++i) {
+        if (faults_.takeUnplugTrigger(packets[i])) {
+            unplug();
+            return i + 1;
+        }
+    }
+    return std::nullopt;
 }
 
 void SimDevice::logPacket(const Packet& packet) {

@@ -28,7 +28,9 @@
 //   is kept in the packet log (the newest SimDeviceOptions::packetLogCapacity of them).
 // - Unplugging is a power loss: controller off (frames waiting for the bus dropped and
 //   counted), buffers emptied, pin 15 voltage off, termination resistor off, aux value 0, output
-//   bus 0; a write under way stops at the next packet. The counters and the packet log are the
+//   bus 0; a write under way stops at the next packet. A test can have the power go right after
+//   the device has carried out a given packet (SimFaults::unplugAfterPacket); the write returns
+//   the bytes up to and including it. The counters and the packet log are the
 //   test's view and survive it.
 //
 // Identification block (32 bytes):
@@ -140,6 +142,8 @@ class SimDevice {
     void handleConfig(const Packet& packet, uint16_t sequence);
     void handleClear(const Packet& packet);
     void enableController(const Packet& packet);
+    std::optional<std::size_t> unplugIfTriggered(const std::vector<Packet>& packets,
+                                                 std::size_t first, std::size_t end);
     void logPacket(const Packet& packet);
     void queueIdentification();
     void queueFirmwareVersion();

@@ -51,6 +51,11 @@ void SimFaults::oversizeDlcOfNextFrames(int count, uint8_t dlc) {
     oversizedDlc_ = std::clamp<uint8_t>(dlc, 9, 15);
 }
 
+void SimFaults::unplugAfterPacket(uint8_t packetClass, int command, int skip) {
+    std::lock_guard lock(mutex_);
+    unplugTrigger_ = UnplugTrigger{packetClass, command, std::max(skip, 0)};
+}
+
 void SimFaults::clear() {
     std::lock_guard lock(mutex_);
     failedWrites_ = 0;
@@ -61,6 +66,7 @@ void SimFaults::clear() {
     identClassFault_ = false;
     identChecksumFault_ = false;
     oversizedDlcFrames_ = 0;
+    unplugTrigger_.reset();
 }
 
 bool SimFaults::takeOne(int& count) {
@@ -113,6 +119,19 @@ std::optional<uint8_t> SimFaults::takeOversizedDlc() {
         return std::nullopt;
     }
     return oversizedDlc_;
+}
+
+bool SimFaults::takeUnplugTrigger(const Packet& packet) {
+    std::lock_guard lock(mutex_);
+    if (!unplugTrigger_ || packet[0] != unplugTrigger_->packetClass ||
+        (unplugTrigger_->command >= 0 && packet[1] != unplugTrigger_->command)) {
+        return false;
+    }
+    if (takeOne(unplugTrigger_->skip)) {
+        return false;
+    }
+    unplugTrigger_.reset();
+    return true;
 }
 
 }  // namespace vtx::sim

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "sim/CanNode.h"
+#include "sim/SimPacket.h"
 
 namespace vtx::sim {
 
@@ -33,6 +34,12 @@ class SimFaults {
     void corruptNextIdentificationChecksum();
     void oversizeDlcOfNextFrames(int count, uint8_t dlc = 15);
 
+    // Power trigger: the device loses power right after it has carried out a packet of class
+    // packetClass (whose byte 1 is command, unless command is negative), once skip such packets
+    // have gone before it. A test pins a phase of an operation by what the device has taken
+    // rather than by time. It fires once.
+    void unplugAfterPacket(uint8_t packetClass, int command = -1, int skip = 0);
+
     void clear();
 
     // Consumed by the device; true (or a value) when the fault applies to this transfer.
@@ -44,8 +51,16 @@ class SimFaults {
     bool takeIdentificationClassFault();
     bool takeIdentificationChecksumFault();
     std::optional<uint8_t> takeOversizedDlc();
+    // True when the power is to go now, after this packet.
+    bool takeUnplugTrigger(const Packet& packet);
 
   private:
+    struct UnplugTrigger {
+        uint8_t packetClass = 0;
+        int command = -1;
+        int skip = 0;
+    };
+
     static bool takeOne(int& count);
 
     std::mutex mutex_;  // guards every field below
@@ -59,6 +74,7 @@ class SimFaults {
     bool identChecksumFault_ = false;
     int oversizedDlcFrames_ = 0;
     uint8_t oversizedDlc_ = 15;
+    std::optional<UnplugTrigger> unplugTrigger_;
 };
 
 }  // namespace vtx::sim
