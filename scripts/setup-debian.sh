@@ -7,7 +7,7 @@
 set -eu
 
 what=${1:-all}
-native="cmake ninja-build g++ binutils"
+native="cmake ninja-build g++ binutils ccache"
 fuzz="clang libclang-rt-14-dev cmake ninja-build"
 tests="libgtest-dev libgmock-dev googletest g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386"
 

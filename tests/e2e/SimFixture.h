@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -108,17 +109,20 @@ uint32_t VTX_API PassThruIoctl(uint32_t ChannelID, uint32_t IoctlID, void* pInpu
 #define VTX_E2E_NEEDS_LIBRARY_INSIDE() static_cast<void>(0)
 #endif
 
-#ifndef VTX_E2E_DEVICE
-#define VTX_E2E_DEVICE "sim"
-#endif
-
 namespace vtx::e2e {
 
 class SimFixture : public ::testing::Test {
   protected:
-    // The same suite runs once behind each driver family's path (the program is built twice).
-    static void SetUpTestSuite() { platform::setEnvironment("VTXPTS_DEVICE", VTX_E2E_DEVICE); }
-    static bool kernelVariant() { return std::string(VTX_E2E_DEVICE) == "sim-kernel"; }
+    // The same suite runs once behind each driver family's path: the program is run twice, with
+    // VTX_E2E_DEVICE set to sim (WinUSB, the default) and to sim-kernel (the kernel driver).
+    static std::string devicePath() {
+        const char* chosen = std::getenv("VTX_E2E_DEVICE");
+        return chosen != nullptr && *chosen != '\0' ? chosen : "sim";
+    }
+    static void SetUpTestSuite() {
+        platform::setEnvironment("VTXPTS_DEVICE", devicePath().c_str());
+    }
+    static bool kernelVariant() { return devicePath() == "sim-kernel"; }
 
     void SetUp() override { ASSERT_TRUE(loadLibrary()); }
     void TearDown() override { unloadLibrary(); }
