@@ -21,7 +21,7 @@ targets="fuzz_device_replies fuzz_sim_packets fuzz_api_sequence"
 "$root/scripts/setup-debian.sh" fuzz
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE= \
-    -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
+    -DCMAKE_CXX_COMPILER=clang++ \
     -DVTX_FUZZ=ON -DVTX_BUILD_TESTS=OFF -DVTX_WERROR=ON >/dev/null
 # shellcheck disable=SC2086 # the target list is split on purpose
 cmake --build "$build" -j2 --target $targets
