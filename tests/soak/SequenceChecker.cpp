@@ -1,5 +1,7 @@
 #include "tests/soak/SequenceChecker.h"
 
+#include <cstdio>
+
 namespace vtx::soak {
 
 void SequenceChecker::doubt(uint32_t first, uint32_t last) {
@@ -27,12 +29,23 @@ void SequenceChecker::take(uint32_t sequence, bool intact) {
 }
 
 void SequenceChecker::countGap(uint32_t first, uint32_t last) {
-    if (last - first >= kLargestCheckedGap) {
-        lost_ += last - first + 1;
-        return;
+    uint64_t lost = last - first + 1;
+    if (lost <= kLargestCheckedGap) {
+        lost = 0;
+        for (uint32_t sequence = first; sequence <= last; ++sequence) {
+            ++(inDoubt(sequence) ? missingInDoubt_ : lost);
+        }
     }
-    for (uint32_t sequence = first; sequence <= last; ++sequence) {
-        ++(inDoubt(sequence) ? missingInDoubt_ : lost_);
+    if (lost > 0) {
+        lost_ += lost;
+        reportLoss(first, last, lost);
+    }
+}
+
+void SequenceChecker::reportLoss(uint32_t first, uint32_t last, uint64_t count) {
+    if (lossesReported_++ < 10) {
+        std::fprintf(stderr, "soak: %llu frame(s) lost in the gap %u..%u\n",
+                     static_cast<unsigned long long>(count), first, last);
     }
 }
 

@@ -20,6 +20,8 @@ class SequenceChecker {
     void newSession() { ++session_; }
     // Frames numbered first to last (inclusive) may be missing.
     void doubt(uint32_t first, uint32_t last);
+    // The number the next frame should carry (0 before the first).
+    uint32_t next() const { return last_ ? *last_ + 1 : 0; }
     // One frame: its number and whether its payload checked out.
     void take(uint32_t sequence, bool intact);
 
@@ -35,6 +37,7 @@ class SequenceChecker {
     static constexpr uint32_t kLargestCheckedGap = 100'000;
 
     void countGap(uint32_t first, uint32_t last);
+    void reportLoss(uint32_t first, uint32_t last, uint64_t count);
     bool inDoubt(uint32_t sequence) const;
 
     std::optional<uint32_t> last_;
@@ -47,6 +50,7 @@ class SequenceChecker {
     uint64_t missingInDoubt_ = 0;
     uint64_t corrupt_ = 0;
     uint64_t outOfOrder_ = 0;
+    int lossesReported_ = 0;
 };
 
 }  // namespace vtx::soak

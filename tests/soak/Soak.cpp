@@ -228,7 +228,10 @@ void Soak::take(const PASSTHRU_MSG& msg) {
 // receive buffer, so the generator's frames around the change may be missing.
 void Soak::churnFilter() {
     ++churns_;
-    const uint32_t before = generatorPosition();
+    // What was delivered before the change is read now, so that the frames in doubt start at
+    // the first one not yet delivered.
+    readAll();
+    const uint32_t firstInDoubt = traffic_.next();
     const auto start = Clock::now();
     if (churnFilterId_ == 0) {
         expect(passFilter(channelId_, kChurnId, &churnFilterId_), {STATUS_NOERROR}, "start filter");
@@ -237,7 +240,7 @@ void Soak::churnFilter() {
         churnFilterId_ = 0;
     }
     timed(start);
-    doubtSince(before);
+    doubtSince(firstInDoubt);
 }
 
 uint32_t Soak::generatorPosition() {
@@ -245,9 +248,8 @@ uint32_t Soak::generatorPosition() {
     return generator != nullptr ? generator->framesQueued() : 0;
 }
 
-void Soak::doubtSince(uint32_t position) {
-    traffic_.doubt(position > kDoubtBeforeChange ? position - kDoubtBeforeChange : 0,
-                   generatorPosition());
+void Soak::doubtSince(uint32_t first) {
+    traffic_.doubt(first, generatorPosition());
 }
 
 void Soak::newSession() {

@@ -34,9 +34,6 @@ class Soak {
     static constexpr uint32_t kEchoId = 0x321;
     static constexpr uint32_t kChurnId = 0x7E8;
     static constexpr uint32_t kPeriodicIds[2] = {0x400, 0x401};
-    // Generator frames that may still have sat in the device's receive buffer when a filter
-    // change cleared it: 50 ms of them at the generator's rate, ahead of the change.
-    static constexpr uint32_t kDoubtBeforeChange = 50;
 
     explicit Soak(const SoakOptions& options);
     ~Soak();
@@ -59,8 +56,8 @@ class Soak {
     void newSession();
     // The generator's next sequence number (0 without a generator).
     static uint32_t generatorPosition();
-    // Generator frames from shortly before position until now may be missing.
-    void doubtSince(uint32_t position);
+    // Generator frames from first until now may be missing.
+    void doubtSince(uint32_t first);
     int verdict() const;
 
     // Counts a status outside the expected ones as an error; whether it was expected.
