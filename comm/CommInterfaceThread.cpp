@@ -147,7 +147,10 @@ bool CommInterfaceThread::runCycle(bool openSnapshot, bool pausedSnapshot,
     } else {
         VTX_TRACE(kGroup, kEvent, "run() -1-", u32("paused", pausedSnapshot),
                   u32("_connection", _connection.load()));
-        std::this_thread::sleep_for(kIdleCycle);
+        // The cycle at whose end the loop parks does not idle first.
+        if (!pausedSnapshot) {
+            idleWhileClosed();
+        }
     }
     if (pausedSnapshot) {
         VTX_TRACE(kGroup, kEvent, "run() -2-", u32("paused", pausedSnapshot),
@@ -193,6 +196,24 @@ void CommInterfaceThread::idleUntilWork() {
     workQueued_ = false;
 }
 
+// With the device not open for J2534 use the loop only watches the connection, once per idle
+// cycle; a pause or a stop ends the wait at once.
+void CommInterfaceThread::idleWhileClosed() {
+    std::unique_lock queue(semQueueOut_);
+    workArrived_.wait_for(queue, kIdleCycle, [&] {
+        const std::lock_guard flags(semFlags_);
+        return _stop || _paused;
+    });
+}
+
+// Wakes an idle loop after a flag it waits for has changed. The idle wait checks the flags
+// under the queue's lock, so taking that lock first means the loop is not between its check and
+// its wait.
+void CommInterfaceThread::wakeIdleLoop() {
+    { const std::lock_guard queue(semQueueOut_); }
+    workArrived_.notify_all();
+}
+
 void CommInterfaceThread::setPause(bool paused) {
     {
         const std::lock_guard flags(semFlags_);
@@ -201,6 +222,9 @@ void CommInterfaceThread::setPause(bool paused) {
             return;
         }
         _paused = paused;
+    }
+    if (paused) {
+        wakeIdleLoop();
     }
     // The loop holds mutexPause at every moment but while parked or ended.
     std::unique_lock pause(mutexPause_);
@@ -227,7 +251,7 @@ void CommInterfaceThread::setStop() {
     }
     // A parked loop wakes to end instead of waiting for a resume that may never come.
     waitPause_.notify_all();
-    workArrived_.notify_all();
+    wakeIdleLoop();
     VTX_TRACE(kGroup, kEvent, "setStop() -E-");
 }
 

@@ -93,6 +93,8 @@ class CommInterfaceThread {
     void signalCycleStart();
     void markEnded();
     void idleUntilWork();
+    void idleWhileClosed();
+    void wakeIdleLoop();
 
     // Service tick.
     bool serviceDevice();
@@ -114,6 +116,7 @@ class CommInterfaceThread {
     std::vector<_fields_pkt_can> bufferRxPkts_;  // used by the loop only
 
     // Guards _stop, _paused and _openPassThruDevice; never held while waiting for anything.
+    // Lock order: semQueueOut_ before this one (the closed loop's idle wait checks the flags).
     std::mutex semFlags_;
     bool _stop = false;
     bool _paused = false;
