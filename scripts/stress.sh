@@ -37,7 +37,8 @@ build() {
     cmake --build "$dir" -j "$jobs" --target vtxpts32 vtx_e2e_tests vtx_e2e_library_tests
 }
 
-# One ctest run of the suites; appends a result line per test it reports.
+# One ctest run of the suites; appends a result line per test that passed or failed (a test
+# that skipped itself counts as neither).
 run_once() {
     preset=$1 dir=$2
     log=$work/log
@@ -48,8 +49,9 @@ run_once() {
         echo "$preset (no tests ran) failed" >>"$results"
         return
     fi
-    sed -nE 's/^ *[0-9]+\/[0-9]+ Test +#[0-9]+: ([^ ]+) .*[^*](Passed).*$/\1 passed/p;
-             s/^ *[0-9]+\/[0-9]+ Test +#[0-9]+: ([^ ]+) .*\*\*\*.*$/\1 failed/p' "$log" |
+    grep -v '\*\*\*Skipped' "$log" | sed -nE \
+        's/^ *[0-9]+\/[0-9]+ Test +#[0-9]+: ([^ ]+) .*[^*](Passed).*$/\1 passed/p;
+         s/^ *[0-9]+\/[0-9]+ Test +#[0-9]+: ([^ ]+) .*\*\*\*.*$/\1 failed/p' |
         sed "s/^/$preset /" >>"$results"
     grep -E 'tests passed|tests failed' "$log" || true
 }
