@@ -307,8 +307,8 @@ bool CommInterfaceThread::dequeueTxCanFrame() {
     const int countCan = static_cast<int>(frames.size());
     VTX_TRACE(kGroup, kEvent, "dequeueTxCanFrame() -0-", u32("countCan", countCan));
     const int result = commInterface_->scritturaPacchettiCan(frames.data(), countCan, false);
-    // The device write takes all of the chunk or reports none of it taken.
-    settleTickets(tickets, result == countCan);
+    // The device took the first result frames; the rest of the chunk is not offered again.
+    settleTickets(tickets, static_cast<std::size_t>(std::clamp(result, 0, countCan)));
     if (result != countCan) {
         VTX_TRACE(kGroup, kEvent, "dequeueTxCanFrame() -1-");
         commInterface_->setTimeout(kCheckTimeoutMs);
@@ -333,15 +333,16 @@ std::size_t CommInterfaceThread::writeChunkFrames() const {
     return std::clamp<std::size_t>(kbps / 16, kMinFrames, kMaxFrames);
 }
 
-// Credits each frame's ticket, counts the write (or clear) and wakes the writers that wait.
+// Credits each frame's ticket (the first sent of them went out, the others were discarded),
+// counts the write (or clear) and wakes the writers that wait.
 void CommInterfaceThread::settleTickets(const std::vector<std::shared_ptr<TxTicket>>& tickets,
-                                        bool sent) {
+                                        std::size_t sent) {
     TxCompletion& completion = TxCompletion::process();
     {
         const std::lock_guard completed(completion.mutexTxCompleted);
-        for (const std::shared_ptr<TxTicket>& ticket : tickets) {
-            if (ticket) {
-                ++(sent ? ticket->sent : ticket->discarded);
+        for (std::size_t i = 0; i < tickets.size(); ++i) {
+            if (tickets[i]) {
+                ++(i < sent ? tickets[i]->sent : tickets[i]->discarded);
             }
         }
         ++completion.writesCompleted;
@@ -426,7 +427,7 @@ void CommInterfaceThread::clearQueueOut() {
         }
         queueOutPktsCAN_.clear();
     }
-    settleTickets(tickets, false);
+    settleTickets(tickets, 0);
 }
 
 std::size_t CommInterfaceThread::queuedFrames() {

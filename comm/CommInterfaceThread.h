@@ -101,7 +101,8 @@ class CommInterfaceThread {
     bool sendDuePeriodics();
     bool dequeueTxCanFrame();
     std::size_t writeChunkFrames() const;
-    static void settleTickets(const std::vector<std::shared_ptr<TxTicket>>& tickets, bool sent);
+    static void settleTickets(const std::vector<std::shared_ptr<TxTicket>>& tickets,
+                              std::size_t sent);
     bool receive();
 
     // A queued frame and the ticket of the write that queued it (null when nobody waits).

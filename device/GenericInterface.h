@@ -16,6 +16,7 @@ class GenericInterface {
     virtual ~GenericInterface() = default;
 
     virtual bool init() = 0;
+    // The number of frames, from the first, that the device took.
     virtual int scritturaPacchettiCan(_fields_pkt_can* frames, int count, bool useIoctl) = 0;
     virtual int letturaPacchettiCan(_fields_pkt_can* frames, int maxCount, bool useIoctl) = 0;
     virtual void setPin15ShortToGround() = 0;

@@ -285,7 +285,9 @@ int UsbProtocolInterface::scritturaPacchettiCan(_fields_pkt_can* frames, int cou
         identity_.group, identity_.eventName, "scritturaPacchettiCan() -E-",
         u32("t", timer.elapsed()), u32("pacchettiScritti", static_cast<uint32_t>(accepted)),
         u32("numCANPkts", static_cast<uint32_t>(count)), u32("useIoctl", useIoctl));
-    return accepted == count ? count : 0;
+    // The frames the device took, in order: a write cut short still reports the ones that went
+    // out, so that nobody offers them again.
+    return accepted;
 }
 
 int UsbProtocolInterface::readFrameChunk(_fields_pkt_can* frames, int n, bool useIoctl,

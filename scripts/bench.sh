@@ -4,7 +4,8 @@ set -eu
 cd "$(dirname "$0")/.."
 scripts/setup-debian.sh native
 CCACHE_BASEDIR=$(pwd)
-export CCACHE_BASEDIR
+CCACHE_NOHASHDIR=1  # nor by the build folder, which debug information would otherwise add
+export CCACHE_BASEDIR CCACHE_NOHASHDIR
 cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DVTX_BUILD_TESTS=OFF \
     -DVTX_BUILD_BENCH=ON -DVTX_WERROR=ON >/dev/null
 cmake --build build/bench --target vtx_bench_backlog

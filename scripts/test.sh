@@ -9,7 +9,8 @@ scripts/setup-debian.sh all
 
 # ccache (see CMakeLists.txt) keys its entries by paths relative to the checkout.
 CCACHE_BASEDIR=$(pwd)
-export CCACHE_BASEDIR
+CCACHE_NOHASHDIR=1  # nor by the build folder, which debug information would otherwise add
+export CCACHE_BASEDIR CCACHE_NOHASHDIR
 
 log=$(mktemp)
 summaries=$(mktemp)

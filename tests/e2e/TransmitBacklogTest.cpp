@@ -127,6 +127,18 @@ TEST_F(TransmitBacklog, TimedWriteCountsOnlyItsOwnMessages) {
     ASSERT_TRUE(world().control().waitForBusRecords(110, 10000ms));
 }
 
+// The device loses power after taking the first two frames of a write: the count says two,
+// so a caller that retries does not send those twice.
+TEST_F(TransmitBacklog, WriteCutShortCountsWhatTheDeviceTook) {
+    openAndConnect();
+    world().control().unplugAfterPacket(sim::PacketClass::Frame, -1, 1);
+    std::vector<PASSTHRU_MSG> out = numbered(0x301, 4);
+    uint32_t count = 4;
+    const uint32_t status = PassThruWriteMsgs(channelId, out.data(), &count, 10000);
+    EXPECT_TRUE(status == ERR_TIMEOUT || status == ERR_DEVICE_NOT_CONNECTED) << lastError();
+    EXPECT_EQ(count, 2u);
+}
+
 // A write without a timeout into a full queue queues what fits, says so, and loses none of it:
 // each queued message is echoed once and crosses the bus once, in order.
 TEST_F(TransmitBacklog, FullQueueTakesWhatFitsAndLosesNothing) {
