@@ -14,24 +14,10 @@
 
 #include "api/J2534.h"
 #include "api/Library.h"
+#include "api/PassThruFunctions.h"
 #include "comm/CommInterfaceThread.h"
 #include "platform/DynamicLibrary.h"
 #include "sim/SimWorld.h"
-
-extern "C" {
-uint32_t VTX_API PassThruOpen(void* pName, uint32_t* pDeviceID);
-uint32_t VTX_API PassThruClose(uint32_t DeviceID);
-uint32_t VTX_API PassThruConnect(uint32_t DeviceID, uint32_t ProtocolID, uint32_t Flags,
-                                 uint32_t BaudRate, uint32_t* pChannelID);
-uint32_t VTX_API PassThruReadMsgs(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs,
-                                  uint32_t Timeout);
-uint32_t VTX_API PassThruWriteMsgs(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs,
-                                   uint32_t Timeout);
-uint32_t VTX_API PassThruStartMsgFilter(uint32_t ChannelID, uint32_t FilterType,
-                                        PASSTHRU_MSG* pMaskMsg, PASSTHRU_MSG* pPatternMsg,
-                                        PASSTHRU_MSG* pFlowControlMsg, uint32_t* pFilterID);
-uint32_t VTX_API PassThruIoctl(uint32_t ChannelID, uint32_t IoctlID, void* pInput, void* pOutput);
-}
 
 namespace {
 

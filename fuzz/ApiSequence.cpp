@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "fuzz/FuzzCheck.h"
-#include "fuzz/J2534Functions.h"
+#include "api/PassThruFunctions.h"
 
 namespace vtx::fuzz {
 

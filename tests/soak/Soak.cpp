@@ -5,28 +5,10 @@
 #include <thread>
 #include <vector>
 
+#include "api/PassThruFunctions.h"
 #include "sim/SimWorld.h"
 #include "sim/TrafficGenerator.h"
 #include "tests/soak/ResourceSampler.h"
-
-// The library's exported functions, linked into this program.
-extern "C" {
-uint32_t VTX_API PassThruOpen(void* pName, uint32_t* pDeviceID);
-uint32_t VTX_API PassThruClose(uint32_t DeviceID);
-uint32_t VTX_API PassThruConnect(uint32_t DeviceID, uint32_t ProtocolID, uint32_t Flags,
-                                 uint32_t BaudRate, uint32_t* pChannelID);
-uint32_t VTX_API PassThruReadMsgs(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs,
-                                  uint32_t Timeout);
-uint32_t VTX_API PassThruWriteMsgs(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs,
-                                   uint32_t Timeout);
-uint32_t VTX_API PassThruStartPeriodicMsg(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pMsgID,
-                                          uint32_t TimeInterval);
-uint32_t VTX_API PassThruStartMsgFilter(uint32_t ChannelID, uint32_t FilterType,
-                                        PASSTHRU_MSG* pMaskMsg, PASSTHRU_MSG* pPatternMsg,
-                                        PASSTHRU_MSG* pFlowControlMsg, uint32_t* pFilterID);
-uint32_t VTX_API PassThruStopMsgFilter(uint32_t ChannelID, uint32_t FilterID);
-uint32_t VTX_API PassThruIoctl(uint32_t ChannelID, uint32_t IoctlID, void* pInput, void* pOutput);
-}
 
 namespace vtx::soak {
 

@@ -1,4 +1,5 @@
-// The fourteen exported functions, linked into the fuzz target and called directly.
+// The fourteen exported functions, declared for the programs that link the library in and call
+// them directly (end-to-end tests, fuzz targets, benchmarks, the soak run).
 #pragma once
 
 #include <cstdint>
