@@ -380,11 +380,11 @@ uint32_t Channel::writeAndWait(std::span<const _fields_pkt_can> frames, uint32_t
             lock.lock();
         }
         const bool allQueued = queued == frames.size();
-        // Ends when every frame queued so far is settled; while frames still wait for room, also
-        // at each write the thread completes, which makes room.
+        // Once every frame is queued, ends when all are settled; before, at the next write the
+        // thread completes (or clear), which is what makes room.
         const bool settled = completion.waitTxCompleted.wait_until(lock, deadline, [&] {
-            return ticket->resolved() == queued ||
-                   (!allQueued && completion.writesCompleted != seenWrites);
+            return allQueued ? ticket->resolved() == queued
+                             : completion.writesCompleted != seenWrites;
         });
         if (!settled || ticket->discarded != 0 || (allQueued && ticket->resolved() == queued)) {
             break;

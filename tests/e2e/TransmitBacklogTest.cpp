@@ -127,6 +127,40 @@ TEST_F(TransmitBacklog, TimedWriteCountsOnlyItsOwnMessages) {
     ASSERT_TRUE(world().control().waitForBusRecords(110, 10000ms));
 }
 
+// Counts the attempts to queue frames and the device writes of queued frames.
+class QueueAttempts : public EventWatcher {
+  public:
+    void write(const trace::TraceEvent& event) override {
+        if (event.message == "enqueueTxCanFrame() -S-") {
+            ++attempts;
+        } else if (event.message == "dequeueTxCanFrame() -0-") {
+            ++writes;
+        }
+    }
+    std::atomic<uint64_t> attempts{0};
+    std::atomic<uint64_t> writes{0};
+};
+
+// A timed write that finds the queue full waits for room: it tries again only after a device
+// write has made some, never in a loop of its own.
+TEST_F(TransmitBacklog, WriterWaitingForRoomDoesNotSpin) {
+    VTX_E2E_NEEDS_LIBRARY_INSIDE();
+    const QueueAttempts& counts = watchEvents(std::make_unique<QueueAttempts>());
+    openAndConnect();
+    uint32_t filterId = 0;
+    ASSERT_EQ(startFilter(PASS_FILTER, 0x7FF, 0x7FF, 0, &filterId), STATUS_NOERROR);
+    world().control().stallReadsFor(1000ms);  // the thread waits in a read: no room appears
+    std::this_thread::sleep_for(50ms);
+    fillQueue();
+    std::vector<PASSTHRU_MSG> out = numbered(0x302, 1);
+    uint32_t count = 1;
+    const uint64_t attemptsBefore = counts.attempts;
+    const uint64_t writesBefore = counts.writes;
+    const uint32_t status = PassThruWriteMsgs(channelId, out.data(), &count, 300);
+    EXPECT_TRUE(status == ERR_BUFFER_FULL || status == ERR_TIMEOUT) << lastError();
+    EXPECT_LE(counts.attempts - attemptsBefore, counts.writes - writesBefore + 2);
+}
+
 // The device loses power after taking the first two frames of a write: the count says two,
 // so a caller that retries does not send those twice.
 TEST_F(TransmitBacklog, WriteCutShortCountsWhatTheDeviceTook) {
