@@ -149,15 +149,16 @@ TEST_F(TransmitBacklog, WriterWaitingForRoomDoesNotSpin) {
     openAndConnect();
     uint32_t filterId = 0;
     ASSERT_EQ(startFilter(PASS_FILTER, 0x7FF, 0x7FF, 0, &filterId), STATUS_NOERROR);
-    world().control().stallReadsFor(1000ms);  // the thread waits in a read: no room appears
+    // The thread spends its cycles in reads that wait their full timeout: room appears one
+    // chunk at a time, and for the whole test, however slow the machine.
+    world().control().stallReadsFor(20000ms);
     std::this_thread::sleep_for(50ms);
     fillQueue();
     std::vector<PASSTHRU_MSG> out = numbered(0x302, 1);
     uint32_t count = 1;
     const uint64_t attemptsBefore = counts.attempts;
     const uint64_t writesBefore = counts.writes;
-    const uint32_t status = PassThruWriteMsgs(channelId, out.data(), &count, 300);
-    EXPECT_TRUE(status == ERR_BUFFER_FULL || status == ERR_TIMEOUT) << lastError();
+    PassThruWriteMsgs(channelId, out.data(), &count, 300);
     EXPECT_LE(counts.attempts - attemptsBefore, counts.writes - writesBefore + 2);
 }
 
