@@ -374,6 +374,11 @@ bool CommInterfaceThread::receive() {
 
 std::size_t CommInterfaceThread::transmitRoom() {
     const std::lock_guard queue(semQueueOut_);
+    return roomLocked();
+}
+
+// Caller holds semQueueOut_.
+std::size_t CommInterfaceThread::roomLocked() const {
     return kTransmitQueueLimit - std::min(kTransmitQueueLimit, queueOutPktsCAN_.size());
 }
 
@@ -387,9 +392,7 @@ std::size_t CommInterfaceThread::enqueueTxCanFrames(std::span<const _fields_pkt_
                   u32("listPkts.count", static_cast<uint32_t>(frames.size())),
                   u32("queueOutPktsCAN.count", static_cast<uint32_t>(queueOutPktsCAN_.size())),
                   hex("numPktsTransmitted", 0));
-        const std::size_t room =
-            kTransmitQueueLimit - std::min(kTransmitQueueLimit, queueOutPktsCAN_.size());
-        queued = std::min(room, frames.size());
+        queued = std::min(roomLocked(), frames.size());
         for (std::size_t i = 0; i < queued; ++i) {
             queueOutPktsCAN_.push_back(QueuedFrame{frames[i], ticket});
         }

@@ -101,6 +101,7 @@ class CommInterfaceThread {
     bool sendDuePeriodics();
     bool dequeueTxCanFrame();
     std::size_t writeChunkFrames() const;
+    std::size_t roomLocked() const;
     static void settleTickets(const std::vector<std::shared_ptr<TxTicket>>& tickets,
                               std::size_t sent);
     bool receive();
