@@ -2,8 +2,8 @@
 // of the PassThru object with its arguments unchanged, releases the lock and returns the status.
 // No argument is looked at before the lock is held.
 #include "api/ApiLock.h"
-#include "api/J2534.h"
-#include "api/PassThru.h"
+#include "base/J2534.h"
+#include "operations/PassThru.h"
 
 #if defined(_WIN32)
 #define VTX_EXPORT

@@ -3,10 +3,10 @@
 #include <cstdint>
 #include <new>
 
-#include "api/ErrorTexts.h"
-#include "api/J2534.h"
 #include "api/Library.h"
-#include "api/PassThru.h"
+#include "base/ErrorTexts.h"
+#include "base/J2534.h"
+#include "operations/PassThru.h"
 
 namespace vtx {
 

@@ -2,10 +2,10 @@
 
 #include <new>
 
-#include "api/PassThru.h"
 #include "comm/TxCompletion.h"
 #include "device/DeviceSelection.h"
 #include "device/GenericInterface.h"
+#include "operations/PassThru.h"
 #include "trace/TraceProvider.h"
 
 namespace vtx {

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "api/J2534.h"
+#include "base/J2534.h"
 
 extern "C" {
 uint32_t VTX_API PassThruOpen(void* pName, uint32_t* pDeviceID);

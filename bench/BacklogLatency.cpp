@@ -12,9 +12,9 @@
 #include <thread>
 #include <vector>
 
-#include "api/J2534.h"
 #include "api/Library.h"
 #include "api/PassThruFunctions.h"
+#include "base/J2534.h"
 #include "comm/CommInterfaceThread.h"
 #include "platform/DynamicLibrary.h"
 #include "sim/SimWorld.h"

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <memory>
 
-#include "api/ElapsedTimer.h"
+#include "base/ElapsedTimer.h"
 #include "channel/MessageFrames.h"
 #include "channel/ObjectIds.h"
 #include "comm/CommInterfaceThread.h"
@@ -109,7 +109,7 @@ uint32_t Channel::addPeriodic(_periodic& record) {
     }
     // The first frame goes out at once; only it is echoed.
     if (record.message.ProtocolID == CAN) {
-        _fields_pkt_can frame = frameFromMessage(record.message, loopbackFlag_ == 1);
+        CanFrame frame = frameFromMessage(record.message, loopbackFlag_ == 1);
         if (loopbackFlag_ == 1) {
             enqueueRxCanFrame(&frame, 1, 1);
         }
@@ -143,13 +143,13 @@ std::size_t Channel::periodicCount() {
     return listPeriodic.size();
 }
 
-void Channel::sendDuePeriodics(const std::function<void(_fields_pkt_can&)>& write) {
+void Channel::sendDuePeriodics(const std::function<void(CanFrame&)>& write) {
     const std::lock_guard lock(mutexPeriodic);
     for (_periodic& periodic : listPeriodic) {
         if (periodic.enabled != 1 || periodic.timer.elapsed() <= periodic.TimeInterval) {
             continue;
         }
-        _fields_pkt_can frame = frameFromMessage(periodic.message, false);
+        CanFrame frame = frameFromMessage(periodic.message, false);
         write(frame);
         periodic.timer.restart();
     }
@@ -195,7 +195,7 @@ void Channel::clearQueueOut() {
 // A frame is admitted by the first filter that admits it. An echo passes any filter of the
 // channel's protocol; any other frame only a pass filter for its identifier width whose masked
 // identifier equals the code.
-bool Channel::admits(const _filter& filter, const _fields_pkt_can& frame, uint8_t echo) const {
+bool Channel::admits(const _filter& filter, const CanFrame& frame, uint8_t echo) const {
     if (echo == 1) {
         return true;
     }
@@ -203,7 +203,7 @@ bool Channel::admits(const _filter& filter, const _fields_pkt_can& frame, uint8_
            (frame.idCan & filter.mask) == filter.code;
 }
 
-void Channel::enqueueRxCanFrame(_fields_pkt_can* frames, uint32_t count, uint8_t echo) {
+void Channel::enqueueRxCanFrame(CanFrame* frames, uint32_t count, uint8_t echo) {
     if (frames == nullptr || count == 0) {
         return;
     }
@@ -212,7 +212,7 @@ void Channel::enqueueRxCanFrame(_fields_pkt_can* frames, uint32_t count, uint8_t
     {
         const std::lock_guard lock(mutexQueueIn);
         for (uint32_t i = 0; i < count; ++i) {
-            _fields_pkt_can& frame = frames[i];
+            CanFrame& frame = frames[i];
             for (const _filter& filter : listFilter) {
                 if (filter.protocolID != protocolID_) {
                     continue;
@@ -255,7 +255,7 @@ void Channel::enqueueRxCanFrame(_fields_pkt_can* frames, uint32_t count, uint8_t
     }
 }
 
-std::vector<_fields_pkt_can> Channel::dequeueRxCanFrame(uint32_t wanted, uint32_t timeout) {
+std::vector<CanFrame> Channel::dequeueRxCanFrame(uint32_t wanted, uint32_t timeout) {
     if (wanted == 0) {
         return {};
     }
@@ -272,7 +272,7 @@ std::vector<_fields_pkt_can> Channel::dequeueRxCanFrame(uint32_t wanted, uint32_
     }
     // Sized by what is taken, never by what was asked for: a caller may ask for any count.
     const auto n = static_cast<uint32_t>(std::min<std::size_t>(queueInPktsCAN.size(), wanted));
-    std::vector<_fields_pkt_can> frames(queueInPktsCAN.begin(), queueInPktsCAN.begin() + n);
+    std::vector<CanFrame> frames(queueInPktsCAN.begin(), queueInPktsCAN.begin() + n);
     queueInPktsCAN.erase(queueInPktsCAN.begin(), queueInPktsCAN.begin() + n);
     lock.unlock();
     VTX_TRACE(kGroup, kEvent, "dequeueRxCanFrame() -E-", u32("resRx", resRx), u32("numPktsCAN", n),
@@ -290,7 +290,7 @@ void Channel::dequeueRxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t t
     if (protocolID_ != CAN) {
         return;
     }
-    const std::vector<_fields_pkt_can> frames = dequeueRxCanFrame(*pNumMsgs, timeout);
+    const std::vector<CanFrame> frames = dequeueRxCanFrame(*pNumMsgs, timeout);
     const auto delivered = static_cast<uint32_t>(frames.size());
     VTX_TRACE(kGroup, kEvent, "dequeueRxPtMsgs() -1-", u32("num_pkt_can", delivered),
               u32("pNumMsgs", *pNumMsgs));
@@ -325,7 +325,7 @@ void Channel::enqueueTxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t t
     const ElapsedTimer timer;
     VTX_TRACE(kGroup, kEvent, "enqueueTxPtMsgs() -S-", u32("NumMsgs", *pNumMsgs),
               u32("timeout", timeout), u32("loopbackFlag", loopbackFlag_));
-    std::vector<_fields_pkt_can> frames;
+    std::vector<CanFrame> frames;
     frames.reserve(*pNumMsgs);
     for (uint32_t i = 0; i < *pNumMsgs; ++i) {
         if (msgs[i].ProtocolID == CAN) {
@@ -348,14 +348,14 @@ void Channel::enqueueTxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t t
 
 // Queues the frames that fit, each echoed first when loopback is on, so that an echo always
 // comes before anything the bus answers to its frame. Returns how many were queued.
-uint32_t Channel::queueWithEcho(std::span<const _fields_pkt_can> frames,
+uint32_t Channel::queueWithEcho(std::span<const CanFrame> frames,
                                 const std::shared_ptr<TxTicket>& ticket) {
     // Calls that queue run one at a time under the API lock and the thread only takes from the
     // queue, so the room seen here is there when the frames are queued below.
     const std::size_t fits = std::min(frames.size(), commThread_->transmitRoom());
     if (loopbackFlag_ == 1) {
         for (std::size_t i = 0; i < fits; ++i) {
-            _fields_pkt_can echo = frames[i];
+            CanFrame echo = frames[i];
             enqueueRxCanFrame(&echo, 1, 1);
         }
     }
@@ -365,7 +365,7 @@ uint32_t Channel::queueWithEcho(std::span<const _fields_pkt_can> frames,
 // Queues the frames (more as room appears, when they do not all fit at once) and waits until
 // the device has taken every one, one of them was discarded, or the timeout has passed. Returns
 // how many of them the device took.
-uint32_t Channel::writeAndWait(std::span<const _fields_pkt_can> frames, uint32_t timeout) {
+uint32_t Channel::writeAndWait(std::span<const CanFrame> frames, uint32_t timeout) {
     TxCompletion& completion = TxCompletion::process();
     const auto ticket = std::make_shared<TxTicket>();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);

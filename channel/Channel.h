@@ -12,8 +12,8 @@
 #include <span>
 #include <vector>
 
-#include "api/J2534.h"
-#include "channel/FieldsPktCan.h"
+#include "base/CanFrame.h"
+#include "base/J2534.h"
 #include "channel/FilterRecord.h"
 #include "channel/PeriodicRecord.h"
 #include "comm/TxTicket.h"
@@ -63,9 +63,9 @@ class Channel {
     void clearQueueOut();
 
     // Receive path.
-    void enqueueRxCanFrame(_fields_pkt_can* frames, uint32_t count, uint8_t echo);
+    void enqueueRxCanFrame(CanFrame* frames, uint32_t count, uint8_t echo);
     // At most wanted frames, waiting up to timeout ms for more when fewer are queued.
-    std::vector<_fields_pkt_can> dequeueRxCanFrame(uint32_t wanted, uint32_t timeout);
+    std::vector<CanFrame> dequeueRxCanFrame(uint32_t wanted, uint32_t timeout);
     void dequeueRxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t timeout);
 
     // Transmit path. Timeout 0: the count becomes the number of messages queued (all, unless
@@ -73,17 +73,17 @@ class Channel {
     void enqueueTxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t timeout);
 
     // For the service tick: writes each periodic frame that is due through write.
-    void sendDuePeriodics(const std::function<void(_fields_pkt_can&)>& write);
+    void sendDuePeriodics(const std::function<void(CanFrame&)>& write);
 
     std::size_t receiveQueueSize() const;
     uint64_t droppedFrames() const;
 
   private:
-    bool admits(const _filter& filter, const _fields_pkt_can& frame, uint8_t echo) const;
+    bool admits(const _filter& filter, const CanFrame& frame, uint8_t echo) const;
     void recountFlowControlFilters();
-    uint32_t queueWithEcho(std::span<const _fields_pkt_can> frames,
+    uint32_t queueWithEcho(std::span<const CanFrame> frames,
                            const std::shared_ptr<TxTicket>& ticket);
-    uint32_t writeAndWait(std::span<const _fields_pkt_can> frames, uint32_t timeout);
+    uint32_t writeAndWait(std::span<const CanFrame> frames, uint32_t timeout);
 
     const uint32_t channelID_;
     const uint32_t protocolID_;
@@ -100,7 +100,7 @@ class Channel {
     // communication thread walks the filters under it while it appends received frames.
     mutable std::mutex mutexQueueIn;
     std::condition_variable waitQueueIn;  // appends to queueInPktsCAN
-    std::deque<_fields_pkt_can> queueInPktsCAN;
+    std::deque<CanFrame> queueInPktsCAN;
     std::list<_filter> listFilter;
     uint32_t numFlowCtrlFilter = 0;
     uint64_t appendCount = 0;  // appends so far: a waiting reader sees any append after its count

@@ -7,8 +7,8 @@
 
 namespace vtx {
 
-_fields_pkt_can frameFromMessage(PASSTHRU_MSG& msg, bool echoMarker) {
-    _fields_pkt_can frame{};
+CanFrame frameFromMessage(PASSTHRU_MSG& msg, bool echoMarker) {
+    CanFrame frame{};
     frame.idCan = swapBytes32(msg.Data, true, false);
     if (echoMarker) {
         frame.idCan |= kEchoMarker;
@@ -19,7 +19,7 @@ _fields_pkt_can frameFromMessage(PASSTHRU_MSG& msg, bool echoMarker) {
     return frame;
 }
 
-void messageFromFrame(const _fields_pkt_can& frame, uint32_t protocolID, PASSTHRU_MSG& msg) {
+void messageFromFrame(const CanFrame& frame, uint32_t protocolID, PASSTHRU_MSG& msg) {
     const uint32_t id = frame.idCan & ~kEchoMarker;
     const uint8_t length = std::min<uint8_t>(frame.lenDataCan, 8);
     msg.ProtocolID = protocolID;

@@ -3,16 +3,16 @@
 
 #include <cstdint>
 
-#include "api/J2534.h"
-#include "channel/FieldsPktCan.h"
+#include "base/CanFrame.h"
+#include "base/J2534.h"
 
 namespace vtx {
 
 // The frame a CAN message becomes: identifier from data bytes 0-3, most significant first (with
 // the echo marker when asked), width from CAN_29BIT_ID, DataSize - 4 data bytes (at most 8).
-_fields_pkt_can frameFromMessage(PASSTHRU_MSG& msg, bool echoMarker);
+CanFrame frameFromMessage(PASSTHRU_MSG& msg, bool echoMarker);
 
 // The message a received frame becomes on a channel of that protocol.
-void messageFromFrame(const _fields_pkt_can& frame, uint32_t protocolID, PASSTHRU_MSG& msg);
+void messageFromFrame(const CanFrame& frame, uint32_t protocolID, PASSTHRU_MSG& msg);
 
 }  // namespace vtx

@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "api/ElapsedTimer.h"
-#include "api/J2534.h"
+#include "base/ElapsedTimer.h"
+#include "base/J2534.h"
 
 namespace vtx {
 

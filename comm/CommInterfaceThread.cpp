@@ -4,8 +4,8 @@
 #include <chrono>
 #include <cstring>
 
-#include "api/ErrorTexts.h"
-#include "api/J2534.h"
+#include "base/ErrorTexts.h"
+#include "base/J2534.h"
 #include "channel/Channel.h"
 #include "comm/TxCompletion.h"
 #include "device/InterfaceFactory.h"
@@ -277,7 +277,7 @@ bool CommInterfaceThread::serviceDevice() {
 bool CommInterfaceThread::sendDuePeriodics() {
     bool sent = false;
     for (const std::unique_ptr<Channel>& channel : *listChannels_) {
-        channel->sendDuePeriodics([&](_fields_pkt_can& frame) {
+        channel->sendDuePeriodics([&](CanFrame& frame) {
             commInterface_->scritturaPacchettiCan(&frame, 1, false);
             sent = true;
         });
@@ -287,7 +287,7 @@ bool CommInterfaceThread::sendDuePeriodics() {
 
 // Writes the head of the transmit queue, at most one chunk, in one device write.
 bool CommInterfaceThread::dequeueTxCanFrame() {
-    std::vector<_fields_pkt_can> frames;
+    std::vector<CanFrame> frames;
     std::vector<std::shared_ptr<TxTicket>> tickets;
     {
         const std::lock_guard queue(semQueueOut_);
@@ -382,7 +382,7 @@ std::size_t CommInterfaceThread::roomLocked() const {
     return kTransmitQueueLimit - std::min(kTransmitQueueLimit, queueOutPktsCAN_.size());
 }
 
-std::size_t CommInterfaceThread::enqueueTxCanFrames(std::span<const _fields_pkt_can> frames,
+std::size_t CommInterfaceThread::enqueueTxCanFrames(std::span<const CanFrame> frames,
                                                     const std::shared_ptr<TxTicket>& ticket) {
     const auto started = std::chrono::steady_clock::now();
     std::size_t queued = 0;
@@ -411,7 +411,7 @@ std::size_t CommInterfaceThread::enqueueTxCanFrames(std::span<const _fields_pkt_
     return queued;
 }
 
-void CommInterfaceThread::enqueuePeriodicStart(const _fields_pkt_can& frame) {
+void CommInterfaceThread::enqueuePeriodicStart(const CanFrame& frame) {
     {
         const std::lock_guard queue(semQueueOut_);
         queueOutPktsCAN_.push_back(QueuedFrame{frame, nullptr});

@@ -17,7 +17,7 @@
 #include <span>
 #include <vector>
 
-#include "channel/FieldsPktCan.h"
+#include "base/CanFrame.h"
 #include "comm/TxTicket.h"
 #include "device/GenericInterface.h"
 #include "platform/LibraryThread.h"
@@ -77,10 +77,10 @@ class CommInterfaceThread {
     // Appends as many of the frames as there is room for, in order, and returns how many. The
     // ticket (may be null) is credited under the completion mutex as each frame is written to
     // the device or discarded.
-    std::size_t enqueueTxCanFrames(std::span<const _fields_pkt_can> frames,
+    std::size_t enqueueTxCanFrames(std::span<const CanFrame> frames,
                                    const std::shared_ptr<TxTicket>& ticket);
     // The first frame of a periodic message: queued even beyond the limit (one per start).
-    void enqueuePeriodicStart(const _fields_pkt_can& frame);
+    void enqueuePeriodicStart(const CanFrame& frame);
     // Discards every queued frame; their tickets count them as discarded.
     void clearQueueOut();
     std::size_t queuedFrames();
@@ -108,14 +108,14 @@ class CommInterfaceThread {
 
     // A queued frame and the ticket of the write that queued it (null when nobody waits).
     struct QueuedFrame {
-        _fields_pkt_can frame;
+        CanFrame frame;
         std::shared_ptr<TxTicket> ticket;
     };
 
     std::unique_ptr<GenericInterface> commInterface_;
     ChannelList* const listChannels_;  // the PassThru object's; changed only while parked
     std::atomic<uint32_t>* const pLastError_;
-    std::vector<_fields_pkt_can> bufferRxPkts_;  // used by the loop only
+    std::vector<CanFrame> bufferRxPkts_;  // used by the loop only
 
     // Guards _stop, _paused and _openPassThruDevice; never held while waiting for anything.
     // Lock order: semQueueOut_ before this one (the closed loop's idle wait checks the flags).

@@ -17,7 +17,7 @@ constexpr uint8_t kExtendedMarkers = 0x18;  // byte 2 of a packed 29-bit identif
 constexpr uint8_t kExtendedBit = 0x08;      // the bit that tells the width on receive
 }  // namespace
 
-void packFrame(const _fields_pkt_can& frame, uint8_t* out) {
+void packFrame(const CanFrame& frame, uint8_t* out) {
     std::memset(out, 0, kSize);
     out[0] = kClassFrame;
     const uint32_t id = frame.idCan & kCanIdMask29;
@@ -36,8 +36,8 @@ void packFrame(const _fields_pkt_can& frame, uint8_t* out) {
     std::memcpy(out + 6, frame.dataCan, std::min<uint8_t>(dlc, 8));
 }
 
-_fields_pkt_can unpackFrame(const uint8_t* in) {
-    _fields_pkt_can frame{};
+CanFrame unpackFrame(const uint8_t* in) {
+    CanFrame frame{};
     if (in[2] & kExtendedBit) {
         frame.idExt = 1;
         frame.idCan = static_cast<uint32_t>(in[1]) << 21 |

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "channel/FieldsPktCan.h"
+#include "base/CanFrame.h"
 #include "device/CommParameters.h"
 
 namespace vtx::packet {
@@ -40,10 +40,10 @@ inline constexpr uint8_t kCmdOutputBusQuery = 0x0B;
 // Frame packet: class 1, packed identifier in bytes 1-4, DLC in byte 5, data in 6-13. The
 // identifier uses the layout of the controller's identifier registers; a 29-bit identifier
 // carries the two marker bits 0x10 and 0x08 in byte 2. Only bits 0-28 of idCan travel.
-void packFrame(const _fields_pkt_can& frame, uint8_t* out);
+void packFrame(const CanFrame& frame, uint8_t* out);
 // Byte 0 is not examined. A DLC above 8 keeps 8 data bytes: a record holds no more, and the
 // packet holds no more.
-_fields_pkt_can unpackFrame(const uint8_t* in);
+CanFrame unpackFrame(const uint8_t* in);
 
 // Transfer header: class 0x0B, sub, reply timeout (LE16), reply packets wanted (LE16),
 // sequence number (BE16).

@@ -6,8 +6,8 @@
 #include <optional>
 
 #include "device/SimulatedDeviceHost.h"
-#include "device/kerneldriver/AbsentDeviceFileTransport.h"
-#include "device/winusb/AbsentPipeTransport.h"
+#include "platform/AbsentDeviceFileTransport.h"
+#include "platform/AbsentPipeTransport.h"
 #include "platform/PlatformServices.h"
 #include "sim/SimWorld.h"
 

@@ -8,8 +8,8 @@
 #include <optional>
 #include <string_view>
 
-#include "device/kerneldriver/DeviceFileTransport.h"
-#include "device/winusb/PipeTransport.h"
+#include "platform/DeviceFileTransport.h"
+#include "platform/PipeTransport.h"
 
 namespace vtx {
 

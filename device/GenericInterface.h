@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "channel/FieldsPktCan.h"
+#include "base/CanFrame.h"
 #include "device/CommParameters.h"
 #include "device/DeviceInfo.h"
 
@@ -17,8 +17,8 @@ class GenericInterface {
 
     virtual bool init() = 0;
     // The number of frames, from the first, that the device took.
-    virtual int scritturaPacchettiCan(_fields_pkt_can* frames, int count, bool useIoctl) = 0;
-    virtual int letturaPacchettiCan(_fields_pkt_can* frames, int maxCount, bool useIoctl) = 0;
+    virtual int scritturaPacchettiCan(CanFrame* frames, int count, bool useIoctl) = 0;
+    virtual int letturaPacchettiCan(CanFrame* frames, int maxCount, bool useIoctl) = 0;
     virtual void setPin15ShortToGround() = 0;
     virtual void setPin15VoltageOff() = 0;
     virtual bool checkConnection() = 0;

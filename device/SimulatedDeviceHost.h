@@ -6,8 +6,8 @@
 // (every application) change nothing.
 #pragma once
 
-#include "device/kerneldriver/DeviceFileTransport.h"
-#include "device/winusb/PipeTransport.h"
+#include "platform/DeviceFileTransport.h"
+#include "platform/PipeTransport.h"
 
 namespace vtx {
 

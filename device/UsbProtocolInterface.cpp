@@ -6,7 +6,7 @@
 #include <string_view>
 #include <thread>
 
-#include "api/ElapsedTimer.h"
+#include "base/ElapsedTimer.h"
 #include "device/DevicePackets.h"
 
 // The events of the protocol operations, written only by a driver family that traces them.
@@ -246,7 +246,7 @@ bool UsbProtocolInterface::getDatiIdentificazione(uint32_t& versioneFW, uint32_t
 // ---------------------------------------------------------------------------------------------
 // CAN frames
 
-int UsbProtocolInterface::writeFrameChunk(const _fields_pkt_can* frames, int n, bool useIoctl) {
+int UsbProtocolInterface::writeFrameChunk(const CanFrame* frames, int n, bool useIoctl) {
     deferred_.clear();
     if (useIoctl) {
         // One all-zero packet, then the frames: sent ahead of the next read's header.
@@ -263,7 +263,7 @@ int UsbProtocolInterface::writeFrameChunk(const _fields_pkt_can* frames, int n, 
     return writeBuffer(packets.data(), static_cast<int>(packets.size())) / packet::kSize;
 }
 
-int UsbProtocolInterface::scritturaPacchettiCan(_fields_pkt_can* frames, int count, bool useIoctl) {
+int UsbProtocolInterface::scritturaPacchettiCan(CanFrame* frames, int count, bool useIoctl) {
     if (!isOpen() || frames == nullptr || count <= 0) {
         return 0;
     }
@@ -290,7 +290,7 @@ int UsbProtocolInterface::scritturaPacchettiCan(_fields_pkt_can* frames, int cou
     return accepted;
 }
 
-int UsbProtocolInterface::readFrameChunk(_fields_pkt_can* frames, int n, bool useIoctl,
+int UsbProtocolInterface::readFrameChunk(CanFrame* frames, int n, bool useIoctl,
                                          uint32_t& deferredSent) {
     std::vector<uint8_t> reply(static_cast<std::size_t>(n) * packet::kSize);
     int bytes;
@@ -312,10 +312,9 @@ int UsbProtocolInterface::readFrameChunk(_fields_pkt_can* frames, int n, bool us
     return packets;
 }
 
-int UsbProtocolInterface::letturaPacchettiCan(_fields_pkt_can* frames, int maxCount,
-                                              bool useIoctl) {
+int UsbProtocolInterface::letturaPacchettiCan(CanFrame* frames, int maxCount, bool useIoctl) {
     if (frames != nullptr && maxCount > 0) {
-        std::memset(frames, 0, sizeof(_fields_pkt_can) * static_cast<std::size_t>(maxCount));
+        std::memset(frames, 0, sizeof(CanFrame) * static_cast<std::size_t>(maxCount));
     }
     if (!isOpen() || frames == nullptr || maxCount <= 0) {
         return 0;

@@ -39,8 +39,8 @@ class UsbProtocolInterface : public GenericInterface {
                                 char* codProdotto, uint32_t* kind, bool reread) override;
 
     // CAN frames.
-    int scritturaPacchettiCan(_fields_pkt_can* frames, int count, bool useIoctl) override;
-    int letturaPacchettiCan(_fields_pkt_can* frames, int maxCount, bool useIoctl) override;
+    int scritturaPacchettiCan(CanFrame* frames, int count, bool useIoctl) override;
+    int letturaPacchettiCan(CanFrame* frames, int maxCount, bool useIoctl) override;
 
     // Controller configuration and the small commands.
     bool setCommParameters(uint32_t Id, uint32_t Mk, uint32_t baudrate, bool force, uint8_t Bus,
@@ -100,10 +100,10 @@ class UsbProtocolInterface : public GenericInterface {
     // The reply timeout a transfer header carries when the request asked for requestedMs.
     virtual uint16_t headerTimeout(int requestedMs) const = 0;
     // One frame as a 16-byte frame packet, and back.
-    virtual void packFramePacket(const _fields_pkt_can& frame, uint8_t* out) const = 0;
-    virtual _fields_pkt_can unpackFramePacket(const uint8_t* in) const = 0;
+    virtual void packFramePacket(const CanFrame& frame, uint8_t* out) const = 0;
+    virtual CanFrame unpackFramePacket(const uint8_t* in) const = 0;
     // The records of a read chunk that no packet filled (already zero).
-    virtual void markUnreadRecords(_fields_pkt_can* records, int count) const = 0;
+    virtual void markUnreadRecords(CanFrame* records, int count) const = 0;
     // Stores the sample point and jump width the controller was programmed with.
     virtual void recordRealisedTiming(const ControllerTiming& timing) = 0;
     // The auxiliary value packet was written with this (clamped) value.
@@ -115,8 +115,8 @@ class UsbProtocolInterface : public GenericInterface {
   private:
     int writeUnlocked(const uint8_t* bytes, int length);
     int readUnlocked(uint8_t* bytes, int length);
-    int writeFrameChunk(const _fields_pkt_can* frames, int n, bool useIoctl);
-    int readFrameChunk(_fields_pkt_can* frames, int n, bool useIoctl, uint32_t& deferredSent);
+    int writeFrameChunk(const CanFrame* frames, int n, bool useIoctl);
+    int readFrameChunk(CanFrame* frames, int n, bool useIoctl, uint32_t& deferredSent);
     bool mergeAcceptance(uint32_t value, bool ext, uint32_t& field);
 
     const TraceIdentity identity_;

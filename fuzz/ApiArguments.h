@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "api/J2534.h"
+#include "base/J2534.h"
 #include "fuzz/FuzzInput.h"
 
 namespace vtx::fuzz {

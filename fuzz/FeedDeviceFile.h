@@ -2,8 +2,8 @@
 // reply feed; writes are taken whole and forgotten, every control code succeeds.
 #pragma once
 
-#include "device/kerneldriver/DeviceFileTransport.h"
 #include "fuzz/ReplyFeed.h"
+#include "platform/DeviceFileTransport.h"
 
 namespace vtx::fuzz {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "device/winusb/PipeTransport.h"
 #include "fuzz/ReplyFeed.h"
+#include "platform/PipeTransport.h"
 
 namespace vtx::fuzz {
 

@@ -12,13 +12,13 @@ namespace vtx::fuzz {
 namespace {
 constexpr uint8_t kMaxData = 8;
 
-bool sameRecord(const _fields_pkt_can& a, const _fields_pkt_can& b) {
+bool sameRecord(const CanFrame& a, const CanFrame& b) {
     const uint8_t valid = std::min(a.lenDataCan, kMaxData);
     return a.idCan == b.idCan && a.idExt == b.idExt && a.lenDataCan == b.lenDataCan &&
            std::memcmp(a.dataCan, b.dataCan, valid) == 0;
 }
 
-bool recordIsFrame(const _fields_pkt_can& record, const sim::CanFrame& frame) {
+bool recordIsFrame(const CanFrame& record, const sim::CanFrame& frame) {
     return record.idCan == frame.id && record.idExt == (frame.extended ? 1 : 0) &&
            record.lenDataCan == frame.dlc &&
            std::equal(frame.data.begin(), frame.data.begin() + frame.dlc, record.dataCan);
@@ -26,7 +26,7 @@ bool recordIsFrame(const _fields_pkt_can& record, const sim::CanFrame& frame) {
 }  // namespace
 
 void checkHostFrameRoundTrip(const uint8_t* packet) {
-    const _fields_pkt_can first = packet::unpackFrame(packet);
+    const CanFrame first = packet::unpackFrame(packet);
     FUZZ_CHECK(first.idCan <= kCanIdMask29);
     FUZZ_CHECK(first.idExt <= 1);
     FUZZ_CHECK(first.idExt == 1 || first.idCan <= kCanIdMask11);
@@ -43,7 +43,7 @@ void checkDeviceHostAgreement(const uint8_t* packet) {
     FUZZ_CHECK(frame.id <= (frame.extended ? kCanIdMask29 : kCanIdMask11));
 
     const sim::Packet deviceSent = sim::packFrame(frame);
-    const _fields_pkt_can received = packet::unpackFrame(deviceSent.data());
+    const CanFrame received = packet::unpackFrame(deviceSent.data());
     FUZZ_CHECK(recordIsFrame(received, frame));
 
     sim::Packet hostPacket{};

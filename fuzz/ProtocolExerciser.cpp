@@ -72,13 +72,13 @@ void ProtocolExerciser::runOperation(std::size_t which) {
 }
 
 void ProtocolExerciser::readFrames(int maxCount, bool useIoctl) {
-    std::vector<_fields_pkt_can> records(static_cast<std::size_t>(maxCount));
+    std::vector<CanFrame> records(static_cast<std::size_t>(maxCount));
     const int filled = device_.letturaPacchettiCan(records.data(), maxCount, useIoctl);
     checkRecords(records.data(), filled, maxCount);
 }
 
 void ProtocolExerciser::writeThenReadFrames() {
-    _fields_pkt_can frame{};
+    CanFrame frame{};
     frame.idCan = 0x18DA10F1;
     frame.idExt = 1;
     frame.lenDataCan = 3;
@@ -113,7 +113,7 @@ void ProtocolExerciser::trailerTransfer() {
     FUZZ_CHECK(got >= 0 && got <= static_cast<int>(sizeof reply));
 }
 
-void ProtocolExerciser::checkRecords(const _fields_pkt_can* records, int filled, int count) const {
+void ProtocolExerciser::checkRecords(const CanFrame* records, int filled, int count) const {
     FUZZ_CHECK(filled >= 0 && filled <= count);
     for (int i = 0; i < filled; ++i) {
         FUZZ_CHECK(records[i].idCan <= kCanIdMask29);

@@ -27,7 +27,7 @@ class ProtocolExerciser {
     void readIdentification();
     void programController();
     void trailerTransfer();
-    void checkRecords(const _fields_pkt_can* records, int filled, int count) const;
+    void checkRecords(const CanFrame* records, int filled, int count) const;
 
     UsbProtocolInterface& device_;
     ReplyFeed& feed_;

@@ -1,8 +1,8 @@
-#include "api/PassThru.h"
 #include "channel/Channel.h"
 #include "device/GenericInterface.h"
 #include "operations/DevicePause.h"
 #include "operations/OperationTrace.h"
+#include "operations/PassThru.h"
 
 namespace vtx {
 

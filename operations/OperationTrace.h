@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "api/J2534.h"
+#include "base/J2534.h"
 #include "channel/ByteOrder.h"
 #include "trace/TraceProvider.h"
 

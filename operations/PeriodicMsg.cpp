@@ -1,6 +1,6 @@
-#include "api/PassThru.h"
 #include "channel/Channel.h"
 #include "operations/OperationTrace.h"
+#include "operations/PassThru.h"
 
 namespace vtx {
 

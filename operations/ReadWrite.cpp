@@ -1,7 +1,7 @@
-#include "api/ElapsedTimer.h"
-#include "api/PassThru.h"
+#include "base/ElapsedTimer.h"
 #include "channel/Channel.h"
 #include "operations/OperationTrace.h"
+#include "operations/PassThru.h"
 
 namespace vtx {
 

@@ -1,12 +1,12 @@
 #include <cstring>
 #include <string>
 
-#include "api/LibraryVersion.h"
-#include "api/PassThru.h"
+#include "base/LibraryVersion.h"
 #include "device/GenericInterface.h"
 #include "operations/DevicePause.h"
 #include "operations/FirmwareVersionText.h"
 #include "operations/OperationTrace.h"
+#include "operations/PassThru.h"
 #include "platform/PlatformServices.h"
 
 namespace vtx {

@@ -8,8 +8,8 @@
 #include <string>
 #include <thread>
 
-#include "device/kerneldriver/DeviceFileTransport.h"
-#include "device/winusb/PipeTransport.h"
+#include "platform/DeviceFileTransport.h"
+#include "platform/PipeTransport.h"
 #include "trace/TraceBackend.h"
 
 namespace vtx::platform {

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <optional>
 
-#include "device/kerneldriver/DeviceFileTransport.h"
+#include "platform/DeviceFileTransport.h"
 #include "sim/LatencyPacer.h"
 #include "sim/SimDevice.h"
 

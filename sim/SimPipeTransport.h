@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "device/winusb/PipeTransport.h"
+#include "platform/PipeTransport.h"
 #include "sim/SimDevice.h"
 
 namespace vtx::sim {

@@ -83,7 +83,7 @@ uint16_t USBInterface::headerTimeout(int /*requestedMs*/) const {
     return timeoutMember();
 }
 
-void USBInterface::packFramePacket(const _fields_pkt_can& frame, uint8_t* out) const {
+void USBInterface::packFramePacket(const CanFrame& frame, uint8_t* out) const {
     packet::packFrame(frame, out);
     out[2] &= static_cast<uint8_t>(~kExtendedSecondMarker);
     out[5] = frame.lenDataCan;
@@ -92,15 +92,15 @@ void USBInterface::packFramePacket(const _fields_pkt_can& frame, uint8_t* out) c
 }
 
 // A length byte above 8 keeps 8 data bytes, all a record holds.
-_fields_pkt_can USBInterface::unpackFramePacket(const uint8_t* in) const {
-    _fields_pkt_can frame = packet::unpackFrame(in);
+CanFrame USBInterface::unpackFramePacket(const uint8_t* in) const {
+    CanFrame frame = packet::unpackFrame(in);
     frame.lenDataCan = std::min(in[5], kMaxDataBytes);
     std::memset(frame.dataCan, 0, sizeof frame.dataCan);
     std::memcpy(frame.dataCan, in + 6, frame.lenDataCan);
     return frame;
 }
 
-void USBInterface::markUnreadRecords(_fields_pkt_can* records, int count) const {
+void USBInterface::markUnreadRecords(CanFrame* records, int count) const {
     for (int i = 0; i < count; ++i) {
         records[i].idCan = kUnreadRecord;
     }

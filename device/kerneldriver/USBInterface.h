@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "device/UsbProtocolInterface.h"
-#include "device/kerneldriver/DeviceFileTransport.h"
+#include "platform/DeviceFileTransport.h"
 
 namespace vtx {
 
@@ -42,9 +42,9 @@ class USBInterface : public UsbProtocolInterface {
     // - the calculated sample point and jump width are kept in the device-info record only;
     // - the auxiliary value is also passed to the driver.
     uint16_t headerTimeout(int requestedMs) const override;
-    void packFramePacket(const _fields_pkt_can& frame, uint8_t* out) const override;
-    _fields_pkt_can unpackFramePacket(const uint8_t* in) const override;
-    void markUnreadRecords(_fields_pkt_can* records, int count) const override;
+    void packFramePacket(const CanFrame& frame, uint8_t* out) const override;
+    CanFrame unpackFramePacket(const uint8_t* in) const override;
+    void markUnreadRecords(CanFrame* records, int count) const override;
     void recordRealisedTiming(const ControllerTiming& timing) override;
     void auxValueSent(uint32_t value) override;
 

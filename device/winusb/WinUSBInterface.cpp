@@ -1,6 +1,6 @@
 #include "device/winusb/WinUSBInterface.h"
 
-#include "api/ElapsedTimer.h"
+#include "base/ElapsedTimer.h"
 #include "device/DevicePackets.h"
 #include "device/DeviceSelection.h"
 #include "trace/TraceProvider.h"
@@ -109,15 +109,15 @@ uint16_t WinUSBInterface::headerTimeout(int requestedMs) const {
     return static_cast<uint16_t>(requestedMs);
 }
 
-void WinUSBInterface::packFramePacket(const _fields_pkt_can& frame, uint8_t* out) const {
+void WinUSBInterface::packFramePacket(const CanFrame& frame, uint8_t* out) const {
     packet::packFrame(frame, out);
 }
 
-_fields_pkt_can WinUSBInterface::unpackFramePacket(const uint8_t* in) const {
+CanFrame WinUSBInterface::unpackFramePacket(const uint8_t* in) const {
     return packet::unpackFrame(in);
 }
 
-void WinUSBInterface::markUnreadRecords(_fields_pkt_can* /*records*/, int /*count*/) const {}
+void WinUSBInterface::markUnreadRecords(CanFrame* /*records*/, int /*count*/) const {}
 
 void WinUSBInterface::recordRealisedTiming(const ControllerTiming& timing) {
     if (commParams_.Bus == 0) {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "device/UsbProtocolInterface.h"
-#include "device/winusb/PipeTransport.h"
+#include "platform/PipeTransport.h"
 
 namespace vtx {
 
@@ -49,9 +49,9 @@ class WinUSBInterface : public UsbProtocolInterface {
     //   comm-parameter record too;
     // - the auxiliary value goes to the device only.
     uint16_t headerTimeout(int requestedMs) const override;
-    void packFramePacket(const _fields_pkt_can& frame, uint8_t* out) const override;
-    _fields_pkt_can unpackFramePacket(const uint8_t* in) const override;
-    void markUnreadRecords(_fields_pkt_can* records, int count) const override;
+    void packFramePacket(const CanFrame& frame, uint8_t* out) const override;
+    CanFrame unpackFramePacket(const uint8_t* in) const override;
+    void markUnreadRecords(CanFrame* records, int count) const override;
     void recordRealisedTiming(const ControllerTiming& timing) override;
     void auxValueSent(uint32_t value) override;
 

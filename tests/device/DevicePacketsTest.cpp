@@ -11,8 +11,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-_fields_pkt_can frame(uint32_t id, bool ext, std::initializer_list<uint8_t> data) {
-    _fields_pkt_can f{};
+CanFrame frame(uint32_t id, bool ext, std::initializer_list<uint8_t> data) {
+    CanFrame f{};
     f.idCan = id;
     f.idExt = ext ? 1 : 0;
     f.lenDataCan = static_cast<uint8_t>(data.size());
@@ -20,7 +20,7 @@ _fields_pkt_can frame(uint32_t id, bool ext, std::initializer_list<uint8_t> data
     return f;
 }
 
-Bytes packed(const _fields_pkt_can& f) {
+Bytes packed(const CanFrame& f) {
     Bytes out(kSize);
     packFrame(f, out.data());
     return out;
@@ -29,7 +29,7 @@ Bytes packed(const _fields_pkt_can& f) {
 TEST(FramePacket, PacksIdentifiersInRegisterLayout) {
     struct Case {
         const char* what;
-        _fields_pkt_can frame;
+        CanFrame frame;
         Bytes bytes;
     };
     const Case cases[] = {
@@ -60,7 +60,7 @@ TEST(FramePacket, UnpacksWhatItPacks) {
                           frame(0x1FFFFFFF, true, {1, 2, 3, 4, 5, 6, 7, 8}),
                           frame(0x7FF, false, {}), frame(0x1, true, {0x55})}) {
         const Bytes bytes = packed(f);
-        const _fields_pkt_can back = unpackFrame(bytes.data());
+        const CanFrame back = unpackFrame(bytes.data());
         EXPECT_EQ(uint32_t{back.idCan}, uint32_t{f.idCan});
         EXPECT_EQ(back.idExt, f.idExt);
         EXPECT_EQ(back.lenDataCan, f.lenDataCan);
@@ -72,12 +72,12 @@ TEST(FramePacket, UnpacksWhatItPacks) {
 TEST(FramePacket, IgnoresMarkerBitsOnReceive) {
     // Bit 4 of byte 2 and bytes 3 and 4 of an 11-bit frame are not part of the identifier.
     const Bytes in = {0x01, 0x24, 0x70, 0x55, 0x55, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    const _fields_pkt_can f = unpackFrame(in.data());
+    const CanFrame f = unpackFrame(in.data());
     EXPECT_EQ(uint32_t{f.idCan}, 0x123u);
     EXPECT_EQ(f.idExt, 0);
     // Byte 0 is not examined either, and bit 0 of byte 4 of a 29-bit frame is ignored.
     const Bytes ext = {0x77, 0xC6, 0xCD, 0xE2, 0x21, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    const _fields_pkt_can e = unpackFrame(ext.data());
+    const CanFrame e = unpackFrame(ext.data());
     EXPECT_EQ(uint32_t{e.idCan}, 0x18DAF110u);
     EXPECT_EQ(e.idExt, 1);
 }
@@ -86,7 +86,7 @@ TEST(FramePacket, DataLengthAboveEightKeepsEightBytes) {
     Bytes in(kSize, 0xEE);
     in[2] = 0x00;
     in[5] = 0x0F;
-    const _fields_pkt_can f = unpackFrame(in.data());
+    const CanFrame f = unpackFrame(in.data());
     EXPECT_EQ(f.lenDataCan, 15);
     for (uint8_t b : f.dataCan) {
         EXPECT_EQ(b, 0xEE);

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "device/winusb/PipeTransport.h"
+#include "platform/PipeTransport.h"
 
 namespace vtx::test {
 

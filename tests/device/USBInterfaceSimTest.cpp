@@ -57,7 +57,7 @@ TEST_F(USBInterfaceSimTest, FramesCrossTheBusBothWays) {
         iface.setCommParameters(kOpenFilter, kOpenFilter, 500, false, 0, false, 0, false, false));
     world.control().clearBusRecords();
 
-    _fields_pkt_can out[2] = {};
+    CanFrame out[2] = {};
     out[0].idCan = 0x7E0;
     out[0].lenDataCan = 2;
     out[0].dataCan[0] = 0x01;
@@ -82,7 +82,7 @@ TEST_F(USBInterfaceSimTest, FramesCrossTheBusBothWays) {
     ASSERT_TRUE(world.control().injectFrame(frame));
     ASSERT_TRUE(world.control().waitForBusRecords(3, std::chrono::seconds(5)));
     iface.setTimeout(0);
-    _fields_pkt_can in[128];
+    CanFrame in[128];
     ASSERT_EQ(iface.letturaPacchettiCan(in, 128, true), 1);
     EXPECT_EQ(uint32_t{in[0].idCan}, 0x18DAF110u);
     EXPECT_EQ(in[0].idExt, 1);

@@ -144,7 +144,7 @@ TEST_F(USBInterfaceTest, IdentifierWordAndLengthByteSent) {
     };
     for (const Case& c : cases) {
         file.writes.clear();
-        _fields_pkt_can frame{};
+        CanFrame frame{};
         frame.idCan = c.id;
         frame.idExt = c.ext;
         frame.lenDataCan = c.length;
@@ -168,9 +168,9 @@ TEST_F(USBInterfaceTest, IdentifierWordDecodedIgnoringBitTwenty) {
     file.replies.back().resize(32);
     const Bytes second = framePacket({0x00, 0x08, 0x00, 0x02}, 2);
     std::copy(second.begin(), second.end(), file.replies.back().begin() + 16);
-    _fields_pkt_can frames[2];
+    CanFrame frames[2];
     ASSERT_EQ(iface.letturaPacchettiCan(frames, 2, false), 2);
-    for (const _fields_pkt_can& f : frames) {
+    for (const CanFrame& f : frames) {
         EXPECT_EQ(uint32_t{f.idCan}, 1u);
         EXPECT_EQ(f.idExt, 1);
     }
@@ -180,7 +180,7 @@ TEST_F(USBInterfaceTest, IdentifierWordDecodedIgnoringBitTwenty) {
 TEST_F(USBInterfaceTest, LengthByteAboveEightKeepsEightDataBytes) {
     initDevice();
     file.replies.push_back(framePacket({0x24, 0x60, 0x00, 0x00}, 0x1F));
-    _fields_pkt_can frame;
+    CanFrame frame;
     ASSERT_EQ(iface.letturaPacchettiCan(&frame, 1, false), 1);
     EXPECT_EQ(uint32_t{frame.idCan}, 0x123u);
     EXPECT_EQ(frame.idExt, 0);
@@ -196,7 +196,7 @@ TEST_F(USBInterfaceTest, UnreadRecordsCarryTheAllOnesIdentifier) {
         reply.insert(reply.end(), p.begin(), p.end());
     }
     file.replies.push_back(reply);
-    std::vector<_fields_pkt_can> frames(128);
+    std::vector<CanFrame> frames(128);
     ASSERT_EQ(iface.letturaPacchettiCan(frames.data(), 128, true), 3);
     EXPECT_EQ(uint32_t{frames[0].idCan}, 0x123u);
     EXPECT_EQ(uint32_t{frames[2].idCan}, 0x125u);
@@ -271,7 +271,7 @@ TEST_F(USBInterfaceTest, PresenceAskedWithTheControlCode) {
 }
 
 TEST_F(USBInterfaceTest, ClosedDeviceRefusesTransfersWithoutTouchingTheFile) {
-    _fields_pkt_can frames[4];
+    CanFrame frames[4];
     EXPECT_EQ(iface.letturaPacchettiCan(frames, 4, true), 0);
     EXPECT_EQ(iface.scritturaPacchettiCan(frames, 4, false), 0);
     EXPECT_EQ(iface.setAuxValue(5), 0);

@@ -83,7 +83,7 @@ TEST_F(WinUSBInterfaceSimTest, TenThousandFramesCrossTheBusInOrder) {
     world.control().clearBusRecords();
     world.control().clearReceivedPackets();
     constexpr int kFrames = 10000;
-    std::vector<_fields_pkt_can> frames(kFrames);
+    std::vector<CanFrame> frames(kFrames);
     for (int i = 0; i < kFrames; ++i) {
         frames[i].idCan = 0x200 + (i % 0x100);
         frames[i].lenDataCan = 2;
@@ -116,7 +116,7 @@ TEST_F(WinUSBInterfaceSimTest, ReadAsksWithTheHeaderAndReturnsWhatTheDeviceHolds
     ASSERT_TRUE(world.control().waitForBusRecords(5, std::chrono::seconds(5)));
     iface.setTimeout(0);
     world.control().clearReceivedPackets();
-    _fields_pkt_can in[128];
+    CanFrame in[128];
     const int got = iface.letturaPacchettiCan(in, 128, true);
     ASSERT_EQ(got, 5);
     for (int i = 0; i < 5; ++i) {

@@ -303,7 +303,7 @@ TEST_F(WinUSBInterfaceTest, TermResistorQueryWaitsASecond) {
 }
 
 TEST_F(WinUSBInterfaceTest, FrameReadAsksWithTheHeaderAndZeroFills) {
-    _fields_pkt_can frames[128];
+    CanFrame frames[128];
     std::memset(frames, 0xAB, sizeof frames);
     EXPECT_EQ(iface.letturaPacchettiCan(frames, 128, true), 0);  // closed: zero-filled
     for (const auto& f : frames) {
@@ -312,7 +312,7 @@ TEST_F(WinUSBInterfaceTest, FrameReadAsksWithTheHeaderAndZeroFills) {
     initDevice();
     Bytes reply;
     for (uint32_t i = 0; i < 5; ++i) {
-        _fields_pkt_can f{};
+        CanFrame f{};
         f.idCan = 0x100 + i;
         f.lenDataCan = 1;
         f.dataCan[0] = static_cast<uint8_t>(i);
@@ -339,12 +339,12 @@ TEST_F(WinUSBInterfaceTest, FrameReadAsksWithTheHeaderAndZeroFills) {
 
 TEST_F(WinUSBInterfaceTest, DeferredFramesTravelWithTheNextReadsHeader) {
     initDevice();
-    _fields_pkt_can out[2] = {};
+    CanFrame out[2] = {};
     out[0].idCan = 0x7DF;
     out[1].idCan = 0x7E0;
     EXPECT_EQ(iface.scritturaPacchettiCan(out, 2, true), 2);
     EXPECT_TRUE(transport.writes.empty());
-    _fields_pkt_can in[4];
+    CanFrame in[4];
     EXPECT_EQ(iface.letturaPacchettiCan(in, 4, false), 0);
     const auto packets = transport.packets();
     ASSERT_EQ(packets.size(), 4u);

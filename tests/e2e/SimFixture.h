@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "api/J2534.h"
 #include "api/Library.h"
+#include "base/J2534.h"
 #include "platform/DynamicLibrary.h"
 #include "sim/SimWorld.h"
 

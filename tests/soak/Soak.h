@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <initializer_list>
 
-#include "api/J2534.h"
+#include "base/J2534.h"
 #include "tests/soak/GrowthCheck.h"
 #include "tests/soak/SequenceChecker.h"
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <initializer_list>
 
-#include "api/J2534.h"
+#include "base/J2534.h"
 
 namespace vtx::test {
 

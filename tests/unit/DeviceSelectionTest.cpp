@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "device/DeviceSelection.h"
-#include "device/DriverPackages.h"
+#include "platform/DriverPackages.h"
 
 namespace vtx {
 namespace {

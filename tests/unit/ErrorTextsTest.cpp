@@ -1,11 +1,11 @@
-#include "api/ErrorTexts.h"
+#include "base/ErrorTexts.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
-#include "api/J2534.h"
+#include "base/J2534.h"
 
 namespace vtx {
 namespace {

@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "api/PassThru.h"
+#include "operations/PassThru.h"
 
 namespace vtx {
 namespace {

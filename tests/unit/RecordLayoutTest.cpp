@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <vector>
 
-#include "api/J2534.h"
-#include "channel/FieldsPktCan.h"
+#include "base/CanFrame.h"
+#include "base/J2534.h"
 
 namespace {
 
@@ -18,7 +18,7 @@ TEST(RecordLayout, MessageArrayStride) {
 }
 
 TEST(RecordLayout, FrameArrayIsPacked) {
-    _fields_pkt_can frames[3] = {};
+    vtx::CanFrame frames[3] = {};
     EXPECT_EQ(reinterpret_cast<const unsigned char*>(&frames[2]) -
                   reinterpret_cast<const unsigned char*>(&frames[0]),
               36);

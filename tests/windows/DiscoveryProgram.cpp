@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "api/J2534.h"
+#include "base/J2534.h"
 #include "tests/support/CanMessage.h"
 #include "tools/ptcan/PassThruLibrary.h"
 

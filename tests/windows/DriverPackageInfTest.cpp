@@ -10,7 +10,7 @@
 #include <string>
 
 #include "EmbeddedTexts.h"
-#include "device/DriverPackages.h"
+#include "platform/DriverPackages.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "api/J2534.h"
+#include "base/J2534.h"
 #include "platform/DynamicLibrary.h"
 
 namespace ptcan {

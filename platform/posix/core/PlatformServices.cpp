@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "api/LibraryVersion.h"
+#include "base/LibraryVersion.h"
 #include "platform/posix/core/PosixDeviceFileTransport.h"
 #include "trace/JsonLinesSession.h"
 #include "trace/LogSwitch.h"

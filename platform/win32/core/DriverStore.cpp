@@ -7,7 +7,7 @@
 
 #include <vector>
 
-#include "device/DriverPackages.h"
+#include "platform/DriverPackages.h"
 #include "platform/win32/core/Win32Guid.h"
 
 // Present in setupapi's import library, missing from the MinGW header.

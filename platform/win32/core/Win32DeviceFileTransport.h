@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "device/kerneldriver/DeviceFileTransport.h"
+#include "platform/DeviceFileTransport.h"
 
 namespace vtx::platform {
 

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "device/DriverPackages.h"
+#include "platform/DriverPackages.h"
 
 namespace vtx::platform {
 

@@ -4,7 +4,7 @@
 #include <setupapi.h>
 // clang-format on
 
-#include "device/DriverPackages.h"
+#include "platform/DriverPackages.h"
 #include "platform/win32/core/Win32Guid.h"
 
 namespace vtx::platform {

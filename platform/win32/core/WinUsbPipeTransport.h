@@ -5,7 +5,7 @@
 #include <winusb.h>
 // clang-format on
 
-#include "device/winusb/PipeTransport.h"
+#include "platform/PipeTransport.h"
 
 namespace vtx::platform {
 

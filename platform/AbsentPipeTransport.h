@@ -1,6 +1,6 @@
 #pragma once
 
-#include "device/winusb/PipeTransport.h"
+#include "platform/PipeTransport.h"
 
 namespace vtx {
 

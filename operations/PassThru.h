@@ -7,8 +7,8 @@
 #include <list>
 #include <memory>
 
-#include "api/ErrorTexts.h"
-#include "api/J2534.h"
+#include "base/ErrorTexts.h"
+#include "base/J2534.h"
 #include "comm/CommInterfaceThread.h"
 
 namespace vtx {

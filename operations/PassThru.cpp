@@ -1,4 +1,4 @@
-#include "api/PassThru.h"
+#include "operations/PassThru.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "api/ErrorTexts.h"
+#include "base/ErrorTexts.h"
 
 #include <array>
 

@@ -5,8 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace vtx {
+
 #pragma pack(push, 1)
-struct _fields_pkt_can {
+struct CanFrame {
     uint32_t idCan;      // bits 0-28 identifier, bit 30 echo marker (loopback copy)
     uint8_t dataCan[8];  // the first lenDataCan bytes are valid
     uint8_t lenDataCan;  // 0 to 8
@@ -15,14 +17,14 @@ struct _fields_pkt_can {
 };
 #pragma pack(pop)
 
-static_assert(sizeof(_fields_pkt_can) == 18);
-static_assert(offsetof(_fields_pkt_can, dataCan) == 4);
-static_assert(offsetof(_fields_pkt_can, lenDataCan) == 12);
-static_assert(offsetof(_fields_pkt_can, idExt) == 13);
-static_assert(offsetof(_fields_pkt_can, Timestamp) == 14);
+static_assert(sizeof(CanFrame) == 18);
+static_assert(offsetof(CanFrame, dataCan) == 4);
+static_assert(offsetof(CanFrame, lenDataCan) == 12);
+static_assert(offsetof(CanFrame, idExt) == 13);
+static_assert(offsetof(CanFrame, Timestamp) == 14);
 
-namespace vtx {
 inline constexpr uint32_t kCanIdMask29 = 0x1FFFFFFF;
 inline constexpr uint32_t kCanIdMask11 = 0x7FF;
 inline constexpr uint32_t kEchoMarker = 0x40000000;
+
 }  // namespace vtx

@@ -1,4 +1,4 @@
-#include "device/DriverPackages.h"
+#include "platform/DriverPackages.h"
 
 namespace vtx {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "device/kerneldriver/DeviceFileTransport.h"
+#include "platform/DeviceFileTransport.h"
 
 namespace vtx {
 
