@@ -2,11 +2,16 @@
 
 #include <new>
 
-#include "comm/TxCompletion.h"
 #include "device/DeviceSelection.h"
-#include "device/GenericInterface.h"
+#include "device/DriverDetection.h"
 #include "operations/PassThru.h"
+#include "platform/LibraryLifecycle.h"
+#include "platform/PlatformServices.h"
 #include "trace/TraceProvider.h"
+
+#if VTX_WITH_SIMULATED_DEVICE
+#include "sim/SimWorld.h"
+#endif
 
 namespace vtx {
 
@@ -17,15 +22,28 @@ namespace {
 constinit PassThru* thePassThru = nullptr;
 
 constexpr char kEvent[] = "DllMain";
+
+// The simulated device built into this library, offered to the device layer, which chooses it
+// when VTXPTS_DEVICE asks for it.
+void registerBuiltInDevices() {
+#if VTX_WITH_SIMULATED_DEVICE
+    registerSimulatedDevice(SimulatedDeviceProvider{
+        []() -> PipeTransport& { return sim::SimWorld::process().transport(); },
+        []() -> DeviceFileTransport& { return sim::SimWorld::process().deviceFile(); },
+        [] { sim::SimWorld::shutdownProcess(); }});
+#endif
+}
 }  // namespace
 
 bool Library::onProcessAttach() {
     trace::TraceProvider& provider = trace::TraceProvider::instance();
-    provider.initTrace();
+    provider.start(platform::readLogSwitch(), platform::createTraceBackend(),
+                   &platform::currentThreadId);
     VTX_TRACE(trace::Group::EntryPoint, kEvent, "-DLL_PROCESS_ATTACH-");
+    registerBuiltInDevices();
     // Nothing touches the device at load: detection only asks which driver family is
     // installed.
-    thePassThru = new (std::nothrow) PassThru(GenericInterface::detectInterfaceType());
+    thePassThru = new (std::nothrow) PassThru(detectInterfaceType());
     return thePassThru != nullptr;
 }
 
@@ -39,12 +57,23 @@ void Library::onProcessDetach(bool processTerminating) {
     delete thePassThru;
     thePassThru = nullptr;
     releaseProcessDevices();
-    TxCompletion::releaseProcess();
     provider.releaseBackend();
 }
 
 PassThru* Library::passThru() {
     return thePassThru;
 }
+
+namespace platform {
+
+bool onLibraryLoaded() {
+    return Library::onProcessAttach();
+}
+
+void onLibraryUnloading(bool processTerminating) {
+    Library::onProcessDetach(processTerminating);
+}
+
+}  // namespace platform
 
 }  // namespace vtx

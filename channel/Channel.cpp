@@ -7,8 +7,7 @@
 #include "base/ElapsedTimer.h"
 #include "channel/MessageFrames.h"
 #include "channel/ObjectIds.h"
-#include "comm/CommInterfaceThread.h"
-#include "comm/TxCompletion.h"
+#include "comm/CommunicationThread.h"
 #include "platform/PlatformServices.h"
 #include "trace/TraceProvider.h"
 
@@ -25,7 +24,7 @@ uint32_t receiveTimestamp() {
 }
 }  // namespace
 
-Channel::Channel(CommInterfaceThread* commThread, uint32_t protocolID, uint32_t flags,
+Channel::Channel(CommunicationThread* commThread, uint32_t protocolID, uint32_t flags,
                  uint32_t baudrate)
     : channelID_(nextObjectId()),
       protocolID_(protocolID),
@@ -366,7 +365,7 @@ uint32_t Channel::queueWithEcho(std::span<const CanFrame> frames,
 // the device has taken every one, one of them was discarded, or the timeout has passed. Returns
 // how many of them the device took.
 uint32_t Channel::writeAndWait(std::span<const CanFrame> frames, uint32_t timeout) {
-    TxCompletion& completion = TxCompletion::process();
+    TxCompletion& completion = commThread_->completion();
     const auto ticket = std::make_shared<TxTicket>();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
     std::size_t queued = 0;

@@ -20,7 +20,7 @@
 
 namespace vtx {
 
-class CommInterfaceThread;
+class CommunicationThread;
 
 class Channel {
   public:
@@ -30,7 +30,7 @@ class Channel {
     // nobody reads cannot exhaust the caller's memory.
     static constexpr std::size_t kReceiveQueueLimit = 65536;
 
-    Channel(CommInterfaceThread* commThread, uint32_t protocolID, uint32_t flags,
+    Channel(CommunicationThread* commThread, uint32_t protocolID, uint32_t flags,
             uint32_t baudrate);
     ~Channel();
     Channel(const Channel&) = delete;
@@ -91,7 +91,7 @@ class Channel {
     const uint32_t baudrate_;  // kbit/s
     // Written and read by API operations only, one at a time under the API lock.
     uint8_t loopbackFlag_ = 0;
-    CommInterfaceThread* const commThread_;  // not owned
+    CommunicationThread* const commThread_;  // not owned
 
     // Orders the clear operations among themselves.
     std::mutex mutexClear;

@@ -9,7 +9,6 @@
 #include "platform/AbsentDeviceFileTransport.h"
 #include "platform/AbsentPipeTransport.h"
 #include "platform/PlatformServices.h"
-#include "sim/SimWorld.h"
 
 namespace vtx {
 
@@ -19,6 +18,11 @@ namespace {
 std::mutex processDevicesMutex;
 PipeTransport* platformTransport = nullptr;         // guarded by processDevicesMutex
 DeviceFileTransport* platformDeviceFile = nullptr;  // guarded by processDevicesMutex
+// Written once at load, before any other thread of the library exists; read freely afterwards.
+std::optional<SimulatedDeviceProvider> builtInSimulatedDevice;
+// Stand for the simulated device where none is built in: never a device there.
+AbsentPipeTransport* absentSimPipe = nullptr;              // guarded by processDevicesMutex
+AbsentDeviceFileTransport* absentSimDeviceFile = nullptr;  // guarded by processDevicesMutex
 
 // The simulated device lent by the program that loaded the library, if it offers one.
 std::optional<SimulatedDeviceHost> hostSimulatedDevice() {
@@ -35,6 +39,10 @@ std::optional<SimulatedDeviceHost> hostSimulatedDevice() {
     return host;
 }
 }  // namespace
+
+void registerSimulatedDevice(const SimulatedDeviceProvider& provider) {
+    builtInSimulatedDevice = provider;
+}
 
 DeviceChoice parseDeviceChoice(std::string_view text) {
     if (text == "sim") {
@@ -59,7 +67,14 @@ PipeTransport& processPipeTransport() {
         if (const std::optional<SimulatedDeviceHost> host = hostSimulatedDevice()) {
             return *host->pipe;
         }
-        return sim::SimWorld::process().transport();
+        if (builtInSimulatedDevice) {
+            return builtInSimulatedDevice->pipe();
+        }
+        const std::lock_guard lock(processDevicesMutex);
+        if (absentSimPipe == nullptr) {
+            absentSimPipe = new AbsentPipeTransport();
+        }
+        return *absentSimPipe;
     }
     const std::lock_guard lock(processDevicesMutex);
     if (platformTransport == nullptr) {
@@ -74,7 +89,14 @@ DeviceFileTransport& processDeviceFileTransport() {
         if (const std::optional<SimulatedDeviceHost> host = hostSimulatedDevice()) {
             return *host->deviceFile;
         }
-        return sim::SimWorld::process().deviceFile();
+        if (builtInSimulatedDevice) {
+            return builtInSimulatedDevice->deviceFile();
+        }
+        const std::lock_guard lock(processDevicesMutex);
+        if (absentSimDeviceFile == nullptr) {
+            absentSimDeviceFile = new AbsentDeviceFileTransport();
+        }
+        return *absentSimDeviceFile;
     }
     const std::lock_guard lock(processDevicesMutex);
     if (platformDeviceFile == nullptr) {
@@ -91,8 +113,14 @@ void releaseProcessDevices() {
         platformTransport = nullptr;
         delete platformDeviceFile;
         platformDeviceFile = nullptr;
+        delete absentSimPipe;
+        absentSimPipe = nullptr;
+        delete absentSimDeviceFile;
+        absentSimDeviceFile = nullptr;
     }
-    sim::SimWorld::shutdownProcess();
+    if (builtInSimulatedDevice) {
+        builtInSimulatedDevice->shutdown();
+    }
 }
 
 }  // namespace vtx

@@ -1,6 +1,6 @@
-// Which driver family serves the device, asked once when the library is loaded.
+#include "device/DriverDetection.h"
+
 #include "device/DeviceSelection.h"
-#include "device/GenericInterface.h"
 #include "platform/PlatformServices.h"
 #include "trace/TraceProvider.h"
 
@@ -8,43 +8,40 @@ namespace vtx {
 
 namespace {
 constexpr char kEvent[] = "GenericInterface";
-constexpr uint32_t kKernelDriver = 2;
-constexpr uint32_t kWinUsb = 4;
 
-bool installedFor(DeviceChoice choice, uint32_t interfaceType) {
+bool installedFor(DeviceChoice choice, InterfaceType type) {
     switch (choice) {
         case DeviceChoice::Sim:
-            return interfaceType == kWinUsb;
+            return type == InterfaceType::WinUsb;
         case DeviceChoice::SimKernel:
-            return interfaceType == kKernelDriver;
+            return type == InterfaceType::KernelDriver;
         case DeviceChoice::Real:
             break;
     }
-    return platform::isDriverPackageInstalled(interfaceType);
+    return platform::isDriverPackageInstalled(type);
 }
 }  // namespace
 
-bool GenericInterface::getDriverInstalled(uint32_t interfaceType) {
-    if (interfaceType != kKernelDriver && interfaceType != kWinUsb) {
+bool isDriverInstalled(InterfaceType type) {
+    if (type == InterfaceType::None) {
         return false;
     }
     VTX_TRACE(trace::Group::DriverDetection, kEvent, "getDriverInstalled() -S-",
-              trace::u32("interfacetype", interfaceType));
-    const bool installed = installedFor(processDeviceChoice(), interfaceType);
+              trace::u32("interfacetype", traceValue(type)));
+    const bool installed = installedFor(processDeviceChoice(), type);
     VTX_TRACE(trace::Group::DriverDetection, kEvent, "getDriverInstalled() -E-",
               trace::u32("ret", installed));
     return installed;
 }
 
 // The kernel-driver package wins when both are installed.
-uint32_t GenericInterface::detectInterfaceType() {
-    if (getDriverInstalled(kKernelDriver)) {
-        return kKernelDriver;
+InterfaceType detectInterfaceType() {
+    for (const InterfaceType type : {InterfaceType::KernelDriver, InterfaceType::WinUsb}) {
+        if (isDriverInstalled(type)) {
+            return type;
+        }
     }
-    if (getDriverInstalled(kWinUsb)) {
-        return kWinUsb;
-    }
-    return 0;
+    return InterfaceType::None;
 }
 
 }  // namespace vtx

@@ -18,7 +18,7 @@ constexpr uint32_t kBitRates[] = {125, 250, 500, 1000};
 constexpr int kLongRead = 64;  // frames
 }  // namespace
 
-ProtocolExerciser::ProtocolExerciser(UsbProtocolInterface& device, ReplyFeed& feed,
+ProtocolExerciser::ProtocolExerciser(UsbProtocolDevice& device, ReplyFeed& feed,
                                      uint32_t unreadMarker, uint8_t maxLength)
     : device_(device), feed_(feed), unreadMarker_(unreadMarker), maxLength_(maxLength) {}
 

@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-#include "device/UsbProtocolInterface.h"
+#include "device/UsbProtocolDevice.h"
 #include "fuzz/ReplyFeed.h"
 
 namespace vtx::fuzz {
@@ -15,7 +15,7 @@ class ProtocolExerciser {
   public:
     // unreadMarker: the idCan of a record a read leaves unfilled (0 for records left zero).
     // maxLength: the largest lenDataCan a filled record may carry.
-    ProtocolExerciser(UsbProtocolInterface& device, ReplyFeed& feed, uint32_t unreadMarker,
+    ProtocolExerciser(UsbProtocolDevice& device, ReplyFeed& feed, uint32_t unreadMarker,
                       uint8_t maxLength);
 
     void run();
@@ -29,7 +29,7 @@ class ProtocolExerciser {
     void trailerTransfer();
     void checkRecords(const CanFrame* records, int filled, int count) const;
 
-    UsbProtocolInterface& device_;
+    UsbProtocolDevice& device_;
     ReplyFeed& feed_;
     const uint32_t unreadMarker_;
     const uint8_t maxLength_;

@@ -6,8 +6,8 @@
 #include <cstdint>
 
 #include "device/DevicePackets.h"
-#include "device/kerneldriver/USBInterface.h"
-#include "device/winusb/WinUSBInterface.h"
+#include "device/kerneldriver/KernelDriverDevice.h"
+#include "device/winusb/WinUsbDevice.h"
 #include "fuzz/FeedDeviceFile.h"
 #include "fuzz/FeedPipeTransport.h"
 #include "fuzz/FrameCodecChecks.h"
@@ -38,7 +38,7 @@ void decodePackets(const uint8_t* data, std::size_t size) {
 void driveWinUsb(const uint8_t* data, std::size_t size) {
     ReplyFeed feed(data, size);
     FeedPipeTransport transport(feed);
-    WinUSBInterface device(transport);
+    WinUsbDevice device(transport);
     ProtocolExerciser(device, feed, 0, kWinUsbMaxLength).run();
     transport.close();
 }
@@ -46,7 +46,7 @@ void driveWinUsb(const uint8_t* data, std::size_t size) {
 void driveKernelDriver(const uint8_t* data, std::size_t size) {
     ReplyFeed feed(data, size);
     FeedDeviceFile file(feed);
-    USBInterface device(file);
+    KernelDriverDevice device(file);
     ProtocolExerciser(device, feed, kKernelUnreadMarker, kKernelMaxLength).run();
     file.close();
 }

@@ -1,5 +1,5 @@
 #include "channel/Channel.h"
-#include "device/GenericInterface.h"
+#include "device/Device.h"
 #include "operations/DevicePause.h"
 #include "operations/OperationTrace.h"
 #include "operations/PassThru.h"
@@ -31,7 +31,7 @@ uint32_t PassThru::passThruConnect(uint32_t DeviceID, uint32_t ProtocolID, uint3
             setStatus(ERR_INVALID_BAUDRATE);
         } else if (pChannelID == nullptr) {
             setStatus(ERR_NULL_PARAMETER);
-        } else if (!listChannels.empty()) {
+        } else if (!channels.empty()) {
             setStatus(ERR_CHANNEL_IN_USE);
         } else if (currentBaudrate != 0 && currentBaudrate * 1000 != BaudRate) {
             // The bit rate stays fixed from the first connect until the device is closed.
@@ -39,9 +39,10 @@ uint32_t PassThru::passThruConnect(uint32_t DeviceID, uint32_t ProtocolID, uint3
         } else if (checkDevicePresent()) {
             // The thread walks the channel list: the channel joins it while the loop is parked.
             const DevicePause pause(*commThread, false);
-            listChannels.push_back(
-                std::make_unique<Channel>(commThread.get(), CAN, Flags, BaudRate / 1000));
-            *pChannelID = listChannels.back()->channelID();
+            *pChannelID =
+                channels
+                    .add(std::make_unique<Channel>(commThread.get(), CAN, Flags, BaudRate / 1000))
+                    .channelID();
             // The identifier mode is the one of the channel being connected: flags of an
             // earlier, disconnected channel do not carry over.
             connectFlags = Flags;
@@ -64,14 +65,12 @@ uint32_t PassThru::passThruDisconnect(uint32_t ChannelID) {
     if (!deviceLost()) {
         resetOutcome();
         if (!passStandardGuards()) {
-        } else if (findChannel(ChannelID) == nullptr) {
+        } else if (channels.find(ChannelID) == nullptr) {
             setStatus(ERR_INVALID_CHANNEL_ID);
         } else {
             const DevicePause pause(*commThread, true);
             if (checkDevicePresent()) {
-                listChannels.remove_if([ChannelID](const std::unique_ptr<Channel>& channel) {
-                    return channel->channelID() == ChannelID;
-                });
+                channels.remove(ChannelID);
                 device()->setEnableControllerCAN(false);
                 device()->clearBuffers(false);
             }

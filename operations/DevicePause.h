@@ -1,7 +1,7 @@
 #pragma once
 
-#include "comm/CommInterfaceThread.h"
-#include "device/GenericInterface.h"
+#include "comm/CommunicationThread.h"
+#include "device/Device.h"
 
 namespace vtx {
 
@@ -9,16 +9,16 @@ namespace vtx {
 // interface's reply timeout to 40 ms; both are put back when the scope ends.
 class DevicePause {
   public:
-    DevicePause(CommInterfaceThread& thread, bool lowerTimeout) : thread_(thread) {
+    DevicePause(CommunicationThread& thread, bool lowerTimeout) : thread_(thread) {
         thread_.setPause(true);
-        if (lowerTimeout && thread_.commInterface() != nullptr) {
-            previousTimeout_ = thread_.commInterface()->setTimeout(kTimeoutMs);
+        if (lowerTimeout && thread_.device() != nullptr) {
+            previousTimeout_ = thread_.device()->setTimeout(kTimeoutMs);
             restoreTimeout_ = true;
         }
     }
     ~DevicePause() {
         if (restoreTimeout_) {
-            thread_.commInterface()->setTimeout(previousTimeout_);
+            thread_.device()->setTimeout(previousTimeout_);
         }
         thread_.setPause(false);
     }
@@ -28,7 +28,7 @@ class DevicePause {
     static constexpr int kTimeoutMs = 40;
 
   private:
-    CommInterfaceThread& thread_;
+    CommunicationThread& thread_;
     int previousTimeout_ = 0;
     bool restoreTimeout_ = false;
 };

@@ -1,5 +1,5 @@
 #include "channel/Channel.h"
-#include "device/GenericInterface.h"
+#include "device/Device.h"
 #include "operations/DevicePause.h"
 #include "operations/OperationTrace.h"
 #include "operations/PassThru.h"
@@ -52,7 +52,7 @@ uint32_t PassThru::passThruIoctl(uint32_t ChannelID, uint32_t IoctlID, void* pIn
             setStatus(ERR_NOT_SUPPORTED);
         } else if (IoctlID == 0 || IoctlID == kUnassignedIoctl || IoctlID > kLastIoctlId) {
             setStatus(ERR_INVALID_IOCTL_ID);
-        } else if ((channel = findChannel(ChannelID)) == nullptr) {
+        } else if ((channel = channels.find(ChannelID)) == nullptr) {
             setStatus(IoctlID >= kReservedLow && IoctlID <= kReservedHigh ? ERR_NOT_SUPPORTED
                                                                           : ERR_INVALID_CHANNEL_ID);
         } else if (!isServed(IoctlID)) {
@@ -126,7 +126,7 @@ void PassThru::getConfig(Channel& channel, SCONFIG_LIST& list) {
     if (!checkConfigList(list)) {
         return;
     }
-    GenericInterface& dev = *device();
+    Device& dev = *device();
     const DeviceInfo& info = *dev.getDeviceInfo();
     for (uint32_t i = 0; i < list.NumOfParams; ++i) {
         SCONFIG& entry = list.ConfigPtr[i];
@@ -184,7 +184,7 @@ void PassThru::setConfig(Channel& channel, SCONFIG_LIST& list) {
 }
 
 uint32_t PassThru::setConfigEntry(Channel& channel, const SCONFIG& entry) {
-    GenericInterface& dev = *device();
+    Device& dev = *device();
     switch (entry.Parameter) {
         case LOOPBACK:
             VTX_TRACE(op::kGroup, op::kEvent, "passThruIoctl() SET_CONFIG",

@@ -1,5 +1,5 @@
 #include "channel/Channel.h"
-#include "device/GenericInterface.h"
+#include "device/Device.h"
 #include "operations/DevicePause.h"
 #include "operations/OperationTrace.h"
 #include "operations/PassThru.h"
@@ -48,7 +48,7 @@ void PassThru::calcAcceptanceAndMask(uint32_t& code, uint32_t& mask) {
     mask = kCanIdMask29;
     code = 0;
     bool acceptAll = false;
-    for (const std::unique_ptr<Channel>& channel : listChannels) {
+    for (const std::unique_ptr<Channel>& channel : channels) {
         for (const _filter& filter : channel->filters()) {
             acceptAll = acceptAll || (filter.code == 0 && filter.mask == 0);
         }
@@ -56,7 +56,7 @@ void PassThru::calcAcceptanceAndMask(uint32_t& code, uint32_t& mask) {
     if (acceptAll) {
         mask = 0;
     } else {
-        for (const std::unique_ptr<Channel>& channel : listChannels) {
+        for (const std::unique_ptr<Channel>& channel : channels) {
             const std::vector<_filter> filters = channel->filters();
             if (filters.empty()) {
                 continue;
@@ -147,7 +147,7 @@ uint32_t PassThru::passThruStopMsgFilter(uint32_t ChannelID, uint32_t FilterID) 
             setStatus(ERR_INVALID_FILTER_ID);
         } else if (checkDevicePresent()) {
             channel->removeFilter(FilterID);
-            if (totalFilterCount() == 0) {
+            if (channels.filterCount() == 0) {
                 // No filter left: acceptance filtering off.
                 code = kOpenFilter;
                 deviceMask = kOpenFilter;

@@ -1,5 +1,5 @@
 #include "channel/Channel.h"
-#include "device/GenericInterface.h"
+#include "device/Device.h"
 #include "operations/DevicePause.h"
 #include "operations/OperationTrace.h"
 #include "operations/PassThru.h"
@@ -54,8 +54,18 @@ void PassThru::createCommThread() {
     if (commThread) {
         closeReset();
     }
-    commThread = std::make_unique<CommInterfaceThread>(interfacetype, &listChannels, &lastError,
-                                                       lastErrorText, kErrorTextSize);
+    commThread = std::make_unique<CommunicationThread>(interfaceType_, channels,
+                                                       [this] { reportDeviceLost(); });
+    switch (commThread->startOutcome()) {
+        case CommunicationThread::StartOutcome::Running:
+            break;
+        case CommunicationThread::StartOutcome::NoDriver:
+            setFailed(text::kDriverNotInstalled);
+            break;
+        case CommunicationThread::StartOutcome::DeviceNotConnected:
+            setStatus(ERR_DEVICE_NOT_CONNECTED);
+            break;
+    }
 }
 
 uint32_t PassThru::passThruClose(uint32_t DeviceID) {
@@ -94,8 +104,8 @@ void PassThru::closeReset() {
     currentBaudrate = 0;
     connectFlags = 0;
     connectionOpen = false;
-    CommInterfaceThread::stop(commThread);
-    listChannels.clear();
+    CommunicationThread::stop(commThread);
+    channels.clear();
 }
 
 }  // namespace vtx

@@ -3,17 +3,17 @@
 #include <cstring>
 
 #include "channel/Channel.h"
-#include "device/GenericInterface.h"
+#include "device/Device.h"
 
 namespace vtx {
 
-PassThru::PassThru(uint32_t interfaceType) : interfacetype(interfaceType) {}
+PassThru::PassThru(InterfaceType interfaceType) : interfaceType_(interfaceType) {}
 
 // Stops the communication thread first, then destroys the channels: the thread's service tick
 // walks them until it has ended.
 PassThru::~PassThru() {
-    CommInterfaceThread::stop(commThread);
-    listChannels.clear();
+    CommunicationThread::stop(commThread);
+    channels.clear();
 }
 
 void PassThru::resetOutcome() {
@@ -69,47 +69,30 @@ bool PassThru::passStandardGuards() {
     return checkDeviceOpen() && checkConnection() && checkThread();
 }
 
-Channel* PassThru::findChannel(uint32_t channelId) {
-    for (const std::unique_ptr<Channel>& channel : listChannels) {
-        if (channel->channelID() == channelId) {
-            return channel.get();
-        }
-    }
-    return nullptr;
-}
-
 // The standard guards, then the channel lookup: the channel, or nullptr with the status set.
 Channel* PassThru::guardedChannel(uint32_t channelId) {
     if (!passStandardGuards()) {
         return nullptr;
     }
-    Channel* channel = findChannel(channelId);
+    Channel* channel = channels.find(channelId);
     if (channel == nullptr) {
         setStatus(ERR_INVALID_CHANNEL_ID);
     }
     return channel;
 }
 
-GenericInterface* PassThru::device() {
-    return commThread ? commThread->commInterface() : nullptr;
+Device* PassThru::device() {
+    return commThread ? commThread->device() : nullptr;
 }
 
 // Before touching the device: its handle must be open.
 bool PassThru::checkDevicePresent() {
-    GenericInterface* interface = device();
+    Device* interface = device();
     if (interface == nullptr || !interface->isOpen()) {
         setStatus(ERR_DEVICE_NOT_CONNECTED);
         return false;
     }
     return true;
-}
-
-std::size_t PassThru::totalFilterCount() {
-    std::size_t count = 0;
-    for (const std::unique_ptr<Channel>& channel : listChannels) {
-        count += channel->filterCount();
-    }
-    return count;
 }
 
 uint32_t PassThru::passThruGetLastError(char* pErrorDescription) {

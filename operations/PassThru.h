@@ -4,26 +4,22 @@
 
 #include <atomic>
 #include <cstdint>
-#include <list>
 #include <memory>
 
 #include "base/ErrorTexts.h"
+#include "base/InterfaceType.h"
 #include "base/J2534.h"
-#include "comm/CommInterfaceThread.h"
+#include "channel/ChannelSet.h"
+#include "comm/CommunicationThread.h"
 
 namespace vtx {
 
 class Channel;
-class GenericInterface;
-
-// Which device driver family is installed.
-inline constexpr uint32_t kInterfaceTypeNone = 0;
-inline constexpr uint32_t kInterfaceTypeKernelDriver = 2;
-inline constexpr uint32_t kInterfaceTypeWinUsb = 4;
+class Device;
 
 class PassThru {
   public:
-    explicit PassThru(uint32_t interfaceType);
+    explicit PassThru(InterfaceType interfaceType);
     ~PassThru();
     PassThru(const PassThru&) = delete;
     PassThru& operator=(const PassThru&) = delete;
@@ -50,10 +46,10 @@ class PassThru {
     uint32_t passThruGetLastError(char* pErrorDescription);
     uint32_t passThruIoctl(uint32_t ChannelID, uint32_t IoctlID, void* pInput, void* pOutput);
 
-    uint32_t interfaceType() const { return interfacetype; }
+    InterfaceType interfaceType() const { return interfaceType_; }
     uint32_t lastStatus() const { return lastError.load(); }
 
-    // The communication thread stores this when it loses the device; every later operation
+    // What the communication thread reports when it loses the device; every later operation
     // but open and close then answers ERR_DEVICE_NOT_CONNECTED.
     void reportDeviceLost() { lastError.store(ERR_DEVICE_NOT_CONNECTED); }
 
@@ -98,30 +94,28 @@ class PassThru {
     void getTermResistor(uint32_t& output);
 
     // Channels and the device.
-    Channel* findChannel(uint32_t channelId);
     Channel* guardedChannel(uint32_t channelId);
     Channel* channelForTransfer(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs);
-    GenericInterface* device();
+    Device* device();
     bool checkDevicePresent();
     // Acceptance code and mask over the filters of every channel, in the library's polarity
     // (mask bit 1: compared).
     void calcAcceptanceAndMask(uint32_t& code, uint32_t& mask);
-    std::size_t totalFilterCount();
     bool connectFlag(uint32_t flag) const { return (connectFlags & flag) != 0; }
 
     // Fields, in the order of the design. All but lastError are guarded by the API lock.
     char lastErrorText[kErrorTextSize] = {};
-    std::unique_ptr<CommInterfaceThread> commThread;
+    std::unique_ptr<CommunicationThread> commThread;
     // Changed only while the communication thread is parked or stopped: its service tick walks
     // the list.
-    CommInterfaceThread::ChannelList listChannels;
+    ChannelSet channels;
     bool connectionOpen = false;
     uint32_t deviceId = 0;
     uint32_t currentBaudrate = 0;  // kbit/s
     uint32_t connectFlags = 0;
     // Also written by the communication thread, outside the API lock.
     std::atomic<uint32_t> lastError{STATUS_NOERROR};
-    const uint32_t interfacetype;
+    const InterfaceType interfaceType_;
 };
 
 }  // namespace vtx

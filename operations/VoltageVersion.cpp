@@ -2,7 +2,7 @@
 #include <string>
 
 #include "base/LibraryVersion.h"
-#include "device/GenericInterface.h"
+#include "device/Device.h"
 #include "operations/DevicePause.h"
 #include "operations/FirmwareVersionText.h"
 #include "operations/OperationTrace.h"

@@ -1,4 +1,4 @@
-// What USBInterface needs from below: the kernel driver's device file, carrying the device's
+// What KernelDriverDevice needs from below: the kernel driver's device file, carrying the device's
 // 16-byte packets unchanged in both directions, and the driver's control codes. Implemented on
 // Windows and POSIX over the driver's device file, and by the simulated device. The open handle
 // is process-wide: there is one device per process.

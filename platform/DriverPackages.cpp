@@ -2,15 +2,16 @@
 
 namespace vtx {
 
-std::wstring_view driverPackageInf(uint32_t interfaceType) {
-    switch (interfaceType) {
-        case 2:
+std::wstring_view driverPackageInf(InterfaceType type) {
+    switch (type) {
+        case InterfaceType::KernelDriver:
             return kKernelDriverInf;
-        case 4:
+        case InterfaceType::WinUsb:
             return kWinUsbInf;
-        default:
-            return {};
+        case InterfaceType::None:
+            break;
     }
+    return {};
 }
 
 bool infFileNameMatches(std::wstring_view driverStorePath, std::wstring_view infName) {

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "base/InterfaceType.h"
+
 namespace vtx {
 
 struct DeviceGuid {
@@ -25,7 +27,7 @@ inline constexpr std::wstring_view kKernelDriverInf = L"vtxusbcan.inf";
 inline constexpr std::wstring_view kWinUsbInf = L"vtxwinusbcan.inf";
 
 // The INF file name of a package for an interface type; empty for other types.
-std::wstring_view driverPackageInf(uint32_t interfaceType);
+std::wstring_view driverPackageInf(InterfaceType type);
 
 // Whether a driver-store path names that INF file: the part after the last '\' or '/' (the
 // whole path when it has neither), compared exactly, letter case included.

@@ -1,7 +1,7 @@
-// What WinUSBInterface needs from below: the device's two bulk pipes and the device lists of its
+// What WinUsbDevice needs from below: the device's two bulk pipes and the device lists of its
 // setup class and of its WinUSB interface class. Implemented over WinUSB and SetupAPI on
 // Windows, and by the simulated device. The open handles are process-wide: there is one device
-// per process, and every WinUSBInterface uses the one transport of the process.
+// per process, and every WinUsbDevice uses the one transport of the process.
 #pragma once
 
 #include <cstdint>

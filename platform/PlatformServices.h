@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "base/InterfaceType.h"
 #include "platform/DeviceFileTransport.h"
 #include "platform/PipeTransport.h"
 #include "trace/TraceBackend.h"
@@ -49,7 +50,7 @@ bool readLibraryVersion(std::string& fileVersion);
 // Whether the driver package of an interface type (2 kernel driver, 4 WinUSB) is installed for
 // the device class. Windows asks SetupAPI and the driver store; POSIX looks for the kernel
 // driver's device node (type 2) and for a USB back end (type 4).
-bool isDriverPackageInstalled(uint32_t interfaceType);
+bool isDriverPackageInstalled(InterfaceType type);
 
 // A function the program that loaded the library exports under that name, or nullptr.
 void* hostProgramFunction(const char* name);

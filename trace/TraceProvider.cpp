@@ -1,7 +1,5 @@
 #include "trace/TraceProvider.h"
 
-#include "platform/PlatformServices.h"
-
 namespace vtx::trace {
 
 namespace {
@@ -13,13 +11,10 @@ TraceProvider& TraceProvider::instance() {
     return theProvider;
 }
 
-void TraceProvider::initTrace() {
-    start(platform::readLogSwitch(), platform::createTraceBackend());
-}
-
-void TraceProvider::start(std::optional<uint32_t> logSwitch,
-                          std::unique_ptr<TraceBackend> backend) {
+void TraceProvider::start(std::optional<uint32_t> logSwitch, std::unique_ptr<TraceBackend> backend,
+                          ThreadIdSource threadId) {
     traceCounter_.store(0);
+    threadId_ = threadId;
     enableLog_ = logSwitch.value_or(0);
     if (enableLog_ == 0 || !backend) {
         return;
@@ -69,7 +64,7 @@ void TraceProvider::write(std::string_view name, std::string_view message,
     if (event.hasCounter) {
         event.counter = traceCounter_.fetch_add(1, std::memory_order_relaxed);
     }
-    event.thread = platform::currentThreadId();
+    event.thread = threadId_ != nullptr ? threadId_() : 0;
     backend->write(event);
 }
 

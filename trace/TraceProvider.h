@@ -39,10 +39,14 @@ class TraceProvider {
     // The provider of this library, one per process.
     static TraceProvider& instance();
 
-    // At process attach: reads the switch through the platform and registers when it is on.
-    void initTrace();
-    // The same with the switch value (nullopt: key or value missing) and backend given.
-    void start(std::optional<uint32_t> logSwitch, std::unique_ptr<TraceBackend> backend);
+    // Where the T= field of an event comes from: the calling thread's identity.
+    using ThreadIdSource = uint32_t (*)();
+
+    // At process attach, with the log switch (nullopt: key or value missing) and the platform's
+    // backend: registers when the switch is on. Events carry the thread identity that
+    // threadId gives (none: 0).
+    void start(std::optional<uint32_t> logSwitch, std::unique_ptr<TraceBackend> backend,
+               ThreadIdSource threadId = nullptr);
     // At process detach: unregisters; nothing is written afterwards. The backend object stays
     // allocated until releaseBackend(), so a thread still inside write() cannot outlive it.
     void termTrace();
@@ -67,6 +71,7 @@ class TraceProvider {
     uint32_t enableLog_ = 0;
     bool registered_ = false;
     TraceBackend* backend_ = nullptr;  // owned; a raw pointer keeps the object constinit
+    ThreadIdSource threadId_ = nullptr;
     // Kept by the backend: the level that listening sessions have enabled.
     std::atomic<uint8_t> enabledLevel_{0};
     // C= of the next event; taken and advanced in one step by any thread.

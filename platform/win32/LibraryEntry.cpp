@@ -7,13 +7,13 @@
 // torn down: the process exits without waiting for anything of ours.
 #include <windows.h>
 
-#include "api/Library.h"
+#include "platform/LibraryLifecycle.h"
 #include "platform/PlatformServices.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     switch (reason) {
         case DLL_PROCESS_ATTACH: {
-            const bool created = vtx::Library::onProcessAttach();
+            const bool created = vtx::platform::onLibraryLoaded();
             // No notifications for threads the process creates or ends later.
             DisableThreadLibraryCalls(instance);
             return created ? TRUE : FALSE;
@@ -21,7 +21,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
         case DLL_PROCESS_DETACH:
             // A non-null reserved pointer: the process is ending.
             vtx::platform::markUnloadNotification(true);
-            vtx::Library::onProcessDetach(reserved != nullptr);
+            vtx::platform::onLibraryUnloading(reserved != nullptr);
             vtx::platform::markUnloadNotification(false);
             return TRUE;
         default:

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <future>
 
-#include "comm/CommInterfaceThread.h"
+#include "comm/CommunicationThread.h"
 #include "tests/e2e/EngineFixture.h"
 
 namespace vtx::e2e {
@@ -11,7 +11,7 @@ namespace {
 
 constexpr uint32_t kBacklogId = 0x300;
 constexpr uint32_t kTrafficId = 0x100;
-constexpr std::size_t kQueueLimit = CommInterfaceThread::kTransmitQueueLimit;
+constexpr std::size_t kQueueLimit = CommunicationThread::kTransmitQueueLimit;
 
 std::vector<uint8_t> sequenceBytes(uint32_t seq) {
     return {static_cast<uint8_t>(seq >> 24), static_cast<uint8_t>(seq >> 16),

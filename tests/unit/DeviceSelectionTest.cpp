@@ -17,21 +17,22 @@ TEST(DeviceSelection, OnlyTheTwoSimulatedNamesSelectTheSimulation) {
 TEST(DriverPackages, StoreFileNameMatchesExactly) {
     struct Case {
         const wchar_t* path;
-        uint32_t type;
+        InterfaceType type;
         bool matches;
     };
     const Case cases[] = {
         {L"C:\\Windows\\System32\\DriverStore\\FileRepository\\vtxusbcan.inf_x86_1\\vtxusbcan.inf",
-         2, true},
-        {L"C:/store/vtxwinusbcan.inf", 4, true},
-        {L"vtxwinusbcan.inf", 4, true},
-        {L"C:\\store\\VTXUSBCAN.INF", 2, false},  // letter case counts
-        {L"C:\\store\\vtxusbcan.inf", 4, false},
-        {L"C:\\store\\xvtxusbcan.inf", 2, false},
-        {L"C:\\store\\vtxusbcan.inf", 3, false},
+         InterfaceType::KernelDriver, true},
+        {L"C:/store/vtxwinusbcan.inf", InterfaceType::WinUsb, true},
+        {L"vtxwinusbcan.inf", InterfaceType::WinUsb, true},
+        {L"C:\\store\\VTXUSBCAN.INF", InterfaceType::KernelDriver, false},  // letter case counts
+        {L"C:\\store\\vtxusbcan.inf", InterfaceType::WinUsb, false},
+        {L"C:\\store\\xvtxusbcan.inf", InterfaceType::KernelDriver, false},
+        {L"C:\\store\\vtxusbcan.inf", InterfaceType::None, false},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(infFileNameMatches(c.path, driverPackageInf(c.type)), c.matches) << c.type;
+        EXPECT_EQ(infFileNameMatches(c.path, driverPackageInf(c.type)), c.matches)
+            << traceValue(c.type);
     }
 }
 

@@ -19,7 +19,7 @@ class OperationFrameTest : public ::testing::Test {
         return text;
     }
 
-    PassThru passThru{kInterfaceTypeNone};
+    PassThru passThru{InterfaceType::None};
     PASSTHRU_MSG msg{};
     uint32_t count = 1;
     uint32_t id = 0;

@@ -64,8 +64,8 @@ namespace {
 constexpr char kKernelDriverNode[] = "/dev/vtxusbcan";
 }  // namespace
 
-bool isDriverPackageInstalled(uint32_t interfaceType) {
-    if (interfaceType == 2) {
+bool isDriverPackageInstalled(InterfaceType type) {
+    if (type == InterfaceType::KernelDriver) {
         std::error_code error;
         return std::filesystem::exists(kKernelDriverNode, error);
     }

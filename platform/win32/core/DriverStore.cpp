@@ -61,8 +61,8 @@ bool deviceHasPackage(HDEVINFO set, SP_DEVINFO_DATA& device, std::wstring_view i
 }
 }  // namespace
 
-bool driverStoreHasPackage(uint32_t interfaceType) {
-    const std::wstring_view infName = driverPackageInf(interfaceType);
+bool driverStoreHasPackage(InterfaceType type) {
+    const std::wstring_view infName = driverPackageInf(type);
     if (infName.empty()) {
         return false;
     }

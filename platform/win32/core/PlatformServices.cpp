@@ -78,8 +78,8 @@ std::optional<uint32_t> readLogSwitch() {
     return value;
 }
 
-bool isDriverPackageInstalled(uint32_t interfaceType) {
-    return driverStoreHasPackage(interfaceType);
+bool isDriverPackageInstalled(InterfaceType type) {
+    return driverStoreHasPackage(type);
 }
 
 bool readLibraryVersion(std::string& fileVersion) {

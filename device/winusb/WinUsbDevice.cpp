@@ -1,4 +1,4 @@
-#include "device/winusb/WinUSBInterface.h"
+#include "device/winusb/WinUsbDevice.h"
 
 #include "base/ElapsedTimer.h"
 #include "device/DevicePackets.h"
@@ -14,15 +14,15 @@ constexpr char kEvent[] = "WinUSBInterface";
 constexpr Group kGroup = Group::WinUsb;
 }  // namespace
 
-WinUSBInterface::WinUSBInterface() : WinUSBInterface(processPipeTransport()) {}
+WinUsbDevice::WinUsbDevice() : WinUsbDevice(processPipeTransport()) {}
 
-WinUSBInterface::WinUSBInterface(PipeTransport& transport)
-    : UsbProtocolInterface({kGroup, kEvent, true, true}), transport_(transport) {
+WinUsbDevice::WinUsbDevice(PipeTransport& transport)
+    : UsbProtocolDevice({kGroup, kEvent, true, true}), transport_(transport) {
     VTX_TRACE(kGroup, kEvent, "WinUSBInterface() -S-");
     VTX_TRACE(kGroup, kEvent, "WinUSBInterface() -E-");
 }
 
-WinUSBInterface::~WinUSBInterface() {
+WinUsbDevice::~WinUsbDevice() {
     VTX_TRACE(kGroup, kEvent, "~WinUSBInterface() -S-");
     closeDevice();
     VTX_TRACE(kGroup, kEvent, "~WinUSBInterface() -E-");
@@ -31,7 +31,7 @@ WinUSBInterface::~WinUSBInterface() {
 // ---------------------------------------------------------------------------------------------
 // Discovery, open and identification
 
-void WinUSBInterface::getDeviceList(std::vector<WinUSBDevice>& list) {
+void WinUsbDevice::getDeviceList(std::vector<EnumeratedDevice>& list) {
     list.clear();
     for (std::string& path : transport_.enumerateDevicePaths()) {
         list.push_back({std::move(path)});
@@ -40,11 +40,11 @@ void WinUSBInterface::getDeviceList(std::vector<WinUSBDevice>& list) {
               u32("interfaceCnt", static_cast<uint32_t>(list.size())));
 }
 
-bool WinUSBInterface::isDevicePresent() {
+bool WinUsbDevice::isDevicePresent() {
     return transport_.isDevicePresent();
 }
 
-bool WinUSBInterface::open() {
+bool WinUsbDevice::open() {
     VTX_TRACE(kGroup, kEvent, "open() -S-", u32("deviceHandle", transport_.isOpen() ? 1 : 0));
     bool ret = false;
     if (!transport_.isOpen() && !devicePath_.empty() && transport_.open(devicePath_)) {
@@ -62,14 +62,14 @@ bool WinUSBInterface::open() {
     return ret;
 }
 
-bool WinUSBInterface::init() {
+bool WinUsbDevice::init() {
     const ElapsedTimer timer;
     VTX_TRACE(kGroup, kEvent, "init() -S-");
     resetRecords();
     uint32_t state = 0;
     int outBusSupport = 0;
     bool ret = false;
-    std::vector<WinUSBDevice> devices;
+    std::vector<EnumeratedDevice> devices;
     getDeviceList(devices);
     if (!devices.empty()) {
         if (devicePath_.empty()) {
@@ -82,44 +82,44 @@ bool WinUSBInterface::init() {
     return ret;
 }
 
-bool WinUSBInterface::isOpen() {
+bool WinUsbDevice::isOpen() {
     return transport_.isOpen();
 }
 
-int WinUSBInterface::getInterfaceType() {
-    return 4;
+InterfaceType WinUsbDevice::interfaceType() const {
+    return InterfaceType::WinUsb;
 }
 
-int WinUSBInterface::transportWrite(const uint8_t* bytes, int length) {
+int WinUsbDevice::transportWrite(const uint8_t* bytes, int length) {
     return transport_.writePipe(bytes, length);
 }
 
-int WinUSBInterface::transportRead(uint8_t* bytes, int length) {
+int WinUsbDevice::transportRead(uint8_t* bytes, int length) {
     return transport_.readPipe(bytes, length);
 }
 
-void WinUSBInterface::transportClose() {
+void WinUsbDevice::transportClose() {
     transport_.close();
 }
 
 // ---------------------------------------------------------------------------------------------
 // Where this driver family differs
 
-uint16_t WinUSBInterface::headerTimeout(int requestedMs) const {
+uint16_t WinUsbDevice::headerTimeout(int requestedMs) const {
     return static_cast<uint16_t>(requestedMs);
 }
 
-void WinUSBInterface::packFramePacket(const CanFrame& frame, uint8_t* out) const {
+void WinUsbDevice::packFramePacket(const CanFrame& frame, uint8_t* out) const {
     packet::packFrame(frame, out);
 }
 
-CanFrame WinUSBInterface::unpackFramePacket(const uint8_t* in) const {
+CanFrame WinUsbDevice::unpackFramePacket(const uint8_t* in) const {
     return packet::unpackFrame(in);
 }
 
-void WinUSBInterface::markUnreadRecords(CanFrame* /*records*/, int /*count*/) const {}
+void WinUsbDevice::markUnreadRecords(CanFrame* /*records*/, int /*count*/) const {}
 
-void WinUSBInterface::recordRealisedTiming(const ControllerTiming& timing) {
+void WinUsbDevice::recordRealisedTiming(const ControllerTiming& timing) {
     if (commParams_.Bus == 0) {
         commParams_.SamplePoint = timing.samplePoint / 10;
         commParams_.Sjw = timing.sjw;
@@ -128,6 +128,6 @@ void WinUSBInterface::recordRealisedTiming(const ControllerTiming& timing) {
     deviceInfo_.Sjw = commParams_.Sjw;
 }
 
-void WinUSBInterface::auxValueSent(uint32_t /*value*/) {}
+void WinUsbDevice::auxValueSent(uint32_t /*value*/) {}
 
 }  // namespace vtx

@@ -1,4 +1,4 @@
-#include "device/kerneldriver/USBInterface.h"
+#include "device/kerneldriver/KernelDriverDevice.h"
 
 #include <algorithm>
 #include <cstring>
@@ -17,22 +17,22 @@ constexpr uint8_t kMaxDataBytes = 8;
 constexpr uint32_t kUnreadRecord = 0xFFFFFFFF;
 }  // namespace
 
-USBInterface::USBInterface() : USBInterface(processDeviceFileTransport()) {}
+KernelDriverDevice::KernelDriverDevice() : KernelDriverDevice(processDeviceFileTransport()) {}
 
 // Only the life cycle, init and the frame transfers write events on this driver family.
-USBInterface::USBInterface(DeviceFileTransport& transport)
-    : UsbProtocolInterface({kGroup, kEvent, false, false}), transport_(transport) {
+KernelDriverDevice::KernelDriverDevice(DeviceFileTransport& transport)
+    : UsbProtocolDevice({kGroup, kEvent, false, false}), transport_(transport) {
     VTX_TRACE(kGroup, kEvent, "USBInterface() -S-");
     VTX_TRACE(kGroup, kEvent, "USBInterface() -E-");
 }
 
-USBInterface::~USBInterface() {
+KernelDriverDevice::~KernelDriverDevice() {
     VTX_TRACE(kGroup, kEvent, "~USBInterface() -S-");
     closeDevice();
     VTX_TRACE(kGroup, kEvent, "~USBInterface() -E-");
 }
 
-bool USBInterface::open() {
+bool KernelDriverDevice::open() {
     if (!transport_.isOpen() && !transport_.open()) {
         return false;
     }
@@ -40,7 +40,7 @@ bool USBInterface::open() {
     return true;
 }
 
-bool USBInterface::init() {
+bool KernelDriverDevice::init() {
     VTX_TRACE(kGroup, kEvent, "init() -S-");
     resetRecords();
     uint32_t termResistorStatus = 0;
@@ -50,40 +50,40 @@ bool USBInterface::init() {
     return ret;
 }
 
-bool USBInterface::isDevicePresent() {
+bool KernelDriverDevice::isDevicePresent() {
     uint8_t answer[4] = {};
     return transport_.isOpen() && transport_.controlCode(DeviceFileTransport::kPresenceCode,
                                                          nullptr, 0, answer, sizeof answer);
 }
 
-bool USBInterface::isOpen() {
+bool KernelDriverDevice::isOpen() {
     return transport_.isOpen();
 }
 
-int USBInterface::getInterfaceType() {
-    return 2;
+InterfaceType KernelDriverDevice::interfaceType() const {
+    return InterfaceType::KernelDriver;
 }
 
-int USBInterface::transportWrite(const uint8_t* bytes, int length) {
+int KernelDriverDevice::transportWrite(const uint8_t* bytes, int length) {
     return transport_.write(bytes, length);
 }
 
-int USBInterface::transportRead(uint8_t* bytes, int length) {
+int KernelDriverDevice::transportRead(uint8_t* bytes, int length) {
     return transport_.read(bytes, length);
 }
 
-void USBInterface::transportClose() {
+void KernelDriverDevice::transportClose() {
     transport_.close();
 }
 
 // ---------------------------------------------------------------------------------------------
 // Where this driver family differs
 
-uint16_t USBInterface::headerTimeout(int /*requestedMs*/) const {
+uint16_t KernelDriverDevice::headerTimeout(int /*requestedMs*/) const {
     return timeoutMember();
 }
 
-void USBInterface::packFramePacket(const CanFrame& frame, uint8_t* out) const {
+void KernelDriverDevice::packFramePacket(const CanFrame& frame, uint8_t* out) const {
     packet::packFrame(frame, out);
     out[2] &= static_cast<uint8_t>(~kExtendedSecondMarker);
     out[5] = frame.lenDataCan;
@@ -92,7 +92,7 @@ void USBInterface::packFramePacket(const CanFrame& frame, uint8_t* out) const {
 }
 
 // A length byte above 8 keeps 8 data bytes, all a record holds.
-CanFrame USBInterface::unpackFramePacket(const uint8_t* in) const {
+CanFrame KernelDriverDevice::unpackFramePacket(const uint8_t* in) const {
     CanFrame frame = packet::unpackFrame(in);
     frame.lenDataCan = std::min(in[5], kMaxDataBytes);
     std::memset(frame.dataCan, 0, sizeof frame.dataCan);
@@ -100,19 +100,19 @@ CanFrame USBInterface::unpackFramePacket(const uint8_t* in) const {
     return frame;
 }
 
-void USBInterface::markUnreadRecords(CanFrame* records, int count) const {
+void KernelDriverDevice::markUnreadRecords(CanFrame* records, int count) const {
     for (int i = 0; i < count; ++i) {
         records[i].idCan = kUnreadRecord;
     }
 }
 
-void USBInterface::recordRealisedTiming(const ControllerTiming& timing) {
+void KernelDriverDevice::recordRealisedTiming(const ControllerTiming& timing) {
     const bool calculated = commParams_.Bus != 1;
     deviceInfo_.SamplePoint = calculated ? timing.samplePoint / 10 : commParams_.SamplePoint;
     deviceInfo_.Sjw = calculated ? timing.sjw : commParams_.Sjw;
 }
 
-void USBInterface::auxValueSent(uint32_t value) {
+void KernelDriverDevice::auxValueSent(uint32_t value) {
     const uint8_t littleEndian[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
                                      static_cast<uint8_t>(value >> 16),
                                      static_cast<uint8_t>(value >> 24)};

@@ -1,5 +1,5 @@
-// WinUSBInterface at the packet level, against a scripted transport.
-#include "device/winusb/WinUSBInterface.h"
+// WinUsbDevice at the packet level, against a scripted transport.
+#include "device/winusb/WinUsbDevice.h"
 
 #include <gtest/gtest.h>
 
@@ -35,7 +35,7 @@ Bytes identificationReply(const char* product, uint16_t customer, uint32_t seria
     return reply;
 }
 
-class WinUSBInterfaceTest : public ::testing::Test {
+class WinUsbDeviceTest : public ::testing::Test {
   protected:
     // Runs init against a device that identifies as product with the given firmware
     // (components most significant first), reports its resistor off and two output buses.
@@ -51,10 +51,10 @@ class WinUSBInterfaceTest : public ::testing::Test {
     }
 
     test::ScriptedPipeTransport transport;
-    WinUSBInterface iface{transport};
+    WinUsbDevice iface{transport};
 };
 
-TEST_F(WinUSBInterfaceTest, InitIdentifiesAndSwitchesTheResistorOff) {
+TEST_F(WinUsbDeviceTest, InitIdentifiesAndSwitchesTheResistorOff) {
     transport.replies.push_back(identificationReply("VTX20", 0x0001, 1234, true));
     transport.replies.push_back(packetOf({0x08, 0x04, 0x03, 0x02, 0x01}));
     transport.replies.push_back(packetOf({0x0A, 0x01}));  // resistor reported on
@@ -90,7 +90,7 @@ TEST_F(WinUSBInterfaceTest, InitIdentifiesAndSwitchesTheResistorOff) {
     EXPECT_EQ(packets[10], packetOf({0x04, 0x0B}));
 }
 
-TEST_F(WinUSBInterfaceTest, IdentificationFaults) {
+TEST_F(WinUsbDeviceTest, IdentificationFaults) {
     initDevice();
     // Wrong checksum: identification succeeds, the codes keep their values.
     transport.replies.push_back(identificationReply("ABCDE", 0x9999, 42, false));
@@ -107,7 +107,7 @@ TEST_F(WinUSBInterfaceTest, IdentificationFaults) {
     EXPECT_EQ(std::string(iface.getDeviceInfo()->codProdotto, 5), "VTX20");
 }
 
-TEST_F(WinUSBInterfaceTest, TransferArgumentChecks) {
+TEST_F(WinUsbDeviceTest, TransferArgumentChecks) {
     initDevice();
     uint8_t payload[32] = {};
     uint8_t reply[16];
@@ -124,7 +124,7 @@ TEST_F(WinUSBInterfaceTest, TransferArgumentChecks) {
     EXPECT_EQ(transport.writes[0][16], 0x0B);
 }
 
-TEST_F(WinUSBInterfaceTest, SetTimeoutKeepsSixteenBits) {
+TEST_F(WinUsbDeviceTest, SetTimeoutKeepsSixteenBits) {
     EXPECT_EQ(iface.setTimeout(40), 0);
     EXPECT_EQ(iface.setTimeout(-1), 40);
     EXPECT_EQ(iface.setTimeout(0), 40);
@@ -132,7 +132,7 @@ TEST_F(WinUSBInterfaceTest, SetTimeoutKeepsSixteenBits) {
     EXPECT_EQ(iface.setTimeout(-1), 0x2345);
 }
 
-TEST_F(WinUSBInterfaceTest, SetCommParametersMergeRules) {
+TEST_F(WinUsbDeviceTest, SetCommParametersMergeRules) {
     initDevice();
     // Nothing asked for: true, nothing sent.
     EXPECT_TRUE(iface.setCommParameters(kKeepValue, kKeepValue, kKeepValue, false, kKeepBus, false,
@@ -172,7 +172,7 @@ TEST_F(WinUSBInterfaceTest, SetCommParametersMergeRules) {
     EXPECT_EQ(kbps, 0u);
 }
 
-TEST_F(WinUSBInterfaceTest, BusChangeNeedsATwoBusDevice) {
+TEST_F(WinUsbDeviceTest, BusChangeNeedsATwoBusDevice) {
     initDevice();
     iface.getDeviceInfo()->outBusSupported = 1;
     EXPECT_FALSE(
@@ -192,7 +192,7 @@ TEST_F(WinUSBInterfaceTest, BusChangeNeedsATwoBusDevice) {
     EXPECT_EQ(packets[0][15], 0x01);
 }
 
-TEST_F(WinUSBInterfaceTest, EnableCommandOfTheFirstFirmwareGeneration) {
+TEST_F(WinUsbDeviceTest, EnableCommandOfTheFirstFirmwareGeneration) {
     initDevice("VTX20", {1, 0, 0, 0});
     ASSERT_TRUE(iface.setCommParameters(0x123, 0x7FF, 500, false, 0, false, 0, false, false));
     const auto packets = transport.packets();
@@ -222,7 +222,7 @@ TEST_F(WinUSBInterfaceTest, EnableCommandOfTheFirstFirmwareGeneration) {
     EXPECT_EQ(iface.getCommParameters()->SamplePoint, 62u);
 }
 
-TEST_F(WinUSBInterfaceTest, EnableCommandCalculatedAtTheNewFirmwaresClock) {
+TEST_F(WinUsbDeviceTest, EnableCommandCalculatedAtTheNewFirmwaresClock) {
     initDevice("VTX20", {2, 1, 10, 15});
     ASSERT_TRUE(
         iface.setCommParameters(kOpenFilter, kOpenFilter, 500, false, 0, false, 0, false, false));
@@ -237,7 +237,7 @@ TEST_F(WinUSBInterfaceTest, EnableCommandCalculatedAtTheNewFirmwaresClock) {
     EXPECT_EQ(iface.getDeviceInfo()->tseg2, 3u);
 }
 
-TEST_F(WinUSBInterfaceTest, AuxValueSentOnlyWhenItChanges) {
+TEST_F(WinUsbDeviceTest, AuxValueSentOnlyWhenItChanges) {
     initDevice();
     EXPECT_EQ(iface.setAuxValue(0), 0);
     EXPECT_TRUE(transport.writes.empty());
@@ -250,7 +250,7 @@ TEST_F(WinUSBInterfaceTest, AuxValueSentOnlyWhenItChanges) {
     EXPECT_EQ(iface.setAuxValue(3), 8);
 }
 
-TEST_F(WinUSBInterfaceTest, OutputBusQueryChecksTheSequenceByte) {
+TEST_F(WinUsbDeviceTest, OutputBusQueryChecksTheSequenceByte) {
     initDevice();
     struct Case {
         const char* what;
@@ -286,7 +286,7 @@ TEST_F(WinUSBInterfaceTest, OutputBusQueryChecksTheSequenceByte) {
     }
 }
 
-TEST_F(WinUSBInterfaceTest, TermResistorQueryWaitsASecond) {
+TEST_F(WinUsbDeviceTest, TermResistorQueryWaitsASecond) {
     initDevice();
     iface.setTimeout(40);
     transport.replies.push_back(packetOf({0x0A, 0x01}));
@@ -302,7 +302,7 @@ TEST_F(WinUSBInterfaceTest, TermResistorQueryWaitsASecond) {
     EXPECT_FALSE(iface.getTermResistor(state));  // no reply at all
 }
 
-TEST_F(WinUSBInterfaceTest, FrameReadAsksWithTheHeaderAndZeroFills) {
+TEST_F(WinUsbDeviceTest, FrameReadAsksWithTheHeaderAndZeroFills) {
     CanFrame frames[128];
     std::memset(frames, 0xAB, sizeof frames);
     EXPECT_EQ(iface.letturaPacchettiCan(frames, 128, true), 0);  // closed: zero-filled
@@ -337,7 +337,7 @@ TEST_F(WinUSBInterfaceTest, FrameReadAsksWithTheHeaderAndZeroFills) {
     }
 }
 
-TEST_F(WinUSBInterfaceTest, DeferredFramesTravelWithTheNextReadsHeader) {
+TEST_F(WinUsbDeviceTest, DeferredFramesTravelWithTheNextReadsHeader) {
     initDevice();
     CanFrame out[2] = {};
     out[0].idCan = 0x7DF;
@@ -354,7 +354,7 @@ TEST_F(WinUSBInterfaceTest, DeferredFramesTravelWithTheNextReadsHeader) {
     EXPECT_EQ(packets[3][1], 0xFC);
 }
 
-TEST_F(WinUSBInterfaceTest, CloseSequenceInOrder) {
+TEST_F(WinUsbDeviceTest, CloseSequenceInOrder) {
     initDevice();
     iface.setAuxValue(7);
     ASSERT_TRUE(
@@ -370,7 +370,7 @@ TEST_F(WinUSBInterfaceTest, CloseSequenceInOrder) {
     EXPECT_EQ(iface.getDeviceInfo()->baudrate, 0u);
 }
 
-TEST_F(WinUSBInterfaceTest, RefusedPipePolicyLeavesTheDeviceClosed) {
+TEST_F(WinUsbDeviceTest, RefusedPipePolicyLeavesTheDeviceClosed) {
     transport.pipePolicyAccepted = false;
     EXPECT_FALSE(iface.init());
     EXPECT_FALSE(iface.isOpen());

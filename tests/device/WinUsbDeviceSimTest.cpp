@@ -1,4 +1,4 @@
-// WinUSBInterface against the simulated device: the protocol of the library against the
+// WinUsbDevice against the simulated device: the protocol of the library against the
 // device's own implementation of the packet tables.
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "device/winusb/WinUSBInterface.h"
+#include "device/winusb/WinUsbDevice.h"
 #include "sim/SimWorld.h"
 
 namespace vtx {
@@ -18,13 +18,13 @@ sim::SimConfig quietBus() {
     return config;
 }
 
-class WinUSBInterfaceSimTest : public ::testing::Test {
+class WinUsbDeviceSimTest : public ::testing::Test {
   protected:
     sim::SimWorld world{quietBus()};
-    WinUSBInterface iface{world.transport()};
+    WinUsbDevice iface{world.transport()};
 };
 
-TEST_F(WinUSBInterfaceSimTest, CheckConnectionOpensAndIdentifies) {
+TEST_F(WinUsbDeviceSimTest, CheckConnectionOpensAndIdentifies) {
     iface.setTimeout(40);
     ASSERT_TRUE(iface.checkConnection());
     EXPECT_TRUE(iface.isOpen());
@@ -44,7 +44,7 @@ TEST_F(WinUSBInterfaceSimTest, CheckConnectionOpensAndIdentifies) {
     EXPECT_EQ(serial, 1234u);
 }
 
-TEST_F(WinUSBInterfaceSimTest, SingleBusDeviceFallsToTheProbe) {
+TEST_F(WinUsbDeviceSimTest, SingleBusDeviceFallsToTheProbe) {
     world.control().setSingleOutputBus(true);
     iface.setTimeout(40);
     ASSERT_TRUE(iface.checkConnection());
@@ -53,7 +53,7 @@ TEST_F(WinUSBInterfaceSimTest, SingleBusDeviceFallsToTheProbe) {
     EXPECT_EQ(bus, 1);
 }
 
-TEST_F(WinUSBInterfaceSimTest, UnplugClosesRePlugReopensFresh) {
+TEST_F(WinUsbDeviceSimTest, UnplugClosesRePlugReopensFresh) {
     iface.setTimeout(40);
     ASSERT_TRUE(iface.checkConnection());
     ASSERT_TRUE(iface.setCommParameters(0x7E8, 0, 500, false, 0, false, 0, false, false));
@@ -75,7 +75,7 @@ TEST_F(WinUSBInterfaceSimTest, UnplugClosesRePlugReopensFresh) {
     EXPECT_FALSE(world.control().deviceState().controller.enabled);
 }
 
-TEST_F(WinUSBInterfaceSimTest, TenThousandFramesCrossTheBusInOrder) {
+TEST_F(WinUsbDeviceSimTest, TenThousandFramesCrossTheBusInOrder) {
     iface.setTimeout(40);
     ASSERT_TRUE(iface.checkConnection());
     ASSERT_TRUE(
@@ -100,7 +100,7 @@ TEST_F(WinUSBInterfaceSimTest, TenThousandFramesCrossTheBusInOrder) {
     }
 }
 
-TEST_F(WinUSBInterfaceSimTest, ReadAsksWithTheHeaderAndReturnsWhatTheDeviceHolds) {
+TEST_F(WinUsbDeviceSimTest, ReadAsksWithTheHeaderAndReturnsWhatTheDeviceHolds) {
     iface.setTimeout(40);
     ASSERT_TRUE(iface.checkConnection());
     ASSERT_TRUE(
@@ -132,7 +132,7 @@ TEST_F(WinUSBInterfaceSimTest, ReadAsksWithTheHeaderAndReturnsWhatTheDeviceHolds
     EXPECT_EQ(iface.letturaPacchettiCan(in, 128, true), 0);
 }
 
-TEST_F(WinUSBInterfaceSimTest, AcceptanceFilterReachesTheController) {
+TEST_F(WinUsbDeviceSimTest, AcceptanceFilterReachesTheController) {
     iface.setTimeout(40);
     ASSERT_TRUE(iface.checkConnection());
     // 11-bit 0x7E8 compared in full.
@@ -154,7 +154,7 @@ TEST_F(WinUSBInterfaceSimTest, AcceptanceFilterReachesTheController) {
     EXPECT_FALSE(world.control().deviceState().controller.onBus);
 }
 
-TEST_F(WinUSBInterfaceSimTest, CloseSequenceReachesTheDeviceInOrder) {
+TEST_F(WinUsbDeviceSimTest, CloseSequenceReachesTheDeviceInOrder) {
     iface.setTimeout(40);
     ASSERT_TRUE(iface.checkConnection());
     ASSERT_TRUE(iface.setTermResistor(1));

@@ -11,24 +11,29 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <list>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <span>
 #include <vector>
 
 #include "base/CanFrame.h"
+#include "base/InterfaceType.h"
+#include "comm/ServedChannels.h"
+#include "comm/TxCompletion.h"
 #include "comm/TxTicket.h"
-#include "device/GenericInterface.h"
+#include "device/Device.h"
 #include "platform/LibraryThread.h"
 
 namespace vtx {
 
-class Channel;
-
-class CommInterfaceThread {
+class CommunicationThread {
   public:
-    using ChannelList = std::list<std::unique_ptr<Channel>>;
+    // How the construction ended.
+    enum class StartOutcome : uint8_t { Running, NoDriver, DeviceNotConnected };
+    // Called on the thread when it finds the device gone, just before its loop ends. It runs
+    // under the thread's flag lock: it must only record the loss, never block or call back.
+    using DeviceLostHandler = std::function<void()>;
 
     static constexpr int kReceiveBufferFrames = 128;
     static constexpr int kCheckTimeoutMs = 40;
@@ -38,24 +43,24 @@ class CommInterfaceThread {
     // half a second at 1 Mbit/s. A write that finds it full queues what fits.
     static constexpr std::size_t kTransmitQueueLimit = 4096;
 
-    // Creates the interface of the type (2 kernel driver, 4 WinUSB), checks the connection and
-    // starts the loop; returns once the loop has begun its first cycle. On failure the thread is
-    // not started and lastError holds ERR_FAILED (with errorText) or ERR_DEVICE_NOT_CONNECTED.
-    CommInterfaceThread(uint32_t interfacetype, ChannelList* listChannels,
-                        std::atomic<uint32_t>* lastError, char* errorText, uint32_t errorTextSize);
-    // The same with an interface already built (tests); nullptr stands for no driver.
-    CommInterfaceThread(std::unique_ptr<GenericInterface> commInterface, ChannelList* listChannels,
-                        std::atomic<uint32_t>* lastError, char* errorText, uint32_t errorTextSize);
+    // Creates the device of the type, checks the connection and starts the loop; returns once
+    // the loop has begun its first cycle. startOutcome() tells whether it did, and if not, why.
+    CommunicationThread(InterfaceType type, ServedChannels& channels,
+                        DeviceLostHandler onDeviceLost);
+    // The same with a device already built; nullptr stands for no driver.
+    CommunicationThread(std::unique_ptr<Device> device, ServedChannels& channels,
+                        DeviceLostHandler onDeviceLost);
     // Only after the loop has ended: see stop().
-    ~CommInterfaceThread();
-    CommInterfaceThread(const CommInterfaceThread&) = delete;
-    CommInterfaceThread& operator=(const CommInterfaceThread&) = delete;
+    ~CommunicationThread();
+    CommunicationThread(const CommunicationThread&) = delete;
+    CommunicationThread& operator=(const CommunicationThread&) = delete;
 
     // The stop sequence every owner uses: ask the loop to end, wait up to 30 s, then terminate
     // it and wait up to 5 s more, then destroy it. A thread that cannot be ended (POSIX never
     // cancels one) is let go rather than destroyed under its feet.
-    static void stop(std::unique_ptr<CommInterfaceThread>& thread);
+    static void stop(std::unique_ptr<CommunicationThread>& thread);
 
+    StartOutcome startOutcome() const { return startOutcome_; }
     // True from a successful construction until the loop ends.
     bool running() const { return running_.load(); }
 
@@ -68,7 +73,9 @@ class CommInterfaceThread {
     // Waits at most ms for the loop to end; true when it has.
     bool wait(uint32_t ms);
 
-    GenericInterface* commInterface() { return commInterface_.get(); }
+    Device* device() { return device_.get(); }
+    // Signalled after every device write of queued frames and every clear of the queue.
+    TxCompletion& completion() { return completion_; }
 
     // Transmit queue. Free places in it: only this thread takes from it, and every operation
     // that adds to it runs under the API lock, so the room a call sees cannot shrink before the
@@ -102,8 +109,7 @@ class CommInterfaceThread {
     bool dequeueTxCanFrame();
     std::size_t writeChunkFrames() const;
     std::size_t roomLocked() const;
-    static void settleTickets(const std::vector<std::shared_ptr<TxTicket>>& tickets,
-                              std::size_t sent);
+    void settleTickets(const std::vector<std::shared_ptr<TxTicket>>& tickets, std::size_t sent);
     bool receive();
 
     // A queued frame and the ticket of the write that queued it (null when nobody waits).
@@ -112,9 +118,11 @@ class CommInterfaceThread {
         std::shared_ptr<TxTicket> ticket;
     };
 
-    std::unique_ptr<GenericInterface> commInterface_;
-    ChannelList* const listChannels_;  // the PassThru object's; changed only while parked
-    std::atomic<uint32_t>* const pLastError_;
+    std::unique_ptr<Device> device_;
+    ServedChannels& channels_;  // the owner's; changed only while parked or stopped
+    const DeviceLostHandler onDeviceLost_;
+    StartOutcome startOutcome_ = StartOutcome::Running;  // set by the constructor only
+    TxCompletion completion_;
     std::vector<CanFrame> bufferRxPkts_;  // used by the loop only
 
     // Guards _stop, _paused and _openPassThruDevice; never held while waiting for anything.

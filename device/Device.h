@@ -6,14 +6,15 @@
 #include <cstdint>
 
 #include "base/CanFrame.h"
+#include "base/InterfaceType.h"
 #include "device/CommParameters.h"
 #include "device/DeviceInfo.h"
 
 namespace vtx {
 
-class GenericInterface {
+class Device {
   public:
-    virtual ~GenericInterface() = default;
+    virtual ~Device() = default;
 
     virtual bool init() = 0;
     // The number of frames, from the first, that the device took.
@@ -22,7 +23,7 @@ class GenericInterface {
     virtual void setPin15ShortToGround() = 0;
     virtual void setPin15VoltageOff() = 0;
     virtual bool checkConnection() = 0;
-    virtual int getInterfaceType() = 0;
+    virtual InterfaceType interfaceType() const = 0;
     virtual bool letturaHardCodedInfo() = 0;
     virtual int setAuxValue(int value) = 0;
     virtual bool clearBuffers(bool readBack) = 0;
@@ -49,13 +50,6 @@ class GenericInterface {
     virtual bool restoreCommParameters(CommParameters record) = 0;
     virtual CommParameters* getCommParameters() = 0;
     virtual DeviceInfo* getDeviceInfo() = 0;
-
-    // Whether the driver package of that interface type (2 or 4) is installed for the device
-    // class. Needs no object.
-    static bool getDriverInstalled(uint32_t interfaceType);
-    // The interface type the library serves: 2 when the kernel-driver package is installed,
-    // otherwise 4 when the WinUSB package is, otherwise 0.
-    static uint32_t detectInterfaceType();
 };
 
 }  // namespace vtx

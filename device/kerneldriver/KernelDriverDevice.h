@@ -1,24 +1,24 @@
 // The device bound to the maker's kernel driver: the same packet protocol as over WinUSB
-// (UsbProtocolInterface), carried by the driver's device file, with the driver's control codes
+// (UsbProtocolDevice), carried by the driver's device file, with the driver's control codes
 // for the presence test and the auxiliary value.
 #pragma once
 
 #include <cstdint>
 
-#include "device/UsbProtocolInterface.h"
+#include "device/UsbProtocolDevice.h"
 #include "platform/DeviceFileTransport.h"
 
 namespace vtx {
 
-class USBInterface : public UsbProtocolInterface {
+class KernelDriverDevice : public UsbProtocolDevice {
   public:
     // Uses the process's device-file transport.
-    USBInterface();
+    KernelDriverDevice();
     // Uses the given transport (tests).
-    explicit USBInterface(DeviceFileTransport& transport);
-    ~USBInterface() override;
-    USBInterface(const USBInterface&) = delete;
-    USBInterface& operator=(const USBInterface&) = delete;
+    explicit KernelDriverDevice(DeviceFileTransport& transport);
+    ~KernelDriverDevice() override;
+    KernelDriverDevice(const KernelDriverDevice&) = delete;
+    KernelDriverDevice& operator=(const KernelDriverDevice&) = delete;
 
     // Opens the device file unless it is open already; either way then clears the buffers and
     // switches the controller off.
@@ -27,14 +27,14 @@ class USBInterface : public UsbProtocolInterface {
     // The driver answers the presence control code.
     bool isDevicePresent() override;
     bool isOpen() override;
-    int getInterfaceType() override;
+    InterfaceType interfaceType() const override;
 
   protected:
     int transportWrite(const uint8_t* bytes, int length) override;
     int transportRead(uint8_t* bytes, int length) override;
     void transportClose() override;
 
-    // What sets this driver family apart (see UsbProtocolInterface):
+    // What sets this driver family apart (see UsbProtocolDevice):
     // - every transfer header carries the timeout member, whatever the request asked for;
     // - frame packets mark a 29-bit identifier with bit 19 only (bit 20 clear), and their
     //   length byte is the whole lenDataCan; a read keeps at most 8 data bytes;

@@ -1,9 +1,9 @@
-// USBInterface against the simulated device behind its device file.
+// KernelDriverDevice against the simulated device behind its device file.
 #include <gtest/gtest.h>
 
 #include <chrono>
 
-#include "device/kerneldriver/USBInterface.h"
+#include "device/kerneldriver/KernelDriverDevice.h"
 #include "sim/SimWorld.h"
 
 namespace vtx {
@@ -15,13 +15,13 @@ sim::SimConfig quietBus() {
     return config;
 }
 
-class USBInterfaceSimTest : public ::testing::Test {
+class KernelDriverDeviceSimTest : public ::testing::Test {
   protected:
     sim::SimWorld world{quietBus()};
-    USBInterface iface{world.deviceFile()};
+    KernelDriverDevice iface{world.deviceFile()};
 };
 
-TEST_F(USBInterfaceSimTest, CheckConnectionOpensAndIdentifies) {
+TEST_F(KernelDriverDeviceSimTest, CheckConnectionOpensAndIdentifies) {
     iface.setTimeout(40);
     ASSERT_TRUE(iface.checkConnection());
     EXPECT_TRUE(iface.isOpen());
@@ -32,7 +32,7 @@ TEST_F(USBInterfaceSimTest, CheckConnectionOpensAndIdentifies) {
     EXPECT_FALSE(world.deviceFile().open());
 }
 
-TEST_F(USBInterfaceSimTest, UnplugClosesRePlugReopensFresh) {
+TEST_F(KernelDriverDeviceSimTest, UnplugClosesRePlugReopensFresh) {
     iface.setTimeout(40);
     ASSERT_TRUE(iface.checkConnection());
     ASSERT_TRUE(iface.setCommParameters(0x7E8, 0, 500, false, 0, false, 0, false, false));
@@ -50,7 +50,7 @@ TEST_F(USBInterfaceSimTest, UnplugClosesRePlugReopensFresh) {
     EXPECT_FALSE(world.control().deviceState().controller.enabled);
 }
 
-TEST_F(USBInterfaceSimTest, FramesCrossTheBusBothWays) {
+TEST_F(KernelDriverDeviceSimTest, FramesCrossTheBusBothWays) {
     iface.setTimeout(40);
     ASSERT_TRUE(iface.checkConnection());
     ASSERT_TRUE(
@@ -91,7 +91,7 @@ TEST_F(USBInterfaceSimTest, FramesCrossTheBusBothWays) {
     EXPECT_EQ(uint32_t{in[1].idCan}, 0xFFFFFFFFu);
 }
 
-TEST_F(USBInterfaceSimTest, AuxValueReachesDeviceAndDriver) {
+TEST_F(KernelDriverDeviceSimTest, AuxValueReachesDeviceAndDriver) {
     ASSERT_TRUE(iface.checkConnection());
     EXPECT_EQ(iface.setAuxValue(1234), 1234);
     EXPECT_EQ(world.deviceFile().lastAuxValue(), 1234u);

@@ -1,46 +1,46 @@
 // The device bound to the WinUSB driver: discovery, open and identification over the OUT pipe
 // 0x02 and the IN pipe 0x82 of the process's pipe transport. The packet protocol itself is
-// UsbProtocolInterface's.
+// UsbProtocolDevice's.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "device/UsbProtocolInterface.h"
+#include "device/UsbProtocolDevice.h"
 #include "platform/PipeTransport.h"
 
 namespace vtx {
 
-class WinUSBInterface : public UsbProtocolInterface {
+class WinUsbDevice : public UsbProtocolDevice {
   public:
     // One enumerated device.
-    struct WinUSBDevice {
+    struct EnumeratedDevice {
         std::string path;
     };
 
     // Uses the process's pipe transport.
-    WinUSBInterface();
+    WinUsbDevice();
     // Uses the given transport (tests).
-    explicit WinUSBInterface(PipeTransport& transport);
-    ~WinUSBInterface() override;
-    WinUSBInterface(const WinUSBInterface&) = delete;
-    WinUSBInterface& operator=(const WinUSBInterface&) = delete;
+    explicit WinUsbDevice(PipeTransport& transport);
+    ~WinUsbDevice() override;
+    WinUsbDevice(const WinUsbDevice&) = delete;
+    WinUsbDevice& operator=(const WinUsbDevice&) = delete;
 
     // Discovery, open and identification.
-    void getDeviceList(std::vector<WinUSBDevice>& list);
+    void getDeviceList(std::vector<EnumeratedDevice>& list);
     bool open();
     bool init() override;
     bool isDevicePresent() override;
     bool isOpen() override;
-    int getInterfaceType() override;
+    InterfaceType interfaceType() const override;
 
   protected:
     int transportWrite(const uint8_t* bytes, int length) override;
     int transportRead(uint8_t* bytes, int length) override;
     void transportClose() override;
 
-    // What sets this driver family apart (see UsbProtocolInterface):
+    // What sets this driver family apart (see UsbProtocolDevice):
     // - the transfer header carries the timeout its request asked for;
     // - frame packets mark a 29-bit identifier with bits 20 and 19, and their length byte is
     //   the low four bits of lenDataCan;

@@ -1,4 +1,4 @@
-#include "device/UsbProtocolInterface.h"
+#include "device/UsbProtocolDevice.h"
 
 #include <algorithm>
 #include <chrono>
@@ -46,17 +46,17 @@ bool validTransferLength(int length) {
 }
 }  // namespace
 
-UsbProtocolInterface::UsbProtocolInterface(const TraceIdentity& identity) : identity_(identity) {}
+UsbProtocolDevice::UsbProtocolDevice(const TraceIdentity& identity) : identity_(identity) {}
 
 // ---------------------------------------------------------------------------------------------
 // Connection
 
-void UsbProtocolInterface::resetDeviceInfo() {
+void UsbProtocolDevice::resetDeviceInfo() {
     deviceInfo_ = DeviceInfo{};
     deviceInfo_.outBus = kNotYetRead;
 }
 
-void UsbProtocolInterface::resetRecords() {
+void UsbProtocolDevice::resetRecords() {
     commParams_ = CommParameters{};
     commParams_.Bus = 0;
     commParams_.SamplePoint = 80;
@@ -64,12 +64,12 @@ void UsbProtocolInterface::resetRecords() {
     resetDeviceInfo();
 }
 
-void UsbProtocolInterface::settleAfterOpen() {
+void UsbProtocolDevice::settleAfterOpen() {
     clearBuffers(false);
     disableCANController(true);
 }
 
-bool UsbProtocolInterface::identifyOpenedDevice(uint32_t& termResistorStatus, int& outBusSupport) {
+bool UsbProtocolDevice::identifyOpenedDevice(uint32_t& termResistorStatus, int& outBusSupport) {
     if (!letturaHardCodedInfo()) {
         return false;
     }
@@ -86,7 +86,7 @@ bool UsbProtocolInterface::identifyOpenedDevice(uint32_t& termResistorStatus, in
     return true;
 }
 
-bool UsbProtocolInterface::checkConnection() {
+bool UsbProtocolDevice::checkConnection() {
     bool connected = isOpen() && isDevicePresent();
     if (!connected) {
         connected = init();
@@ -100,7 +100,7 @@ bool UsbProtocolInterface::checkConnection() {
     return connected;
 }
 
-void UsbProtocolInterface::closeDevice() {
+void UsbProtocolDevice::closeDevice() {
     if (isOpen()) {
         setTermResistor(kTermResistorOff);
         setPin15VoltageOff();
@@ -114,7 +114,7 @@ void UsbProtocolInterface::closeDevice() {
     resetDeviceInfo();
 }
 
-int UsbProtocolInterface::setTimeout(int ms) {
+int UsbProtocolDevice::setTimeout(int ms) {
     const int previous = timeout_;
     if (ms != -1) {
         timeout_ = static_cast<uint16_t>(ms);
@@ -122,33 +122,32 @@ int UsbProtocolInterface::setTimeout(int ms) {
     return previous;
 }
 
-int UsbProtocolInterface::writeUnlocked(const uint8_t* bytes, int length) {
+int UsbProtocolDevice::writeUnlocked(const uint8_t* bytes, int length) {
     if (!isOpen() || !validTransferLength(length) || (length > 0 && bytes == nullptr)) {
         return 0;
     }
     return transportWrite(bytes, length);
 }
 
-int UsbProtocolInterface::readUnlocked(uint8_t* bytes, int length) {
+int UsbProtocolDevice::readUnlocked(uint8_t* bytes, int length) {
     if (!isOpen() || !validTransferLength(length) || (length > 0 && bytes == nullptr)) {
         return 0;
     }
     return transportRead(bytes, length);
 }
 
-int UsbProtocolInterface::writeBuffer(const uint8_t* bytes, int length) {
+int UsbProtocolDevice::writeBuffer(const uint8_t* bytes, int length) {
     const std::lock_guard lock(transferMutex_);
     return writeUnlocked(bytes, length);
 }
 
-int UsbProtocolInterface::readBuffer(uint8_t* bytes, int length) {
+int UsbProtocolDevice::readBuffer(uint8_t* bytes, int length) {
     const std::lock_guard lock(transferMutex_);
     return readUnlocked(bytes, length);
 }
 
-int UsbProtocolInterface::commandTransfer(uint8_t sub, const uint8_t* payload, int payloadLength,
-                                          uint8_t* reply, int replyLength, int timeout,
-                                          bool trailer) {
+int UsbProtocolDevice::commandTransfer(uint8_t sub, const uint8_t* payload, int payloadLength,
+                                       uint8_t* reply, int replyLength, int timeout, bool trailer) {
     if (!isOpen() || payloadLength < 0 ||
         (payloadLength != 0 && (payload == nullptr || payloadLength % packet::kSize != 0)) ||
         !validTransferLength(replyLength)) {
@@ -171,7 +170,7 @@ int UsbProtocolInterface::commandTransfer(uint8_t sub, const uint8_t* payload, i
     return readUnlocked(reply, replyLength);
 }
 
-bool UsbProtocolInterface::letturaHardCodedInfo() {
+bool UsbProtocolDevice::letturaHardCodedInfo() {
     PROTOCOL_TRACE("letturaHardCodedInfo() -S-");
     if (!isOpen()) {
         return false;
@@ -200,7 +199,7 @@ bool UsbProtocolInterface::letturaHardCodedInfo() {
     return true;
 }
 
-uint32_t UsbProtocolInterface::getFirmwareVersion(uint8_t& a, uint8_t& b, uint8_t& c, uint8_t& d) {
+uint32_t UsbProtocolDevice::getFirmwareVersion(uint8_t& a, uint8_t& b, uint8_t& c, uint8_t& d) {
     a = b = c = d = 0;
     if (!isOpen()) {
         return 0;
@@ -221,9 +220,9 @@ uint32_t UsbProtocolInterface::getFirmwareVersion(uint8_t& a, uint8_t& b, uint8_
            static_cast<uint32_t>(c) << 16 | static_cast<uint32_t>(d) << 24;
 }
 
-bool UsbProtocolInterface::getDatiIdentificazione(uint32_t& versioneFW, uint32_t& numSeriale,
-                                                  uint32_t& codCliente, char* codProdotto,
-                                                  uint32_t* kind, bool reread) {
+bool UsbProtocolDevice::getDatiIdentificazione(uint32_t& versioneFW, uint32_t& numSeriale,
+                                               uint32_t& codCliente, char* codProdotto,
+                                               uint32_t* kind, bool reread) {
     const ElapsedTimer timer;
     PROTOCOL_TRACE("getDatiIdentificazione:init() -S-");
     const bool ret = reread ? letturaHardCodedInfo() : true;
@@ -246,7 +245,7 @@ bool UsbProtocolInterface::getDatiIdentificazione(uint32_t& versioneFW, uint32_t
 // ---------------------------------------------------------------------------------------------
 // CAN frames
 
-int UsbProtocolInterface::writeFrameChunk(const CanFrame* frames, int n, bool useIoctl) {
+int UsbProtocolDevice::writeFrameChunk(const CanFrame* frames, int n, bool useIoctl) {
     deferred_.clear();
     if (useIoctl) {
         // One all-zero packet, then the frames: sent ahead of the next read's header.
@@ -263,7 +262,7 @@ int UsbProtocolInterface::writeFrameChunk(const CanFrame* frames, int n, bool us
     return writeBuffer(packets.data(), static_cast<int>(packets.size())) / packet::kSize;
 }
 
-int UsbProtocolInterface::scritturaPacchettiCan(CanFrame* frames, int count, bool useIoctl) {
+int UsbProtocolDevice::scritturaPacchettiCan(CanFrame* frames, int count, bool useIoctl) {
     if (!isOpen() || frames == nullptr || count <= 0) {
         return 0;
     }
@@ -290,8 +289,8 @@ int UsbProtocolInterface::scritturaPacchettiCan(CanFrame* frames, int count, boo
     return accepted;
 }
 
-int UsbProtocolInterface::readFrameChunk(CanFrame* frames, int n, bool useIoctl,
-                                         uint32_t& deferredSent) {
+int UsbProtocolDevice::readFrameChunk(CanFrame* frames, int n, bool useIoctl,
+                                      uint32_t& deferredSent) {
     std::vector<uint8_t> reply(static_cast<std::size_t>(n) * packet::kSize);
     int bytes;
     if (!useIoctl && deferred_.empty()) {
@@ -312,7 +311,7 @@ int UsbProtocolInterface::readFrameChunk(CanFrame* frames, int n, bool useIoctl,
     return packets;
 }
 
-int UsbProtocolInterface::letturaPacchettiCan(CanFrame* frames, int maxCount, bool useIoctl) {
+int UsbProtocolDevice::letturaPacchettiCan(CanFrame* frames, int maxCount, bool useIoctl) {
     if (frames != nullptr && maxCount > 0) {
         std::memset(frames, 0, sizeof(CanFrame) * static_cast<std::size_t>(maxCount));
     }
@@ -353,7 +352,7 @@ int UsbProtocolInterface::letturaPacchettiCan(CanFrame* frames, int maxCount, bo
 
 // Merges one acceptance value: 0xFFFFFFFF keeps the field, 0xFFFFFFFE (open) is stored as it
 // is, anything else is cut to the identifier width. True when the record counts as changed.
-bool UsbProtocolInterface::mergeAcceptance(uint32_t value, bool ext, uint32_t& field) {
+bool UsbProtocolDevice::mergeAcceptance(uint32_t value, bool ext, uint32_t& field) {
     if (value == kKeepValue) {
         return false;
     }
@@ -369,9 +368,9 @@ bool UsbProtocolInterface::mergeAcceptance(uint32_t value, bool ext, uint32_t& f
     return true;
 }
 
-bool UsbProtocolInterface::setCommParameters(uint32_t Id, uint32_t Mk, uint32_t baudrate,
-                                             bool force, uint8_t Bus, bool Ext, uint32_t Bus2,
-                                             bool fd, bool canIdBoth) {
+bool UsbProtocolDevice::setCommParameters(uint32_t Id, uint32_t Mk, uint32_t baudrate, bool force,
+                                          uint8_t Bus, bool Ext, uint32_t Bus2, bool fd,
+                                          bool canIdBoth) {
     const ElapsedTimer timer;
     PROTOCOL_TRACE("setCommParameters() -S-", u32("BrR", baudrate), hex("IdR", Id), hex("MkR", Mk),
                    u32("ExtR", Ext), u32("BusR", Bus), u32("BusR", Bus2), u32("fdR", fd),
@@ -437,13 +436,13 @@ bool UsbProtocolInterface::setCommParameters(uint32_t Id, uint32_t Mk, uint32_t 
     return ret;
 }
 
-bool UsbProtocolInterface::restoreCommParameters(CommParameters record) {
+bool UsbProtocolDevice::restoreCommParameters(CommParameters record) {
     commParams_ = record;
     return setCommParameters(record.Id, record.Mk, record.baudrate, true, record.Bus, record.Ext,
                              record.Bus2, record.fd, record.canIdBoth);
 }
 
-bool UsbProtocolInterface::enableCANController() {
+bool UsbProtocolDevice::enableCANController() {
     const ElapsedTimer timer;
     PROTOCOL_TRACE("enableCANController() -S-", u32("enableControllerCAN", enableControllerCAN_),
                    u32("baudrate", commParams_.baudrate),
@@ -480,7 +479,7 @@ bool UsbProtocolInterface::enableCANController() {
     return ret;
 }
 
-void UsbProtocolInterface::disableCANController(bool force) {
+void UsbProtocolDevice::disableCANController(bool force) {
     const ElapsedTimer timer;
     PROTOCOL_TRACE("disableCANController() -S-", u32("enableControllerCAN", enableControllerCAN_),
                    u32("force", force));
@@ -495,7 +494,7 @@ void UsbProtocolInterface::disableCANController(bool force) {
                    u32("t", timer.elapsed()));
 }
 
-void UsbProtocolInterface::setEnableControllerCAN(bool enable) {
+void UsbProtocolDevice::setEnableControllerCAN(bool enable) {
     PROTOCOL_TRACE("setEnableControllerCAN -S-", u32("enableControllerCAN", enableControllerCAN_),
                    u32("enabled", enable));
     if (enable != enableControllerCAN_) {
@@ -509,16 +508,16 @@ void UsbProtocolInterface::setEnableControllerCAN(bool enable) {
                    u32("enabled", enable));
 }
 
-bool UsbProtocolInterface::getEnableControllerCAN() {
+bool UsbProtocolDevice::getEnableControllerCAN() {
     return enableControllerCAN_;
 }
 
-bool UsbProtocolInterface::getBaudRate(uint32_t& kbps) {
+bool UsbProtocolDevice::getBaudRate(uint32_t& kbps) {
     kbps = deviceInfo_.baudrate;
     return true;
 }
 
-bool UsbProtocolInterface::setTermResistor(uint32_t value) {
+bool UsbProtocolDevice::setTermResistor(uint32_t value) {
     commParams_.termResistor = value;
     if (!isOpen()) {
         return false;
@@ -527,7 +526,7 @@ bool UsbProtocolInterface::setTermResistor(uint32_t value) {
                        static_cast<uint8_t>(value & 1));
 }
 
-bool UsbProtocolInterface::getTermResistor(uint32_t& value) {
+bool UsbProtocolDevice::getTermResistor(uint32_t& value) {
     value = 0;
     if (!isOpen()) {
         return false;
@@ -545,7 +544,7 @@ bool UsbProtocolInterface::getTermResistor(uint32_t& value) {
     return true;
 }
 
-int UsbProtocolInterface::readOutputBusSupport() {
+int UsbProtocolDevice::readOutputBusSupport() {
     if (!isOpen()) {
         return -1;
     }
@@ -569,7 +568,7 @@ int UsbProtocolInterface::readOutputBusSupport() {
     return 0;
 }
 
-int UsbProtocolInterface::getOutputBus(uint8_t& bus) {
+int UsbProtocolDevice::getOutputBus(uint8_t& bus) {
     if (!isOpen()) {
         bus = kNotYetRead;
         return 0;
@@ -585,21 +584,21 @@ int UsbProtocolInterface::getOutputBus(uint8_t& bus) {
     return deviceInfo_.outBusSupported == 2 ? 2 : 1;
 }
 
-void UsbProtocolInterface::setPin15ShortToGround() {
+void UsbProtocolDevice::setPin15ShortToGround() {
     if (isOpen()) {
         sendCommand(packet::kClassConfig, packet::kCmdPin15ShortToGround);
         std::this_thread::sleep_for(kPin15Settle);
     }
 }
 
-void UsbProtocolInterface::setPin15VoltageOff() {
+void UsbProtocolDevice::setPin15VoltageOff() {
     if (isOpen()) {
         sendCommand(packet::kClassConfig, packet::kCmdPin15VoltageOff);
         std::this_thread::sleep_for(kPin15Settle);
     }
 }
 
-int UsbProtocolInterface::setAuxValue(int value) {
+int UsbProtocolDevice::setAuxValue(int value) {
     if (!isOpen()) {
         return 0;
     }
@@ -620,7 +619,7 @@ int UsbProtocolInterface::setAuxValue(int value) {
     return static_cast<int>(clamped);
 }
 
-bool UsbProtocolInterface::clearBuffers(bool readBack) {
+bool UsbProtocolDevice::clearBuffers(bool readBack) {
     if (!isOpen()) {
         return false;
     }
@@ -635,17 +634,17 @@ bool UsbProtocolInterface::clearBuffers(bool readBack) {
     return true;
 }
 
-bool UsbProtocolInterface::sendCommand(uint8_t cls, uint8_t cmd, uint8_t arg) {
+bool UsbProtocolDevice::sendCommand(uint8_t cls, uint8_t cmd, uint8_t arg) {
     uint8_t command[packet::kSize];
     packet::buildCommand(command, cls, cmd, arg);
     return writeBuffer(command, packet::kSize) == packet::kSize;
 }
 
-CommParameters* UsbProtocolInterface::getCommParameters() {
+CommParameters* UsbProtocolDevice::getCommParameters() {
     return &commParams_;
 }
 
-DeviceInfo* UsbProtocolInterface::getDeviceInfo() {
+DeviceInfo* UsbProtocolDevice::getDeviceInfo() {
     return &deviceInfo_;
 }
 

@@ -9,16 +9,16 @@
 #include <vector>
 
 #include "device/ControllerTiming.h"
-#include "device/GenericInterface.h"
+#include "device/Device.h"
 #include "trace/TraceProvider.h"
 
 namespace vtx {
 
-class UsbProtocolInterface : public GenericInterface {
+class UsbProtocolDevice : public Device {
   public:
-    ~UsbProtocolInterface() override = default;
-    UsbProtocolInterface(const UsbProtocolInterface&) = delete;
-    UsbProtocolInterface& operator=(const UsbProtocolInterface&) = delete;
+    ~UsbProtocolDevice() override = default;
+    UsbProtocolDevice(const UsbProtocolDevice&) = delete;
+    UsbProtocolDevice& operator=(const UsbProtocolDevice&) = delete;
 
     // Connection.
     bool checkConnection() override;
@@ -75,7 +75,7 @@ class UsbProtocolInterface : public GenericInterface {
         bool countedReadEvent;
     };
 
-    explicit UsbProtocolInterface(const TraceIdentity& identity);
+    explicit UsbProtocolDevice(const TraceIdentity& identity);
 
     const TraceIdentity& traceIdentity() const { return identity_; }
     uint16_t timeoutMember() const { return timeout_; }

@@ -1,5 +1,5 @@
-// USBInterface at the packet level, against a scripted device file.
-#include "device/kerneldriver/USBInterface.h"
+// KernelDriverDevice at the packet level, against a scripted device file.
+#include "device/kerneldriver/KernelDriverDevice.h"
 
 #include <gtest/gtest.h>
 
@@ -99,7 +99,7 @@ Bytes framePacket(std::initializer_list<uint8_t> idWord, uint8_t length) {
     return p;
 }
 
-class USBInterfaceTest : public ::testing::Test {
+class KernelDriverDeviceTest : public ::testing::Test {
   protected:
     void initDevice() {
         file.replies.push_back(identificationReply());
@@ -114,18 +114,18 @@ class USBInterfaceTest : public ::testing::Test {
     }
 
     ScriptedDeviceFile file;
-    USBInterface iface{file};
+    KernelDriverDevice iface{file};
 };
 
-TEST_F(USBInterfaceTest, InitIdentifiesOverTheDeviceFile) {
+TEST_F(KernelDriverDeviceTest, InitIdentifiesOverTheDeviceFile) {
     initDevice();
-    EXPECT_EQ(iface.getInterfaceType(), 2);
+    EXPECT_EQ(iface.interfaceType(), InterfaceType::KernelDriver);
     EXPECT_EQ(iface.getDeviceInfo()->versioneFW[0], 2);
     EXPECT_EQ(iface.getDeviceInfo()->outBusSupported, 2);
     EXPECT_EQ(std::string(iface.getDeviceInfo()->codProdotto, 5), "VTX20");
 }
 
-TEST_F(USBInterfaceTest, IdentifierWordAndLengthByteSent) {
+TEST_F(KernelDriverDeviceTest, IdentifierWordAndLengthByteSent) {
     initDevice();
     struct Case {
         uint32_t id;
@@ -162,7 +162,7 @@ TEST_F(USBInterfaceTest, IdentifierWordAndLengthByteSent) {
     }
 }
 
-TEST_F(USBInterfaceTest, IdentifierWordDecodedIgnoringBitTwenty) {
+TEST_F(KernelDriverDeviceTest, IdentifierWordDecodedIgnoringBitTwenty) {
     initDevice();
     file.replies.push_back(framePacket({0x00, 0x18, 0x00, 0x02}, 1));
     file.replies.back().resize(32);
@@ -177,7 +177,7 @@ TEST_F(USBInterfaceTest, IdentifierWordDecodedIgnoringBitTwenty) {
     EXPECT_EQ(frames[1].lenDataCan, 2);
 }
 
-TEST_F(USBInterfaceTest, LengthByteAboveEightKeepsEightDataBytes) {
+TEST_F(KernelDriverDeviceTest, LengthByteAboveEightKeepsEightDataBytes) {
     initDevice();
     file.replies.push_back(framePacket({0x24, 0x60, 0x00, 0x00}, 0x1F));
     CanFrame frame;
@@ -188,7 +188,7 @@ TEST_F(USBInterfaceTest, LengthByteAboveEightKeepsEightDataBytes) {
     EXPECT_EQ(frame.dataCan[7], 0xA7);
 }
 
-TEST_F(USBInterfaceTest, UnreadRecordsCarryTheAllOnesIdentifier) {
+TEST_F(KernelDriverDeviceTest, UnreadRecordsCarryTheAllOnesIdentifier) {
     initDevice();
     Bytes reply;
     for (uint8_t i = 0; i < 3; ++i) {
@@ -210,7 +210,7 @@ TEST_F(USBInterfaceTest, UnreadRecordsCarryTheAllOnesIdentifier) {
     EXPECT_EQ(header[4], 128);
 }
 
-TEST_F(USBInterfaceTest, AuxValueClampedAndPassedToTheDriver) {
+TEST_F(KernelDriverDeviceTest, AuxValueClampedAndPassedToTheDriver) {
     initDevice();
     EXPECT_EQ(iface.setAuxValue(70000), 65535);
     ASSERT_EQ(file.packets().size(), 1u);
@@ -223,7 +223,7 @@ TEST_F(USBInterfaceTest, AuxValueClampedAndPassedToTheDriver) {
     EXPECT_EQ(file.controls.size(), 1u);
 }
 
-TEST_F(USBInterfaceTest, EveryHeaderCarriesTheTimeoutMember) {
+TEST_F(KernelDriverDeviceTest, EveryHeaderCarriesTheTimeoutMember) {
     initDevice();
     iface.setTimeout(40);
     file.replies.push_back(packetOf({0x0A, 0x01}));
@@ -236,7 +236,7 @@ TEST_F(USBInterfaceTest, EveryHeaderCarriesTheTimeoutMember) {
     EXPECT_EQ(header[3], 0);
 }
 
-TEST_F(USBInterfaceTest, OpenOnAnOpenHandleClearsAndDisablesAgain) {
+TEST_F(KernelDriverDeviceTest, OpenOnAnOpenHandleClearsAndDisablesAgain) {
     initDevice();
     EXPECT_TRUE(iface.open());
     EXPECT_EQ(file.opens, 1);
@@ -245,7 +245,7 @@ TEST_F(USBInterfaceTest, OpenOnAnOpenHandleClearsAndDisablesAgain) {
     EXPECT_EQ(file.packets()[1], packetOf({0x04, 0x05}));
 }
 
-TEST_F(USBInterfaceTest, SamplePointRealisedIsKeptInTheDeviceInfoOnly) {
+TEST_F(KernelDriverDeviceTest, SamplePointRealisedIsKeptInTheDeviceInfoOnly) {
     initDevice();
     ASSERT_TRUE(
         iface.setCommParameters(kOpenFilter, kOpenFilter, 500, false, 0, false, 0, false, false));
@@ -255,7 +255,7 @@ TEST_F(USBInterfaceTest, SamplePointRealisedIsKeptInTheDeviceInfoOnly) {
     EXPECT_EQ(iface.getDeviceInfo()->tseg1, 12u);
 }
 
-TEST_F(USBInterfaceTest, PresenceAskedWithTheControlCode) {
+TEST_F(KernelDriverDeviceTest, PresenceAskedWithTheControlCode) {
     initDevice();
     EXPECT_TRUE(iface.checkConnection());
     ASSERT_EQ(file.controls.size(), 1u);
@@ -270,7 +270,7 @@ TEST_F(USBInterfaceTest, PresenceAskedWithTheControlCode) {
     EXPECT_EQ(iface.getDeviceInfo()->outBus, 0xFF);
 }
 
-TEST_F(USBInterfaceTest, ClosedDeviceRefusesTransfersWithoutTouchingTheFile) {
+TEST_F(KernelDriverDeviceTest, ClosedDeviceRefusesTransfersWithoutTouchingTheFile) {
     CanFrame frames[4];
     EXPECT_EQ(iface.letturaPacchettiCan(frames, 4, true), 0);
     EXPECT_EQ(iface.scritturaPacchettiCan(frames, 4, false), 0);

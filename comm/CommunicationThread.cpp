@@ -1,14 +1,10 @@
-#include "comm/CommInterfaceThread.h"
+#include "comm/CommunicationThread.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 
-#include "base/ErrorTexts.h"
-#include "base/J2534.h"
-#include "channel/Channel.h"
-#include "comm/TxCompletion.h"
-#include "device/InterfaceFactory.h"
+#include "device/DeviceFactory.h"
 #include "platform/PlatformServices.h"
 #include "trace/TraceProvider.h"
 
@@ -24,56 +20,44 @@ constexpr auto kIdleCycle = std::chrono::milliseconds(120);
 // device with nothing to do does not spin.
 constexpr auto kIdleTick = std::chrono::milliseconds(2);
 
-void copyErrorText(char* buffer, uint32_t size, const char* text) {
-    if (buffer == nullptr || size == 0) {
-        return;
-    }
-    std::strncpy(buffer, text, size - 1);
-    buffer[size - 1] = '\0';
-}
 }  // namespace
 
-CommInterfaceThread::CommInterfaceThread(uint32_t interfacetype, ChannelList* listChannels,
-                                         std::atomic<uint32_t>* lastError, char* errorText,
-                                         uint32_t errorTextSize)
-    : CommInterfaceThread(createInterface(interfacetype), listChannels, lastError, errorText,
-                          errorTextSize) {}
+CommunicationThread::CommunicationThread(InterfaceType type, ServedChannels& channels,
+                                         DeviceLostHandler onDeviceLost)
+    : CommunicationThread(createDevice(type), channels, std::move(onDeviceLost)) {}
 
-CommInterfaceThread::CommInterfaceThread(std::unique_ptr<GenericInterface> commInterface,
-                                         ChannelList* listChannels,
-                                         std::atomic<uint32_t>* lastError, char* errorText,
-                                         uint32_t errorTextSize)
-    : commInterface_(std::move(commInterface)),
-      listChannels_(listChannels),
-      pLastError_(lastError),
+CommunicationThread::CommunicationThread(std::unique_ptr<Device> device, ServedChannels& channels,
+                                         DeviceLostHandler onDeviceLost)
+    : device_(std::move(device)),
+      channels_(channels),
+      onDeviceLost_(std::move(onDeviceLost)),
       bufferRxPkts_(kReceiveBufferFrames) {
-    VTX_TRACE(kGroup, kEvent, "CommInterfaceThread() -S-",
-              u32("interfacetype", commInterface_ ? commInterface_->getInterfaceType() : 0));
-    pLastError_->store(STATUS_NOERROR);
-    if (!commInterface_) {
-        pLastError_->store(ERR_FAILED);
-        copyErrorText(errorText, errorTextSize, text::kDriverNotInstalled);
+    VTX_TRACE(
+        kGroup, kEvent, "CommInterfaceThread() -S-",
+        u32("interfacetype", traceValue(device_ ? device_->interfaceType() : InterfaceType::None)));
+    if (!device_) {
+        startOutcome_ = StartOutcome::NoDriver;
     } else {
-        commInterface_->setTimeout(kCheckTimeoutMs);
-        _connection = commInterface_->checkConnection();
+        device_->setTimeout(kCheckTimeoutMs);
+        _connection = device_->checkConnection();
         if (_connection) {
             start();
         } else {
-            pLastError_->store(ERR_DEVICE_NOT_CONNECTED);
+            startOutcome_ = StartOutcome::DeviceNotConnected;
         }
     }
     VTX_TRACE(kGroup, kEvent, "CommInterfaceThread() -E-");
 }
 
-CommInterfaceThread::~CommInterfaceThread() {
+CommunicationThread::~CommunicationThread() {
     VTX_TRACE(kGroup, kEvent, "~CommInterfaceThread() -S-");
     thread_.end();
     // The interface's close sequence switches the device's outputs off and closes it.
-    commInterface_.reset();
+    device_.reset();
     VTX_TRACE(kGroup, kEvent, "~CommInterfaceThread() -E-");
 }
 
-void CommInterfaceThread::start() {
+void CommunicationThread::start() {
     std::unique_lock started(mutexStarted_);
     const uint64_t seen = cycleStarts_;
     running_ = true;
@@ -82,7 +66,7 @@ void CommInterfaceThread::start() {
     waitStarted_.wait(started, [&] { return cycleStarts_ != seen || loopEnded_; });
 }
 
-void CommInterfaceThread::stop(std::unique_ptr<CommInterfaceThread>& thread) {
+void CommunicationThread::stop(std::unique_ptr<CommunicationThread>& thread) {
     if (!thread) {
         return;
     }
@@ -97,7 +81,7 @@ void CommInterfaceThread::stop(std::unique_ptr<CommInterfaceThread>& thread) {
     thread.reset();
 }
 
-bool CommInterfaceThread::wait(uint32_t ms) {
+bool CommunicationThread::wait(uint32_t ms) {
     std::unique_lock started(mutexStarted_);
     return waitStarted_.wait_for(started, std::chrono::milliseconds(ms),
                                  [&] { return loopEnded_ || !running_; });
@@ -106,7 +90,7 @@ bool CommInterfaceThread::wait(uint32_t ms) {
 // ---------------------------------------------------------------------------------------------
 // The loop
 
-void CommInterfaceThread::run() {
+void CommunicationThread::run() {
     VTX_TRACE(kGroup, kEvent, "run() -S-");
     platform::raiseCurrentThreadPriority();
     bool stopSnapshot;
@@ -129,17 +113,17 @@ void CommInterfaceThread::run() {
     markEnded();
 }
 
-bool CommInterfaceThread::runCycle(bool openSnapshot, bool pausedSnapshot,
+bool CommunicationThread::runCycle(bool openSnapshot, bool pausedSnapshot,
                                    std::unique_lock<std::mutex>& pause) {
     signalCycleStart();
     VTX_TRACE(kGroup, kEvent, "run() -0-", u32("paused", pausedSnapshot),
               u32("_connection", _connection.load()));
-    commInterface_->setTimeout(kCheckTimeoutMs);
-    _connection = commInterface_->checkConnection();
+    device_->setTimeout(kCheckTimeoutMs);
+    _connection = device_->checkConnection();
     if (!_connection) {
         return false;
     }
-    commInterface_->setTimeout(0);
+    device_->setTimeout(0);
     if (openSnapshot) {
         if (!serviceDevice()) {
             idleUntilWork();
@@ -165,32 +149,34 @@ bool CommInterfaceThread::runCycle(bool openSnapshot, bool pausedSnapshot,
     return true;
 }
 
-void CommInterfaceThread::endCycle(bool& stopSnapshot, bool& pausedSnapshot, bool& openSnapshot) {
+void CommunicationThread::endCycle(bool& stopSnapshot, bool& pausedSnapshot, bool& openSnapshot) {
     const std::lock_guard flags(semFlags_);
     if (!_connection) {
         _openPassThruDevice = false;
         _stop = true;
-        pLastError_->store(ERR_DEVICE_NOT_CONNECTED);
+        if (onDeviceLost_) {
+            onDeviceLost_();
+        }
     }
     stopSnapshot = _stop;
     pausedSnapshot = _paused;
     openSnapshot = _openPassThruDevice;
 }
 
-void CommInterfaceThread::signalCycleStart() {
+void CommunicationThread::signalCycleStart() {
     const std::lock_guard started(mutexStarted_);
     ++cycleStarts_;
     waitStarted_.notify_all();
 }
 
-void CommInterfaceThread::markEnded() {
+void CommunicationThread::markEnded() {
     running_ = false;
     const std::lock_guard started(mutexStarted_);
     loopEnded_ = true;
     waitStarted_.notify_all();
 }
 
-void CommInterfaceThread::idleUntilWork() {
+void CommunicationThread::idleUntilWork() {
     std::unique_lock queue(semQueueOut_);
     workArrived_.wait_for(queue, kIdleTick, [&] { return workQueued_; });
     workQueued_ = false;
@@ -198,7 +184,7 @@ void CommInterfaceThread::idleUntilWork() {
 
 // With the device not open for J2534 use the loop only watches the connection, once per idle
 // cycle; a pause or a stop ends the wait at once.
-void CommInterfaceThread::idleWhileClosed() {
+void CommunicationThread::idleWhileClosed() {
     std::unique_lock queue(semQueueOut_);
     workArrived_.wait_for(queue, kIdleCycle, [&] {
         const std::lock_guard flags(semFlags_);
@@ -209,12 +195,12 @@ void CommInterfaceThread::idleWhileClosed() {
 // Wakes an idle loop after a flag it waits for has changed. The idle wait checks the flags
 // under the queue's lock, so taking that lock first means the loop is not between its check and
 // its wait.
-void CommInterfaceThread::wakeIdleLoop() {
+void CommunicationThread::wakeIdleLoop() {
     { const std::lock_guard queue(semQueueOut_); }
     workArrived_.notify_all();
 }
 
-void CommInterfaceThread::setPause(bool paused) {
+void CommunicationThread::setPause(bool paused) {
     {
         const std::lock_guard flags(semFlags_);
         VTX_TRACE(kGroup, kEvent, "setPause() -S-", u32("_paused", _paused), u32("paused", paused));
@@ -243,7 +229,7 @@ void CommInterfaceThread::setPause(bool paused) {
     VTX_TRACE(kGroup, kEvent, "setPause() -E-", u32("_paused", paused), u32("paused", paused));
 }
 
-void CommInterfaceThread::setStop() {
+void CommunicationThread::setStop() {
     VTX_TRACE(kGroup, kEvent, "setStop() -S-");
     {
         const std::lock_guard flags(semFlags_);
@@ -255,7 +241,7 @@ void CommInterfaceThread::setStop() {
     VTX_TRACE(kGroup, kEvent, "setStop() -E-");
 }
 
-void CommInterfaceThread::setOpenPassThruDevice(bool open) {
+void CommunicationThread::setOpenPassThruDevice(bool open) {
     const std::lock_guard flags(semFlags_);
     _openPassThruDevice = open;
 }
@@ -264,8 +250,8 @@ void CommInterfaceThread::setOpenPassThruDevice(bool open) {
 // Service tick
 
 // True when the tick moved anything to or from the device.
-bool CommInterfaceThread::serviceDevice() {
-    if (!commInterface_ || listChannels_ == nullptr) {
+bool CommunicationThread::serviceDevice() {
+    if (!device_) {
         return false;
     }
     const bool periodic = sendDuePeriodics();
@@ -274,19 +260,17 @@ bool CommInterfaceThread::serviceDevice() {
     return periodic || written || received;
 }
 
-bool CommInterfaceThread::sendDuePeriodics() {
+bool CommunicationThread::sendDuePeriodics() {
     bool sent = false;
-    for (const std::unique_ptr<Channel>& channel : *listChannels_) {
-        channel->sendDuePeriodics([&](CanFrame& frame) {
-            commInterface_->scritturaPacchettiCan(&frame, 1, false);
-            sent = true;
-        });
-    }
+    channels_.sendDuePeriodics([&](CanFrame& frame) {
+        device_->scritturaPacchettiCan(&frame, 1, false);
+        sent = true;
+    });
     return sent;
 }
 
 // Writes the head of the transmit queue, at most one chunk, in one device write.
-bool CommInterfaceThread::dequeueTxCanFrame() {
+bool CommunicationThread::dequeueTxCanFrame() {
     std::vector<CanFrame> frames;
     std::vector<std::shared_ptr<TxTicket>> tickets;
     {
@@ -306,16 +290,16 @@ bool CommInterfaceThread::dequeueTxCanFrame() {
     }
     const int countCan = static_cast<int>(frames.size());
     VTX_TRACE(kGroup, kEvent, "dequeueTxCanFrame() -0-", u32("countCan", countCan));
-    const int result = commInterface_->scritturaPacchettiCan(frames.data(), countCan, false);
+    const int result = device_->scritturaPacchettiCan(frames.data(), countCan, false);
     // The device took the first result frames; the rest of the chunk is not offered again.
     settleTickets(tickets, static_cast<std::size_t>(std::clamp(result, 0, countCan)));
     if (result != countCan) {
         VTX_TRACE(kGroup, kEvent, "dequeueTxCanFrame() -1-");
-        commInterface_->setTimeout(kCheckTimeoutMs);
-        if (!commInterface_->checkConnection()) {
+        device_->setTimeout(kCheckTimeoutMs);
+        if (!device_->checkConnection()) {
             _connection = false;
         }
-        commInterface_->setTimeout(0);
+        device_->setTimeout(0);
     }
     VTX_TRACE(kGroup, kEvent, "dequeueTxCanFrame() -3-");
     return true;
@@ -323,21 +307,17 @@ bool CommInterfaceThread::dequeueTxCanFrame() {
 
 // Frames per device write: about 8 ms of a busy bus at the channels' bit rate (frames of 8 data
 // bytes take 111 to 131 bits), so that a backlog never holds the loop for longer than that.
-std::size_t CommInterfaceThread::writeChunkFrames() const {
+std::size_t CommunicationThread::writeChunkFrames() const {
     constexpr std::size_t kMinFrames = 8;
     constexpr std::size_t kMaxFrames = 64;
-    uint32_t kbps = 0;
-    for (const std::unique_ptr<Channel>& channel : *listChannels_) {
-        kbps = std::max(kbps, channel->baudrate());
-    }
-    return std::clamp<std::size_t>(kbps / 16, kMinFrames, kMaxFrames);
+    return std::clamp<std::size_t>(channels_.fastestBitRate() / 16, kMinFrames, kMaxFrames);
 }
 
 // Credits each frame's ticket (the first sent of them went out, the others were discarded),
 // counts the write (or clear) and wakes the writers that wait.
-void CommInterfaceThread::settleTickets(const std::vector<std::shared_ptr<TxTicket>>& tickets,
+void CommunicationThread::settleTickets(const std::vector<std::shared_ptr<TxTicket>>& tickets,
                                         std::size_t sent) {
-    TxCompletion& completion = TxCompletion::process();
+    TxCompletion& completion = completion_;
     {
         const std::lock_guard completed(completion.mutexTxCompleted);
         for (std::size_t i = 0; i < tickets.size(); ++i) {
@@ -350,39 +330,32 @@ void CommInterfaceThread::settleTickets(const std::vector<std::shared_ptr<TxTick
     completion.waitTxCompleted.notify_all();
 }
 
-bool CommInterfaceThread::receive() {
-    std::size_t filters = 0;
-    for (const std::unique_ptr<Channel>& channel : *listChannels_) {
-        filters += channel->filterCount();
-    }
-    if (filters == 0) {
+bool CommunicationThread::receive() {
+    if (channels_.filterCount() == 0) {
         return false;
     }
-    const int n =
-        commInterface_->letturaPacchettiCan(bufferRxPkts_.data(), kReceiveBufferFrames, true);
+    const int n = device_->letturaPacchettiCan(bufferRxPkts_.data(), kReceiveBufferFrames, true);
     if (n <= 0) {
         return false;
     }
-    for (const std::unique_ptr<Channel>& channel : *listChannels_) {
-        channel->enqueueRxCanFrame(bufferRxPkts_.data(), static_cast<uint32_t>(n), 0);
-    }
+    channels_.deliverReceived(std::span(bufferRxPkts_.data(), static_cast<std::size_t>(n)));
     return true;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Transmit queue
 
-std::size_t CommInterfaceThread::transmitRoom() {
+std::size_t CommunicationThread::transmitRoom() {
     const std::lock_guard queue(semQueueOut_);
     return roomLocked();
 }
 
 // Caller holds semQueueOut_.
-std::size_t CommInterfaceThread::roomLocked() const {
+std::size_t CommunicationThread::roomLocked() const {
     return kTransmitQueueLimit - std::min(kTransmitQueueLimit, queueOutPktsCAN_.size());
 }
 
-std::size_t CommInterfaceThread::enqueueTxCanFrames(std::span<const CanFrame> frames,
+std::size_t CommunicationThread::enqueueTxCanFrames(std::span<const CanFrame> frames,
                                                     const std::shared_ptr<TxTicket>& ticket) {
     const auto started = std::chrono::steady_clock::now();
     std::size_t queued = 0;
@@ -411,7 +384,7 @@ std::size_t CommInterfaceThread::enqueueTxCanFrames(std::span<const CanFrame> fr
     return queued;
 }
 
-void CommInterfaceThread::enqueuePeriodicStart(const CanFrame& frame) {
+void CommunicationThread::enqueuePeriodicStart(const CanFrame& frame) {
     {
         const std::lock_guard queue(semQueueOut_);
         queueOutPktsCAN_.push_back(QueuedFrame{frame, nullptr});
@@ -420,7 +393,7 @@ void CommInterfaceThread::enqueuePeriodicStart(const CanFrame& frame) {
     workArrived_.notify_all();
 }
 
-void CommInterfaceThread::clearQueueOut() {
+void CommunicationThread::clearQueueOut() {
     std::vector<std::shared_ptr<TxTicket>> tickets;
     {
         const std::lock_guard queue(semQueueOut_);
@@ -433,7 +406,7 @@ void CommInterfaceThread::clearQueueOut() {
     settleTickets(tickets, 0);
 }
 
-std::size_t CommInterfaceThread::queuedFrames() {
+std::size_t CommunicationThread::queuedFrames() {
     const std::lock_guard queue(semQueueOut_);
     return queueOutPktsCAN_.size();
 }

@@ -1,0 +1,54 @@
+#include "channel/ChannelSet.h"
+
+#include <algorithm>
+
+namespace vtx {
+
+Channel& ChannelSet::add(std::unique_ptr<Channel> channel) {
+    return *channels_.emplace_back(std::move(channel));
+}
+
+void ChannelSet::remove(uint32_t channelId) {
+    channels_.remove_if([channelId](const std::unique_ptr<Channel>& channel) {
+        return channel->channelID() == channelId;
+    });
+}
+
+Channel* ChannelSet::find(uint32_t channelId) const {
+    for (const std::unique_ptr<Channel>& channel : channels_) {
+        if (channel->channelID() == channelId) {
+            return channel.get();
+        }
+    }
+    return nullptr;
+}
+
+uint32_t ChannelSet::fastestBitRate() const {
+    uint32_t kbps = 0;
+    for (const std::unique_ptr<Channel>& channel : channels_) {
+        kbps = std::max(kbps, channel->baudrate());
+    }
+    return kbps;
+}
+
+std::size_t ChannelSet::filterCount() const {
+    std::size_t count = 0;
+    for (const std::unique_ptr<Channel>& channel : channels_) {
+        count += channel->filterCount();
+    }
+    return count;
+}
+
+void ChannelSet::deliverReceived(std::span<CanFrame> frames) {
+    for (const std::unique_ptr<Channel>& channel : channels_) {
+        channel->enqueueRxCanFrame(frames.data(), static_cast<uint32_t>(frames.size()), 0);
+    }
+}
+
+void ChannelSet::sendDuePeriodics(const std::function<void(CanFrame&)>& write) {
+    for (const std::unique_ptr<Channel>& channel : channels_) {
+        channel->sendDuePeriodics(write);
+    }
+}
+
+}  // namespace vtx

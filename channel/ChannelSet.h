@@ -1,0 +1,37 @@
+// The open channels of the device, in the order they were connected. Owned by the PassThru
+// object and changed only under the API lock while the communication thread is parked or
+// stopped, since the thread's service tick walks them.
+#pragma once
+
+#include <cstdint>
+#include <list>
+#include <memory>
+
+#include "channel/Channel.h"
+#include "comm/ServedChannels.h"
+
+namespace vtx {
+
+class ChannelSet final : public ServedChannels {
+  public:
+    using List = std::list<std::unique_ptr<Channel>>;
+
+    Channel& add(std::unique_ptr<Channel> channel);
+    void remove(uint32_t channelId);
+    void clear() { channels_.clear(); }
+    Channel* find(uint32_t channelId) const;
+    bool empty() const { return channels_.empty(); }
+
+    List::const_iterator begin() const { return channels_.begin(); }
+    List::const_iterator end() const { return channels_.end(); }
+
+    uint32_t fastestBitRate() const override;
+    std::size_t filterCount() const override;
+    void deliverReceived(std::span<CanFrame> frames) override;
+    void sendDuePeriodics(const std::function<void(CanFrame&)>& write) override;
+
+  private:
+    List channels_;
+};
+
+}  // namespace vtx

@@ -1,0 +1,29 @@
+// What the communication thread needs of the open channels. The channel layer above implements
+// it; the thread calls it only from its service tick, and the owner changes the channels only
+// while the thread is parked or stopped.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+
+#include "base/CanFrame.h"
+
+namespace vtx {
+
+class ServedChannels {
+  public:
+    virtual ~ServedChannels() = default;
+
+    // The highest bit rate among the channels, kbit/s; 0 with none.
+    virtual uint32_t fastestBitRate() const = 0;
+    // Filters over every channel: with none, nothing is read from the device.
+    virtual std::size_t filterCount() const = 0;
+    // Frames read from the device, offered to every channel (each stamps and filters them).
+    virtual void deliverReceived(std::span<CanFrame> frames) = 0;
+    // Writes each periodic frame that is due, of every channel, through write.
+    virtual void sendDuePeriodics(const std::function<void(CanFrame&)>& write) = 0;
+};
+
+}  // namespace vtx
