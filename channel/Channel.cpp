@@ -19,6 +19,17 @@ namespace {
 constexpr char kEvent[] = "Channel";
 constexpr Group kGroup = Group::CommAndChannel;
 
+// The places on the receive and transmit paths that write an event, by what happens there. The
+// texts are the log's, and stay as they are.
+namespace checkpoint {
+constexpr char kFrameAdmitted[] = "enqueueRxCanFrame() -1-";
+constexpr char kFramesDropped[] = "enqueueRxCanFrame() -2-";
+constexpr char kFramesTaken[] = "dequeueRxPtMsgs() -1-";
+constexpr char kMessageDelivered[] = "dequeueRxPtMsgs() -2-";
+constexpr char kQueueingWithoutWait[] = "enqueueTxPtMsgs() -1-";
+constexpr char kWriteSettled[] = "enqueueTxPtMsgs() -4-";
+}  // namespace checkpoint
+
 uint32_t receiveTimestamp() {
     return static_cast<uint32_t>(platform::monotonicMicroseconds());
 }
@@ -44,65 +55,65 @@ Channel::~Channel() {
 // ---------------------------------------------------------------------------------------------
 // Filters
 
-uint32_t Channel::addFilter(const _filter& record) {
-    const std::lock_guard lock(mutexQueueIn);
+uint32_t Channel::addFilter(const FilterRecord& record) {
+    const std::lock_guard lock(receiveMutex_);
     VTX_TRACE(kGroup, kEvent, "addFilter() -S-",
-              u32("filterCnt", static_cast<uint32_t>(listFilter.size())),
-              u32("numFlowCtrlFilter", numFlowCtrlFilter));
-    if (listFilter.size() >= kMaxFilters) {
+              u32("filterCnt", static_cast<uint32_t>(filters_.size())),
+              u32("numFlowCtrlFilter", flowControlFilters_));
+    if (filters_.size() >= kMaxFilters) {
         return 0;
     }
-    _filter& added = listFilter.emplace_back(record);
+    FilterRecord& added = filters_.emplace_back(record);
     added.id = nextObjectId();
     VTX_TRACE(kGroup, kEvent, "addFilter() -E-",
-              u32("filterCnt", static_cast<uint32_t>(listFilter.size())),
-              u32("numFlowCtrlFilter", numFlowCtrlFilter));
+              u32("filterCnt", static_cast<uint32_t>(filters_.size())),
+              u32("numFlowCtrlFilter", flowControlFilters_));
     return added.id;
 }
 
 bool Channel::hasFilter(uint32_t filterId) const {
-    const std::lock_guard lock(mutexQueueIn);
-    return std::any_of(listFilter.begin(), listFilter.end(),
-                       [filterId](const _filter& f) { return f.id == filterId; });
+    const std::lock_guard lock(receiveMutex_);
+    return std::any_of(filters_.begin(), filters_.end(),
+                       [filterId](const FilterRecord& f) { return f.id == filterId; });
 }
 
 void Channel::removeFilter(uint32_t filterId) {
-    const std::lock_guard lock(mutexQueueIn);
+    const std::lock_guard lock(receiveMutex_);
     VTX_TRACE(kGroup, kEvent, "removeFilter() -S-", hex("filterId", filterId),
-              u32("filterCnt", static_cast<uint32_t>(listFilter.size())),
-              u32("numFlowCtrlFilter", numFlowCtrlFilter));
-    listFilter.remove_if([filterId](const _filter& f) { return f.id == filterId; });
+              u32("filterCnt", static_cast<uint32_t>(filters_.size())),
+              u32("numFlowCtrlFilter", flowControlFilters_));
+    filters_.remove_if([filterId](const FilterRecord& f) { return f.id == filterId; });
     recountFlowControlFilters();
     VTX_TRACE(kGroup, kEvent, "removeFilter() -E-",
-              u32("filterCnt", static_cast<uint32_t>(listFilter.size())),
-              u32("numFlowCtrlFilter", numFlowCtrlFilter));
+              u32("filterCnt", static_cast<uint32_t>(filters_.size())),
+              u32("numFlowCtrlFilter", flowControlFilters_));
 }
 
 void Channel::recountFlowControlFilters() {
-    numFlowCtrlFilter = static_cast<uint32_t>(
-        std::count_if(listFilter.begin(), listFilter.end(),
-                      [](const _filter& f) { return f.filterType == FLOW_CONTROL_FILTER; }));
+    flowControlFilters_ = static_cast<uint32_t>(
+        std::count_if(filters_.begin(), filters_.end(),
+                      [](const FilterRecord& f) { return f.filterType == FLOW_CONTROL_FILTER; }));
 }
 
 std::size_t Channel::filterCount() const {
-    const std::lock_guard lock(mutexQueueIn);
-    return listFilter.size();
+    const std::lock_guard lock(receiveMutex_);
+    return filters_.size();
 }
 
-std::vector<_filter> Channel::filters() const {
-    const std::lock_guard lock(mutexQueueIn);
-    return {listFilter.begin(), listFilter.end()};
+std::vector<FilterRecord> Channel::filters() const {
+    const std::lock_guard lock(receiveMutex_);
+    return {filters_.begin(), filters_.end()};
 }
 
 // ---------------------------------------------------------------------------------------------
 // Periodic messages
 
-uint32_t Channel::addPeriodic(_periodic& record) {
+uint32_t Channel::addPeriodic(PeriodicRecord& record) {
     {
-        const std::lock_guard lock(mutexPeriodic);
+        const std::lock_guard lock(periodicMutex_);
         VTX_TRACE(kGroup, kEvent, "addPeriodic() -S-", u32("channelID", channelID_),
-                  u32("count", static_cast<uint32_t>(listPeriodic.size())));
-        if (listPeriodic.size() >= kMaxPeriodics) {
+                  u32("count", static_cast<uint32_t>(periodics_.size())));
+        if (periodics_.size() >= kMaxPeriodics) {
             return 0;
         }
     }
@@ -118,33 +129,33 @@ uint32_t Channel::addPeriodic(_periodic& record) {
     }
     record.enabled = 1;
     record.timer.restart();
-    const std::lock_guard lock(mutexPeriodic);
-    _periodic& added = listPeriodic.emplace_back(record);
+    const std::lock_guard lock(periodicMutex_);
+    PeriodicRecord& added = periodics_.emplace_back(record);
     added.id = nextObjectId();
     VTX_TRACE(kGroup, kEvent, "addPeriodic() -E-", u32("channelID", channelID_),
-              u32("count", static_cast<uint32_t>(listPeriodic.size())));
+              u32("count", static_cast<uint32_t>(periodics_.size())));
     return added.id;
 }
 
 bool Channel::hasPeriodic(uint32_t msgId) {
-    const std::lock_guard lock(mutexPeriodic);
-    return std::any_of(listPeriodic.begin(), listPeriodic.end(),
-                       [msgId](const _periodic& p) { return p.id == msgId; });
+    const std::lock_guard lock(periodicMutex_);
+    return std::any_of(periodics_.begin(), periodics_.end(),
+                       [msgId](const PeriodicRecord& p) { return p.id == msgId; });
 }
 
 void Channel::removePeriodic(uint32_t msgId) {
-    const std::lock_guard lock(mutexPeriodic);
-    listPeriodic.remove_if([msgId](const _periodic& p) { return p.id == msgId; });
+    const std::lock_guard lock(periodicMutex_);
+    periodics_.remove_if([msgId](const PeriodicRecord& p) { return p.id == msgId; });
 }
 
 std::size_t Channel::periodicCount() {
-    const std::lock_guard lock(mutexPeriodic);
-    return listPeriodic.size();
+    const std::lock_guard lock(periodicMutex_);
+    return periodics_.size();
 }
 
 void Channel::sendDuePeriodics(const std::function<void(CanFrame&)>& write) {
-    const std::lock_guard lock(mutexPeriodic);
-    for (_periodic& periodic : listPeriodic) {
+    const std::lock_guard lock(periodicMutex_);
+    for (PeriodicRecord& periodic : periodics_) {
         if (periodic.enabled != 1 || periodic.timer.elapsed() <= periodic.TimeInterval) {
             continue;
         }
@@ -164,25 +175,25 @@ void Channel::setLoopback(uint32_t value) {
 // Clear operations
 
 void Channel::clearFilters() {
-    const std::lock_guard clear(mutexClear);
-    const std::lock_guard lock(mutexQueueIn);
-    listFilter.clear();
+    const std::lock_guard clear(clearMutex_);
+    const std::lock_guard lock(receiveMutex_);
+    filters_.clear();
 }
 
 void Channel::clearPeriodics() {
-    const std::lock_guard clear(mutexClear);
-    const std::lock_guard lock(mutexPeriodic);
-    listPeriodic.clear();
+    const std::lock_guard clear(clearMutex_);
+    const std::lock_guard lock(periodicMutex_);
+    periodics_.clear();
 }
 
 void Channel::clearQueueIn() {
-    const std::lock_guard clear(mutexClear);
-    const std::lock_guard lock(mutexQueueIn);
-    queueInPktsCAN.clear();
+    const std::lock_guard clear(clearMutex_);
+    const std::lock_guard lock(receiveMutex_);
+    receiveQueue_.clear();
 }
 
 void Channel::clearQueueOut() {
-    const std::lock_guard clear(mutexClear);
+    const std::lock_guard clear(clearMutex_);
     if (commThread_ != nullptr) {
         commThread_->clearQueueOut();
     }
@@ -194,7 +205,7 @@ void Channel::clearQueueOut() {
 // A frame is admitted by the first filter that admits it. An echo passes any filter of the
 // channel's protocol; any other frame only a pass filter for its identifier width whose masked
 // identifier equals the code.
-bool Channel::admits(const _filter& filter, const CanFrame& frame, uint8_t echo) const {
+bool Channel::admits(const FilterRecord& filter, const CanFrame& frame, uint8_t echo) const {
     if (echo == 1) {
         return true;
     }
@@ -209,10 +220,10 @@ void Channel::enqueueRxCanFrame(CanFrame* frames, uint32_t count, uint8_t echo) 
     uint32_t appended = 0;
     uint64_t droppedNow = 0;
     {
-        const std::lock_guard lock(mutexQueueIn);
+        const std::lock_guard lock(receiveMutex_);
         for (uint32_t i = 0; i < count; ++i) {
             CanFrame& frame = frames[i];
-            for (const _filter& filter : listFilter) {
+            for (const FilterRecord& filter : filters_) {
                 if (filter.protocolID != protocolID_) {
                     continue;
                 }
@@ -220,37 +231,37 @@ void Channel::enqueueRxCanFrame(CanFrame* frames, uint32_t count, uint8_t echo) 
                 if (filter.protocolID != CAN || !admits(filter, frame, echo)) {
                     continue;
                 }
-                VTX_TRACE(kGroup, kEvent, "enqueueRxCanFrame() -1-",
+                VTX_TRACE(kGroup, kEvent, checkpoint::kFrameAdmitted,
                           i32("channelID", static_cast<int32_t>(channelID_)),
                           hex("filterId", filter.id), u32("Timestamp", frame.Timestamp),
                           hex("code", filter.code), hex("mask", filter.mask),
                           hex("idCan", frame.idCan), u32("lenDataCan", frame.lenDataCan),
-                          u32("count", static_cast<uint32_t>(queueInPktsCAN.size())));
-                if (queueInPktsCAN.size() >= kReceiveQueueLimit) {
-                    ++dropped;
+                          u32("count", static_cast<uint32_t>(receiveQueue_.size())));
+                if (receiveQueue_.size() >= kReceiveQueueLimit) {
+                    ++dropped_;
                     ++droppedNow;
                 } else {
-                    queueInPktsCAN.push_back(frame);
+                    receiveQueue_.push_back(frame);
                     ++appended;
                 }
                 break;
             }
         }
         if (appended > 0) {
-            ++appendCount;
+            ++appendCount_;
         }
         VTX_TRACE(kGroup, kEvent, "enqueueRxCanFrame() -E-",
                   i32("channelID", static_cast<int32_t>(channelID_)),
-                  u32("queueInPktsCAN.count", static_cast<uint32_t>(queueInPktsCAN.size())),
+                  u32("queueInPktsCAN.count", static_cast<uint32_t>(receiveQueue_.size())),
                   u32("numPktsInQueue", appended));
         if (droppedNow > 0) {
-            VTX_TRACE(kGroup, kEvent, "enqueueRxCanFrame() -2-",
+            VTX_TRACE(kGroup, kEvent, checkpoint::kFramesDropped,
                       i32("channelID", static_cast<int32_t>(channelID_)),
-                      u32("dropped", static_cast<uint32_t>(dropped)));
+                      u32("dropped", static_cast<uint32_t>(dropped_)));
         }
     }
     if (appended > 0) {
-        waitQueueIn.notify_all();
+        received_.notify_all();
     }
 }
 
@@ -261,18 +272,18 @@ std::vector<CanFrame> Channel::dequeueRxCanFrame(uint32_t wanted, uint32_t timeo
     const ElapsedTimer timer;
     VTX_TRACE(kGroup, kEvent, "dequeueRxCanFrame() -S-", u32("numPktsCAN", wanted),
               u32("timeout", timeout));
-    std::unique_lock lock(mutexQueueIn);
+    std::unique_lock lock(receiveMutex_);
     bool resRx = true;
-    if (queueInPktsCAN.size() < wanted && timeout != 0) {
+    if (receiveQueue_.size() < wanted && timeout != 0) {
         // One wait: it ends at the first append after the count above, or at the timeout.
-        const uint64_t seen = appendCount;
-        resRx = waitQueueIn.wait_for(lock, std::chrono::milliseconds(timeout),
-                                     [&] { return appendCount != seen; });
+        const uint64_t seen = appendCount_;
+        resRx = received_.wait_for(lock, std::chrono::milliseconds(timeout),
+                                   [&] { return appendCount_ != seen; });
     }
     // Sized by what is taken, never by what was asked for: a caller may ask for any count.
-    const auto n = static_cast<uint32_t>(std::min<std::size_t>(queueInPktsCAN.size(), wanted));
-    std::vector<CanFrame> frames(queueInPktsCAN.begin(), queueInPktsCAN.begin() + n);
-    queueInPktsCAN.erase(queueInPktsCAN.begin(), queueInPktsCAN.begin() + n);
+    const auto n = static_cast<uint32_t>(std::min<std::size_t>(receiveQueue_.size(), wanted));
+    std::vector<CanFrame> frames(receiveQueue_.begin(), receiveQueue_.begin() + n);
+    receiveQueue_.erase(receiveQueue_.begin(), receiveQueue_.begin() + n);
     lock.unlock();
     VTX_TRACE(kGroup, kEvent, "dequeueRxCanFrame() -E-", u32("resRx", resRx), u32("numPktsCAN", n),
               u32("t", timer.elapsed()), u32("count", wanted));
@@ -291,13 +302,14 @@ void Channel::dequeueRxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t t
     }
     const std::vector<CanFrame> frames = dequeueRxCanFrame(*pNumMsgs, timeout);
     const auto delivered = static_cast<uint32_t>(frames.size());
-    VTX_TRACE(kGroup, kEvent, "dequeueRxPtMsgs() -1-", u32("num_pkt_can", delivered),
+    VTX_TRACE(kGroup, kEvent, checkpoint::kFramesTaken, u32("num_pkt_can", delivered),
               u32("pNumMsgs", *pNumMsgs));
     for (uint32_t i = 0; i < delivered; ++i) {
         messageFromFrame(frames[i], protocolID_, msgs[i]);
-        VTX_TRACE(kGroup, kEvent, "dequeueRxPtMsgs() -2-", u32("Timestamp", msgs[i].Timestamp),
-                  hex("idCan", frames[i].idCan), u32("DataSize", msgs[i].DataSize),
-                  hex("TxFlags", msgs[i].TxFlags), hex("RxStatus", msgs[i].RxStatus));
+        VTX_TRACE(kGroup, kEvent, checkpoint::kMessageDelivered,
+                  u32("Timestamp", msgs[i].Timestamp), hex("idCan", frames[i].idCan),
+                  u32("DataSize", msgs[i].DataSize), hex("TxFlags", msgs[i].TxFlags),
+                  hex("RxStatus", msgs[i].RxStatus));
     }
     *pNumMsgs = delivered;
     VTX_TRACE(kGroup, kEvent, "dequeueRxPtMsgs() -E-", u32("NumMsgs", delivered),
@@ -305,13 +317,13 @@ void Channel::dequeueRxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t t
 }
 
 std::size_t Channel::receiveQueueSize() const {
-    const std::lock_guard lock(mutexQueueIn);
-    return queueInPktsCAN.size();
+    const std::lock_guard lock(receiveMutex_);
+    return receiveQueue_.size();
 }
 
 uint64_t Channel::droppedFrames() const {
-    const std::lock_guard lock(mutexQueueIn);
-    return dropped;
+    const std::lock_guard lock(receiveMutex_);
+    return dropped_;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -335,7 +347,7 @@ void Channel::enqueueTxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t t
         return;
     }
     if (timeout == 0) {
-        VTX_TRACE(kGroup, kEvent, "enqueueTxPtMsgs() -1-");
+        VTX_TRACE(kGroup, kEvent, checkpoint::kQueueingWithoutWait);
         *pNumMsgs = queueWithEcho(frames, nullptr);
         return;
     }
@@ -358,7 +370,7 @@ uint32_t Channel::queueWithEcho(std::span<const CanFrame> frames,
             enqueueRxCanFrame(&echo, 1, 1);
         }
     }
-    return static_cast<uint32_t>(commThread_->enqueueTxCanFrames(frames.first(fits), ticket));
+    return static_cast<uint32_t>(commThread_->queueFrames(frames.first(fits), ticket));
 }
 
 // Queues the frames (more as room appears, when they do not all fit at once) and waits until
@@ -389,7 +401,7 @@ uint32_t Channel::writeAndWait(std::span<const CanFrame> frames, uint32_t timeou
             break;
         }
     }
-    VTX_TRACE(kGroup, kEvent, "enqueueTxPtMsgs() -4-");
+    VTX_TRACE(kGroup, kEvent, checkpoint::kWriteSettled);
     return ticket->sent;
 }
 

@@ -26,7 +26,7 @@ class Channel {
   public:
     static constexpr std::size_t kMaxFilters = 10;
     static constexpr std::size_t kMaxPeriodics = 10;
-    // Received frames kept per channel; frames beyond are dropped and counted, so that a channel
+    // Received frames kept per channel; frames beyond are dropped_ and counted, so that a channel
     // nobody reads cannot exhaust the caller's memory.
     static constexpr std::size_t kReceiveQueueLimit = 65536;
 
@@ -43,14 +43,14 @@ class Channel {
     uint8_t loopbackFlag() const { return loopbackFlag_; }
 
     // Filters: the ID of the new filter, or 0 when the channel has ten.
-    uint32_t addFilter(const _filter& record);
+    uint32_t addFilter(const FilterRecord& record);
     bool hasFilter(uint32_t filterId) const;
     void removeFilter(uint32_t filterId);
     std::size_t filterCount() const;
-    std::vector<_filter> filters() const;
+    std::vector<FilterRecord> filters() const;
 
     // Periodic messages: sends the first frame at once; the ID, or 0 when the channel has ten.
-    uint32_t addPeriodic(_periodic& record);
+    uint32_t addPeriodic(PeriodicRecord& record);
     bool hasPeriodic(uint32_t msgId);
     void removePeriodic(uint32_t msgId);
     std::size_t periodicCount();
@@ -79,7 +79,7 @@ class Channel {
     uint64_t droppedFrames() const;
 
   private:
-    bool admits(const _filter& filter, const CanFrame& frame, uint8_t echo) const;
+    bool admits(const FilterRecord& filter, const CanFrame& frame, uint8_t echo) const;
     void recountFlowControlFilters();
     uint32_t queueWithEcho(std::span<const CanFrame> frames,
                            const std::shared_ptr<TxTicket>& ticket);
@@ -94,21 +94,21 @@ class Channel {
     CommunicationThread* const commThread_;  // not owned
 
     // Orders the clear operations among themselves.
-    std::mutex mutexClear;
+    std::mutex clearMutex_;
 
-    // Guards queueInPktsCAN, listFilter, numFlowCtrlFilter, appendCount and dropped: the
+    // Guards receiveQueue_, filters_, flowControlFilters_, appendCount_ and dropped_: the
     // communication thread walks the filters under it while it appends received frames.
-    mutable std::mutex mutexQueueIn;
-    std::condition_variable waitQueueIn;  // appends to queueInPktsCAN
-    std::deque<CanFrame> queueInPktsCAN;
-    std::list<_filter> listFilter;
-    uint32_t numFlowCtrlFilter = 0;
-    uint64_t appendCount = 0;  // appends so far: a waiting reader sees any append after its count
-    uint64_t dropped = 0;
+    mutable std::mutex receiveMutex_;
+    std::condition_variable received_;  // appends to receiveQueue_
+    std::deque<CanFrame> receiveQueue_;
+    std::list<FilterRecord> filters_;
+    uint32_t flowControlFilters_ = 0;
+    uint64_t appendCount_ = 0;  // appends so far: a waiting reader sees any append after its count
+    uint64_t dropped_ = 0;
 
-    // Guards listPeriodic: the service tick walks it and sends due frames while holding it.
-    std::mutex mutexPeriodic;
-    std::list<_periodic> listPeriodic;
+    // Guards periodics_: the service tick walks it and sends due frames while holding it.
+    std::mutex periodicMutex_;
+    std::list<PeriodicRecord> periodics_;
 };
 
 }  // namespace vtx

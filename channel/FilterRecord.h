@@ -5,7 +5,7 @@
 namespace vtx {
 
 // One message filter of a channel.
-struct _filter {
+struct FilterRecord {
     uint32_t code = 0;        // the masked identifier must equal it
     uint32_t mask = 0;        // applied to the identifier before the comparison
     uint32_t protocolID = 0;  // protocol of the owning channel

@@ -9,7 +9,7 @@ namespace vtx {
 
 CanFrame frameFromMessage(PASSTHRU_MSG& msg, bool echoMarker) {
     CanFrame frame{};
-    frame.idCan = swapBytes32(msg.Data, true, false);
+    frame.idCan = readBigEndian32(msg.Data);
     if (echoMarker) {
         frame.idCan |= kEchoMarker;
     }

@@ -8,7 +8,7 @@
 namespace vtx {
 
 // One periodic message of a channel.
-struct _periodic {
+struct PeriodicRecord {
     PASSTHRU_MSG message{};     // the caller's message, copied whole
     uint32_t TimeInterval = 0;  // milliseconds
     ElapsedTimer timer;         // restarted at every transmission

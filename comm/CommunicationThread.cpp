@@ -15,6 +15,19 @@ using namespace trace;
 namespace {
 constexpr char kEvent[] = "CommInterfaceThread";
 constexpr Group kGroup = Group::CommAndChannel;
+// The places inside the loop and the pause handshake that write an event, by what happens there.
+// The texts are the log's, and stay as they are.
+namespace checkpoint {
+constexpr char kCycleStarted[] = "run() -0-";
+constexpr char kIdleWhileClosed[] = "run() -1-";
+constexpr char kParking[] = "run() -2-";
+constexpr char kPauseHandshake[] = "setPause() -1-";
+constexpr char kWaitingForResumedCycle[] = "setPause() -2-";
+constexpr char kChunkWriting[] = "dequeueTxCanFrame() -0-";
+constexpr char kChunkCutShort[] = "dequeueTxCanFrame() -1-";
+constexpr char kChunkWritten[] = "dequeueTxCanFrame() -3-";
+}  // namespace checkpoint
+
 constexpr auto kIdleCycle = std::chrono::milliseconds(120);
 // A tick that moved nothing waits this long for work before the next cycle, so that an open
 // device with nothing to do does not spin.
@@ -31,7 +44,7 @@ CommunicationThread::CommunicationThread(std::unique_ptr<Device> device, ServedC
     : device_(std::move(device)),
       channels_(channels),
       onDeviceLost_(std::move(onDeviceLost)),
-      bufferRxPkts_(kReceiveBufferFrames) {
+      receiveBuffer_(kReceiveBufferFrames) {
     VTX_TRACE(
         kGroup, kEvent, "CommInterfaceThread() -S-",
         u32("interfacetype", traceValue(device_ ? device_->interfaceType() : InterfaceType::None)));
@@ -39,8 +52,8 @@ CommunicationThread::CommunicationThread(std::unique_ptr<Device> device, ServedC
         startOutcome_ = StartOutcome::NoDriver;
     } else {
         device_->setTimeout(kCheckTimeoutMs);
-        _connection = device_->checkConnection();
-        if (_connection) {
+        connected_ = device_->checkConnection();
+        if (connected_) {
             start();
         } else {
             startOutcome_ = StartOutcome::DeviceNotConnected;
@@ -58,12 +71,12 @@ CommunicationThread::~CommunicationThread() {
 }
 
 void CommunicationThread::start() {
-    std::unique_lock started(mutexStarted_);
+    std::unique_lock started(cycleMutex_);
     const uint64_t seen = cycleStarts_;
     running_ = true;
     thread_.start([this] { run(); });
     // Ends at the loop's first cycle start, or when it ends without one.
-    waitStarted_.wait(started, [&] { return cycleStarts_ != seen || loopEnded_; });
+    cycleStarted_.wait(started, [&] { return cycleStarts_ != seen || loopEnded_; });
 }
 
 void CommunicationThread::stop(std::unique_ptr<CommunicationThread>& thread) {
@@ -82,9 +95,9 @@ void CommunicationThread::stop(std::unique_ptr<CommunicationThread>& thread) {
 }
 
 bool CommunicationThread::wait(uint32_t ms) {
-    std::unique_lock started(mutexStarted_);
-    return waitStarted_.wait_for(started, std::chrono::milliseconds(ms),
-                                 [&] { return loopEnded_ || !running_; });
+    std::unique_lock started(cycleMutex_);
+    return cycleStarted_.wait_for(started, std::chrono::milliseconds(ms),
+                                  [&] { return loopEnded_ || !running_; });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -97,17 +110,17 @@ void CommunicationThread::run() {
     bool pausedSnapshot;
     bool openSnapshot;
     {
-        const std::lock_guard flags(semFlags_);
-        stopSnapshot = _stop;
-        pausedSnapshot = _paused;
-        openSnapshot = _openPassThruDevice;
+        const std::lock_guard flags(flagsMutex_);
+        stopSnapshot = stopRequested_;
+        pausedSnapshot = pauseRequested_;
+        openSnapshot = deviceOpenForUse_;
     }
-    std::unique_lock pause(mutexPause_);
+    std::unique_lock pause(loopMutex_);
     while (!stopSnapshot) {
         runCycle(openSnapshot, pausedSnapshot, pause);
         endCycle(stopSnapshot, pausedSnapshot, openSnapshot);
     }
-    VTX_TRACE(kGroup, kEvent, "run() -E-", u32("_connection", _connection.load()),
+    VTX_TRACE(kGroup, kEvent, "run() -E-", u32("_connection", connected_.load()),
               u32("_openPassThruDevice", openSnapshot), u32("_paused", pausedSnapshot));
     pause.unlock();
     markEnded();
@@ -116,11 +129,11 @@ void CommunicationThread::run() {
 bool CommunicationThread::runCycle(bool openSnapshot, bool pausedSnapshot,
                                    std::unique_lock<std::mutex>& pause) {
     signalCycleStart();
-    VTX_TRACE(kGroup, kEvent, "run() -0-", u32("paused", pausedSnapshot),
-              u32("_connection", _connection.load()));
+    VTX_TRACE(kGroup, kEvent, checkpoint::kCycleStarted, u32("paused", pausedSnapshot),
+              u32("_connection", connected_.load()));
     device_->setTimeout(kCheckTimeoutMs);
-    _connection = device_->checkConnection();
-    if (!_connection) {
+    connected_ = device_->checkConnection();
+    if (!connected_) {
         return false;
     }
     device_->setTimeout(0);
@@ -129,55 +142,55 @@ bool CommunicationThread::runCycle(bool openSnapshot, bool pausedSnapshot,
             idleUntilWork();
         }
     } else {
-        VTX_TRACE(kGroup, kEvent, "run() -1-", u32("paused", pausedSnapshot),
-                  u32("_connection", _connection.load()));
+        VTX_TRACE(kGroup, kEvent, checkpoint::kIdleWhileClosed, u32("paused", pausedSnapshot),
+                  u32("_connection", connected_.load()));
         // The cycle at whose end the loop parks does not idle first.
         if (!pausedSnapshot) {
             idleWhileClosed();
         }
     }
     if (pausedSnapshot) {
-        VTX_TRACE(kGroup, kEvent, "run() -2-", u32("paused", pausedSnapshot),
-                  u32("_connection", _connection.load()));
+        VTX_TRACE(kGroup, kEvent, checkpoint::kParking, u32("paused", pausedSnapshot),
+                  u32("_connection", connected_.load()));
         // Parked until resumed or stopped; the wait releases mutexPause, which is what lets the
         // pausing caller go on.
-        waitPause_.wait(pause, [&] {
-            const std::lock_guard flags(semFlags_);
-            return !_paused || _stop;
+        resumed_.wait(pause, [&] {
+            const std::lock_guard flags(flagsMutex_);
+            return !pauseRequested_ || stopRequested_;
         });
     }
     return true;
 }
 
 void CommunicationThread::endCycle(bool& stopSnapshot, bool& pausedSnapshot, bool& openSnapshot) {
-    const std::lock_guard flags(semFlags_);
-    if (!_connection) {
-        _openPassThruDevice = false;
-        _stop = true;
+    const std::lock_guard flags(flagsMutex_);
+    if (!connected_) {
+        deviceOpenForUse_ = false;
+        stopRequested_ = true;
         if (onDeviceLost_) {
             onDeviceLost_();
         }
     }
-    stopSnapshot = _stop;
-    pausedSnapshot = _paused;
-    openSnapshot = _openPassThruDevice;
+    stopSnapshot = stopRequested_;
+    pausedSnapshot = pauseRequested_;
+    openSnapshot = deviceOpenForUse_;
 }
 
 void CommunicationThread::signalCycleStart() {
-    const std::lock_guard started(mutexStarted_);
+    const std::lock_guard started(cycleMutex_);
     ++cycleStarts_;
-    waitStarted_.notify_all();
+    cycleStarted_.notify_all();
 }
 
 void CommunicationThread::markEnded() {
     running_ = false;
-    const std::lock_guard started(mutexStarted_);
+    const std::lock_guard started(cycleMutex_);
     loopEnded_ = true;
-    waitStarted_.notify_all();
+    cycleStarted_.notify_all();
 }
 
 void CommunicationThread::idleUntilWork() {
-    std::unique_lock queue(semQueueOut_);
+    std::unique_lock queue(queueMutex_);
     workArrived_.wait_for(queue, kIdleTick, [&] { return workQueued_; });
     workQueued_ = false;
 }
@@ -185,10 +198,10 @@ void CommunicationThread::idleUntilWork() {
 // With the device not open for J2534 use the loop only watches the connection, once per idle
 // cycle; a pause or a stop ends the wait at once.
 void CommunicationThread::idleWhileClosed() {
-    std::unique_lock queue(semQueueOut_);
+    std::unique_lock queue(queueMutex_);
     workArrived_.wait_for(queue, kIdleCycle, [&] {
-        const std::lock_guard flags(semFlags_);
-        return _stop || _paused;
+        const std::lock_guard flags(flagsMutex_);
+        return stopRequested_ || pauseRequested_;
     });
 }
 
@@ -196,54 +209,57 @@ void CommunicationThread::idleWhileClosed() {
 // under the queue's lock, so taking that lock first means the loop is not between its check and
 // its wait.
 void CommunicationThread::wakeIdleLoop() {
-    { const std::lock_guard queue(semQueueOut_); }
+    { const std::lock_guard queue(queueMutex_); }
     workArrived_.notify_all();
 }
 
-void CommunicationThread::setPause(bool paused) {
+void CommunicationThread::changePause(bool paused) {
     {
-        const std::lock_guard flags(semFlags_);
-        VTX_TRACE(kGroup, kEvent, "setPause() -S-", u32("_paused", _paused), u32("paused", paused));
-        if (!running() || paused == _paused) {
+        const std::lock_guard flags(flagsMutex_);
+        VTX_TRACE(kGroup, kEvent, "setPause() -S-", u32("_paused", pauseRequested_),
+                  u32("paused", paused));
+        if (!running() || paused == pauseRequested_) {
             return;
         }
-        _paused = paused;
+        pauseRequested_ = paused;
     }
     if (paused) {
         wakeIdleLoop();
     }
     // The loop holds mutexPause at every moment but while parked or ended.
-    std::unique_lock pause(mutexPause_);
-    VTX_TRACE(kGroup, kEvent, "setPause() -1-", u32("_paused", paused), u32("paused", paused));
+    std::unique_lock pause(loopMutex_);
+    VTX_TRACE(kGroup, kEvent, checkpoint::kPauseHandshake, u32("_paused", paused),
+              u32("paused", paused));
     if (paused) {
         VTX_TRACE(kGroup, kEvent, "setPause() -E-", u32("_paused", paused), u32("paused", paused));
         return;
     }
-    waitPause_.notify_all();
-    std::unique_lock started(mutexStarted_);
+    resumed_.notify_all();
+    std::unique_lock started(cycleMutex_);
     const uint64_t seen = cycleStarts_;
     pause.unlock();
-    VTX_TRACE(kGroup, kEvent, "setPause() -2-", u32("_paused", paused), u32("paused", paused));
+    VTX_TRACE(kGroup, kEvent, checkpoint::kWaitingForResumedCycle, u32("_paused", paused),
+              u32("paused", paused));
     // Ends when the loop begins its next cycle, or ends instead.
-    waitStarted_.wait(started, [&] { return cycleStarts_ != seen || loopEnded_; });
+    cycleStarted_.wait(started, [&] { return cycleStarts_ != seen || loopEnded_; });
     VTX_TRACE(kGroup, kEvent, "setPause() -E-", u32("_paused", paused), u32("paused", paused));
 }
 
 void CommunicationThread::setStop() {
     VTX_TRACE(kGroup, kEvent, "setStop() -S-");
     {
-        const std::lock_guard flags(semFlags_);
-        _stop = true;
+        const std::lock_guard flags(flagsMutex_);
+        stopRequested_ = true;
     }
     // A parked loop wakes to end instead of waiting for a resume that may never come.
-    waitPause_.notify_all();
+    resumed_.notify_all();
     wakeIdleLoop();
     VTX_TRACE(kGroup, kEvent, "setStop() -E-");
 }
 
-void CommunicationThread::setOpenPassThruDevice(bool open) {
-    const std::lock_guard flags(semFlags_);
-    _openPassThruDevice = open;
+void CommunicationThread::setDeviceOpenForUse(bool open) {
+    const std::lock_guard flags(flagsMutex_);
+    deviceOpenForUse_ = open;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -255,7 +271,7 @@ bool CommunicationThread::serviceDevice() {
         return false;
     }
     const bool periodic = sendDuePeriodics();
-    const bool written = dequeueTxCanFrame();
+    const bool written = writeQueuedChunk();
     const bool received = receive();
     return periodic || written || received;
 }
@@ -270,38 +286,38 @@ bool CommunicationThread::sendDuePeriodics() {
 }
 
 // Writes the head of the transmit queue, at most one chunk, in one device write.
-bool CommunicationThread::dequeueTxCanFrame() {
+bool CommunicationThread::writeQueuedChunk() {
     std::vector<CanFrame> frames;
     std::vector<std::shared_ptr<TxTicket>> tickets;
     {
-        const std::lock_guard queue(semQueueOut_);
-        if (queueOutPktsCAN_.empty()) {
+        const std::lock_guard queue(queueMutex_);
+        if (transmitQueue_.empty()) {
             return false;
         }
-        const std::size_t n = std::min(queueOutPktsCAN_.size(), writeChunkFrames());
+        const std::size_t n = std::min(transmitQueue_.size(), writeChunkFrames());
         frames.reserve(n);
         tickets.reserve(n);
         for (std::size_t i = 0; i < n; ++i) {
-            QueuedFrame& head = queueOutPktsCAN_.front();
+            QueuedFrame& head = transmitQueue_.front();
             frames.push_back(head.frame);
             tickets.push_back(std::move(head.ticket));
-            queueOutPktsCAN_.pop_front();
+            transmitQueue_.pop_front();
         }
     }
     const int countCan = static_cast<int>(frames.size());
-    VTX_TRACE(kGroup, kEvent, "dequeueTxCanFrame() -0-", u32("countCan", countCan));
+    VTX_TRACE(kGroup, kEvent, checkpoint::kChunkWriting, u32("countCan", countCan));
     const int result = device_->scritturaPacchettiCan(frames.data(), countCan, false);
     // The device took the first result frames; the rest of the chunk is not offered again.
     settleTickets(tickets, static_cast<std::size_t>(std::clamp(result, 0, countCan)));
     if (result != countCan) {
-        VTX_TRACE(kGroup, kEvent, "dequeueTxCanFrame() -1-");
+        VTX_TRACE(kGroup, kEvent, checkpoint::kChunkCutShort);
         device_->setTimeout(kCheckTimeoutMs);
         if (!device_->checkConnection()) {
-            _connection = false;
+            connected_ = false;
         }
         device_->setTimeout(0);
     }
-    VTX_TRACE(kGroup, kEvent, "dequeueTxCanFrame() -3-");
+    VTX_TRACE(kGroup, kEvent, checkpoint::kChunkWritten);
     return true;
 }
 
@@ -334,11 +350,11 @@ bool CommunicationThread::receive() {
     if (channels_.filterCount() == 0) {
         return false;
     }
-    const int n = device_->letturaPacchettiCan(bufferRxPkts_.data(), kReceiveBufferFrames, true);
+    const int n = device_->letturaPacchettiCan(receiveBuffer_.data(), kReceiveBufferFrames, true);
     if (n <= 0) {
         return false;
     }
-    channels_.deliverReceived(std::span(bufferRxPkts_.data(), static_cast<std::size_t>(n)));
+    channels_.deliverReceived(std::span(receiveBuffer_.data(), static_cast<std::size_t>(n)));
     return true;
 }
 
@@ -346,28 +362,28 @@ bool CommunicationThread::receive() {
 // Transmit queue
 
 std::size_t CommunicationThread::transmitRoom() {
-    const std::lock_guard queue(semQueueOut_);
+    const std::lock_guard queue(queueMutex_);
     return roomLocked();
 }
 
-// Caller holds semQueueOut_.
+// Caller holds queueMutex_.
 std::size_t CommunicationThread::roomLocked() const {
-    return kTransmitQueueLimit - std::min(kTransmitQueueLimit, queueOutPktsCAN_.size());
+    return kTransmitQueueLimit - std::min(kTransmitQueueLimit, transmitQueue_.size());
 }
 
-std::size_t CommunicationThread::enqueueTxCanFrames(std::span<const CanFrame> frames,
-                                                    const std::shared_ptr<TxTicket>& ticket) {
+std::size_t CommunicationThread::queueFrames(std::span<const CanFrame> frames,
+                                             const std::shared_ptr<TxTicket>& ticket) {
     const auto started = std::chrono::steady_clock::now();
     std::size_t queued = 0;
     {
-        const std::lock_guard queue(semQueueOut_);
+        const std::lock_guard queue(queueMutex_);
         VTX_TRACE(kGroup, kEvent, "enqueueTxCanFrame() -S-",
                   u32("listPkts.count", static_cast<uint32_t>(frames.size())),
-                  u32("queueOutPktsCAN.count", static_cast<uint32_t>(queueOutPktsCAN_.size())),
+                  u32("queueOutPktsCAN.count", static_cast<uint32_t>(transmitQueue_.size())),
                   hex("numPktsTransmitted", 0));
         queued = std::min(roomLocked(), frames.size());
         for (std::size_t i = 0; i < queued; ++i) {
-            queueOutPktsCAN_.push_back(QueuedFrame{frames[i], ticket});
+            transmitQueue_.push_back(QueuedFrame{frames[i], ticket});
         }
         if (queued == 0) {
             return 0;
@@ -375,7 +391,7 @@ std::size_t CommunicationThread::enqueueTxCanFrames(std::span<const CanFrame> fr
         workQueued_ = true;
         VTX_TRACE(
             kGroup, kEvent, "enqueueTxCanFrame() -E-",
-            u32("queueOutPktsCAN.count", static_cast<uint32_t>(queueOutPktsCAN_.size())),
+            u32("queueOutPktsCAN.count", static_cast<uint32_t>(transmitQueue_.size())),
             u32("t", static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                                std::chrono::steady_clock::now() - started)
                                                .count())));
@@ -386,8 +402,8 @@ std::size_t CommunicationThread::enqueueTxCanFrames(std::span<const CanFrame> fr
 
 void CommunicationThread::enqueuePeriodicStart(const CanFrame& frame) {
     {
-        const std::lock_guard queue(semQueueOut_);
-        queueOutPktsCAN_.push_back(QueuedFrame{frame, nullptr});
+        const std::lock_guard queue(queueMutex_);
+        transmitQueue_.push_back(QueuedFrame{frame, nullptr});
         workQueued_ = true;
     }
     workArrived_.notify_all();
@@ -396,19 +412,19 @@ void CommunicationThread::enqueuePeriodicStart(const CanFrame& frame) {
 void CommunicationThread::clearQueueOut() {
     std::vector<std::shared_ptr<TxTicket>> tickets;
     {
-        const std::lock_guard queue(semQueueOut_);
-        tickets.reserve(queueOutPktsCAN_.size());
-        for (QueuedFrame& queued : queueOutPktsCAN_) {
+        const std::lock_guard queue(queueMutex_);
+        tickets.reserve(transmitQueue_.size());
+        for (QueuedFrame& queued : transmitQueue_) {
             tickets.push_back(std::move(queued.ticket));
         }
-        queueOutPktsCAN_.clear();
+        transmitQueue_.clear();
     }
     settleTickets(tickets, 0);
 }
 
 std::size_t CommunicationThread::queuedFrames() {
-    const std::lock_guard queue(semQueueOut_);
-    return queueOutPktsCAN_.size();
+    const std::lock_guard queue(queueMutex_);
+    return transmitQueue_.size();
 }
 
 }  // namespace vtx

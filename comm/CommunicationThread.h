@@ -4,7 +4,7 @@
 // reception with distribution to every channel. A backlog so drains a few milliseconds of bus
 // time per cycle, with a receive after each chunk, and a pause, stop or clear takes effect
 // within one chunk. API operations that work on the device directly park the loop first
-// (setPause) and resume it afterwards.
+// (park) and resume it afterwards.
 #pragma once
 
 #include <atomic>
@@ -64,12 +64,14 @@ class CommunicationThread {
     // True from a successful construction until the loop ends.
     bool running() const { return running_.load(); }
 
-    // Park the loop (returns once it is parked) or resume it (returns once it has begun a new
-    // cycle, or has ended). Nothing happens when the loop is not running or already so.
-    void setPause(bool paused);
+    // Parks the loop; returns once it is parked. Nothing happens when the loop is not running or
+    // already parked.
+    void park() { changePause(true); }
+    // Resumes a parked loop; returns once it has begun a new cycle, or has ended.
+    void resume() { changePause(false); }
     // The loop ends at the end of its current cycle; a parked loop is woken to end.
     void setStop();
-    void setOpenPassThruDevice(bool open);
+    void setDeviceOpenForUse(bool open);
     // Waits at most ms for the loop to end; true when it has.
     bool wait(uint32_t ms);
 
@@ -84,8 +86,8 @@ class CommunicationThread {
     // Appends as many of the frames as there is room for, in order, and returns how many. The
     // ticket (may be null) is credited under the completion mutex as each frame is written to
     // the device or discarded.
-    std::size_t enqueueTxCanFrames(std::span<const CanFrame> frames,
-                                   const std::shared_ptr<TxTicket>& ticket);
+    std::size_t queueFrames(std::span<const CanFrame> frames,
+                            const std::shared_ptr<TxTicket>& ticket);
     // The first frame of a periodic message: queued even beyond the limit (one per start).
     void enqueuePeriodicStart(const CanFrame& frame);
     // Discards every queued frame; their tickets count them as discarded.
@@ -93,6 +95,7 @@ class CommunicationThread {
     std::size_t queuedFrames();
 
   private:
+    void changePause(bool paused);
     void start();
     void run();
     bool runCycle(bool openSnapshot, bool pausedSnapshot, std::unique_lock<std::mutex>& pause);
@@ -106,7 +109,7 @@ class CommunicationThread {
     // Service tick.
     bool serviceDevice();
     bool sendDuePeriodics();
-    bool dequeueTxCanFrame();
+    bool writeQueuedChunk();
     std::size_t writeChunkFrames() const;
     std::size_t roomLocked() const;
     void settleTickets(const std::vector<std::shared_ptr<TxTicket>>& tickets, std::size_t sent);
@@ -123,34 +126,35 @@ class CommunicationThread {
     const DeviceLostHandler onDeviceLost_;
     StartOutcome startOutcome_ = StartOutcome::Running;  // set by the constructor only
     TxCompletion completion_;
-    std::vector<CanFrame> bufferRxPkts_;  // used by the loop only
+    std::vector<CanFrame> receiveBuffer_;  // used by the loop only
 
-    // Guards _stop, _paused and _openPassThruDevice; never held while waiting for anything.
-    // Lock order: semQueueOut_ before this one (the closed loop's idle wait checks the flags).
-    std::mutex semFlags_;
-    bool _stop = false;
-    bool _paused = false;
-    bool _openPassThruDevice = false;
+    // Guards stopRequested_, pauseRequested_ and deviceOpenForUse_; never held while waiting for
+    // anything. Lock order: queueMutex_ before this one (the closed loop's idle wait checks the
+    // flags).
+    std::mutex flagsMutex_;
+    bool stopRequested_ = false;
+    bool pauseRequested_ = false;
+    bool deviceOpenForUse_ = false;
 
     // Held by the loop for as long as it runs, except while parked and once ended.
-    std::mutex mutexPause_;
-    std::condition_variable waitPause_;
+    std::mutex loopMutex_;
+    std::condition_variable resumed_;
 
-    // Guards cycleStarts_ and loopEnded_; waitStarted_ carries each cycle start and the end.
-    // Lock order: mutexPause_ before mutexStarted_.
-    std::mutex mutexStarted_;
-    std::condition_variable waitStarted_;
+    // Guards cycleStarts_ and loopEnded_; cycleStarted_ carries each cycle start and the end.
+    // Lock order: loopMutex_ before cycleMutex_.
+    std::mutex cycleMutex_;
+    std::condition_variable cycleStarted_;
     uint64_t cycleStarts_ = 0;
     bool loopEnded_ = false;
 
-    // Guards queueOutPktsCAN_ and workQueued_. Lock order: the completion mutex before this one.
+    // Guards transmitQueue_ and workQueued_. Lock order: the completion mutex before this one.
     // Never held during a device transfer.
-    std::mutex semQueueOut_;
+    std::mutex queueMutex_;
     std::condition_variable workArrived_;
-    std::deque<QueuedFrame> queueOutPktsCAN_;
+    std::deque<QueuedFrame> transmitQueue_;
     bool workQueued_ = false;
 
-    std::atomic<bool> _connection{false};
+    std::atomic<bool> connected_{false};
     std::atomic<bool> running_{false};
     platform::LibraryThread thread_;
 };

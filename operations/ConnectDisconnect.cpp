@@ -1,3 +1,4 @@
+#include "base/BitRates.h"
 #include "channel/Channel.h"
 #include "device/Device.h"
 #include "operations/DevicePause.h"
@@ -8,77 +9,94 @@ namespace vtx {
 
 using namespace trace;
 
-namespace {
-bool isAdmittedBaudRate(uint32_t baudRate) {
-    return baudRate == 125000 || baudRate == 250000 || baudRate == 500000 || baudRate == 1000000;
-}
-}  // namespace
-
 uint32_t PassThru::passThruConnect(uint32_t DeviceID, uint32_t ProtocolID, uint32_t Flags,
                                    uint32_t BaudRate, uint32_t* pChannelID) {
-    VTX_TRACE(op::kGroup, op::kEvent, "****passThruConnect()**** -S-", u32("devID", DeviceID),
-              u32("protID", ProtocolID), hex("flags", Flags), u32("baudrate", BaudRate),
-              u32("lastError", lastError));
-    if (!deviceLost()) {
-        resetOutcome();
-        // Connect checks the thread before the connection.
-        if (!checkDeviceArgument(DeviceID) || !checkThread() || !checkConnection()) {
-        } else if (ProtocolID != CAN) {
-            setStatus(ERR_NOT_SUPPORTED);
-        } else if ((Flags & ~(CAN_29BIT_ID | CAN_ID_BOTH)) != 0) {
-            setStatus(ERR_INVALID_FLAGS);
-        } else if (!isAdmittedBaudRate(BaudRate)) {
-            setStatus(ERR_INVALID_BAUDRATE);
-        } else if (pChannelID == nullptr) {
-            setStatus(ERR_NULL_PARAMETER);
-        } else if (!channels.empty()) {
-            setStatus(ERR_CHANNEL_IN_USE);
-        } else if (currentBaudrate != 0 && currentBaudrate * 1000 != BaudRate) {
-            // The bit rate stays fixed from the first connect until the device is closed.
-            setFailed(text::kBitrateAlreadySet);
-        } else if (checkDevicePresent()) {
-            // The thread walks the channel list: the channel joins it while the loop is parked.
-            const DevicePause pause(*commThread, false);
-            *pChannelID =
-                channels
-                    .add(std::make_unique<Channel>(commThread.get(), CAN, Flags, BaudRate / 1000))
-                    .channelID();
-            // The identifier mode is the one of the channel being connected: flags of an
-            // earlier, disconnected channel do not carry over.
-            connectFlags = Flags;
-            currentBaudrate = BaudRate / 1000;
-            if (!device()->setCommParameters(kOpenFilter, kOpenFilter, currentBaudrate, false, 0,
-                                             connectFlag(CAN_29BIT_ID), 0, false,
-                                             connectFlag(CAN_ID_BOTH))) {
-                setFailed(text::kWriteSettingsFailed);
-            }
-        }
+    return runOperation(
+        OnLostDevice::Answer,
+        [&] {
+            VTX_TRACE(op::kGroup, op::kEvent, "****passThruConnect()**** -S-",
+                      u32("devID", DeviceID), u32("protID", ProtocolID), hex("flags", Flags),
+                      u32("baudrate", BaudRate), u32("lastError", lastError));
+        },
+        [&] { connectChannel(DeviceID, ProtocolID, Flags, BaudRate, pChannelID); },
+        [&] {
+            VTX_TRACE(op::kGroup, op::kEvent, "****passThruConnect()**** -E-",
+                      u32("devID", deviceId), u32("chlID", op::valueAt(pChannelID)),
+                      u32("lastError", lastError));
+        });
+}
+
+void PassThru::connectChannel(uint32_t DeviceID, uint32_t ProtocolID, uint32_t Flags,
+                              uint32_t BaudRate, uint32_t* pChannelID) {
+    // Connect checks the thread before the connection.
+    if (!checkDeviceArgument(DeviceID) || !checkThread() || !checkConnection()) {
+        return;
     }
-    VTX_TRACE(op::kGroup, op::kEvent, "****passThruConnect()**** -E-", u32("devID", deviceId),
-              u32("chlID", op::valueAt(pChannelID)), u32("lastError", lastError));
-    return lastError;
+    if (ProtocolID != CAN) {
+        return setStatus(ERR_NOT_SUPPORTED);
+    }
+    if ((Flags & ~(CAN_29BIT_ID | CAN_ID_BOTH)) != 0) {
+        return setStatus(ERR_INVALID_FLAGS);
+    }
+    if (!isAdmittedChannelBitRate(BaudRate)) {
+        return setStatus(ERR_INVALID_BAUDRATE);
+    }
+    if (pChannelID == nullptr) {
+        return setStatus(ERR_NULL_PARAMETER);
+    }
+    if (!channels.empty()) {
+        return setStatus(ERR_CHANNEL_IN_USE);
+    }
+    if (currentBaudrate != 0 && currentBaudrate * 1000 != BaudRate) {
+        // The bit rate stays fixed from the first connect until the device is closed.
+        return setFailed(text::kBitrateAlreadySet);
+    }
+    if (!checkDevicePresent()) {
+        return;
+    }
+    // The thread walks the channels: the channel joins them while the loop is parked.
+    const DevicePause pause(*commThread, ReplyTimeout::Unchanged);
+    *pChannelID =
+        channels.add(std::make_unique<Channel>(commThread.get(), CAN, Flags, BaudRate / 1000))
+            .channelID();
+    // The identifier mode is the one of the channel being connected: flags of an earlier,
+    // disconnected channel do not carry over.
+    connectFlags = Flags;
+    currentBaudrate = BaudRate / 1000;
+    if (!device()->setCommParameters(kOpenFilter, kOpenFilter, currentBaudrate, false, 0,
+                                     connectFlag(CAN_29BIT_ID), 0, false,
+                                     connectFlag(CAN_ID_BOTH))) {
+        setFailed(text::kWriteSettingsFailed);
+    }
 }
 
 uint32_t PassThru::passThruDisconnect(uint32_t ChannelID) {
-    VTX_TRACE(op::kGroup, op::kEvent, "****passThruDisconnect()**** -S-", u32("chID", ChannelID),
-              u32("lastError", lastError));
-    if (!deviceLost()) {
-        resetOutcome();
-        if (!passStandardGuards()) {
-        } else if (channels.find(ChannelID) == nullptr) {
-            setStatus(ERR_INVALID_CHANNEL_ID);
-        } else {
-            const DevicePause pause(*commThread, true);
-            if (checkDevicePresent()) {
-                channels.remove(ChannelID);
-                device()->setEnableControllerCAN(false);
-                device()->clearBuffers(false);
-            }
-        }
+    return runOperation(
+        OnLostDevice::Answer,
+        [&] {
+            VTX_TRACE(op::kGroup, op::kEvent, "****passThruDisconnect()**** -S-",
+                      u32("chID", ChannelID), u32("lastError", lastError));
+        },
+        [&] { disconnectChannel(ChannelID); },
+        [&] {
+            VTX_TRACE(op::kGroup, op::kEvent, "****passThruDisconnect()**** -E-",
+                      u32("devID", deviceId), u32("lastError", lastError));
+        });
+}
+
+void PassThru::disconnectChannel(uint32_t ChannelID) {
+    if (!passStandardGuards()) {
+        return;
     }
-    VTX_TRACE(op::kGroup, op::kEvent, "****passThruDisconnect()**** -E-", u32("devID", deviceId),
-              u32("lastError", lastError));
-    return lastError;
+    if (channels.find(ChannelID) == nullptr) {
+        return setStatus(ERR_INVALID_CHANNEL_ID);
+    }
+    const DevicePause pause(*commThread, ReplyTimeout::Short);
+    if (checkDevicePresent()) {
+        channels.remove(ChannelID);
+        device()->setEnableControllerCAN(false);
+        device()->clearBuffers(false);
+    }
 }
 
 }  // namespace vtx

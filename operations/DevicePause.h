@@ -1,18 +1,26 @@
 #pragma once
 
+#include <cstdint>
+
 #include "comm/CommunicationThread.h"
 #include "device/Device.h"
 
 namespace vtx {
 
-// Parks the communication thread for direct device work and, when asked, lowers the
-// interface's reply timeout to 40 ms; both are put back when the scope ends.
+// What a pause does to the device's reply timeout while it lasts.
+enum class ReplyTimeout : uint8_t {
+    Unchanged,
+    Short,  // the thread's connection-check timeout, so that a silent device answers quickly
+};
+
+// Parks the communication thread for direct device work and, when asked, shortens the device's
+// reply timeout; both are put back when the scope ends.
 class DevicePause {
   public:
-    DevicePause(CommunicationThread& thread, bool lowerTimeout) : thread_(thread) {
-        thread_.setPause(true);
-        if (lowerTimeout && thread_.device() != nullptr) {
-            previousTimeout_ = thread_.device()->setTimeout(kTimeoutMs);
+    DevicePause(CommunicationThread& thread, ReplyTimeout timeout) : thread_(thread) {
+        thread_.park();
+        if (timeout == ReplyTimeout::Short && thread_.device() != nullptr) {
+            previousTimeout_ = thread_.device()->setTimeout(CommunicationThread::kCheckTimeoutMs);
             restoreTimeout_ = true;
         }
     }
@@ -20,12 +28,10 @@ class DevicePause {
         if (restoreTimeout_) {
             thread_.device()->setTimeout(previousTimeout_);
         }
-        thread_.setPause(false);
+        thread_.resume();
     }
     DevicePause(const DevicePause&) = delete;
     DevicePause& operator=(const DevicePause&) = delete;
-
-    static constexpr int kTimeoutMs = 40;
 
   private:
     CommunicationThread& thread_;

@@ -1,3 +1,4 @@
+#include "base/BitRates.h"
 #include "channel/Channel.h"
 #include "device/Device.h"
 #include "operations/DevicePause.h"
@@ -30,10 +31,6 @@ bool isServed(uint32_t ioctlId) {
     }
 }
 
-bool isAdmittedBaudRate(uint32_t baudRate) {
-    return baudRate == 125000 || baudRate == 250000 || baudRate == 500000 || baudRate == 1000000;
-}
-
 // The jump width as a percentage of the bit time, and back to time quanta.
 uint32_t quantaPerBit(const DeviceInfo& info) {
     return info.tseg1 + info.tseg2 + 1;
@@ -42,41 +39,53 @@ uint32_t quantaPerBit(const DeviceInfo& info) {
 
 uint32_t PassThru::passThruIoctl(uint32_t ChannelID, uint32_t IoctlID, void* pInput,
                                  void* pOutput) {
-    VTX_TRACE(op::kGroup, op::kEvent, "****passThruIoctl()**** -S-", u32("chID", ChannelID),
-              u32("ioctlID", IoctlID), u32("lastError", lastError));
-    if (!deviceLost()) {
-        resetOutcome();
-        Channel* channel = nullptr;
-        if (!passStandardGuards()) {
-        } else if (IoctlID == READ_VBATT) {
-            setStatus(ERR_NOT_SUPPORTED);
-        } else if (IoctlID == 0 || IoctlID == kUnassignedIoctl || IoctlID > kLastIoctlId) {
-            setStatus(ERR_INVALID_IOCTL_ID);
-        } else if ((channel = channels.find(ChannelID)) == nullptr) {
-            setStatus(IoctlID >= kReservedLow && IoctlID <= kReservedHigh ? ERR_NOT_SUPPORTED
-                                                                          : ERR_INVALID_CHANNEL_ID);
-        } else if (!isServed(IoctlID)) {
-            setStatus(ERR_NOT_SUPPORTED);
-        } else if (((IoctlID == GET_CONFIG || IoctlID == SET_CONFIG) && pInput == nullptr) ||
-                   (IoctlID == GET_TERM_RESISTOR && pOutput == nullptr) ||
-                   (IoctlID == SET_TERM_RESISTOR && pInput == nullptr && pOutput == nullptr)) {
-            setStatus(ERR_NULL_PARAMETER);
-        } else {
-            // The transmit queue is emptied before the thread is parked: the pause handshake
-            // lets the loop finish one more service tick, which would write the very frames
-            // this call is to discard. The queue has its own lock and needs no device.
-            if (IoctlID == CLEAR_TX_BUFFER) {
-                channel->clearQueueOut();
-            }
-            const DevicePause pause(*commThread, true);
-            if (checkDevicePresent()) {
-                runIoctl(*channel, IoctlID, pInput, pOutput);
-            }
-        }
+    return runOperation(
+        OnLostDevice::Answer,
+        [&] {
+            VTX_TRACE(op::kGroup, op::kEvent, "****passThruIoctl()**** -S-", u32("chID", ChannelID),
+                      u32("ioctlID", IoctlID), u32("lastError", lastError));
+        },
+        [&] { controlChannel(ChannelID, IoctlID, pInput, pOutput); },
+        [&] {
+            VTX_TRACE(op::kGroup, op::kEvent, "****passThruIoctl()**** -E-", u32("chID", ChannelID),
+                      u32("ioctlID", IoctlID), u32("lastError", lastError));
+        });
+}
+
+void PassThru::controlChannel(uint32_t ChannelID, uint32_t IoctlID, void* pInput, void* pOutput) {
+    if (!passStandardGuards()) {
+        return;
     }
-    VTX_TRACE(op::kGroup, op::kEvent, "****passThruIoctl()**** -E-", u32("chID", ChannelID),
-              u32("ioctlID", IoctlID), u32("lastError", lastError));
-    return lastError;
+    if (IoctlID == READ_VBATT) {
+        return setStatus(ERR_NOT_SUPPORTED);
+    }
+    if (IoctlID == 0 || IoctlID == kUnassignedIoctl || IoctlID > kLastIoctlId) {
+        return setStatus(ERR_INVALID_IOCTL_ID);
+    }
+    Channel* channel = channels.find(ChannelID);
+    if (channel == nullptr) {
+        return setStatus(IoctlID >= kReservedLow && IoctlID <= kReservedHigh
+                             ? ERR_NOT_SUPPORTED
+                             : ERR_INVALID_CHANNEL_ID);
+    }
+    if (!isServed(IoctlID)) {
+        return setStatus(ERR_NOT_SUPPORTED);
+    }
+    if (((IoctlID == GET_CONFIG || IoctlID == SET_CONFIG) && pInput == nullptr) ||
+        (IoctlID == GET_TERM_RESISTOR && pOutput == nullptr) ||
+        (IoctlID == SET_TERM_RESISTOR && pInput == nullptr && pOutput == nullptr)) {
+        return setStatus(ERR_NULL_PARAMETER);
+    }
+    // The transmit queue is emptied before the thread is parked: the pause handshake lets the
+    // loop finish one more service tick, which would write the very frames this call is to
+    // discard. The queue has its own lock and needs no device.
+    if (IoctlID == CLEAR_TX_BUFFER) {
+        channel->clearQueueOut();
+    }
+    const DevicePause pause(*commThread, ReplyTimeout::Short);
+    if (checkDevicePresent()) {
+        runIoctl(*channel, IoctlID, pInput, pOutput);
+    }
 }
 
 void PassThru::runIoctl(Channel& channel, uint32_t IoctlID, void* pInput, void* pOutput) {
@@ -196,7 +205,7 @@ uint32_t PassThru::setConfigEntry(Channel& channel, const SCONFIG& entry) {
             VTX_TRACE(op::kGroup, op::kEvent, "passThruIoctl() SET_CONFIG",
                       u32("chID", channel.channelID()), u32("DATA_RATE", entry.Value),
                       u32("lastError", lastError));
-            if (!isAdmittedBaudRate(entry.Value)) {
+            if (!isAdmittedChannelBitRate(entry.Value)) {
                 return ERR_INVALID_BAUDRATE;
             }
             uint32_t kbps = 0;

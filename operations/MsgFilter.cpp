@@ -35,7 +35,7 @@ void traceFilterStart(uint32_t ChannelID, uint32_t FilterType, PASSTHRU_MSG* pMa
 }
 
 // The identifier bits of a filter's width.
-uint32_t widthMask(const _filter& filter) {
+uint32_t widthMask(const FilterRecord& filter) {
     return filter.idExt ? kCanIdMask29 : kCanIdMask11;
 }
 }  // namespace
@@ -49,7 +49,7 @@ void PassThru::calcAcceptanceAndMask(uint32_t& code, uint32_t& mask) {
     code = 0;
     bool acceptAll = false;
     for (const std::unique_ptr<Channel>& channel : channels) {
-        for (const _filter& filter : channel->filters()) {
+        for (const FilterRecord& filter : channel->filters()) {
             acceptAll = acceptAll || (filter.code == 0 && filter.mask == 0);
         }
     }
@@ -57,12 +57,12 @@ void PassThru::calcAcceptanceAndMask(uint32_t& code, uint32_t& mask) {
         mask = 0;
     } else {
         for (const std::unique_ptr<Channel>& channel : channels) {
-            const std::vector<_filter> filters = channel->filters();
+            const std::vector<FilterRecord> filters = channel->filters();
             if (filters.empty()) {
                 continue;
             }
             code = filters.front().code;
-            for (const _filter& filter : filters) {
+            for (const FilterRecord& filter : filters) {
                 mask &= ~(filter.code ^ code);
                 mask &= filter.mask | ~widthMask(filter);
             }
@@ -76,99 +76,126 @@ void PassThru::calcAcceptanceAndMask(uint32_t& code, uint32_t& mask) {
 uint32_t PassThru::passThruStartMsgFilter(uint32_t ChannelID, uint32_t FilterType,
                                           PASSTHRU_MSG* pMaskMsg, PASSTHRU_MSG* pPatternMsg,
                                           PASSTHRU_MSG* pFlowControlMsg, uint32_t* pFilterID) {
-    traceFilterStart(ChannelID, FilterType, pMaskMsg, pPatternMsg, pFlowControlMsg, lastError);
     Channel* channel = nullptr;
-    if (!deviceLost()) {
-        resetOutcome();
-        channel = guardedChannel(ChannelID);
-        const uint32_t width = connectFlags & (CAN_29BIT_ID | CAN_ID_BOTH);
-        if (channel == nullptr) {
-        } else if (pMaskMsg == nullptr || pPatternMsg == nullptr || pFilterID == nullptr) {
-            setStatus(ERR_NULL_PARAMETER);
-        } else if (pMaskMsg->DataSize != pPatternMsg->DataSize ||
-                   pMaskMsg->TxFlags != pPatternMsg->TxFlags ||
-                   pMaskMsg->DataSize > kMaxFilterDataSize) {
-            setStatus(ERR_INVALID_MSG);
-        } else if (pMaskMsg->ProtocolID != channel->protocolID() ||
-                   pPatternMsg->ProtocolID != channel->protocolID()) {
-            setStatus(ERR_MSG_PROTOCOL_ID);
-        } else if (FilterType != PASS_FILTER && FilterType != BLOCK_FILTER) {
-            setStatus(ERR_INVALID_MSG);
-        } else if (((pPatternMsg->TxFlags & CAN_29BIT_ID) && width == 0) ||
-                   (!(pPatternMsg->TxFlags & CAN_29BIT_ID) && width == CAN_29BIT_ID)) {
-            setFailed(text::kTxFlagsInconsistent);
-        } else if (checkDevicePresent()) {
-            const bool ext = (pPatternMsg->TxFlags & CAN_29BIT_ID) != 0;
-            _filter record;
-            record.code = op::canIdOf(pPatternMsg) & kCanIdMask29;
-            record.mask = op::canIdOf(pMaskMsg) & (ext ? kCanIdMask29 : kCanIdMask11);
-            record.protocolID = channel->protocolID();
-            record.filterType = FilterType;
-            record.idExt = ext ? 1 : 0;
-            const uint32_t filterId = channel->addFilter(record);
-            if (filterId == 0) {
-                setStatus(ERR_EXCEEDED_LIMIT);
-            } else {
-                *pFilterID = filterId;
-                uint32_t code = 0;
-                uint32_t mask = 0;
-                calcAcceptanceAndMask(code, mask);
-                const DevicePause pause(*commThread, true);
-                if (!device()->setCommParameters(code & kCanIdMask29, ~mask & kCanIdMask29,
-                                                 currentBaudrate, false, 0, ext, 0, false,
-                                                 connectFlag(CAN_ID_BOTH))) {
-                    setFailed(text::kWriteSettingsFailed);
-                }
-                // The device's buffers are emptied once, when a channel gets its first filter.
-                if (channel->filterCount() == 1) {
-                    device()->clearBuffers(false);
-                }
+    return runOperation(
+        OnLostDevice::Answer,
+        [&] {
+            traceFilterStart(ChannelID, FilterType, pMaskMsg, pPatternMsg, pFlowControlMsg,
+                             lastError);
+        },
+        [&] {
+            channel = guardedChannel(ChannelID);
+            if (channel != nullptr) {
+                startFilter(*channel, FilterType, pMaskMsg, pPatternMsg, pFilterID);
             }
-        }
+        },
+        [&] {
+            VTX_TRACE(op::kGroup, op::kEvent, "****passThruStartMsgFilter()**** -E-",
+                      hex("pFilterID", op::valueAt(pFilterID)),
+                      u32("numFilter",
+                          channel != nullptr ? static_cast<uint32_t>(channel->filterCount()) : 0),
+                      u32("lastError", lastError));
+        });
+}
+
+void PassThru::startFilter(Channel& channel, uint32_t FilterType, PASSTHRU_MSG* pMaskMsg,
+                           PASSTHRU_MSG* pPatternMsg, uint32_t* pFilterID) {
+    const uint32_t width = connectFlags & (CAN_29BIT_ID | CAN_ID_BOTH);
+    if (pMaskMsg == nullptr || pPatternMsg == nullptr || pFilterID == nullptr) {
+        return setStatus(ERR_NULL_PARAMETER);
     }
-    VTX_TRACE(
-        op::kGroup, op::kEvent, "****passThruStartMsgFilter()**** -E-",
-        hex("pFilterID", op::valueAt(pFilterID)),
-        u32("numFilter", channel != nullptr ? static_cast<uint32_t>(channel->filterCount()) : 0),
-        u32("lastError", lastError));
-    return lastError;
+    if (pMaskMsg->DataSize != pPatternMsg->DataSize || pMaskMsg->TxFlags != pPatternMsg->TxFlags ||
+        pMaskMsg->DataSize > kMaxFilterDataSize) {
+        return setStatus(ERR_INVALID_MSG);
+    }
+    if (pMaskMsg->ProtocolID != channel.protocolID() ||
+        pPatternMsg->ProtocolID != channel.protocolID()) {
+        return setStatus(ERR_MSG_PROTOCOL_ID);
+    }
+    if (FilterType != PASS_FILTER && FilterType != BLOCK_FILTER) {
+        return setStatus(ERR_INVALID_MSG);
+    }
+    const bool ext = (pPatternMsg->TxFlags & CAN_29BIT_ID) != 0;
+    if ((ext && width == 0) || (!ext && width == CAN_29BIT_ID)) {
+        return setFailed(text::kTxFlagsInconsistent);
+    }
+    if (!checkDevicePresent()) {
+        return;
+    }
+    FilterRecord record;
+    record.code = op::canIdOf(pPatternMsg) & kCanIdMask29;
+    record.mask = op::canIdOf(pMaskMsg) & (ext ? kCanIdMask29 : kCanIdMask11);
+    record.protocolID = channel.protocolID();
+    record.filterType = FilterType;
+    record.idExt = ext ? 1 : 0;
+    const uint32_t filterId = channel.addFilter(record);
+    if (filterId == 0) {
+        return setStatus(ERR_EXCEEDED_LIMIT);
+    }
+    *pFilterID = filterId;
+    uint32_t code = 0;
+    uint32_t mask = 0;
+    calcAcceptanceAndMask(code, mask);
+    const DevicePause pause(*commThread, ReplyTimeout::Short);
+    if (!device()->setCommParameters(code & kCanIdMask29, ~mask & kCanIdMask29, currentBaudrate,
+                                     false, 0, ext, 0, false, connectFlag(CAN_ID_BOTH))) {
+        setFailed(text::kWriteSettingsFailed);
+    }
+    // The device's buffers are emptied once, when a channel gets its first filter.
+    if (channel.filterCount() == 1) {
+        device()->clearBuffers(false);
+    }
 }
 
 uint32_t PassThru::passThruStopMsgFilter(uint32_t ChannelID, uint32_t FilterID) {
-    VTX_TRACE(op::kGroup, op::kEvent, "****passThruStopMsgFilter()**** -S-", u32("chID", ChannelID),
-              u32("filterID", FilterID), u32("lastError", lastError));
     uint32_t code = 0;
     uint32_t deviceMask = 0;
-    if (!deviceLost()) {
-        resetOutcome();
-        Channel* channel = guardedChannel(ChannelID);
-        if (channel == nullptr) {
-        } else if (!channel->hasFilter(FilterID)) {
-            setStatus(ERR_INVALID_FILTER_ID);
-        } else if (checkDevicePresent()) {
-            channel->removeFilter(FilterID);
-            if (channels.filterCount() == 0) {
-                // No filter left: acceptance filtering off.
-                code = kOpenFilter;
-                deviceMask = kOpenFilter;
-            } else {
-                uint32_t mask = 0;
-                calcAcceptanceAndMask(code, mask);
-                deviceMask = ~mask;
-            }
-            const DevicePause pause(*commThread, true);
-            if (!device()->setCommParameters(code, deviceMask, currentBaudrate, false, 0,
-                                             connectFlag(CAN_29BIT_ID), 0, false,
-                                             connectFlag(CAN_ID_BOTH))) {
-                setFailed(text::kWriteSettingsFailed);
-                code = 0;
-                deviceMask = 0;
-            }
-        }
+    return runOperation(
+        OnLostDevice::Answer,
+        [&] {
+            VTX_TRACE(op::kGroup, op::kEvent, "****passThruStopMsgFilter()**** -S-",
+                      u32("chID", ChannelID), u32("filterID", FilterID),
+                      u32("lastError", lastError));
+        },
+        [&] { stopFilter(ChannelID, FilterID, code, deviceMask); },
+        [&] {
+            VTX_TRACE(op::kGroup, op::kEvent, "****passThruStopMsgFilter()**** -E-",
+                      hex("code", code), hex("mask", deviceMask), u32("lastError", lastError));
+        });
+}
+
+// The acceptance code and mask programmed afterwards come back in code and deviceMask (0 and 0
+// when nothing was programmed).
+void PassThru::stopFilter(uint32_t ChannelID, uint32_t FilterID, uint32_t& code,
+                          uint32_t& deviceMask) {
+    Channel* channel = guardedChannel(ChannelID);
+    if (channel == nullptr) {
+        return;
     }
-    VTX_TRACE(op::kGroup, op::kEvent, "****passThruStopMsgFilter()**** -E-", hex("code", code),
-              hex("mask", deviceMask), u32("lastError", lastError));
-    return lastError;
+    if (!channel->hasFilter(FilterID)) {
+        return setStatus(ERR_INVALID_FILTER_ID);
+    }
+    if (!checkDevicePresent()) {
+        return;
+    }
+    channel->removeFilter(FilterID);
+    if (channels.filterCount() == 0) {
+        // No filter left: acceptance filtering off.
+        code = kOpenFilter;
+        deviceMask = kOpenFilter;
+    } else {
+        uint32_t mask = 0;
+        calcAcceptanceAndMask(code, mask);
+        deviceMask = ~mask;
+    }
+    const DevicePause pause(*commThread, ReplyTimeout::Short);
+    if (!device()->setCommParameters(code, deviceMask, currentBaudrate, false, 0,
+                                     connectFlag(CAN_29BIT_ID), 0, false,
+                                     connectFlag(CAN_ID_BOTH))) {
+        setFailed(text::kWriteSettingsFailed);
+        code = 0;
+        deviceMask = 0;
+    }
 }
 
 }  // namespace vtx

@@ -9,39 +9,55 @@ namespace vtx {
 using namespace trace;
 
 uint32_t PassThru::passThruOpen(void* /*pName*/, uint32_t* pDeviceID) {
-    VTX_TRACE(op::kGroup, op::kEvent, "****passThruOpen()**** -S-", u32("lastError", lastError));
-    // Open has no device-lost rule: it always starts afresh.
-    resetOutcome();
+    return runOperation(
+        OnLostDevice::StartAfresh,
+        [&] {
+            VTX_TRACE(op::kGroup, op::kEvent, "****passThruOpen()**** -S-",
+                      u32("lastError", lastError));
+        },
+        [&] { openDevice(pDeviceID); },
+        [&] {
+            VTX_TRACE(op::kGroup, op::kEvent, "****passThruOpen()**** -E-",
+                      u32("deviceId", deviceId), u32("lastError", lastError));
+        });
+}
+
+void PassThru::openDevice(uint32_t* pDeviceID) {
     createCommThread();
     if (lastError != STATUS_NOERROR) {
-        // The failed thread object stays until the next open or close.
-    } else if (pDeviceID == nullptr) {
+        return;  // the failed thread object stays until the next open or close
+    }
+    if (pDeviceID == nullptr) {
         setStatus(ERR_NULL_PARAMETER);
         closeReset();
-    } else if (deviceId != 0) {
+        return;
+    }
+    if (deviceId != 0) {
         // The open device stays open and keeps serving its channels.
         setStatus(ERR_DEVICE_IN_USE);
-    } else {
-        {
-            const DevicePause pause(*commThread, true);
-            uint8_t bus = 0;
-            if (!checkDevicePresent()) {
-            } else if (device()->getOutputBus(bus) == 0 || (bus != 0 && bus != 2)) {
-                setFailed(text::kCanNotSupported);
-            } else {
-                deviceId = 1;
-                *pDeviceID = 1;
-                connectionOpen = true;
-                commThread->setOpenPassThruDevice(true);
-            }
-        }
-        if (lastError != STATUS_NOERROR) {
-            closeReset();
-        }
+        return;
     }
-    VTX_TRACE(op::kGroup, op::kEvent, "****passThruOpen()**** -E-", u32("deviceId", deviceId),
-              u32("lastError", lastError));
-    return lastError;
+    claimOpenedDevice(pDeviceID);
+    if (lastError != STATUS_NOERROR) {
+        closeReset();
+    }
+}
+
+// With the thread parked: a device that offers a CAN output bus becomes the open device.
+void PassThru::claimOpenedDevice(uint32_t* pDeviceID) {
+    const DevicePause pause(*commThread, ReplyTimeout::Short);
+    if (!checkDevicePresent()) {
+        return;
+    }
+    uint8_t bus = 0;
+    if (device()->getOutputBus(bus) == 0 || (bus != 0 && bus != 2)) {
+        setFailed(text::kCanNotSupported);
+        return;
+    }
+    deviceId = 1;
+    *pDeviceID = 1;
+    connectionOpen = true;
+    commThread->setDeviceOpenForUse(true);
 }
 
 // A thread that is running serves the open device. One that never started (no driver, no
@@ -69,31 +85,39 @@ void PassThru::createCommThread() {
 }
 
 uint32_t PassThru::passThruClose(uint32_t DeviceID) {
-    VTX_TRACE(op::kGroup, op::kEvent, "****passThruClose()**** -S-", u32("devID", DeviceID),
-              u32("lastError", lastError));
-    const uint32_t previous = lastError;
-    resetOutcome();
-    // After a lost device close checks nothing and reports success; otherwise a failed check
-    // only skips switching the device off. The reset happens in every case.
-    if (previous == ERR_DEVICE_NOT_CONNECTED) {
+    const bool wasLost = deviceLost();
+    return runOperation(
+        OnLostDevice::StartAfresh,
+        [&] {
+            VTX_TRACE(op::kGroup, op::kEvent, "****passThruClose()**** -S-", u32("devID", DeviceID),
+                      u32("lastError", lastError));
+        },
+        [&] { closeDevice(DeviceID, wasLost); },
+        [&] {
+            VTX_TRACE(op::kGroup, op::kEvent, "****passThruClose()**** -E-", u32("devID", deviceId),
+                      u32("lastError", lastError));
+        });
+}
+
+// After a lost device close checks nothing and reports success; otherwise a failed check only
+// skips switching the device off. The reset happens in every case.
+void PassThru::closeDevice(uint32_t DeviceID, bool wasLost) {
+    if (wasLost) {
         if (commThread) {
-            commThread->setOpenPassThruDevice(false);
+            commThread->setDeviceOpenForUse(false);
         }
     } else if (checkDeviceArgument(DeviceID) && checkConnection() && checkThread()) {
         switchDeviceOff();
     }
     closeReset();
-    VTX_TRACE(op::kGroup, op::kEvent, "****passThruClose()**** -E-", u32("devID", deviceId),
-              u32("lastError", lastError));
-    return lastError;
 }
 
 void PassThru::switchDeviceOff() {
-    const DevicePause pause(*commThread, true);
+    const DevicePause pause(*commThread, ReplyTimeout::Short);
     if (checkDevicePresent()) {
         device()->setEnableControllerCAN(false);
         device()->clearBuffers(false);
-        commThread->setOpenPassThruDevice(false);
+        commThread->setDeviceOpenForUse(false);
     }
 }
 

@@ -19,7 +19,7 @@ inline uint32_t valueAt(const uint32_t* p) {
 
 // The CAN identifier in a message's first four data bytes, most significant first.
 inline uint32_t canIdOf(PASSTHRU_MSG* msg) {
-    return msg != nullptr ? swapBytes32(msg->Data, true, false) : 0;
+    return msg != nullptr ? readBigEndian32(msg->Data) : 0;
 }
 
 inline uint32_t txFlagsOf(const PASSTHRU_MSG* msg) {

@@ -95,7 +95,14 @@ bool PassThru::checkDevicePresent() {
     return true;
 }
 
+// Reads the outcome of the previous call and leaves it as it is; writes no events.
 uint32_t PassThru::passThruGetLastError(char* pErrorDescription) {
+    return runOperation(
+        OnLostDevice::KeepOutcome, [] {}, [&] { return describeLastError(pErrorDescription); },
+        [] {});
+}
+
+uint32_t PassThru::describeLastError(char* pErrorDescription) {
     if (pErrorDescription == nullptr) {
         setStatus(ERR_NULL_PARAMETER);
         return ERR_NULL_PARAMETER;

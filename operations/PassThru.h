@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <type_traits>
 
 #include "base/ErrorTexts.h"
 #include "base/InterfaceType.h"
@@ -57,7 +59,38 @@ class PassThru {
     uint32_t failOperation(const char* text);
 
   private:
-    // The frame every operation runs in.
+    // How an operation meets a device that the communication thread has reported lost.
+    enum class OnLostDevice : uint8_t {
+        Answer,       // the loss is the answer and nothing is done (most operations)
+        StartAfresh,  // open and close: the outcome is reset whatever it was
+        KeepOutcome,  // reading the outcome never resets it
+    };
+
+    // The frame every operation runs in: its start event, the lost-device rule, the reset of
+    // the outcome, the body, its end event. The status returned is the outcome, or what the
+    // body returns when it returns one.
+    template <typename StartEvent, typename Body, typename EndEvent>
+    uint32_t runOperation(OnLostDevice rule, StartEvent&& traceStart, Body&& body,
+                          EndEvent&& traceEnd) {
+        traceStart();
+        if (rule == OnLostDevice::Answer && deviceLost()) {
+            traceEnd();
+            return lastError;
+        }
+        if (rule != OnLostDevice::KeepOutcome) {
+            resetOutcome();
+        }
+        if constexpr (std::is_void_v<std::invoke_result_t<Body&>>) {
+            body();
+            traceEnd();
+            return lastError;
+        } else {
+            const uint32_t status = body();
+            traceEnd();
+            return status;
+        }
+    }
+
     bool deviceLost() const { return lastError.load() == ERR_DEVICE_NOT_CONNECTED; }
     void resetOutcome();
     // The communication thread may report a lost device while an operation runs (after its
@@ -77,6 +110,28 @@ class PassThru {
     bool checkConnection();
     bool checkThread();
     bool passStandardGuards();
+
+    // The bodies of the operations, run inside runOperation.
+    void openDevice(uint32_t* pDeviceID);
+    void claimOpenedDevice(uint32_t* pDeviceID);
+    void closeDevice(uint32_t DeviceID, bool wasLost);
+    void connectChannel(uint32_t DeviceID, uint32_t ProtocolID, uint32_t Flags, uint32_t BaudRate,
+                        uint32_t* pChannelID);
+    void disconnectChannel(uint32_t ChannelID);
+    void readMessages(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs, uint32_t Timeout);
+    void writeMessages(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs,
+                       uint32_t Timeout);
+    void startPeriodic(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pMsgID,
+                       uint32_t TimeInterval);
+    void stopPeriodic(uint32_t ChannelID, uint32_t MsgID);
+    void startFilter(Channel& channel, uint32_t FilterType, PASSTHRU_MSG* pMaskMsg,
+                     PASSTHRU_MSG* pPatternMsg, uint32_t* pFilterID);
+    void stopFilter(uint32_t ChannelID, uint32_t FilterID, uint32_t& code, uint32_t& deviceMask);
+    void setPinVoltage(uint32_t PinNumber, uint32_t Voltage);
+    std::string readVersions(uint32_t DeviceID, char* pFirmwareVersion, char* pDllVersion,
+                             char* pApiVersion);
+    uint32_t describeLastError(char* pErrorDescription);
+    void controlChannel(uint32_t ChannelID, uint32_t IoctlID, void* pInput, void* pOutput);
 
     // Open and close.
     void createCommThread();
@@ -103,7 +158,7 @@ class PassThru {
     void calcAcceptanceAndMask(uint32_t& code, uint32_t& mask);
     bool connectFlag(uint32_t flag) const { return (connectFlags & flag) != 0; }
 
-    // Fields, in the order of the design. All but lastError are guarded by the API lock.
+    // All but lastError are guarded by the API lock.
     char lastErrorText[kErrorTextSize] = {};
     std::unique_ptr<CommunicationThread> commThread;
     // Changed only while the communication thread is parked or stopped: its service tick walks

@@ -49,53 +49,77 @@ uint32_t PassThru::passThruReadMsgs(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint
                                     uint32_t Timeout) {
     const ElapsedTimer timer;
     const uint32_t wanted = op::valueAt(pNumMsgs);
-    VTX_TRACE(op::kGroup, op::kEvent, "****passThruReadMsgs()**** -S-", u32("chID", ChannelID),
-              u32("pNumMsgs", wanted), u32("Timeout", Timeout), u32("lastError", lastError));
-    if (!deviceLost()) {
-        resetOutcome();
-        if (Channel* channel = channelForTransfer(ChannelID, pMsg, pNumMsgs)) {
-            channel->dequeueRxPtMsgs(pMsg, pNumMsgs, Timeout);
-            if (*pNumMsgs == 0) {
-                setStatus(ERR_BUFFER_EMPTY);
-            } else if (*pNumMsgs < wanted && Timeout != 0) {
-                setStatus(ERR_TIMEOUT);
-            }
-        }
+    return runOperation(
+        OnLostDevice::Answer,
+        [&] {
+            VTX_TRACE(op::kGroup, op::kEvent, "****passThruReadMsgs()**** -S-",
+                      u32("chID", ChannelID), u32("pNumMsgs", wanted), u32("Timeout", Timeout),
+                      u32("lastError", lastError));
+        },
+        [&] { readMessages(ChannelID, pMsg, pNumMsgs, Timeout); },
+        [&] {
+            VTX_TRACE(op::kGroup, op::kEvent, "****passThruReadMsgs()**** -E-",
+                      u32("chID", ChannelID), u32("pNumMsgs", wanted),
+                      u32("numMsgs", op::valueAt(pNumMsgs)), u32("t", timer.elapsed()),
+                      u32("lastError", lastError));
+        });
+}
+
+void PassThru::readMessages(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs,
+                            uint32_t Timeout) {
+    Channel* channel = channelForTransfer(ChannelID, pMsg, pNumMsgs);
+    if (channel == nullptr) {
+        return;
     }
-    VTX_TRACE(op::kGroup, op::kEvent, "****passThruReadMsgs()**** -E-", u32("chID", ChannelID),
-              u32("pNumMsgs", wanted), u32("numMsgs", op::valueAt(pNumMsgs)),
-              u32("t", timer.elapsed()), u32("lastError", lastError));
-    return lastError;
+    const uint32_t wanted = *pNumMsgs;
+    channel->dequeueRxPtMsgs(pMsg, pNumMsgs, Timeout);
+    if (*pNumMsgs == 0) {
+        setStatus(ERR_BUFFER_EMPTY);
+    } else if (*pNumMsgs < wanted && Timeout != 0) {
+        setStatus(ERR_TIMEOUT);
+    }
 }
 
 uint32_t PassThru::passThruWriteMsgs(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs,
                                      uint32_t Timeout) {
     const ElapsedTimer timer;
     const uint32_t offered = op::valueAt(pNumMsgs);
-    VTX_TRACE(op::kGroup, op::kEvent, "****passThruWriteMsgs()**** -S-", u32("chID", ChannelID),
-              u32("pNumMsgs", offered), u32("Timeout", Timeout), u32("lastError", lastError));
-    if (!deviceLost()) {
-        resetOutcome();
-        if (Channel* channel = channelForTransfer(ChannelID, pMsg, pNumMsgs)) {
-            const uint32_t invalid = validateForWrite(pMsg, offered, channel->protocolID());
-            if (invalid == ERR_FAILED) {
-                setFailed(text::kInvalidTxFlags);
-            } else if (invalid != STATUS_NOERROR) {
-                setStatus(invalid);
-            } else {
-                channel->enqueueTxPtMsgs(pMsg, pNumMsgs, Timeout);
-                if (*pNumMsgs == 0) {
-                    setStatus(ERR_BUFFER_FULL);
-                } else if (*pNumMsgs != offered) {
-                    setStatus(Timeout != 0 ? ERR_TIMEOUT : ERR_BUFFER_FULL);
-                }
-            }
-        }
+    return runOperation(
+        OnLostDevice::Answer,
+        [&] {
+            VTX_TRACE(op::kGroup, op::kEvent, "****passThruWriteMsgs()**** -S-",
+                      u32("chID", ChannelID), u32("pNumMsgs", offered), u32("Timeout", Timeout),
+                      u32("lastError", lastError));
+        },
+        [&] { writeMessages(ChannelID, pMsg, pNumMsgs, Timeout); },
+        [&] {
+            VTX_TRACE(op::kGroup, op::kEvent, "****passThruWriteMsgs()**** -E-",
+                      u32("chID", ChannelID), u32("pNumMsgs", offered),
+                      u32("numMsgs", op::valueAt(pNumMsgs)), u32("t", timer.elapsed()),
+                      u32("lastError", lastError));
+        });
+}
+
+void PassThru::writeMessages(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs,
+                             uint32_t Timeout) {
+    Channel* channel = channelForTransfer(ChannelID, pMsg, pNumMsgs);
+    if (channel == nullptr) {
+        return;
     }
-    VTX_TRACE(op::kGroup, op::kEvent, "****passThruWriteMsgs()**** -E-", u32("chID", ChannelID),
-              u32("pNumMsgs", offered), u32("numMsgs", op::valueAt(pNumMsgs)),
-              u32("t", timer.elapsed()), u32("lastError", lastError));
-    return lastError;
+    const uint32_t offered = *pNumMsgs;
+    const uint32_t invalid = validateForWrite(pMsg, offered, channel->protocolID());
+    if (invalid == ERR_FAILED) {
+        return setFailed(text::kInvalidTxFlags);
+    }
+    if (invalid != STATUS_NOERROR) {
+        return setStatus(invalid);
+    }
+    channel->enqueueTxPtMsgs(pMsg, pNumMsgs, Timeout);
+    if (*pNumMsgs == 0) {
+        setStatus(ERR_BUFFER_FULL);
+    } else if (*pNumMsgs != offered) {
+        setStatus(Timeout != 0 ? ERR_TIMEOUT : ERR_BUFFER_FULL);
+    }
 }
 
 }  // namespace vtx

@@ -15,71 +15,95 @@ using namespace trace;
 
 uint32_t PassThru::passThruSetProgrammingVoltage(uint32_t DeviceID, uint32_t PinNumber,
                                                  uint32_t Voltage) {
-    VTX_TRACE(op::kGroup, op::kEvent, "****passThruSetProgrammingVoltage()**** -S-",
-              u32("devID", DeviceID), u32("PinNumber", PinNumber), hex("Voltage", Voltage),
-              u32("lastError", lastError));
-    if (!deviceLost()) {
-        resetOutcome();
-        // Any DeviceID is accepted while the device is open: only the device itself is checked.
-        if (!passStandardGuards()) {
-        } else if (PinNumber != J1962_PIN_15) {
-            setStatus(ERR_PIN_INVALID);
-        } else if (Voltage != SHORT_TO_GROUND && Voltage != VOLTAGE_OFF) {
-            setFailed(text::kVoltageNotAdmitted);
-        } else if (checkDevicePresent()) {
-            // Sent beside the running thread: the interface serialises its own transfers, so the
-            // packet never falls between a transfer header and the read that answers it.
-            if (Voltage == SHORT_TO_GROUND) {
-                device()->setPin15ShortToGround();
-            } else {
-                device()->setPin15VoltageOff();
-            }
-        }
+    return runOperation(
+        OnLostDevice::Answer,
+        [&] {
+            VTX_TRACE(op::kGroup, op::kEvent, "****passThruSetProgrammingVoltage()**** -S-",
+                      u32("devID", DeviceID), u32("PinNumber", PinNumber), hex("Voltage", Voltage),
+                      u32("lastError", lastError));
+        },
+        [&] { setPinVoltage(PinNumber, Voltage); },
+        [&] {
+            VTX_TRACE(op::kGroup, op::kEvent, "****passThruSetProgrammingVoltage()**** -E-",
+                      u32("lastError", lastError));
+        });
+}
+
+// Any DeviceID is accepted while the device is open: only the device itself is checked.
+void PassThru::setPinVoltage(uint32_t PinNumber, uint32_t Voltage) {
+    if (!passStandardGuards()) {
+        return;
     }
-    VTX_TRACE(op::kGroup, op::kEvent, "****passThruSetProgrammingVoltage()**** -E-",
-              u32("lastError", lastError));
-    return lastError;
+    if (PinNumber != J1962_PIN_15) {
+        return setStatus(ERR_PIN_INVALID);
+    }
+    if (Voltage != SHORT_TO_GROUND && Voltage != VOLTAGE_OFF) {
+        return setFailed(text::kVoltageNotAdmitted);
+    }
+    if (!checkDevicePresent()) {
+        return;
+    }
+    // Sent beside the running thread: the device serialises its own transfers, so the packet
+    // never falls between a transfer header and the read that answers it.
+    if (Voltage == SHORT_TO_GROUND) {
+        device()->setPin15ShortToGround();
+    } else {
+        device()->setPin15VoltageOff();
+    }
 }
 
 uint32_t PassThru::passThruReadVersion(uint32_t DeviceID, char* pFirmwareVersion, char* pDllVersion,
                                        char* pApiVersion) {
-    VTX_TRACE(op::kGroup, op::kEvent, "****passThruReadVersion()**** -S-", u32("devID", DeviceID),
-              u32("lastError", lastError));
     std::string firmware;
-    if (!deviceLost()) {
-        resetOutcome();
-        if (!checkDeviceArgument(DeviceID) || !checkConnection() || !checkThread()) {
-        } else if (pFirmwareVersion == nullptr || pDllVersion == nullptr ||
-                   pApiVersion == nullptr) {
-            setStatus(ERR_NULL_PARAMETER);
-        } else if (checkDevicePresent()) {
-            std::string dllVersion;
-            if (platform::readLibraryVersion(dllVersion)) {
-                std::memcpy(pDllVersion, dllVersion.c_str(), dllVersion.size() + 1);
-            }
-            std::memcpy(pApiVersion, VTX_API_VERSION_STRING, sizeof VTX_API_VERSION_STRING);
-            // The identification as the device reported it when it was opened; without one the
-            // version and serial number read as 0. The thread is parked while the records are
-            // read: a reconnect of the thread rewrites them.
-            const DevicePause pause(*commThread, false);
-            uint32_t versionWord = 0;
-            uint32_t serial = 0;
-            uint32_t customer = 0;
-            if (!device()->getDatiIdentificazione(versionWord, serial, customer, nullptr, nullptr,
-                                                  false)) {
-                versionWord = 0;
-                serial = 0;
-            }
-            firmware =
-                firmwareVersionText(device()->getDeviceInfo()->codProdotto, versionWord, serial);
-            std::memcpy(pFirmwareVersion, firmware.data(), firmware.size());
-            pFirmwareVersion[firmware.size()] = '\0';
-        }
+    return runOperation(
+        OnLostDevice::Answer,
+        [&] {
+            VTX_TRACE(op::kGroup, op::kEvent, "****passThruReadVersion()**** -S-",
+                      u32("devID", DeviceID), u32("lastError", lastError));
+        },
+        [&] { firmware = readVersions(DeviceID, pFirmwareVersion, pDllVersion, pApiVersion); },
+        [&] {
+            VTX_TRACE(op::kGroup, op::kEvent, "****passThruReadVersion()**** -E-",
+                      u32("devID", DeviceID),
+                      ansi("pFirmwareVersion", std::string_view(firmware.c_str())),
+                      u32("lastError", lastError));
+        });
+}
+
+// The firmware version text given to the caller (empty when none was).
+std::string PassThru::readVersions(uint32_t DeviceID, char* pFirmwareVersion, char* pDllVersion,
+                                   char* pApiVersion) {
+    if (!checkDeviceArgument(DeviceID) || !checkConnection() || !checkThread()) {
+        return {};
     }
-    VTX_TRACE(op::kGroup, op::kEvent, "****passThruReadVersion()**** -E-", u32("devID", DeviceID),
-              ansi("pFirmwareVersion", std::string_view(firmware.c_str())),
-              u32("lastError", lastError));
-    return lastError;
+    if (pFirmwareVersion == nullptr || pDllVersion == nullptr || pApiVersion == nullptr) {
+        setStatus(ERR_NULL_PARAMETER);
+        return {};
+    }
+    if (!checkDevicePresent()) {
+        return {};
+    }
+    std::string dllVersion;
+    if (platform::readLibraryVersion(dllVersion)) {
+        std::memcpy(pDllVersion, dllVersion.c_str(), dllVersion.size() + 1);
+    }
+    std::memcpy(pApiVersion, VTX_API_VERSION_STRING, sizeof VTX_API_VERSION_STRING);
+    // The identification as the device reported it when it was opened; without one the version
+    // and serial number read as 0. The thread is parked while the records are read: a reconnect
+    // of the thread rewrites them.
+    const DevicePause pause(*commThread, ReplyTimeout::Unchanged);
+    uint32_t versionWord = 0;
+    uint32_t serial = 0;
+    uint32_t customer = 0;
+    if (!device()->getDatiIdentificazione(versionWord, serial, customer, nullptr, nullptr, false)) {
+        versionWord = 0;
+        serial = 0;
+    }
+    const std::string firmware =
+        firmwareVersionText(device()->getDeviceInfo()->codProdotto, versionWord, serial);
+    std::memcpy(pFirmwareVersion, firmware.data(), firmware.size());
+    pFirmwareVersion[firmware.size()] = '\0';
+    return firmware;
 }
 
 }  // namespace vtx

@@ -7,36 +7,24 @@
 namespace vtx {
 namespace {
 
-TEST(SwapBytes32, NullPointerGivesZero) {
-    EXPECT_EQ(swapBytes32(nullptr, true, false), 0u);
-    EXPECT_EQ(swapBytes32(nullptr, false, true), 0u);
+TEST(ReadBigEndian32, NullPointerGivesZero) {
+    EXPECT_EQ(readBigEndian32(nullptr), 0u);
 }
 
-TEST(SwapBytes32, ReadsEachWay) {
+TEST(ReadBigEndian32, FirstByteIsMostSignificantAndBytesStay) {
     struct Case {
-        bool swap;
-        bool inPlace;
-        uint32_t result;
-        std::array<uint8_t, 4> bytesAfter;
+        std::array<uint8_t, 5> bytes;
+        uint32_t value;
     };
     const Case cases[] = {
-        {false, false, 0xE8070000, {0x00, 0x00, 0x07, 0xE8}},
-        {false, true, 0xE8070000, {0x00, 0x00, 0x07, 0xE8}},
-        {true, false, 0x000007E8, {0x00, 0x00, 0x07, 0xE8}},
-        {true, true, 0x000007E8, {0xE8, 0x07, 0x00, 0x00}},
+        {{0x00, 0x00, 0x07, 0xE8, 0x99}, 0x000007E8},  // 11-bit identifier as J2534 has it
+        {{0x18, 0xDA, 0xF1, 0x10, 0x99}, 0x18DAF110},  // 29-bit identifier
     };
     for (const Case& c : cases) {
-        std::array<uint8_t, 4> bytes = {0x00, 0x00, 0x07,
-                                        0xE8};  // identifier 0x7E8 as J2534 has it
-        EXPECT_EQ(swapBytes32(bytes.data(), c.swap, c.inPlace), c.result)
-            << "swap " << c.swap << " in place " << c.inPlace;
-        EXPECT_EQ(bytes, c.bytesAfter) << "swap " << c.swap << " in place " << c.inPlace;
+        std::array<uint8_t, 5> bytes = c.bytes;
+        EXPECT_EQ(readBigEndian32(bytes.data()), c.value);
+        EXPECT_EQ(bytes, c.bytes);
     }
-}
-
-TEST(SwapBytes32, TwentyNineBitIdentifierMostSignificantFirst) {
-    uint8_t bytes[] = {0x18, 0xDA, 0xF1, 0x10, 0x99};
-    EXPECT_EQ(swapBytes32(bytes, true, false), 0x18DAF110u);
 }
 
 }  // namespace
