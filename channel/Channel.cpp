@@ -119,7 +119,7 @@ uint32_t Channel::addPeriodic(PeriodicRecord& record) {
     }
     // The first frame goes out at once; only it is echoed.
     if (record.message.ProtocolID == CAN) {
-        CanFrame frame = frameFromMessage(record.message, loopbackFlag_ == 1);
+        CanFrame frame = frameFromMessage(record.message, echoMarker());
         if (loopbackFlag_ == 1) {
             enqueueRxCanFrame(&frame, 1, 1);
         }
@@ -159,7 +159,7 @@ void Channel::sendDuePeriodics(const std::function<void(CanFrame&)>& write) {
         if (periodic.enabled != 1 || periodic.timer.elapsed() <= periodic.TimeInterval) {
             continue;
         }
-        CanFrame frame = frameFromMessage(periodic.message, false);
+        CanFrame frame = frameFromMessage(periodic.message, EchoMarker::Without);
         write(frame);
         periodic.timer.restart();
     }
@@ -340,7 +340,7 @@ void Channel::enqueueTxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t t
     frames.reserve(*pNumMsgs);
     for (uint32_t i = 0; i < *pNumMsgs; ++i) {
         if (msgs[i].ProtocolID == CAN) {
-            frames.push_back(frameFromMessage(msgs[i], loopbackFlag_ == 1));
+            frames.push_back(frameFromMessage(msgs[i], echoMarker()));
         }
     }
     if (frames.empty() || commThread_ == nullptr) {

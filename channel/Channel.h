@@ -15,6 +15,7 @@
 #include "base/CanFrame.h"
 #include "base/J2534.h"
 #include "channel/FilterRecord.h"
+#include "channel/MessageFrames.h"
 #include "channel/PeriodicRecord.h"
 #include "comm/TxTicket.h"
 
@@ -79,6 +80,10 @@ class Channel {
     uint64_t droppedFrames() const;
 
   private:
+    // The marker of frames this channel sends: with loopback on, their copies are echoes.
+    EchoMarker echoMarker() const {
+        return loopbackFlag_ == 1 ? EchoMarker::With : EchoMarker::Without;
+    }
     bool admits(const FilterRecord& filter, const CanFrame& frame, uint8_t echo) const;
     void recountFlowControlFilters();
     uint32_t queueWithEcho(std::span<const CanFrame> frames,

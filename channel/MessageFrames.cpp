@@ -7,10 +7,10 @@
 
 namespace vtx {
 
-CanFrame frameFromMessage(PASSTHRU_MSG& msg, bool echoMarker) {
+CanFrame frameFromMessage(const PASSTHRU_MSG& msg, EchoMarker marker) {
     CanFrame frame{};
     frame.idCan = readBigEndian32(msg.Data);
-    if (echoMarker) {
+    if (marker == EchoMarker::With) {
         frame.idCan |= kEchoMarker;
     }
     frame.idExt = (msg.TxFlags & CAN_29BIT_ID) ? 1 : 0;

@@ -8,9 +8,13 @@
 
 namespace vtx {
 
+// Whether a frame built from a message carries the echo marker: the loopback copy of a message
+// sent while loopback is on does.
+enum class EchoMarker : uint8_t { Without, With };
+
 // The frame a CAN message becomes: identifier from data bytes 0-3, most significant first (with
 // the echo marker when asked), width from CAN_29BIT_ID, DataSize - 4 data bytes (at most 8).
-CanFrame frameFromMessage(PASSTHRU_MSG& msg, bool echoMarker);
+CanFrame frameFromMessage(const PASSTHRU_MSG& msg, EchoMarker marker);
 
 // The message a received frame becomes on a channel of that protocol.
 void messageFromFrame(const CanFrame& frame, uint32_t protocolID, PASSTHRU_MSG& msg);

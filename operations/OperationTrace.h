@@ -18,7 +18,7 @@ inline uint32_t valueAt(const uint32_t* p) {
 }
 
 // The CAN identifier in a message's first four data bytes, most significant first.
-inline uint32_t canIdOf(PASSTHRU_MSG* msg) {
+inline uint32_t canIdOf(const PASSTHRU_MSG* msg) {
     return msg != nullptr ? readBigEndian32(msg->Data) : 0;
 }
 

@@ -78,14 +78,14 @@ TEST(RegistryKeyOpen, StartsClosedWithFileNotFound) {
 
 TEST(RegistryKeyOpen, UnknownRootFailsWithInvalidParameter) {
     RegistryKey key;
-    EXPECT_FALSE(key.open("HKEY_NOWHERE", "Software", false));
+    EXPECT_FALSE(key.open("HKEY_NOWHERE", "Software"));
     EXPECT_FALSE(key.isOpen());
     EXPECT_EQ(key.lastResult(), ERROR_INVALID_PARAMETER);
 }
 
 TEST(RegistryKeyOpen, MissingSubkeyFailsWithFileNotFound) {
     RegistryKey key;
-    EXPECT_FALSE(key.open("HKEY_CURRENT_USER", "Software\\VtxNoSuchKey\\Below", false));
+    EXPECT_FALSE(key.open("HKEY_CURRENT_USER", "Software\\VtxNoSuchKey\\Below"));
     EXPECT_FALSE(key.isOpen());
     EXPECT_EQ(key.lastResult(), ERROR_FILE_NOT_FOUND);
 }
@@ -134,7 +134,7 @@ class RegistryKeyValueTest : public ::testing::Test {
 
 TEST_F(RegistryKeyValueTest, ReadsTheNumberWritten) {
     RegistryKey key;
-    ASSERT_TRUE(key.open("hkey_current_user", subKey_, false));
+    ASSERT_TRUE(key.open("hkey_current_user", subKey_));
     EXPECT_TRUE(key.isOpen());
     EXPECT_EQ(key.lastResult(), ERROR_SUCCESS);
     uint32_t value = 0;
@@ -144,7 +144,7 @@ TEST_F(RegistryKeyValueTest, ReadsTheNumberWritten) {
 
 TEST_F(RegistryKeyValueTest, FourBytesOfAnyTypeAreANumber) {
     RegistryKey key;
-    ASSERT_TRUE(key.open("HKEY_CURRENT_USER", subKey_, false));
+    ASSERT_TRUE(key.open("HKEY_CURRENT_USER", subKey_));
     uint32_t value = 0;
     EXPECT_TRUE(key.readNumber("Raw", value, 4));
     EXPECT_EQ(value, 0x12345678u);
@@ -152,7 +152,7 @@ TEST_F(RegistryKeyValueTest, FourBytesOfAnyTypeAreANumber) {
 
 TEST_F(RegistryKeyValueTest, UnreadableValuesGiveZeroAndFalse) {
     RegistryKey key;
-    ASSERT_TRUE(key.open("HKEY_CURRENT_USER", subKey_, false));
+    ASSERT_TRUE(key.open("HKEY_CURRENT_USER", subKey_));
     struct Case {
         const char* name;
         uint32_t size;
@@ -174,7 +174,7 @@ TEST_F(RegistryKeyValueTest, UnreadableValuesGiveZeroAndFalse) {
 
 TEST_F(RegistryKeyValueTest, CloseEndsReading) {
     RegistryKey key;
-    ASSERT_TRUE(key.open("HKEY_CURRENT_USER", subKey_, false));
+    ASSERT_TRUE(key.open("HKEY_CURRENT_USER", subKey_));
     key.close();
     EXPECT_FALSE(key.isOpen());
     uint32_t value = 0xDEADBEEF;
@@ -184,13 +184,13 @@ TEST_F(RegistryKeyValueTest, CloseEndsReading) {
 
 TEST_F(RegistryKeyValueTest, FailedReopenLeavesTheKeyClosed) {
     RegistryKey key;
-    ASSERT_TRUE(key.open("HKEY_CURRENT_USER", subKey_, false));
-    EXPECT_FALSE(key.open("HKEY_CURRENT_USER", subKey_ + "\\Missing", false));
+    ASSERT_TRUE(key.open("HKEY_CURRENT_USER", subKey_));
+    EXPECT_FALSE(key.open("HKEY_CURRENT_USER", subKey_ + "\\Missing"));
     EXPECT_FALSE(key.isOpen());
     uint32_t value = 0xDEADBEEF;
     EXPECT_FALSE(key.readNumber("EnableLog", value, 4));
     EXPECT_EQ(value, 0u);
-    EXPECT_TRUE(key.open("HKEY_CURRENT_USER", subKey_, false));
+    EXPECT_TRUE(key.open("HKEY_CURRENT_USER", subKey_));
     EXPECT_TRUE(key.readNumber("EnableLog", value, 4));
     EXPECT_EQ(value, 0x39u);
 }

@@ -68,7 +68,7 @@ void markUnloadNotification(bool inside) {
 
 std::optional<uint32_t> readLogSwitch() {
     RegistryKey key;
-    if (!key.open("HKEY_LOCAL_MACHINE", kSwitchKey, false)) {
+    if (!key.open("HKEY_LOCAL_MACHINE", kSwitchKey)) {
         return std::nullopt;
     }
     uint32_t value = 0;

@@ -38,8 +38,7 @@ HKEY RegistryKey::rootKeyByName(const std::string& rootName) {
     return nullptr;
 }
 
-bool RegistryKey::open(const std::string& rootName, const std::string& subKey,
-                       bool createIfMissing) {
+bool RegistryKey::open(const std::string& rootName, const std::string& subKey) {
     close();
     root_ = rootKeyByName(rootName);
     subKey_ = subKey;
@@ -48,13 +47,7 @@ bool RegistryKey::open(const std::string& rootName, const std::string& subKey,
         return false;
     }
     HKEY handle = nullptr;
-    LONG result;
-    if (createIfMissing) {
-        result = RegCreateKeyExA(root_, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                 KEY_READ, nullptr, &handle, nullptr);
-    } else {
-        result = RegOpenKeyExA(root_, subKey.c_str(), 0, KEY_READ, &handle);
-    }
+    const LONG result = RegOpenKeyExA(root_, subKey.c_str(), 0, KEY_READ, &handle);
     lastResult_ = result;
     if (result != ERROR_SUCCESS) {
         return false;

@@ -19,7 +19,8 @@ class RegistryKey {
     // The standard root key of that name, or nullptr for an unknown name.
     static HKEY rootKeyByName(const std::string& rootName);
 
-    bool open(const std::string& rootName, const std::string& subKey, bool createIfMissing);
+    // Opens an existing key for reading; false when the root is unknown or the key missing.
+    bool open(const std::string& rootName, const std::string& subKey);
     // Reads a value of up to size bytes into value; 0 and false when not open or unreadable.
     bool readNumber(const std::string& valueName, uint32_t& value, uint32_t size);
     void close();
