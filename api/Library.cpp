@@ -6,7 +6,8 @@
 #include "device/DriverDetection.h"
 #include "operations/PassThru.h"
 #include "platform/LibraryLifecycle.h"
-#include "platform/PlatformServices.h"
+#include "platform/ThreadServices.h"
+#include "platform/TraceServices.h"
 #include "trace/TraceProvider.h"
 
 #if VTX_WITH_SIMULATED_DEVICE

@@ -8,7 +8,7 @@
 #include "channel/MessageFrames.h"
 #include "channel/ObjectIds.h"
 #include "comm/CommunicationThread.h"
-#include "platform/PlatformServices.h"
+#include "platform/Clock.h"
 #include "trace/TraceProvider.h"
 
 namespace vtx {

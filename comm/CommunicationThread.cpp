@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "device/DeviceFactory.h"
-#include "platform/PlatformServices.h"
+#include "platform/ThreadServices.h"
 #include "trace/TraceProvider.h"
 
 namespace vtx {

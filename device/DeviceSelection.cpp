@@ -8,7 +8,8 @@
 #include "device/SimulatedDeviceHost.h"
 #include "platform/AbsentDeviceFileTransport.h"
 #include "platform/AbsentPipeTransport.h"
-#include "platform/PlatformServices.h"
+#include "platform/DeviceServices.h"
+#include "platform/ModuleServices.h"
 
 namespace vtx {
 

@@ -1,7 +1,7 @@
 #include "device/DriverDetection.h"
 
 #include "device/DeviceSelection.h"
-#include "platform/PlatformServices.h"
+#include "platform/DeviceServices.h"
 #include "trace/TraceProvider.h"
 
 namespace vtx {

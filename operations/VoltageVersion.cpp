@@ -7,7 +7,7 @@
 #include "operations/FirmwareVersionText.h"
 #include "operations/OperationTrace.h"
 #include "operations/PassThru.h"
-#include "platform/PlatformServices.h"
+#include "platform/ModuleServices.h"
 
 namespace vtx {
 

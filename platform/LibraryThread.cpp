@@ -3,7 +3,7 @@
 #include <chrono>
 #include <utility>
 
-#include "platform/PlatformServices.h"
+#include "platform/ThreadServices.h"
 
 namespace vtx::platform {
 

@@ -8,7 +8,7 @@
 #include <windows.h>
 
 #include "platform/LibraryLifecycle.h"
-#include "platform/PlatformServices.h"
+#include "platform/ThreadServices.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     switch (reason) {

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/PlatformServices.h"
+#include "platform/TraceServices.h"
 #include "trace/JsonLinesSession.h"
 #include "trace/TraceProvider.h"
 

@@ -8,7 +8,7 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/PlatformServices.h"
+#include "platform/ThreadServices.h"
 
 namespace {
 

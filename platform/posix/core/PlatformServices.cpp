@@ -1,4 +1,8 @@
-#include "platform/PlatformServices.h"
+#include "platform/Clock.h"
+#include "platform/DeviceServices.h"
+#include "platform/ModuleServices.h"
+#include "platform/ThreadServices.h"
+#include "platform/TraceServices.h"
 
 #include <dlfcn.h>
 #include <time.h>

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "platform/PlatformServices.h"
+#include "platform/TraceServices.h"
 #include "platform/win32/core/EtwTraceBackend.h"
 #include "trace/JsonLinesSession.h"
 #include "trace/LogSwitch.h"
