@@ -38,7 +38,7 @@ CommunicationThread::CommunicationThread(std::unique_ptr<Device> device, ServedC
     if (!device_) {
         startOutcome_ = StartOutcome::NoDriver;
     } else {
-        device_->setTimeout(kCheckTimeoutMs);
+        device_->setReplyTimeout(kCheckTimeoutMs);
         _connection = device_->checkConnection();
         if (_connection) {
             start();
@@ -118,12 +118,12 @@ bool CommunicationThread::runCycle(bool openSnapshot, bool pausedSnapshot,
     signalCycleStart();
     VTX_TRACE(kGroup, kEvent, "run() -0-", u32("paused", pausedSnapshot),
               u32("_connection", _connection.load()));
-    device_->setTimeout(kCheckTimeoutMs);
+    device_->setReplyTimeout(kCheckTimeoutMs);
     _connection = device_->checkConnection();
     if (!_connection) {
         return false;
     }
-    device_->setTimeout(0);
+    device_->setReplyTimeout(0);
     if (openSnapshot) {
         if (!serviceDevice()) {
             idleUntilWork();
@@ -263,7 +263,7 @@ bool CommunicationThread::serviceDevice() {
 bool CommunicationThread::sendDuePeriodics() {
     bool sent = false;
     channels_.sendDuePeriodics([&](CanFrame& frame) {
-        device_->scritturaPacchettiCan(&frame, 1, false);
+        device_->writeFrames(std::span(&frame, 1));
         sent = true;
     });
     return sent;
@@ -290,16 +290,16 @@ bool CommunicationThread::dequeueTxCanFrame() {
     }
     const int countCan = static_cast<int>(frames.size());
     VTX_TRACE(kGroup, kEvent, "dequeueTxCanFrame() -0-", u32("countCan", countCan));
-    const int result = device_->scritturaPacchettiCan(frames.data(), countCan, false);
+    const int result = device_->writeFrames(frames);
     // The device took the first result frames; the rest of the chunk is not offered again.
     settleTickets(tickets, static_cast<std::size_t>(std::clamp(result, 0, countCan)));
     if (result != countCan) {
         VTX_TRACE(kGroup, kEvent, "dequeueTxCanFrame() -1-");
-        device_->setTimeout(kCheckTimeoutMs);
+        device_->setReplyTimeout(kCheckTimeoutMs);
         if (!device_->checkConnection()) {
             _connection = false;
         }
-        device_->setTimeout(0);
+        device_->setReplyTimeout(0);
     }
     VTX_TRACE(kGroup, kEvent, "dequeueTxCanFrame() -3-");
     return true;
@@ -334,7 +334,7 @@ bool CommunicationThread::receive() {
     if (channels_.filterCount() == 0) {
         return false;
     }
-    const int n = device_->letturaPacchettiCan(bufferRxPkts_.data(), kReceiveBufferFrames, true);
+    const int n = device_->readFrames(std::span(bufferRxPkts_.data(), kReceiveBufferFrames));
     if (n <= 0) {
         return false;
     }

@@ -63,8 +63,8 @@ bool controllerTimingFor(const CommParameters& params, const DeviceInfo& info,
         fixedTiming(params.baudrate, 5, 2, 1, false, out);
         return true;
     }
-    const bool vtx20 = std::memcmp(info.codProdotto, kProductVtx20, sizeof kProductVtx20) == 0;
-    const uint8_t firmwareMajor = info.versioneFW[0];
+    const bool vtx20 = std::memcmp(info.productCode, kProductVtx20, sizeof kProductVtx20) == 0;
+    const uint8_t firmwareMajor = info.firmwareVersion[0];
     if (vtx20 && firmwareMajor < 2) {
         if (params.SamplePoint == 62) {
             fixedTiming(params.baudrate, 4, 3, std::min<uint32_t>(wantedSjw(params), 2), true, out);

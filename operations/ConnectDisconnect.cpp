@@ -47,9 +47,12 @@ uint32_t PassThru::passThruConnect(uint32_t DeviceID, uint32_t ProtocolID, uint3
             // earlier, disconnected channel do not carry over.
             connectFlags = Flags;
             currentBaudrate = BaudRate / 1000;
-            if (!device()->setCommParameters(kOpenFilter, kOpenFilter, currentBaudrate, false, 0,
-                                             connectFlag(CAN_29BIT_ID), 0, false,
-                                             connectFlag(CAN_ID_BOTH))) {
+            if (!device()->configure({.acceptanceId = kOpenFilter,
+                                      .acceptanceMask = kOpenFilter,
+                                      .bitRateKbps = currentBaudrate,
+                                      .outputBus = 0,
+                                      .extendedIds = connectFlag(CAN_29BIT_ID),
+                                      .bothIdWidths = connectFlag(CAN_ID_BOTH)})) {
                 setFailed(text::kWriteSettingsFailed);
             }
         }
@@ -71,8 +74,8 @@ uint32_t PassThru::passThruDisconnect(uint32_t ChannelID) {
             const DevicePause pause(*commThread, true);
             if (checkDevicePresent()) {
                 channels.remove(ChannelID);
-                device()->setEnableControllerCAN(false);
-                device()->clearBuffers(false);
+                device()->stopController();
+                device()->clearBuffers();
             }
         }
     }

@@ -12,13 +12,13 @@ class DevicePause {
     DevicePause(CommunicationThread& thread, bool lowerTimeout) : thread_(thread) {
         thread_.setPause(true);
         if (lowerTimeout && thread_.device() != nullptr) {
-            previousTimeout_ = thread_.device()->setTimeout(kTimeoutMs);
+            previousTimeout_ = thread_.device()->setReplyTimeout(kTimeoutMs);
             restoreTimeout_ = true;
         }
     }
     ~DevicePause() {
         if (restoreTimeout_) {
-            thread_.device()->setTimeout(previousTimeout_);
+            thread_.device()->setReplyTimeout(previousTimeout_);
         }
         thread_.setPause(false);
     }

@@ -24,9 +24,10 @@ uint32_t PassThru::passThruOpen(void* /*pName*/, uint32_t* pDeviceID) {
     } else {
         {
             const DevicePause pause(*commThread, true);
-            uint8_t bus = 0;
+            OutputBusState output;
             if (!checkDevicePresent()) {
-            } else if (device()->getOutputBus(bus) == 0 || (bus != 0 && bus != 2)) {
+            } else if ((output = device()->outputBus()).busesOffered == 0 ||
+                       (output.bus != 0 && output.bus != 2)) {
                 setFailed(text::kCanNotSupported);
             } else {
                 deviceId = 1;
@@ -91,8 +92,8 @@ uint32_t PassThru::passThruClose(uint32_t DeviceID) {
 void PassThru::switchDeviceOff() {
     const DevicePause pause(*commThread, true);
     if (checkDevicePresent()) {
-        device()->setEnableControllerCAN(false);
-        device()->clearBuffers(false);
+        device()->stopController();
+        device()->clearBuffers();
         commThread->setOpenPassThruDevice(false);
     }
 }

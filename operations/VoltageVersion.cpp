@@ -29,11 +29,8 @@ uint32_t PassThru::passThruSetProgrammingVoltage(uint32_t DeviceID, uint32_t Pin
         } else if (checkDevicePresent()) {
             // Sent beside the running thread: the interface serialises its own transfers, so the
             // packet never falls between a transfer header and the read that answers it.
-            if (Voltage == SHORT_TO_GROUND) {
-                device()->setPin15ShortToGround();
-            } else {
-                device()->setPin15VoltageOff();
-            }
+            device()->setPin15(Voltage == SHORT_TO_GROUND ? Pin15State::ShortToGround
+                                                          : Pin15State::VoltageOff);
         }
     }
     VTX_TRACE(op::kGroup, op::kEvent, "****passThruSetProgrammingVoltage()**** -E-",
@@ -64,14 +61,11 @@ uint32_t PassThru::passThruReadVersion(uint32_t DeviceID, char* pFirmwareVersion
             const DevicePause pause(*commThread, false);
             uint32_t versionWord = 0;
             uint32_t serial = 0;
-            uint32_t customer = 0;
-            if (!device()->getDatiIdentificazione(versionWord, serial, customer, nullptr, nullptr,
-                                                  false)) {
-                versionWord = 0;
-                serial = 0;
+            if (const auto identity = device()->identify(IdentitySource::Recorded)) {
+                versionWord = identity->firmwareWord;
+                serial = identity->serialNumber;
             }
-            firmware =
-                firmwareVersionText(device()->getDeviceInfo()->codProdotto, versionWord, serial);
+            firmware = firmwareVersionText(device()->info().productCode, versionWord, serial);
             std::memcpy(pFirmwareVersion, firmware.data(), firmware.size());
             pFirmwareVersion[firmware.size()] = '\0';
         }
