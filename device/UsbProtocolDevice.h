@@ -80,14 +80,16 @@ class UsbProtocolDevice : public Device {
     bool clearBuffersReadingReply();
 
   protected:
+    // Whether the protocol operations (identification, configuration) write their events.
+    enum class ProtocolEvents : uint8_t { Written, Silent };
+    // Whether the end event of a frame read carries the event counter (C=).
+    enum class ReadEventCounter : uint8_t { Carried, Omitted };
     // How a driver family writes its trace events.
     struct TraceIdentity {
         trace::Group group;
         const char* eventName;
-        // The protocol operations (open, identification, configuration) write their events.
-        bool protocolEvents;
-        // The end event of a frame read carries C=.
-        bool countedReadEvent;
+        ProtocolEvents protocolEvents;
+        ReadEventCounter readEventCounter;
     };
 
     UsbProtocolDevice(const TraceIdentity& identity, const ProtocolQuirks& quirks);

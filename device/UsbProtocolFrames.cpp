@@ -123,7 +123,7 @@ int UsbProtocolDevice::readFrames(std::span<CanFrame> frames) {
     if (stored == 0) {
         return 0;
     }
-    if (identity_.countedReadEvent) {
+    if (identity_.readEventCounter == ReadEventCounter::Carried) {
         VTX_TRACE(identity_.group, identity_.eventName, "letturaPacchettiCan() -E-",
                   u32("t", timer.elapsed()), u32("pacchettiLetti", static_cast<uint32_t>(stored)),
                   u32("numCANPkts", static_cast<uint32_t>(maxCount)),

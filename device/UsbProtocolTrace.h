@@ -6,7 +6,7 @@
 
 #define PROTOCOL_TRACE(message, ...)                                                             \
     do {                                                                                         \
-        if (identity_.protocolEvents) {                                                          \
+        if (identity_.protocolEvents == ProtocolEvents::Written) {                               \
             VTX_TRACE(identity_.group, identity_.eventName, message __VA_OPT__(, ) __VA_ARGS__); \
         }                                                                                        \
     } while (false)

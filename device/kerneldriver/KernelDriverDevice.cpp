@@ -12,10 +12,14 @@ constexpr char kEvent[] = "USBInterface";
 constexpr trace::Group kGroup = trace::Group::KernelUsb;
 constexpr std::size_t kPresenceAnswerBytes = 4;
 
+// Where this driver family's handling of the protocol differs (see KernelDriverDevice.h).
 constexpr ProtocolQuirks kKernelDriverQuirks{
-    ProtocolQuirks::HeaderTimeout::ReplyTimeout, ProtocolQuirks::ExtendedMarker::Bit19Only,
-    ProtocolQuirks::LengthByte::WholeByte,       ProtocolQuirks::UnreadRecords::AllOnesIdentifier,
-    ProtocolQuirks::RealisedTiming::InfoOnly,    ProtocolQuirks::AuxValue::DeviceAndDriver,
+    .headerTimeout = ProtocolQuirks::HeaderTimeout::ReplyTimeout,
+    .extendedMarker = ProtocolQuirks::ExtendedMarker::Bit19Only,
+    .lengthByte = ProtocolQuirks::LengthByte::WholeByte,
+    .unreadRecords = ProtocolQuirks::UnreadRecords::AllOnesIdentifier,
+    .realisedTiming = ProtocolQuirks::RealisedTiming::InfoOnly,
+    .auxValue = ProtocolQuirks::AuxValue::DeviceAndDriver,
 };
 }  // namespace
 
@@ -23,7 +27,8 @@ KernelDriverDevice::KernelDriverDevice() : KernelDriverDevice(processDeviceFileT
 
 // Only the life cycle, init and the frame transfers write events on this driver family.
 KernelDriverDevice::KernelDriverDevice(DeviceFileTransport& transport)
-    : UsbProtocolDevice({kGroup, kEvent, false, false}, kKernelDriverQuirks),
+    : UsbProtocolDevice({kGroup, kEvent, ProtocolEvents::Silent, ReadEventCounter::Omitted},
+                        kKernelDriverQuirks),
       transport_(transport) {
     VTX_TRACE(kGroup, kEvent, "USBInterface() -S-");
     VTX_TRACE(kGroup, kEvent, "USBInterface() -E-");

@@ -16,7 +16,9 @@ constexpr Group kGroup = Group::WinUsb;
 WinUsbDevice::WinUsbDevice() : WinUsbDevice(processPipeTransport()) {}
 
 WinUsbDevice::WinUsbDevice(PipeTransport& transport)
-    : UsbProtocolDevice({kGroup, kEvent, true, true}, ProtocolQuirks{}), transport_(transport) {
+    : UsbProtocolDevice({kGroup, kEvent, ProtocolEvents::Written, ReadEventCounter::Carried},
+                        ProtocolQuirks{}),
+      transport_(transport) {
     VTX_TRACE(kGroup, kEvent, "WinUSBInterface() -S-");
     VTX_TRACE(kGroup, kEvent, "WinUSBInterface() -E-");
 }
