@@ -52,10 +52,8 @@ class UsbProtocolDevice : public Device {
     void closeDevice();
 
     // ---- transfers ----
-    // One write or read of whole packets, at most kMaxTransferBytes; the bytes transferred,
-    // 0 when refused.
+    // One write of whole packets, at most kMaxTransferBytes; the bytes written, 0 when refused.
     int writeBuffer(const uint8_t* bytes, int length);
-    int readBuffer(uint8_t* bytes, int length);
     // A transfer header asking for replyLength bytes within timeoutMs, followed by the payload
     // packets, in one write; then the read of the reply. The bytes read, 0 when refused.
     int commandTransfer(const uint8_t* payload, int payloadLength, uint8_t* reply, int replyLength,

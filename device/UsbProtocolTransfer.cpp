@@ -48,11 +48,6 @@ int UsbProtocolDevice::writeBuffer(const uint8_t* bytes, int length) {
     return writeUnlocked(bytes, length);
 }
 
-int UsbProtocolDevice::readBuffer(uint8_t* bytes, int length) {
-    const std::lock_guard lock(transferMutex_);
-    return readUnlocked(bytes, length);
-}
-
 int UsbProtocolDevice::commandTransfer(const uint8_t* payload, int payloadLength, uint8_t* reply,
                                        int replyLength, int timeoutMs) {
     if (!isOpen() || payloadLength < 0 ||

@@ -223,7 +223,7 @@ TEST_F(KernelDriverDeviceTest, AuxValueClampedAndPassedToTheDriver) {
     EXPECT_EQ(file.controls.size(), 1u);
 }
 
-TEST_F(KernelDriverDeviceTest, EveryHeaderCarriesTheTimeoutMember) {
+TEST_F(KernelDriverDeviceTest, EveryHeaderCarriesTheReplyTimeout) {
     initDevice();
     iface.setReplyTimeout(40);
     file.replies.push_back(packetOf({0x0A, 0x01}));
