@@ -51,7 +51,7 @@ CommunicationThread::CommunicationThread(std::unique_ptr<Device> device, ServedC
     if (!device_) {
         startOutcome_ = StartOutcome::NoDriver;
     } else {
-        device_->setTimeout(kCheckTimeoutMs);
+        device_->setReplyTimeout(kCheckTimeoutMs);
         connected_ = device_->checkConnection();
         if (connected_) {
             start();
@@ -131,12 +131,12 @@ bool CommunicationThread::runCycle(bool openSnapshot, bool pausedSnapshot,
     signalCycleStart();
     VTX_TRACE(kGroup, kEvent, checkpoint::kCycleStarted, u32("paused", pausedSnapshot),
               u32("_connection", connected_.load()));
-    device_->setTimeout(kCheckTimeoutMs);
+    device_->setReplyTimeout(kCheckTimeoutMs);
     connected_ = device_->checkConnection();
     if (!connected_) {
         return false;
     }
-    device_->setTimeout(0);
+    device_->setReplyTimeout(0);
     if (openSnapshot) {
         if (!serviceDevice()) {
             idleUntilWork();
@@ -279,7 +279,7 @@ bool CommunicationThread::serviceDevice() {
 bool CommunicationThread::sendDuePeriodics() {
     bool sent = false;
     channels_.sendDuePeriodics([&](CanFrame& frame) {
-        device_->scritturaPacchettiCan(&frame, 1, false);
+        device_->writeFrames(std::span(&frame, 1));
         sent = true;
     });
     return sent;
@@ -306,16 +306,16 @@ bool CommunicationThread::writeQueuedChunk() {
     }
     const int countCan = static_cast<int>(frames.size());
     VTX_TRACE(kGroup, kEvent, checkpoint::kChunkWriting, u32("countCan", countCan));
-    const int result = device_->scritturaPacchettiCan(frames.data(), countCan, false);
+    const int result = device_->writeFrames(frames);
     // The device took the first result frames; the rest of the chunk is not offered again.
     settleTickets(tickets, static_cast<std::size_t>(std::clamp(result, 0, countCan)));
     if (result != countCan) {
         VTX_TRACE(kGroup, kEvent, checkpoint::kChunkCutShort);
-        device_->setTimeout(kCheckTimeoutMs);
+        device_->setReplyTimeout(kCheckTimeoutMs);
         if (!device_->checkConnection()) {
             connected_ = false;
         }
-        device_->setTimeout(0);
+        device_->setReplyTimeout(0);
     }
     VTX_TRACE(kGroup, kEvent, checkpoint::kChunkWritten);
     return true;
@@ -350,7 +350,7 @@ bool CommunicationThread::receive() {
     if (channels_.filterCount() == 0) {
         return false;
     }
-    const int n = device_->letturaPacchettiCan(receiveBuffer_.data(), kReceiveBufferFrames, true);
+    const int n = device_->readFrames(std::span(receiveBuffer_.data(), kReceiveBufferFrames));
     if (n <= 0) {
         return false;
     }

@@ -4,7 +4,7 @@
 
 namespace vtx {
 
-// The CAN configuration the library asks for. Passed whole by value to restoreCommParameters.
+// The CAN configuration the library asks for (Device::settings()).
 struct CommParameters {
     uint32_t baudrate = 0;      // kbit/s (100, 125, 250, 500, 1000); 0 until set
     uint32_t Id = 0;            // acceptance identifier (11 or 29 bits)
@@ -24,5 +24,9 @@ inline constexpr uint32_t kKeepValue = 0xFFFFFFFF;      // leave as it is
 inline constexpr uint32_t kOpenFilter = 0xFFFFFFFE;     // Id/Mk: accept every frame
 inline constexpr uint32_t kControllerOff = 0xFFFFFFFE;  // baudrate: switch the controller off
 inline constexpr uint8_t kKeepBus = 0xFF;
+
+// States of the termination resistor.
+inline constexpr uint32_t kTermResistorOn = 1;
+inline constexpr uint32_t kTermResistorOff = 2;
 
 }  // namespace vtx

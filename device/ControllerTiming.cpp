@@ -12,6 +12,22 @@ constexpr uint32_t kFixedTableClock = 16000000;
 constexpr uint32_t kCalculatedClockNewFirmware = 24000000;
 constexpr uint32_t kCalculatedClockOther = 16000000;
 constexpr char kProductVtx20[5] = {'V', 'T', 'X', '2', '0'};
+// The first firmware generation's major versions are below this one.
+constexpr uint8_t kSecondGenerationMajor = 2;
+// The one sample point, in percent, the first generation has a table of its own for.
+constexpr uint32_t kFirstGenerationLateSamplePoint = 62;
+
+// The fixed tables' segments: 8 quanta per bit, sampled after 6 (75 %), or after 5 (62.5 %)
+// with a jump width of up to 2 quanta.
+constexpr uint32_t kTableTseg1 = 5;
+constexpr uint32_t kTableTseg2 = 2;
+constexpr uint32_t kTableSjw = 1;
+constexpr uint32_t kLateTableTseg1 = 4;
+constexpr uint32_t kLateTableTseg2 = 3;
+constexpr uint32_t kLateTableMaxSjw = 2;
+
+// Whether a fixed table's time segments are reported with the timing.
+enum class Segments : uint8_t { Reported, Withheld };
 
 // Prescaler - 1 of the fixed tables (16 MHz, 8 quanta per bit).
 uint32_t fixedPrescalerMinusOne(uint32_t kbps) {
@@ -39,7 +55,7 @@ uint8_t makeBtr1(uint32_t tseg1, uint32_t tseg2) {
     return static_cast<uint8_t>(((tseg2 - 1) & 0x07) << 4 | ((tseg1 - 1) & 0x0F));
 }
 
-void fixedTiming(uint32_t kbps, uint32_t tseg1, uint32_t tseg2, uint32_t sjw, bool reportSegments,
+void fixedTiming(uint32_t kbps, uint32_t tseg1, uint32_t tseg2, uint32_t sjw, Segments segments,
                  ControllerTiming& out) {
     out.clock = kFixedTableClock;
     out.brp = fixedPrescalerMinusOne(kbps) + 1;
@@ -47,8 +63,8 @@ void fixedTiming(uint32_t kbps, uint32_t tseg1, uint32_t tseg2, uint32_t sjw, bo
     out.samplePoint = (1 + tseg1) * 1000 / (1 + tseg1 + tseg2);
     out.btr0 = makeBtr0(sjw, out.brp);
     out.btr1 = makeBtr1(tseg1, tseg2);
-    out.tseg1 = reportSegments ? tseg1 : 0;
-    out.tseg2 = reportSegments ? tseg2 : 0;
+    out.tseg1 = segments == Segments::Reported ? tseg1 : 0;
+    out.tseg2 = segments == Segments::Reported ? tseg2 : 0;
 }
 
 // A wanted SJW of 0 would wrap in the register field: at least one quantum.
@@ -59,17 +75,19 @@ uint32_t wantedSjw(const CommParameters& params) {
 
 bool controllerTimingFor(const CommParameters& params, const DeviceInfo& info,
                          ControllerTiming& out) {
-    if (params.Bus == 1) {
-        fixedTiming(params.baudrate, 5, 2, 1, false, out);
+    if (params.Bus == kSecondOutputBus) {
+        fixedTiming(params.baudrate, kTableTseg1, kTableTseg2, kTableSjw, Segments::Withheld, out);
         return true;
     }
-    const bool vtx20 = std::memcmp(info.codProdotto, kProductVtx20, sizeof kProductVtx20) == 0;
-    const uint8_t firmwareMajor = info.versioneFW[0];
-    if (vtx20 && firmwareMajor < 2) {
-        if (params.SamplePoint == 62) {
-            fixedTiming(params.baudrate, 4, 3, std::min<uint32_t>(wantedSjw(params), 2), true, out);
+    const bool vtx20 = std::memcmp(info.productCode, kProductVtx20, sizeof kProductVtx20) == 0;
+    const uint8_t firmwareMajor = info.firmwareVersion[0];
+    if (vtx20 && firmwareMajor < kSecondGenerationMajor) {
+        if (params.SamplePoint == kFirstGenerationLateSamplePoint) {
+            fixedTiming(params.baudrate, kLateTableTseg1, kLateTableTseg2,
+                        std::min(wantedSjw(params), kLateTableMaxSjw), Segments::Reported, out);
         } else {
-            fixedTiming(params.baudrate, 5, 2, 1, true, out);
+            fixedTiming(params.baudrate, kTableTseg1, kTableTseg2, kTableSjw, Segments::Reported,
+                        out);
         }
         return true;
     }

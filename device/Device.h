@@ -4,52 +4,64 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <span>
 
 #include "base/CanFrame.h"
 #include "base/InterfaceType.h"
 #include "device/CommParameters.h"
+#include "device/ControllerRequest.h"
+#include "device/DeviceIdentity.h"
 #include "device/DeviceInfo.h"
 
 namespace vtx {
+
+// The two states the vehicle connector's pin 15 can be put in.
+enum class Pin15State : uint8_t { ShortToGround, VoltageOff };
+
+// The output bus in use and what the device offers.
+struct OutputBusState {
+    int busesOffered = 0;  // 0: no device; 1: a single output bus; 2: a choice of two
+    uint8_t bus = kNotYetRead;
+};
 
 class Device {
   public:
     virtual ~Device() = default;
 
-    virtual bool init() = 0;
-    // The number of frames, from the first, that the device took.
-    virtual int scritturaPacchettiCan(CanFrame* frames, int count, bool useIoctl) = 0;
-    virtual int letturaPacchettiCan(CanFrame* frames, int maxCount, bool useIoctl) = 0;
-    virtual void setPin15ShortToGround() = 0;
-    virtual void setPin15VoltageOff() = 0;
-    virtual bool checkConnection() = 0;
     virtual InterfaceType interfaceType() const = 0;
-    virtual bool letturaHardCodedInfo() = 0;
-    virtual int setAuxValue(int value) = 0;
-    virtual bool clearBuffers(bool readBack) = 0;
-    virtual void setEnableControllerCAN(bool enable) = 0;
-    virtual bool getEnableControllerCAN() = 0;
-    virtual bool getDatiIdentificazione(uint32_t& versioneFW, uint32_t& numSeriale,
-                                        uint32_t& codCliente, char* codProdotto, uint32_t* kind,
-                                        bool reread) = 0;
-    virtual bool getBaudRate(uint32_t& kbps) = 0;
-    virtual int getOutputBus(uint8_t& bus) = 0;
-    virtual bool setCommParameters(uint32_t Id, uint32_t Mk, uint32_t baudrate, bool force,
-                                   uint8_t Bus, bool Ext, uint32_t Bus2, bool fd,
-                                   bool canIdBoth) = 0;
-    virtual int setTimeout(int ms) = 0;
-    virtual int writeBuffer(const uint8_t* bytes, int length) = 0;
-    virtual int readBuffer(uint8_t* bytes, int length) = 0;
-    virtual int commandTransfer(uint8_t sub, const uint8_t* payload, int payloadLength,
-                                uint8_t* reply, int replyLength, int timeout, bool trailer) = 0;
-    virtual uint32_t getFirmwareVersion(uint8_t& a, uint8_t& b, uint8_t& c, uint8_t& d) = 0;
-    virtual bool setTermResistor(uint32_t value) = 0;
-    virtual bool getTermResistor(uint32_t& value) = 0;
-    virtual int readOutputBusSupport() = 0;
     virtual bool isOpen() = 0;
-    virtual bool restoreCommParameters(CommParameters record) = 0;
-    virtual CommParameters* getCommParameters() = 0;
-    virtual DeviceInfo* getDeviceInfo() = 0;
+    // True when the device answers; a device that does not is opened and identified again, and
+    // closed when that fails too.
+    virtual bool checkConnection() = 0;
+    // The reply timeout the device is given with every request, in ms (16 bits); returns the
+    // previous one.
+    virtual int setReplyTimeout(int ms) = 0;
+
+    // The number of frames, from the first, that the device took.
+    virtual int writeFrames(std::span<const CanFrame> frames) = 0;
+    // Asks the device for as many frames as fit; the number stored. Records no frame filled are
+    // left as the driver family marks them.
+    virtual int readFrames(std::span<CanFrame> frames) = 0;
+
+    // Controller configuration: the acceptance filter, bit rate and output bus, reprogrammed when
+    // something changed. False when the request is refused or the device does not take it.
+    virtual bool configure(const ControllerRequest& request) = 0;
+    // Switches a running controller off.
+    virtual void stopController() = 0;
+    // Empties the device's frame buffers.
+    virtual bool clearBuffers() = 0;
+
+    virtual std::optional<DeviceIdentity> identify(IdentitySource source) = 0;
+    virtual OutputBusState outputBus() = 0;
+    virtual void setPin15(Pin15State state) = 0;
+    // The termination resistor: 1 on, 2 off (0 from a read: the device did not say).
+    virtual bool setTermResistor(uint32_t state) = 0;
+    virtual bool readTermResistor(uint32_t& state) = 0;
+
+    // The configuration last asked for, and what the device reported and runs.
+    virtual const CommParameters& settings() const = 0;
+    virtual const DeviceInfo& info() const = 0;
 };
 
 }  // namespace vtx

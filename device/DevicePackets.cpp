@@ -15,6 +15,22 @@ void putBigEndian32(uint8_t* out, uint32_t value) {
 
 constexpr uint8_t kExtendedMarkers = 0x18;  // byte 2 of a packed 29-bit identifier
 constexpr uint8_t kExtendedBit = 0x08;      // the bit that tells the width on receive
+
+// The acceptance words, in the layout of a frame packet's identifier bytes as one big-endian
+// word: an 11-bit identifier in bits 31 to 21; a 29-bit one in bits 31 to 21 and 18 to 1, with
+// the markers in bits 20 and 19.
+constexpr int kStandardIdShift = 21;
+constexpr uint32_t kCompareNothing = 0xFFFFFFFF;
+// Below an 11-bit identifier nothing is compared but the 29-bit marker, which must be clear.
+constexpr uint32_t kStandardMaskIgnored = 0x0017FFFF;
+constexpr uint32_t kExtendedCodeMarkers = 0x00180000;
+// Of the markers, only the one that tells the width is compared.
+constexpr uint32_t kExtendedMaskIgnored = 0x00100000;
+
+// The enable command's fixed bytes.
+constexpr uint8_t kEnableByte2 = 0x00;
+constexpr uint8_t kEnableByte3 = 0x01;
+constexpr uint8_t kOpenFilterFlags = 0x30;  // byte 6: every frame accepted
 }  // namespace
 
 void packFrame(const CanFrame& frame, uint8_t* out) {
@@ -98,15 +114,17 @@ Acceptance acceptanceOf(const CommParameters& params) {
         return {0, 0, true};
     }
     if (params.canIdBoth) {
-        return {0, 0xFFFFFFFF, false};
+        return {0, kCompareNothing, false};
     }
     if (!params.Ext) {
-        return {params.Id << 21, params.Mk << 21 | 0x0017FFFF, false};
+        return {params.Id << kStandardIdShift, params.Mk << kStandardIdShift | kStandardMaskIgnored,
+                false};
     }
     const auto pack29 = [](uint32_t value, uint32_t markers) {
-        return ((value >> 18) & 0x7FF) << 21 | markers | (value & 0x3FFFF) << 1;
+        return ((value >> 18) & 0x7FF) << kStandardIdShift | markers | (value & 0x3FFFF) << 1;
     };
-    return {pack29(params.Id, 0x00180000), pack29(params.Mk, 0x00100000), false};
+    return {pack29(params.Id, kExtendedCodeMarkers), pack29(params.Mk, kExtendedMaskIgnored),
+            false};
 }
 
 void buildEnableCommand(uint8_t* out, uint8_t btr0, uint8_t btr1, const CommParameters& params) {
@@ -114,11 +132,11 @@ void buildEnableCommand(uint8_t* out, uint8_t btr0, uint8_t btr1, const CommPara
     const Acceptance acceptance = acceptanceOf(params);
     out[0] = kClassConfig;
     out[1] = kCmdEnable;
-    out[2] = 0x00;
-    out[3] = 0x01;
+    out[2] = kEnableByte2;
+    out[3] = kEnableByte3;
     out[4] = btr0;
     out[5] = btr1;
-    out[6] = acceptance.open ? 0x30 : 0x00;
+    out[6] = acceptance.open ? kOpenFilterFlags : 0x00;
     putBigEndian32(out + 7, acceptance.code);
     putBigEndian32(out + 11, acceptance.mask);
     out[15] = params.Bus;

@@ -1,15 +1,21 @@
 // The device protocol both driver families speak: 16-byte packets for identification, CAN frames
 // and controller configuration. A subclass supplies the transport (WinUSB pipes or the kernel
-// driver's device file), discovery and open, and the few points where its driver family behaves
-// differently; those are the pure virtual hooks at the end of this class.
+// driver's device file), discovery and open, and names the quirks of its driver family
+// (ProtocolQuirks); everything else is here.
+//
+// The members are defined by concern: UsbProtocolDevice.cpp (connection and records),
+// UsbProtocolTransfer.cpp (transfers and sequence numbers), UsbProtocolIdentification.cpp,
+// UsbProtocolFrames.cpp, UsbProtocolController.cpp (controller configuration) and
+// UsbProtocolCommands.cpp (the small commands).
 #pragma once
 
 #include <cstdint>
 #include <mutex>
-#include <vector>
 
+#include "base/ElapsedTimer.h"
 #include "device/ControllerTiming.h"
 #include "device/Device.h"
+#include "device/ProtocolQuirks.h"
 #include "trace/TraceProvider.h"
 
 namespace vtx {
@@ -20,111 +26,134 @@ class UsbProtocolDevice : public Device {
     UsbProtocolDevice(const UsbProtocolDevice&) = delete;
     UsbProtocolDevice& operator=(const UsbProtocolDevice&) = delete;
 
-    // Connection.
+    // ---- Device ----
     bool checkConnection() override;
+    int setReplyTimeout(int ms) override;
+    int writeFrames(std::span<const CanFrame> frames) override;
+    int readFrames(std::span<CanFrame> frames) override;
+    bool configure(const ControllerRequest& request) override;
+    void stopController() override;
+    bool clearBuffers() override;
+    std::optional<DeviceIdentity> identify(IdentitySource source) override;
+    OutputBusState outputBus() override;
+    void setPin15(Pin15State state) override;
+    bool setTermResistor(uint32_t state) override;
+    bool readTermResistor(uint32_t& state) override;
+    const CommParameters& settings() const override { return commParams_; }
+    const DeviceInfo& info() const override { return deviceInfo_; }
+
+    // ---- connection ----
+    // Discovery, open and identification; true when the device answered all of it.
+    virtual bool init() = 0;
     // A device of this driver family answers; asked only while the device is open.
     virtual bool isDevicePresent() = 0;
     // The close sequence: outputs off, controller off, the close form of the clear command, then
     // the transport closed. The records are reset whether or not the device was open.
     void closeDevice();
 
-    int setTimeout(int ms) override;
-    int writeBuffer(const uint8_t* bytes, int length) override;
-    int readBuffer(uint8_t* bytes, int length) override;
-    int commandTransfer(uint8_t sub, const uint8_t* payload, int payloadLength, uint8_t* reply,
-                        int replyLength, int timeout, bool trailer) override;
-    bool letturaHardCodedInfo() override;
-    uint32_t getFirmwareVersion(uint8_t& a, uint8_t& b, uint8_t& c, uint8_t& d) override;
-    bool getDatiIdentificazione(uint32_t& versioneFW, uint32_t& numSeriale, uint32_t& codCliente,
-                                char* codProdotto, uint32_t* kind, bool reread) override;
-
-    // CAN frames.
-    int scritturaPacchettiCan(CanFrame* frames, int count, bool useIoctl) override;
-    int letturaPacchettiCan(CanFrame* frames, int maxCount, bool useIoctl) override;
-
-    // Controller configuration and the small commands.
-    bool setCommParameters(uint32_t Id, uint32_t Mk, uint32_t baudrate, bool force, uint8_t Bus,
-                           bool Ext, uint32_t Bus2, bool fd, bool canIdBoth) override;
-    bool restoreCommParameters(CommParameters record) override;
-    bool enableCANController();
-    void disableCANController(bool force);
-    void setEnableControllerCAN(bool enable) override;
-    bool getEnableControllerCAN() override;
-    bool getBaudRate(uint32_t& kbps) override;
-    bool setTermResistor(uint32_t value) override;
-    bool getTermResistor(uint32_t& value) override;
-    int readOutputBusSupport() override;
-    int getOutputBus(uint8_t& bus) override;
-    void setPin15ShortToGround() override;
-    void setPin15VoltageOff() override;
-    int setAuxValue(int value) override;
-    bool clearBuffers(bool readBack) override;
-    CommParameters* getCommParameters() override;
-    DeviceInfo* getDeviceInfo() override;
-
+    // ---- transfers ----
+    // One write of whole packets, at most kMaxTransferBytes; the bytes written, 0 when refused.
+    int writeBuffer(const uint8_t* bytes, int length);
+    // A transfer header asking for replyLength bytes within timeoutMs, followed by the payload
+    // packets, in one write; then the read of the reply. The bytes read, 0 when refused.
+    int commandTransfer(const uint8_t* payload, int payloadLength, uint8_t* reply, int replyLength,
+                        int timeoutMs);
+    int replyTimeout() const { return replyTimeout_; }
+    // The sequence number the next transfer header carries.
     uint16_t sequenceNumber() const { return sequence_; }
 
+    // ---- identification and the small commands ----
+    // Reads the fixed identification and the firmware version into the device-info record.
+    bool readIdentification();
+    // The firmware version as one word, most significant component in the top byte; 0 when the
+    // device does not answer.
+    uint32_t readFirmwareVersion();
+    // Asks the device what it offers: one of the kOutputBus... values of DeviceInfo.h.
+    int readOutputBusSupport();
+    // Sends the auxiliary value, clamped to 16 bits, when it differs from the last one sent; the
+    // value in force, or the bytes written when the write came short.
+    int setAuxValue(int value);
+    bool controllerRunning() const { return controllerRunning_; }
+    // The clear command as a transfer whose reply, up to 1 KiB, is read and discarded.
+    bool clearBuffersReadingReply();
+
   protected:
+    // Whether the protocol operations (identification, configuration) write their events.
+    enum class ProtocolEvents : uint8_t { Written, Silent };
+    // Whether the end event of a frame read carries the event counter (C=).
+    enum class ReadEventCounter : uint8_t { Carried, Omitted };
     // How a driver family writes its trace events.
     struct TraceIdentity {
         trace::Group group;
         const char* eventName;
-        // The protocol operations (open, identification, configuration) write their events.
-        bool protocolEvents;
-        // The end event of a frame read carries C=.
-        bool countedReadEvent;
+        ProtocolEvents protocolEvents;
+        ReadEventCounter readEventCounter;
     };
 
-    explicit UsbProtocolDevice(const TraceIdentity& identity);
-
-    const TraceIdentity& traceIdentity() const { return identity_; }
-    uint16_t timeoutMember() const { return timeout_; }
+    UsbProtocolDevice(const TraceIdentity& identity, const ProtocolQuirks& quirks);
 
     // The records as init leaves them before the device answers.
     void resetRecords();
-    void resetDeviceInfo();
     // After a successful open: buffers cleared, controller forced off.
     void settleAfterOpen();
     // The part of init after open: identification, termination resistor off when it is on,
     // output-bus support. True when the output-bus support could be read.
     bool identifyOpenedDevice(uint32_t& termResistorStatus, int& outBusSupport);
-    bool sendCommand(uint8_t cls, uint8_t cmd = 0, uint8_t arg = 0);
 
     // ---- the transport ----
     // One synchronous transfer each; the bytes transferred, 0 on failure.
     virtual int transportWrite(const uint8_t* bytes, int length) = 0;
     virtual int transportRead(uint8_t* bytes, int length) = 0;
     virtual void transportClose() = 0;
-
-    // ---- where the driver families differ ----
-    // The reply timeout a transfer header carries when the request asked for requestedMs.
-    virtual uint16_t headerTimeout(int requestedMs) const = 0;
-    // One frame as a 16-byte frame packet, and back.
-    virtual void packFramePacket(const CanFrame& frame, uint8_t* out) const = 0;
-    virtual CanFrame unpackFramePacket(const uint8_t* in) const = 0;
-    // The records of a read chunk that no packet filled (already zero).
-    virtual void markUnreadRecords(CanFrame* records, int count) const = 0;
-    // Stores the sample point and jump width the controller was programmed with.
-    virtual void recordRealisedTiming(const ControllerTiming& timing) = 0;
-    // The auxiliary value packet was written with this (clamped) value.
-    virtual void auxValueSent(uint32_t value) = 0;
-
-    CommParameters commParams_;
-    DeviceInfo deviceInfo_;
+    // Hands the auxiliary value to the driver; called with ProtocolQuirks::AuxValue::
+    // DeviceAndDriver, after the device took the value.
+    virtual void transportAuxValue(uint32_t /*value*/) {}
 
   private:
+    // When disableController sends the disable command.
+    enum class DisableWhen : uint8_t { Running, Always };
+
+    void resetDeviceInfo();
+    bool sendCommand(uint8_t cls, uint8_t cmd = 0, uint8_t arg = 0);
+    // A command packet answered by one reply packet.
+    bool queryPacket(const uint8_t* request, uint8_t* reply, int timeoutMs);
+    void storeOutputBusSupport(int support);
+
+    // Transfers; callers hold transferMutex_.
     int writeUnlocked(const uint8_t* bytes, int length);
     int readUnlocked(uint8_t* bytes, int length);
-    int writeFrameChunk(const CanFrame* frames, int n, bool useIoctl);
-    int readFrameChunk(CanFrame* frames, int n, bool useIoctl, uint32_t& deferredSent);
-    bool mergeAcceptance(uint32_t value, bool ext, uint32_t& field);
+    uint16_t headerTimeout(int requestedMs) const;
+
+    // Frames.
+    int writeFrameChunk(std::span<const CanFrame> frames);
+    int readFrameChunk(std::span<CanFrame> frames);
+    void packFramePacket(const CanFrame& frame, uint8_t* out) const;
+    CanFrame unpackFramePacket(const uint8_t* in) const;
+    void markUnreadRecords(std::span<CanFrame> records) const;
+
+    // Controller. A request is merged into the settings record step by step; each step may
+    // refuse it (false), mark the record changed or ask for the controller to be reprogrammed.
+    struct Reconfiguration {
+        bool force = false;  // reprogram even when nothing changed; lets a running bit rate change
+        bool changed = false;
+        bool reprogram = false;
+    };
+    bool mergeOutputBus(uint8_t bus, Reconfiguration& step);
+    void mergeIdentifierMode(const ControllerRequest& request, Reconfiguration& step);
+    bool mergeAcceptance(uint32_t value, uint32_t& field);
+    bool mergeBitRate(uint32_t kbps, Reconfiguration& step);
+    bool reprogramController(uint32_t secondBus, const ElapsedTimer& started);
+    bool enableController();
+    void disableController(DisableWhen when);
+    void recordRealisedTiming(const ControllerTiming& timing);
 
     const TraceIdentity identity_;
-    bool enableControllerCAN_ = false;
+    const ProtocolQuirks quirks_;
+    CommParameters commParams_;
+    DeviceInfo deviceInfo_;
+    bool controllerRunning_ = false;
     uint32_t auxValue_ = 0;
-    uint16_t timeout_ = 0;
-    // Frames kept for the next combined read: one all-zero packet, then frame packets.
-    std::vector<uint8_t> deferred_;
+    uint16_t replyTimeout_ = 0;
 
     // Serialises transfers, so that a packet sent from another thread (pin 15) never falls
     // between a transfer header and the read that answers it. Guards the transport's transfers,

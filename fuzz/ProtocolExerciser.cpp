@@ -32,26 +32,24 @@ void ProtocolExerciser::run() {
 }
 
 void ProtocolExerciser::runOperation(std::size_t which) {
-    uint8_t a = 0, b = 0, c = 0, d = 0;
     uint32_t value = 0;
-    uint8_t bus = 0;
     switch (which) {
         case 0:
-            readFrames(4, false);
+            readFrames(4);
             break;
         case 1:
-            device_.getFirmwareVersion(a, b, c, d);
+            device_.readFirmwareVersion();
             break;
         case 2:
             writeThenReadFrames();
             break;
         case 3:
-            device_.getTermResistor(value);
+            device_.readTermResistor(value);
             FUZZ_CHECK(value <= 2);
             break;
         case 4:
             FUZZ_CHECK(device_.readOutputBusSupport() >= 0);
-            device_.getOutputBus(bus);
+            device_.outputBus();
             break;
         case 5:
             readIdentification();
@@ -60,20 +58,20 @@ void ProtocolExerciser::runOperation(std::size_t which) {
             programController();
             break;
         case 7:
-            device_.clearBuffers(true);
+            device_.clearBuffersReadingReply();
             break;
         case 8:
-            trailerTransfer();
+            commandTransfer();
             break;
         default:
-            readFrames(kLongRead, false);
+            readFrames(kLongRead);
             break;
     }
 }
 
-void ProtocolExerciser::readFrames(int maxCount, bool useIoctl) {
+void ProtocolExerciser::readFrames(int maxCount) {
     std::vector<CanFrame> records(static_cast<std::size_t>(maxCount));
-    const int filled = device_.letturaPacchettiCan(records.data(), maxCount, useIoctl);
+    const int filled = device_.readFrames(records);
     checkRecords(records.data(), filled, maxCount);
 }
 
@@ -83,33 +81,33 @@ void ProtocolExerciser::writeThenReadFrames() {
     frame.idExt = 1;
     frame.lenDataCan = 3;
     frame.dataCan[0] = 0x02;
-    FUZZ_CHECK(device_.scritturaPacchettiCan(&frame, 1, true) == 1);
-    readFrames(8, true);
+    FUZZ_CHECK(device_.writeFrames(std::span(&frame, 1)) == 1);
+    readFrames(8);
 }
 
 void ProtocolExerciser::readIdentification() {
-    uint32_t firmware = 0, serial = 0, customer = 0, kind = 0;
-    char product[5];
-    device_.getDatiIdentificazione(firmware, serial, customer, product, &kind, true);
-    FUZZ_CHECK(kind == 2);
+    const auto identity = device_.identify(IdentitySource::ReadFromDevice);
+    FUZZ_CHECK(!identity || identity->kind == DeviceIdentity::kUsbCanKind);
 }
 
 // The bit timing depends on the product code and firmware version the device reported.
 void ProtocolExerciser::programController() {
-    const DeviceInfo* info = device_.getDeviceInfo();
-    const uint32_t rate = kBitRates[info->versioneFW[0] % std::size(kBitRates)];
-    const bool ext = (info->versioneFW[1] & 1) != 0;
-    device_.setCommParameters(kOpenFilter, kOpenFilter, rate, true, 0, ext, 0, false, false);
-    uint32_t kbps = 0;
-    device_.getBaudRate(kbps);
+    const DeviceInfo& info = device_.info();
+    const uint32_t rate = kBitRates[info.firmwareVersion[0] % std::size(kBitRates)];
+    const bool ext = (info.firmwareVersion[1] & 1) != 0;
+    device_.configure({.acceptanceId = kOpenFilter,
+                       .acceptanceMask = kOpenFilter,
+                       .bitRateKbps = rate,
+                       .outputBus = 0,
+                       .extendedIds = ext,
+                       .reprogramming = Reprogramming::Always});
 }
 
-void ProtocolExerciser::trailerTransfer() {
+void ProtocolExerciser::commandTransfer() {
     uint8_t request[packet::kSize];
     packet::buildCommand(request, packet::kClassFirmwareRequest);
     uint8_t reply[2 * packet::kSize];
-    const int got =
-        device_.commandTransfer(0, request, packet::kSize, reply, sizeof reply, 1, true);
+    const int got = device_.commandTransfer(request, packet::kSize, reply, sizeof reply, 1);
     FUZZ_CHECK(got >= 0 && got <= static_cast<int>(sizeof reply));
 }
 

@@ -22,11 +22,11 @@ class ProtocolExerciser {
 
   private:
     void runOperation(std::size_t which);
-    void readFrames(int maxCount, bool useIoctl);
+    void readFrames(int maxCount);
     void writeThenReadFrames();
     void readIdentification();
     void programController();
-    void trailerTransfer();
+    void commandTransfer();
     void checkRecords(const CanFrame* records, int filled, int count) const;
 
     UsbProtocolDevice& device_;

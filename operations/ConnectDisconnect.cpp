@@ -63,9 +63,12 @@ void PassThru::connectChannel(uint32_t DeviceID, uint32_t ProtocolID, uint32_t F
     // disconnected channel do not carry over.
     connectFlags = Flags;
     currentBaudrate = BaudRate / 1000;
-    if (!device()->setCommParameters(kOpenFilter, kOpenFilter, currentBaudrate, false, 0,
-                                     connectFlag(CAN_29BIT_ID), 0, false,
-                                     connectFlag(CAN_ID_BOTH))) {
+    if (!device()->configure({.acceptanceId = kOpenFilter,
+                              .acceptanceMask = kOpenFilter,
+                              .bitRateKbps = currentBaudrate,
+                              .outputBus = 0,
+                              .extendedIds = connectFlag(CAN_29BIT_ID),
+                              .bothIdWidths = connectFlag(CAN_ID_BOTH)})) {
         setFailed(text::kWriteSettingsFailed);
     }
 }
@@ -94,8 +97,8 @@ void PassThru::disconnectChannel(uint32_t ChannelID) {
     const DevicePause pause(*commThread, ReplyTimeout::Short);
     if (checkDevicePresent()) {
         channels.remove(ChannelID);
-        device()->setEnableControllerCAN(false);
-        device()->clearBuffers(false);
+        device()->stopController();
+        device()->clearBuffers();
     }
 }
 

@@ -20,13 +20,14 @@ class DevicePause {
     DevicePause(CommunicationThread& thread, ReplyTimeout timeout) : thread_(thread) {
         thread_.park();
         if (timeout == ReplyTimeout::Short && thread_.device() != nullptr) {
-            previousTimeout_ = thread_.device()->setTimeout(CommunicationThread::kCheckTimeoutMs);
+            previousTimeout_ =
+                thread_.device()->setReplyTimeout(CommunicationThread::kCheckTimeoutMs);
             restoreTimeout_ = true;
         }
     }
     ~DevicePause() {
         if (restoreTimeout_) {
-            thread_.device()->setTimeout(previousTimeout_);
+            thread_.device()->setReplyTimeout(previousTimeout_);
         }
         thread_.resume();
     }

@@ -136,7 +136,7 @@ void PassThru::getConfig(Channel& channel, SCONFIG_LIST& list) {
         return;
     }
     Device& dev = *device();
-    const DeviceInfo& info = *dev.getDeviceInfo();
+    const DeviceInfo& info = dev.info();
     for (uint32_t i = 0; i < list.NumOfParams; ++i) {
         SCONFIG& entry = list.ConfigPtr[i];
         switch (entry.Parameter) {
@@ -144,9 +144,7 @@ void PassThru::getConfig(Channel& channel, SCONFIG_LIST& list) {
                 entry.Value = channel.loopbackFlag() == 1 ? 1 : 0;
                 break;
             case DATA_RATE: {
-                uint32_t kbps = 0;
-                dev.getBaudRate(kbps);
-                entry.Value = kbps * 1000;
+                entry.Value = dev.info().baudrate * 1000;
                 break;
             }
             case BIT_SAMPLE_POINT:
@@ -208,15 +206,15 @@ uint32_t PassThru::setConfigEntry(Channel& channel, const SCONFIG& entry) {
             if (!isAdmittedChannelBitRate(entry.Value)) {
                 return ERR_INVALID_BAUDRATE;
             }
-            uint32_t kbps = 0;
-            dev.getBaudRate(kbps);
-            if (entry.Value / 1000 == kbps) {
+            if (entry.Value / 1000 == dev.info().baudrate) {
                 return STATUS_NOERROR;
             }
             currentBaudrate = entry.Value / 1000;
-            return dev.setCommParameters(kKeepValue, kKeepValue, currentBaudrate, true, 0,
-                                         connectFlag(CAN_29BIT_ID), 0, false,
-                                         connectFlag(CAN_ID_BOTH))
+            return dev.configure({.bitRateKbps = currentBaudrate,
+                                  .outputBus = 0,
+                                  .extendedIds = connectFlag(CAN_29BIT_ID),
+                                  .bothIdWidths = connectFlag(CAN_ID_BOTH),
+                                  .reprogramming = Reprogramming::Always})
                        ? STATUS_NOERROR
                        : ERR_FAILED;
         }
@@ -224,27 +222,27 @@ uint32_t PassThru::setConfigEntry(Channel& channel, const SCONFIG& entry) {
             VTX_TRACE(op::kGroup, op::kEvent, "passThruIoctl() SET_CONFIG",
                       u32("chID", channel.channelID()), u32("BIT_SAMPLE_POINT", entry.Value),
                       u32("lastError", lastError));
-            const CommParameters saved = *dev.getCommParameters();
+            const CommParameters saved = dev.settings();
             CommParameters working = saved;
             working.SamplePoint = entry.Value;
-            if (dev.restoreCommParameters(working) &&
-                dev.getCommParameters()->SamplePoint == dev.getDeviceInfo()->SamplePoint) {
+            if (dev.configure(ControllerRequest::replacing(working)) &&
+                dev.settings().SamplePoint == dev.info().SamplePoint) {
                 return STATUS_NOERROR;
             }
-            dev.restoreCommParameters(saved);
+            dev.configure(ControllerRequest::replacing(saved));
             return ERR_INVALID_IOCTL_VALUE;
         }
         case SYNC_JUMP_WIDTH: {
             VTX_TRACE(op::kGroup, op::kEvent, "passThruIoctl() SET_CONFIG",
                       u32("chID", channel.channelID()), u32("SYNC_JUMP_WIDTH", entry.Value),
                       u32("lastError", lastError));
-            const CommParameters saved = *dev.getCommParameters();
+            const CommParameters saved = dev.settings();
             CommParameters working = saved;
-            working.Sjw = quantaPerBit(*dev.getDeviceInfo()) * entry.Value / 100;
-            if (dev.restoreCommParameters(working)) {
+            working.Sjw = quantaPerBit(dev.info()) * entry.Value / 100;
+            if (dev.configure(ControllerRequest::replacing(working))) {
                 return STATUS_NOERROR;
             }
-            dev.restoreCommParameters(saved);
+            dev.configure(ControllerRequest::replacing(saved));
             return ERR_INVALID_IOCTL_VALUE;
         }
         default:
@@ -257,13 +255,16 @@ void PassThru::clearMsgFilters(Channel& channel) {
     uint32_t code = 0;
     uint32_t mask = 0;
     calcAcceptanceAndMask(code, mask);
-    const DeviceInfo& info = *device()->getDeviceInfo();
+    const DeviceInfo& info = device()->info();
     if (info.Id == kOpenFilter && info.Mk == kOpenFilter) {
         return;
     }
-    if (!device()->setCommParameters(code, ~mask, currentBaudrate, false, 0,
-                                     connectFlag(CAN_29BIT_ID), 0, false,
-                                     connectFlag(CAN_ID_BOTH))) {
+    if (!device()->configure({.acceptanceId = code,
+                              .acceptanceMask = ~mask,
+                              .bitRateKbps = currentBaudrate,
+                              .outputBus = 0,
+                              .extendedIds = connectFlag(CAN_29BIT_ID),
+                              .bothIdWidths = connectFlag(CAN_ID_BOTH)})) {
         setFailed(text::kWriteSettingsFailed);
     }
 }
@@ -289,7 +290,7 @@ void PassThru::setTermResistor(const uint32_t* pInput, uint32_t* pOutput) {
 
 void PassThru::getTermResistor(uint32_t& output) {
     uint32_t state = 0;
-    if (device()->getTermResistor(state)) {
+    if (device()->readTermResistor(state)) {
         output = state;
     } else if (!device()->isOpen()) {
         setStatus(ERR_DEVICE_NOT_CONNECTED);

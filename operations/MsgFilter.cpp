@@ -137,13 +137,17 @@ void PassThru::startFilter(Channel& channel, uint32_t FilterType, PASSTHRU_MSG* 
     uint32_t mask = 0;
     calcAcceptanceAndMask(code, mask);
     const DevicePause pause(*commThread, ReplyTimeout::Short);
-    if (!device()->setCommParameters(code & kCanIdMask29, ~mask & kCanIdMask29, currentBaudrate,
-                                     false, 0, ext, 0, false, connectFlag(CAN_ID_BOTH))) {
+    if (!device()->configure({.acceptanceId = code & kCanIdMask29,
+                              .acceptanceMask = ~mask & kCanIdMask29,
+                              .bitRateKbps = currentBaudrate,
+                              .outputBus = 0,
+                              .extendedIds = ext,
+                              .bothIdWidths = connectFlag(CAN_ID_BOTH)})) {
         setFailed(text::kWriteSettingsFailed);
     }
     // The device's buffers are emptied once, when a channel gets its first filter.
     if (channel.filterCount() == 1) {
-        device()->clearBuffers(false);
+        device()->clearBuffers();
     }
 }
 
@@ -189,9 +193,12 @@ void PassThru::stopFilter(uint32_t ChannelID, uint32_t FilterID, uint32_t& code,
         deviceMask = ~mask;
     }
     const DevicePause pause(*commThread, ReplyTimeout::Short);
-    if (!device()->setCommParameters(code, deviceMask, currentBaudrate, false, 0,
-                                     connectFlag(CAN_29BIT_ID), 0, false,
-                                     connectFlag(CAN_ID_BOTH))) {
+    if (!device()->configure({.acceptanceId = code,
+                              .acceptanceMask = deviceMask,
+                              .bitRateKbps = currentBaudrate,
+                              .outputBus = 0,
+                              .extendedIds = connectFlag(CAN_29BIT_ID),
+                              .bothIdWidths = connectFlag(CAN_ID_BOTH)})) {
         setFailed(text::kWriteSettingsFailed);
         code = 0;
         deviceMask = 0;

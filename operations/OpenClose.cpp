@@ -49,8 +49,8 @@ void PassThru::claimOpenedDevice(uint32_t* pDeviceID) {
     if (!checkDevicePresent()) {
         return;
     }
-    uint8_t bus = 0;
-    if (device()->getOutputBus(bus) == 0 || (bus != 0 && bus != 2)) {
+    const OutputBusState output = device()->outputBus();
+    if (output.busesOffered == 0 || (output.bus != 0 && output.bus != 2)) {
         setFailed(text::kCanNotSupported);
         return;
     }
@@ -115,8 +115,8 @@ void PassThru::closeDevice(uint32_t DeviceID, bool wasLost) {
 void PassThru::switchDeviceOff() {
     const DevicePause pause(*commThread, ReplyTimeout::Short);
     if (checkDevicePresent()) {
-        device()->setEnableControllerCAN(false);
-        device()->clearBuffers(false);
+        device()->stopController();
+        device()->clearBuffers();
         commThread->setDeviceOpenForUse(false);
     }
 }

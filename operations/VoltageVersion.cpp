@@ -45,11 +45,8 @@ void PassThru::setPinVoltage(uint32_t PinNumber, uint32_t Voltage) {
     }
     // Sent beside the running thread: the device serialises its own transfers, so the packet
     // never falls between a transfer header and the read that answers it.
-    if (Voltage == SHORT_TO_GROUND) {
-        device()->setPin15ShortToGround();
-    } else {
-        device()->setPin15VoltageOff();
-    }
+    device()->setPin15(Voltage == SHORT_TO_GROUND ? Pin15State::ShortToGround
+                                                  : Pin15State::VoltageOff);
 }
 
 uint32_t PassThru::passThruReadVersion(uint32_t DeviceID, char* pFirmwareVersion, char* pDllVersion,
@@ -94,13 +91,12 @@ std::string PassThru::readVersions(uint32_t DeviceID, char* pFirmwareVersion, ch
     const DevicePause pause(*commThread, ReplyTimeout::Unchanged);
     uint32_t versionWord = 0;
     uint32_t serial = 0;
-    uint32_t customer = 0;
-    if (!device()->getDatiIdentificazione(versionWord, serial, customer, nullptr, nullptr, false)) {
-        versionWord = 0;
-        serial = 0;
+    if (const auto identity = device()->identify(IdentitySource::Recorded)) {
+        versionWord = identity->firmwareWord;
+        serial = identity->serialNumber;
     }
     const std::string firmware =
-        firmwareVersionText(device()->getDeviceInfo()->codProdotto, versionWord, serial);
+        firmwareVersionText(device()->info().productCode, versionWord, serial);
     std::memcpy(pFirmwareVersion, firmware.data(), firmware.size());
     pFirmwareVersion[firmware.size()] = '\0';
     return firmware;

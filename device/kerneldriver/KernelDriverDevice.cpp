@@ -1,9 +1,7 @@
 #include "device/kerneldriver/KernelDriverDevice.h"
 
-#include <algorithm>
-#include <cstring>
+#include <cstddef>
 
-#include "device/DevicePackets.h"
 #include "device/DeviceSelection.h"
 #include "trace/TraceProvider.h"
 
@@ -12,16 +10,26 @@ namespace vtx {
 namespace {
 constexpr char kEvent[] = "USBInterface";
 constexpr trace::Group kGroup = trace::Group::KernelUsb;
-constexpr uint8_t kExtendedSecondMarker = 0x10;  // bit 20 of the identifier word, in byte 2
-constexpr uint8_t kMaxDataBytes = 8;
-constexpr uint32_t kUnreadRecord = 0xFFFFFFFF;
+constexpr std::size_t kPresenceAnswerBytes = 4;
+
+// Where this driver family's handling of the protocol differs (see KernelDriverDevice.h).
+constexpr ProtocolQuirks kKernelDriverQuirks{
+    .headerTimeout = ProtocolQuirks::HeaderTimeout::ReplyTimeout,
+    .extendedMarker = ProtocolQuirks::ExtendedMarker::Bit19Only,
+    .lengthByte = ProtocolQuirks::LengthByte::WholeByte,
+    .unreadRecords = ProtocolQuirks::UnreadRecords::AllOnesIdentifier,
+    .realisedTiming = ProtocolQuirks::RealisedTiming::InfoOnly,
+    .auxValue = ProtocolQuirks::AuxValue::DeviceAndDriver,
+};
 }  // namespace
 
 KernelDriverDevice::KernelDriverDevice() : KernelDriverDevice(processDeviceFileTransport()) {}
 
 // Only the life cycle, init and the frame transfers write events on this driver family.
 KernelDriverDevice::KernelDriverDevice(DeviceFileTransport& transport)
-    : UsbProtocolDevice({kGroup, kEvent, false, false}), transport_(transport) {
+    : UsbProtocolDevice({kGroup, kEvent, ProtocolEvents::Silent, ReadEventCounter::Omitted},
+                        kKernelDriverQuirks),
+      transport_(transport) {
     VTX_TRACE(kGroup, kEvent, "USBInterface() -S-");
     VTX_TRACE(kGroup, kEvent, "USBInterface() -E-");
 }
@@ -51,7 +59,7 @@ bool KernelDriverDevice::init() {
 }
 
 bool KernelDriverDevice::isDevicePresent() {
-    uint8_t answer[4] = {};
+    uint8_t answer[kPresenceAnswerBytes] = {};
     return transport_.isOpen() && transport_.controlCode(DeviceFileTransport::kPresenceCode,
                                                          nullptr, 0, answer, sizeof answer);
 }
@@ -76,43 +84,7 @@ void KernelDriverDevice::transportClose() {
     transport_.close();
 }
 
-// ---------------------------------------------------------------------------------------------
-// Where this driver family differs
-
-uint16_t KernelDriverDevice::headerTimeout(int /*requestedMs*/) const {
-    return timeoutMember();
-}
-
-void KernelDriverDevice::packFramePacket(const CanFrame& frame, uint8_t* out) const {
-    packet::packFrame(frame, out);
-    out[2] &= static_cast<uint8_t>(~kExtendedSecondMarker);
-    out[5] = frame.lenDataCan;
-    std::memset(out + 6, 0, kMaxDataBytes);
-    std::memcpy(out + 6, frame.dataCan, std::min(frame.lenDataCan, kMaxDataBytes));
-}
-
-// A length byte above 8 keeps 8 data bytes, all a record holds.
-CanFrame KernelDriverDevice::unpackFramePacket(const uint8_t* in) const {
-    CanFrame frame = packet::unpackFrame(in);
-    frame.lenDataCan = std::min(in[5], kMaxDataBytes);
-    std::memset(frame.dataCan, 0, sizeof frame.dataCan);
-    std::memcpy(frame.dataCan, in + 6, frame.lenDataCan);
-    return frame;
-}
-
-void KernelDriverDevice::markUnreadRecords(CanFrame* records, int count) const {
-    for (int i = 0; i < count; ++i) {
-        records[i].idCan = kUnreadRecord;
-    }
-}
-
-void KernelDriverDevice::recordRealisedTiming(const ControllerTiming& timing) {
-    const bool calculated = commParams_.Bus != 1;
-    deviceInfo_.SamplePoint = calculated ? timing.samplePoint / 10 : commParams_.SamplePoint;
-    deviceInfo_.Sjw = calculated ? timing.sjw : commParams_.Sjw;
-}
-
-void KernelDriverDevice::auxValueSent(uint32_t value) {
+void KernelDriverDevice::transportAuxValue(uint32_t value) {
     const uint8_t littleEndian[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
                                      static_cast<uint8_t>(value >> 16),
                                      static_cast<uint8_t>(value >> 24)};

@@ -1,6 +1,11 @@
 // The device bound to the maker's kernel driver: the same packet protocol as over WinUSB
 // (UsbProtocolDevice), carried by the driver's device file, with the driver's control codes
-// for the presence test and the auxiliary value.
+// for the presence test and the auxiliary value. Its quirks (kKernelDriverQuirks in the source):
+// every transfer header carries the device's reply timeout whatever the request asked for;
+// frame packets mark a 29-bit identifier with bit 19 only and carry the whole length byte (a
+// read keeps at most 8 data bytes); records a read leaves unfilled carry the all-ones
+// identifier; the realised sample point and jump width are kept in the device-info record only;
+// the auxiliary value is also passed to the driver.
 #pragma once
 
 #include <cstdint>
@@ -33,20 +38,8 @@ class KernelDriverDevice : public UsbProtocolDevice {
     int transportWrite(const uint8_t* bytes, int length) override;
     int transportRead(uint8_t* bytes, int length) override;
     void transportClose() override;
-
-    // What sets this driver family apart (see UsbProtocolDevice):
-    // - every transfer header carries the timeout member, whatever the request asked for;
-    // - frame packets mark a 29-bit identifier with bit 19 only (bit 20 clear), and their
-    //   length byte is the whole lenDataCan; a read keeps at most 8 data bytes;
-    // - records a read leaves unfilled carry idCan 0xFFFFFFFF;
-    // - the calculated sample point and jump width are kept in the device-info record only;
-    // - the auxiliary value is also passed to the driver.
-    uint16_t headerTimeout(int requestedMs) const override;
-    void packFramePacket(const CanFrame& frame, uint8_t* out) const override;
-    CanFrame unpackFramePacket(const uint8_t* in) const override;
-    void markUnreadRecords(CanFrame* records, int count) const override;
-    void recordRealisedTiming(const ControllerTiming& timing) override;
-    void auxValueSent(uint32_t value) override;
+    // The driver keeps the auxiliary value too, passed with its control code.
+    void transportAuxValue(uint32_t value) override;
 
   private:
     DeviceFileTransport& transport_;  // the process-wide device file

@@ -1,7 +1,6 @@
 #include "device/winusb/WinUsbDevice.h"
 
 #include "base/ElapsedTimer.h"
-#include "device/DevicePackets.h"
 #include "device/DeviceSelection.h"
 #include "trace/TraceProvider.h"
 
@@ -17,7 +16,9 @@ constexpr Group kGroup = Group::WinUsb;
 WinUsbDevice::WinUsbDevice() : WinUsbDevice(processPipeTransport()) {}
 
 WinUsbDevice::WinUsbDevice(PipeTransport& transport)
-    : UsbProtocolDevice({kGroup, kEvent, true, true}), transport_(transport) {
+    : UsbProtocolDevice({kGroup, kEvent, ProtocolEvents::Written, ReadEventCounter::Carried},
+                        ProtocolQuirks{}),
+      transport_(transport) {
     VTX_TRACE(kGroup, kEvent, "WinUSBInterface() -S-");
     VTX_TRACE(kGroup, kEvent, "WinUSBInterface() -E-");
 }
@@ -101,33 +102,5 @@ int WinUsbDevice::transportRead(uint8_t* bytes, int length) {
 void WinUsbDevice::transportClose() {
     transport_.close();
 }
-
-// ---------------------------------------------------------------------------------------------
-// Where this driver family differs
-
-uint16_t WinUsbDevice::headerTimeout(int requestedMs) const {
-    return static_cast<uint16_t>(requestedMs);
-}
-
-void WinUsbDevice::packFramePacket(const CanFrame& frame, uint8_t* out) const {
-    packet::packFrame(frame, out);
-}
-
-CanFrame WinUsbDevice::unpackFramePacket(const uint8_t* in) const {
-    return packet::unpackFrame(in);
-}
-
-void WinUsbDevice::markUnreadRecords(CanFrame* /*records*/, int /*count*/) const {}
-
-void WinUsbDevice::recordRealisedTiming(const ControllerTiming& timing) {
-    if (commParams_.Bus == 0) {
-        commParams_.SamplePoint = timing.samplePoint / 10;
-        commParams_.Sjw = timing.sjw;
-    }
-    deviceInfo_.SamplePoint = commParams_.SamplePoint;
-    deviceInfo_.Sjw = commParams_.Sjw;
-}
-
-void WinUsbDevice::auxValueSent(uint32_t /*value*/) {}
 
 }  // namespace vtx

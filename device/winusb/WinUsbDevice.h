@@ -1,6 +1,10 @@
 // The device bound to the WinUSB driver: discovery, open and identification over the OUT pipe
 // 0x02 and the IN pipe 0x82 of the process's pipe transport. The packet protocol itself is
-// UsbProtocolDevice's.
+// UsbProtocolDevice's, followed without quirks: transfer headers carry the timeout their request
+// asked for, frame packets mark a 29-bit identifier with bits 20 and 19 and carry the low four
+// bits of the length, records a read leaves unfilled stay zero, the realised sample point and
+// jump width replace the asked-for ones in the settings record too, and the auxiliary value goes
+// to the device only.
 #pragma once
 
 #include <cstdint>
@@ -39,21 +43,6 @@ class WinUsbDevice : public UsbProtocolDevice {
     int transportWrite(const uint8_t* bytes, int length) override;
     int transportRead(uint8_t* bytes, int length) override;
     void transportClose() override;
-
-    // What sets this driver family apart (see UsbProtocolDevice):
-    // - the transfer header carries the timeout its request asked for;
-    // - frame packets mark a 29-bit identifier with bits 20 and 19, and their length byte is
-    //   the low four bits of lenDataCan;
-    // - records a read leaves unfilled stay zero;
-    // - the calculated sample point and jump width replace the asked-for ones in the
-    //   comm-parameter record too;
-    // - the auxiliary value goes to the device only.
-    uint16_t headerTimeout(int requestedMs) const override;
-    void packFramePacket(const CanFrame& frame, uint8_t* out) const override;
-    CanFrame unpackFramePacket(const uint8_t* in) const override;
-    void markUnreadRecords(CanFrame* records, int count) const override;
-    void recordRealisedTiming(const ControllerTiming& timing) override;
-    void auxValueSent(uint32_t value) override;
 
   private:
     PipeTransport& transport_;  // process-wide handles

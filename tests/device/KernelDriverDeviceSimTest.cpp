@@ -22,20 +22,21 @@ class KernelDriverDeviceSimTest : public ::testing::Test {
 };
 
 TEST_F(KernelDriverDeviceSimTest, CheckConnectionOpensAndIdentifies) {
-    iface.setTimeout(40);
+    iface.setReplyTimeout(40);
     ASSERT_TRUE(iface.checkConnection());
     EXPECT_TRUE(iface.isOpen());
-    EXPECT_EQ(std::string(iface.getDeviceInfo()->codProdotto, 5), "VTX20");
-    EXPECT_EQ(iface.getDeviceInfo()->numSeriale, sim::SimDevice::kSerialNumber);
-    EXPECT_EQ(iface.getDeviceInfo()->outBusSupported, 2);
+    EXPECT_EQ(std::string(iface.info().productCode, 5), "VTX20");
+    EXPECT_EQ(iface.info().serialNumber, sim::SimDevice::kSerialNumber);
+    EXPECT_EQ(iface.info().outBusSupported, 2);
     // The file is not shared: a second opener is refused while this one holds it.
     EXPECT_FALSE(world.deviceFile().open());
 }
 
 TEST_F(KernelDriverDeviceSimTest, UnplugClosesRePlugReopensFresh) {
-    iface.setTimeout(40);
+    iface.setReplyTimeout(40);
     ASSERT_TRUE(iface.checkConnection());
-    ASSERT_TRUE(iface.setCommParameters(0x7E8, 0, 500, false, 0, false, 0, false, false));
+    ASSERT_TRUE(iface.configure(
+        {.acceptanceId = 0x7E8, .acceptanceMask = 0, .bitRateKbps = 500, .outputBus = 0}));
     EXPECT_TRUE(world.control().deviceState().controller.enabled);
 
     world.control().unplug();
@@ -46,15 +47,17 @@ TEST_F(KernelDriverDeviceSimTest, UnplugClosesRePlugReopensFresh) {
     world.control().plug();
     ASSERT_TRUE(iface.checkConnection());
     EXPECT_TRUE(iface.isOpen());
-    EXPECT_EQ(iface.getCommParameters()->baudrate, 0u);
+    EXPECT_EQ(iface.settings().baudrate, 0u);
     EXPECT_FALSE(world.control().deviceState().controller.enabled);
 }
 
 TEST_F(KernelDriverDeviceSimTest, FramesCrossTheBusBothWays) {
-    iface.setTimeout(40);
+    iface.setReplyTimeout(40);
     ASSERT_TRUE(iface.checkConnection());
-    ASSERT_TRUE(
-        iface.setCommParameters(kOpenFilter, kOpenFilter, 500, false, 0, false, 0, false, false));
+    ASSERT_TRUE(iface.configure({.acceptanceId = kOpenFilter,
+                                 .acceptanceMask = kOpenFilter,
+                                 .bitRateKbps = 500,
+                                 .outputBus = 0}));
     world.control().clearBusRecords();
 
     CanFrame out[2] = {};
@@ -65,7 +68,7 @@ TEST_F(KernelDriverDeviceSimTest, FramesCrossTheBusBothWays) {
     out[1].idCan = 0x18DB33F1;
     out[1].idExt = 1;
     out[1].lenDataCan = 1;
-    ASSERT_EQ(iface.scritturaPacchettiCan(out, 2, false), 2);
+    ASSERT_EQ(iface.writeFrames(std::span(out, 2)), 2);
     ASSERT_TRUE(world.control().waitForBusRecords(2, std::chrono::seconds(5)));
     const auto records = world.control().busRecords();
     EXPECT_EQ(records[0].frame.id, 0x7E0u);
@@ -81,9 +84,9 @@ TEST_F(KernelDriverDeviceSimTest, FramesCrossTheBusBothWays) {
     frame.data = {1, 2, 3};
     ASSERT_TRUE(world.control().injectFrame(frame));
     ASSERT_TRUE(world.control().waitForBusRecords(3, std::chrono::seconds(5)));
-    iface.setTimeout(0);
+    iface.setReplyTimeout(0);
     CanFrame in[128];
-    ASSERT_EQ(iface.letturaPacchettiCan(in, 128, true), 1);
+    ASSERT_EQ(iface.readFrames(std::span(in, 128)), 1);
     EXPECT_EQ(uint32_t{in[0].idCan}, 0x18DAF110u);
     EXPECT_EQ(in[0].idExt, 1);
     EXPECT_EQ(in[0].lenDataCan, 3);

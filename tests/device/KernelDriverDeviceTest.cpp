@@ -120,9 +120,9 @@ class KernelDriverDeviceTest : public ::testing::Test {
 TEST_F(KernelDriverDeviceTest, InitIdentifiesOverTheDeviceFile) {
     initDevice();
     EXPECT_EQ(iface.interfaceType(), InterfaceType::KernelDriver);
-    EXPECT_EQ(iface.getDeviceInfo()->versioneFW[0], 2);
-    EXPECT_EQ(iface.getDeviceInfo()->outBusSupported, 2);
-    EXPECT_EQ(std::string(iface.getDeviceInfo()->codProdotto, 5), "VTX20");
+    EXPECT_EQ(iface.info().firmwareVersion[0], 2);
+    EXPECT_EQ(iface.info().outBusSupported, 2);
+    EXPECT_EQ(std::string(iface.info().productCode, 5), "VTX20");
 }
 
 TEST_F(KernelDriverDeviceTest, IdentifierWordAndLengthByteSent) {
@@ -149,7 +149,7 @@ TEST_F(KernelDriverDeviceTest, IdentifierWordAndLengthByteSent) {
         frame.idExt = c.ext;
         frame.lenDataCan = c.length;
         std::memset(frame.dataCan, 0x5A, sizeof frame.dataCan);
-        ASSERT_EQ(iface.scritturaPacchettiCan(&frame, 1, false), 1);
+        ASSERT_EQ(iface.writeFrames(std::span(&frame, 1)), 1);
         const Bytes p = file.packets().at(0);
         EXPECT_EQ(p[0], 0x01);
         EXPECT_EQ(Bytes(p.begin() + 1, p.begin() + 5), c.word) << std::hex << c.id;
@@ -169,7 +169,7 @@ TEST_F(KernelDriverDeviceTest, IdentifierWordDecodedIgnoringBitTwenty) {
     const Bytes second = framePacket({0x00, 0x08, 0x00, 0x02}, 2);
     std::copy(second.begin(), second.end(), file.replies.back().begin() + 16);
     CanFrame frames[2];
-    ASSERT_EQ(iface.letturaPacchettiCan(frames, 2, false), 2);
+    ASSERT_EQ(iface.readFrames(std::span(frames, 2)), 2);
     for (const CanFrame& f : frames) {
         EXPECT_EQ(uint32_t{f.idCan}, 1u);
         EXPECT_EQ(f.idExt, 1);
@@ -181,7 +181,7 @@ TEST_F(KernelDriverDeviceTest, LengthByteAboveEightKeepsEightDataBytes) {
     initDevice();
     file.replies.push_back(framePacket({0x24, 0x60, 0x00, 0x00}, 0x1F));
     CanFrame frame;
-    ASSERT_EQ(iface.letturaPacchettiCan(&frame, 1, false), 1);
+    ASSERT_EQ(iface.readFrames(std::span(&frame, 1)), 1);
     EXPECT_EQ(uint32_t{frame.idCan}, 0x123u);
     EXPECT_EQ(frame.idExt, 0);
     EXPECT_EQ(frame.lenDataCan, 8);
@@ -197,7 +197,7 @@ TEST_F(KernelDriverDeviceTest, UnreadRecordsCarryTheAllOnesIdentifier) {
     }
     file.replies.push_back(reply);
     std::vector<CanFrame> frames(128);
-    ASSERT_EQ(iface.letturaPacchettiCan(frames.data(), 128, true), 3);
+    ASSERT_EQ(iface.readFrames(std::span(frames.data(), 128)), 3);
     EXPECT_EQ(uint32_t{frames[0].idCan}, 0x123u);
     EXPECT_EQ(uint32_t{frames[2].idCan}, 0x125u);
     for (int i = 3; i < 128; ++i) {
@@ -223,12 +223,12 @@ TEST_F(KernelDriverDeviceTest, AuxValueClampedAndPassedToTheDriver) {
     EXPECT_EQ(file.controls.size(), 1u);
 }
 
-TEST_F(KernelDriverDeviceTest, EveryHeaderCarriesTheTimeoutMember) {
+TEST_F(KernelDriverDeviceTest, EveryHeaderCarriesTheReplyTimeout) {
     initDevice();
-    iface.setTimeout(40);
+    iface.setReplyTimeout(40);
     file.replies.push_back(packetOf({0x0A, 0x01}));
     uint32_t state = 0;
-    ASSERT_TRUE(iface.getTermResistor(state));
+    ASSERT_TRUE(iface.readTermResistor(state));
     EXPECT_EQ(state, 1u);
     const Bytes header = file.packets().at(0);
     EXPECT_EQ(header[0], packet::kClassTransferHeader);
@@ -247,12 +247,14 @@ TEST_F(KernelDriverDeviceTest, OpenOnAnOpenHandleClearsAndDisablesAgain) {
 
 TEST_F(KernelDriverDeviceTest, SamplePointRealisedIsKeptInTheDeviceInfoOnly) {
     initDevice();
-    ASSERT_TRUE(
-        iface.setCommParameters(kOpenFilter, kOpenFilter, 500, false, 0, false, 0, false, false));
+    ASSERT_TRUE(iface.configure({.acceptanceId = kOpenFilter,
+                                 .acceptanceMask = kOpenFilter,
+                                 .bitRateKbps = 500,
+                                 .outputBus = 0}));
     // 24 MHz, 500 kbit/s, 80 % asked: the controller realises 81 %.
-    EXPECT_EQ(iface.getCommParameters()->SamplePoint, 80u);
-    EXPECT_EQ(iface.getDeviceInfo()->SamplePoint, 81u);
-    EXPECT_EQ(iface.getDeviceInfo()->tseg1, 12u);
+    EXPECT_EQ(iface.settings().SamplePoint, 80u);
+    EXPECT_EQ(iface.info().SamplePoint, 81u);
+    EXPECT_EQ(iface.info().tseg1, 12u);
 }
 
 TEST_F(KernelDriverDeviceTest, PresenceAskedWithTheControlCode) {
@@ -267,13 +269,13 @@ TEST_F(KernelDriverDeviceTest, PresenceAskedWithTheControlCode) {
     file.present = false;
     EXPECT_FALSE(iface.checkConnection());
     EXPECT_FALSE(iface.isOpen());
-    EXPECT_EQ(iface.getDeviceInfo()->outBus, 0xFF);
+    EXPECT_EQ(iface.info().outBus, 0xFF);
 }
 
 TEST_F(KernelDriverDeviceTest, ClosedDeviceRefusesTransfersWithoutTouchingTheFile) {
     CanFrame frames[4];
-    EXPECT_EQ(iface.letturaPacchettiCan(frames, 4, true), 0);
-    EXPECT_EQ(iface.scritturaPacchettiCan(frames, 4, false), 0);
+    EXPECT_EQ(iface.readFrames(std::span(frames, 4)), 0);
+    EXPECT_EQ(iface.writeFrames(std::span(frames, 4)), 0);
     EXPECT_EQ(iface.setAuxValue(5), 0);
     EXPECT_TRUE(file.writes.empty());
     EXPECT_TRUE(file.controls.empty());

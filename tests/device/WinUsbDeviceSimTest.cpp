@@ -25,38 +25,39 @@ class WinUsbDeviceSimTest : public ::testing::Test {
 };
 
 TEST_F(WinUsbDeviceSimTest, CheckConnectionOpensAndIdentifies) {
-    iface.setTimeout(40);
+    iface.setReplyTimeout(40);
     ASSERT_TRUE(iface.checkConnection());
     EXPECT_TRUE(iface.isOpen());
-    uint32_t fw = 0, serial = 0, customer = 0;
-    char product[5];
-    EXPECT_TRUE(iface.getDatiIdentificazione(fw, serial, customer, product, nullptr, false));
-    EXPECT_EQ(fw, 0x02010A0Fu);
-    EXPECT_EQ(serial, 1234u);
-    EXPECT_EQ(customer, 1u);
-    EXPECT_EQ(std::string(product, 5), "VTX20");
-    uint8_t bus = 0xFF;
-    EXPECT_EQ(iface.getOutputBus(bus), 2);
-    EXPECT_EQ(bus, 0);
+    const auto identity = iface.identify(IdentitySource::Recorded);
+    ASSERT_TRUE(identity);
+    EXPECT_EQ(identity->firmwareWord, 0x02010A0Fu);
+    EXPECT_EQ(identity->serialNumber, 1234u);
+    EXPECT_EQ(identity->customerCode, 1u);
+    EXPECT_EQ(std::string(identity->productCode.data(), 5), "VTX20");
+    const OutputBusState output = iface.outputBus();
+    EXPECT_EQ(output.busesOffered, 2);
+    EXPECT_EQ(output.bus, 0);
     EXPECT_FALSE(world.control().deviceState().termResistor);
     // Re-reading asks the device again.
-    EXPECT_TRUE(iface.getDatiIdentificazione(fw, serial, customer, product, nullptr, true));
-    EXPECT_EQ(serial, 1234u);
+    const auto reread = iface.identify(IdentitySource::ReadFromDevice);
+    ASSERT_TRUE(reread);
+    EXPECT_EQ(reread->serialNumber, 1234u);
 }
 
 TEST_F(WinUsbDeviceSimTest, SingleBusDeviceFallsToTheProbe) {
     world.control().setSingleOutputBus(true);
-    iface.setTimeout(40);
+    iface.setReplyTimeout(40);
     ASSERT_TRUE(iface.checkConnection());
-    uint8_t bus = 0xFF;
-    EXPECT_EQ(iface.getOutputBus(bus), 1);
-    EXPECT_EQ(bus, 1);
+    const OutputBusState output = iface.outputBus();
+    EXPECT_EQ(output.busesOffered, 1);
+    EXPECT_EQ(output.bus, 1);
 }
 
 TEST_F(WinUsbDeviceSimTest, UnplugClosesRePlugReopensFresh) {
-    iface.setTimeout(40);
+    iface.setReplyTimeout(40);
     ASSERT_TRUE(iface.checkConnection());
-    ASSERT_TRUE(iface.setCommParameters(0x7E8, 0, 500, false, 0, false, 0, false, false));
+    ASSERT_TRUE(iface.configure(
+        {.acceptanceId = 0x7E8, .acceptanceMask = 0, .bitRateKbps = 500, .outputBus = 0}));
     EXPECT_TRUE(world.control().deviceState().controller.enabled);
 
     world.control().unplug();
@@ -67,19 +68,21 @@ TEST_F(WinUsbDeviceSimTest, UnplugClosesRePlugReopensFresh) {
     world.control().plug();
     ASSERT_TRUE(iface.checkConnection());
     EXPECT_TRUE(iface.isOpen());
-    const CommParameters* params = iface.getCommParameters();
-    EXPECT_EQ(params->baudrate, 0u);
-    EXPECT_EQ(params->SamplePoint, 80u);
-    EXPECT_EQ(params->Sjw, 1u);
-    EXPECT_FALSE(iface.getEnableControllerCAN());
+    const CommParameters& params = iface.settings();
+    EXPECT_EQ(params.baudrate, 0u);
+    EXPECT_EQ(params.SamplePoint, 80u);
+    EXPECT_EQ(params.Sjw, 1u);
+    EXPECT_FALSE(iface.controllerRunning());
     EXPECT_FALSE(world.control().deviceState().controller.enabled);
 }
 
 TEST_F(WinUsbDeviceSimTest, TenThousandFramesCrossTheBusInOrder) {
-    iface.setTimeout(40);
+    iface.setReplyTimeout(40);
     ASSERT_TRUE(iface.checkConnection());
-    ASSERT_TRUE(
-        iface.setCommParameters(kOpenFilter, kOpenFilter, 500, false, 0, false, 0, false, false));
+    ASSERT_TRUE(iface.configure({.acceptanceId = kOpenFilter,
+                                 .acceptanceMask = kOpenFilter,
+                                 .bitRateKbps = 500,
+                                 .outputBus = 0}));
     world.control().clearBusRecords();
     world.control().clearReceivedPackets();
     constexpr int kFrames = 10000;
@@ -90,7 +93,7 @@ TEST_F(WinUsbDeviceSimTest, TenThousandFramesCrossTheBusInOrder) {
         frames[i].dataCan[0] = static_cast<uint8_t>(i >> 8);
         frames[i].dataCan[1] = static_cast<uint8_t>(i);
     }
-    EXPECT_EQ(iface.scritturaPacchettiCan(frames.data(), kFrames, false), kFrames);
+    EXPECT_EQ(iface.writeFrames(std::span(frames.data(), kFrames)), kFrames);
     ASSERT_TRUE(world.control().waitForBusRecords(kFrames, std::chrono::seconds(30)));
     const auto records = world.control().busRecords();
     ASSERT_EQ(records.size(), static_cast<std::size_t>(kFrames));
@@ -101,10 +104,12 @@ TEST_F(WinUsbDeviceSimTest, TenThousandFramesCrossTheBusInOrder) {
 }
 
 TEST_F(WinUsbDeviceSimTest, ReadAsksWithTheHeaderAndReturnsWhatTheDeviceHolds) {
-    iface.setTimeout(40);
+    iface.setReplyTimeout(40);
     ASSERT_TRUE(iface.checkConnection());
-    ASSERT_TRUE(
-        iface.setCommParameters(kOpenFilter, kOpenFilter, 500, false, 0, false, 0, false, false));
+    ASSERT_TRUE(iface.configure({.acceptanceId = kOpenFilter,
+                                 .acceptanceMask = kOpenFilter,
+                                 .bitRateKbps = 500,
+                                 .outputBus = 0}));
     for (uint32_t i = 0; i < 5; ++i) {
         sim::CanFrame frame;
         frame.id = i % 2 == 0 ? 0x100 + i : 0x18DAF110 + i;
@@ -114,10 +119,10 @@ TEST_F(WinUsbDeviceSimTest, ReadAsksWithTheHeaderAndReturnsWhatTheDeviceHolds) {
         ASSERT_TRUE(world.control().injectFrame(frame));
     }
     ASSERT_TRUE(world.control().waitForBusRecords(5, std::chrono::seconds(5)));
-    iface.setTimeout(0);
+    iface.setReplyTimeout(0);
     world.control().clearReceivedPackets();
     CanFrame in[128];
-    const int got = iface.letturaPacchettiCan(in, 128, true);
+    const int got = iface.readFrames(std::span(in, 128));
     ASSERT_EQ(got, 5);
     for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(in[i].idExt, i % 2 == 1 ? 1 : 0);
@@ -129,14 +134,15 @@ TEST_F(WinUsbDeviceSimTest, ReadAsksWithTheHeaderAndReturnsWhatTheDeviceHolds) {
     EXPECT_EQ(packets[0][0], 0x0B);
     EXPECT_EQ(packets[0][4], 128);
     // Nothing more held: an empty answer at once.
-    EXPECT_EQ(iface.letturaPacchettiCan(in, 128, true), 0);
+    EXPECT_EQ(iface.readFrames(std::span(in, 128)), 0);
 }
 
 TEST_F(WinUsbDeviceSimTest, AcceptanceFilterReachesTheController) {
-    iface.setTimeout(40);
+    iface.setReplyTimeout(40);
     ASSERT_TRUE(iface.checkConnection());
     // 11-bit 0x7E8 compared in full.
-    ASSERT_TRUE(iface.setCommParameters(0x7E8, 0, 500, false, 0, false, 0, false, false));
+    ASSERT_TRUE(iface.configure(
+        {.acceptanceId = 0x7E8, .acceptanceMask = 0, .bitRateKbps = 500, .outputBus = 0}));
     const auto status = world.control().deviceState().controller;
     EXPECT_TRUE(status.enabled);
     EXPECT_TRUE(status.onBus);
@@ -148,21 +154,23 @@ TEST_F(WinUsbDeviceSimTest, AcceptanceFilterReachesTheController) {
     EXPECT_TRUE(status.acceptance.admits(match));
     EXPECT_FALSE(status.acceptance.admits(other));
     // 250 kbit/s on the 500 kbit/s bus: the controller runs but is off the bus.
-    ASSERT_TRUE(
-        iface.setCommParameters(kKeepValue, kKeepValue, 250, true, 0, false, 0, false, false));
+    ASSERT_TRUE(iface.configure(
+        {.bitRateKbps = 250, .outputBus = 0, .reprogramming = Reprogramming::Always}));
     EXPECT_TRUE(world.control().deviceState().controller.enabled);
     EXPECT_FALSE(world.control().deviceState().controller.onBus);
 }
 
 TEST_F(WinUsbDeviceSimTest, CloseSequenceReachesTheDeviceInOrder) {
-    iface.setTimeout(40);
+    iface.setReplyTimeout(40);
     ASSERT_TRUE(iface.checkConnection());
     ASSERT_TRUE(iface.setTermResistor(1));
     EXPECT_TRUE(world.control().deviceState().termResistor);
-    iface.setPin15ShortToGround();
+    iface.setPin15(Pin15State::ShortToGround);
     EXPECT_EQ(world.control().deviceState().pin15, sim::Pin15State::ShortToGround);
-    ASSERT_TRUE(
-        iface.setCommParameters(kOpenFilter, kOpenFilter, 500, false, 0, false, 0, false, false));
+    ASSERT_TRUE(iface.configure({.acceptanceId = kOpenFilter,
+                                 .acceptanceMask = kOpenFilter,
+                                 .bitRateKbps = 500,
+                                 .outputBus = 0}));
     world.control().clearReceivedPackets();
     iface.closeDevice();
     const auto packets = world.control().receivedPackets();

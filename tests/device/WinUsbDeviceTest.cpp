@@ -50,6 +50,18 @@ class WinUsbDeviceTest : public ::testing::Test {
         transport.writes.clear();
     }
 
+    // Runs init against a device that offers no choice of output buses: the query goes
+    // unanswered and the fallback probe answers zeros.
+    void initSingleBusDevice() {
+        transport.replies.push_back(identificationReply("VTX20", 0x0001, 1234, true));
+        transport.replies.push_back(packetOf({0x08, 15, 10, 1, 2}));
+        transport.replies.push_back(packetOf({0x0A, 0x00}));
+        transport.replies.push_back({});
+        transport.replies.push_back(Bytes(16, 0));
+        ASSERT_TRUE(iface.init());
+        transport.writes.clear();
+    }
+
     test::ScriptedPipeTransport transport;
     WinUsbDevice iface{transport};
 };
@@ -63,20 +75,19 @@ TEST_F(WinUsbDeviceTest, InitIdentifiesAndSwitchesTheResistorOff) {
     transport.replies.push_back(outBus);
     ASSERT_TRUE(iface.init());
 
-    uint32_t fw = 0, serial = 0, customer = 0, kind = 0;
-    char product[5];
-    EXPECT_TRUE(iface.getDatiIdentificazione(fw, serial, customer, product, &kind, false));
-    EXPECT_EQ(fw, 0x01020304u);
-    EXPECT_EQ(serial, 1234u);
-    EXPECT_EQ(customer, 1u);
-    EXPECT_EQ(std::string(product, 5), "VTX20");
-    EXPECT_EQ(kind, 2u);
-    EXPECT_EQ(iface.getDeviceInfo()->outBusSupported, 2);
-    EXPECT_EQ(iface.getDeviceInfo()->outBus, 0);
-    const CommParameters* params = iface.getCommParameters();
-    EXPECT_EQ(params->SamplePoint, 80u);
-    EXPECT_EQ(params->Sjw, 1u);
-    EXPECT_EQ(params->termResistor, 0u);
+    const auto identity = iface.identify(IdentitySource::Recorded);
+    ASSERT_TRUE(identity);
+    EXPECT_EQ(identity->firmwareWord, 0x01020304u);
+    EXPECT_EQ(identity->serialNumber, 1234u);
+    EXPECT_EQ(identity->customerCode, 1u);
+    EXPECT_EQ(std::string(identity->productCode.data(), 5), "VTX20");
+    EXPECT_EQ(identity->kind, 2u);
+    EXPECT_EQ(iface.info().outBusSupported, 2);
+    EXPECT_EQ(iface.info().outBus, 0);
+    const CommParameters& params = iface.settings();
+    EXPECT_EQ(params.SamplePoint, 80u);
+    EXPECT_EQ(params.Sjw, 1u);
+    EXPECT_EQ(params.termResistor, 0u);
 
     // Open: clear, disable; then the four transfers; the resistor-off packet after the query.
     const auto packets = transport.packets();
@@ -95,92 +106,89 @@ TEST_F(WinUsbDeviceTest, IdentificationFaults) {
     // Wrong checksum: identification succeeds, the codes keep their values.
     transport.replies.push_back(identificationReply("ABCDE", 0x9999, 42, false));
     transport.replies.push_back(packetOf({0x08, 1, 0, 0, 3}));
-    EXPECT_TRUE(iface.letturaHardCodedInfo());
-    EXPECT_EQ(std::string(iface.getDeviceInfo()->codProdotto, 5), "VTX20");
-    EXPECT_EQ(iface.getDeviceInfo()->numSeriale, 1234u);
-    EXPECT_EQ(iface.getDeviceInfo()->firmwareWord(), 0x03000001u);
+    EXPECT_TRUE(iface.readIdentification());
+    EXPECT_EQ(std::string(iface.info().productCode, 5), "VTX20");
+    EXPECT_EQ(iface.info().serialNumber, 1234u);
+    EXPECT_EQ(iface.info().firmwareWord(), 0x03000001u);
     // A reply packet of the wrong class fails the read and updates nothing.
     Bytes bad = identificationReply("ABCDE", 0x9999, 42, true);
     bad[32] = 0x09;
     transport.replies.push_back(bad);
-    EXPECT_FALSE(iface.letturaHardCodedInfo());
-    EXPECT_EQ(std::string(iface.getDeviceInfo()->codProdotto, 5), "VTX20");
+    EXPECT_FALSE(iface.readIdentification());
+    EXPECT_EQ(std::string(iface.info().productCode, 5), "VTX20");
 }
 
 TEST_F(WinUsbDeviceTest, TransferArgumentChecks) {
     initDevice();
     uint8_t payload[32] = {};
     uint8_t reply[16];
-    EXPECT_EQ(iface.commandTransfer(0, payload, 20, reply, 16, 0, false), 0);
-    EXPECT_EQ(iface.commandTransfer(0, nullptr, 16, reply, 16, 0, false), 0);
+    EXPECT_EQ(iface.commandTransfer(payload, 20, reply, 16, 0), 0);
+    EXPECT_EQ(iface.commandTransfer(nullptr, 16, reply, 16, 0), 0);
     std::vector<uint8_t> big(131088);
     EXPECT_EQ(iface.writeBuffer(big.data(), static_cast<int>(big.size())), 0);
     EXPECT_EQ(iface.writeBuffer(big.data(), 17), 0);
     EXPECT_TRUE(transport.writes.empty());
-    // The header follows the payload when asked to.
-    transport.replies.push_back(packetOf({}));
-    EXPECT_EQ(iface.commandTransfer(0, payload, 16, reply, 16, 0, true), 16);
-    ASSERT_EQ(transport.writes.size(), 1u);
-    EXPECT_EQ(transport.writes[0][16], 0x0B);
 }
 
-TEST_F(WinUsbDeviceTest, SetTimeoutKeepsSixteenBits) {
-    EXPECT_EQ(iface.setTimeout(40), 0);
-    EXPECT_EQ(iface.setTimeout(-1), 40);
-    EXPECT_EQ(iface.setTimeout(0), 40);
-    EXPECT_EQ(iface.setTimeout(0x12345), 0);
-    EXPECT_EQ(iface.setTimeout(-1), 0x2345);
+TEST_F(WinUsbDeviceTest, SetReplyTimeoutKeepsSixteenBits) {
+    EXPECT_EQ(iface.setReplyTimeout(40), 0);
+    EXPECT_EQ(iface.replyTimeout(), 40);
+    EXPECT_EQ(iface.setReplyTimeout(0), 40);
+    EXPECT_EQ(iface.setReplyTimeout(0x12345), 0);
+    EXPECT_EQ(iface.replyTimeout(), 0x2345);
 }
 
 TEST_F(WinUsbDeviceTest, SetCommParametersMergeRules) {
     initDevice();
     // Nothing asked for: true, nothing sent.
-    EXPECT_TRUE(iface.setCommParameters(kKeepValue, kKeepValue, kKeepValue, false, kKeepBus, false,
-                                        0, false, false));
+    EXPECT_TRUE(iface.configure({}));
     EXPECT_TRUE(transport.writes.empty());
     // CAN FD and unknown bit rates are refused.
-    EXPECT_FALSE(
-        iface.setCommParameters(kOpenFilter, kOpenFilter, 500, false, 0, false, 0, true, false));
-    EXPECT_FALSE(
-        iface.setCommParameters(kOpenFilter, kOpenFilter, 300, false, 0, false, 0, false, false));
+    EXPECT_FALSE(iface.configure({.acceptanceId = kOpenFilter,
+                                  .acceptanceMask = kOpenFilter,
+                                  .bitRateKbps = 500,
+                                  .outputBus = 0,
+                                  .canFd = true}));
+    EXPECT_FALSE(iface.configure({.acceptanceId = kOpenFilter,
+                                  .acceptanceMask = kOpenFilter,
+                                  .bitRateKbps = 300,
+                                  .outputBus = 0}));
     EXPECT_TRUE(transport.writes.empty());
 
     // Start at 500 kbit/s: disable, enable.
-    ASSERT_TRUE(
-        iface.setCommParameters(kOpenFilter, kOpenFilter, 500, false, 0, false, 0, false, false));
-    EXPECT_TRUE(iface.getEnableControllerCAN());
-    uint32_t kbps = 0;
-    EXPECT_TRUE(iface.getBaudRate(kbps));
-    EXPECT_EQ(kbps, 500u);
+    ASSERT_TRUE(iface.configure({.acceptanceId = kOpenFilter,
+                                 .acceptanceMask = kOpenFilter,
+                                 .bitRateKbps = 500,
+                                 .outputBus = 0}));
+    EXPECT_TRUE(iface.controllerRunning());
+    EXPECT_EQ(iface.info().baudrate, 500u);
     transport.writes.clear();
 
     // A running controller changes its bit rate only with force.
-    EXPECT_FALSE(
-        iface.setCommParameters(kKeepValue, kKeepValue, 250, false, 0, false, 0, false, false));
+    EXPECT_FALSE(iface.configure({.bitRateKbps = 250, .outputBus = 0}));
     EXPECT_TRUE(transport.writes.empty());
-    EXPECT_TRUE(
-        iface.setCommParameters(kKeepValue, kKeepValue, 250, true, 0, false, 0, false, false));
-    EXPECT_TRUE(iface.getBaudRate(kbps));
-    EXPECT_EQ(kbps, 250u);
+    EXPECT_TRUE(iface.configure(
+        {.bitRateKbps = 250, .outputBus = 0, .reprogramming = Reprogramming::Always}));
+    EXPECT_EQ(iface.info().baudrate, 250u);
     EXPECT_FALSE(transport.writes.empty());
 
     // Off: the programmed bit rate goes to 0.
-    EXPECT_TRUE(iface.setCommParameters(kKeepValue, kKeepValue, kControllerOff, false, 0, false, 0,
-                                        false, false));
-    EXPECT_FALSE(iface.getEnableControllerCAN());
-    EXPECT_TRUE(iface.getBaudRate(kbps));
-    EXPECT_EQ(kbps, 0u);
+    EXPECT_TRUE(iface.configure({.bitRateKbps = kControllerOff, .outputBus = 0}));
+    EXPECT_FALSE(iface.controllerRunning());
+    EXPECT_EQ(iface.info().baudrate, 0u);
 }
 
-TEST_F(WinUsbDeviceTest, BusChangeNeedsATwoBusDevice) {
-    initDevice();
-    iface.getDeviceInfo()->outBusSupported = 1;
-    EXPECT_FALSE(
-        iface.setCommParameters(kKeepValue, kKeepValue, 500, false, 1, false, 0, false, false));
+TEST_F(WinUsbDeviceTest, BusChangeRefusedWithoutAChoiceOfBuses) {
+    initSingleBusDevice();
+    ASSERT_EQ(iface.info().outBusSupported, 1);
+    EXPECT_FALSE(iface.configure({.bitRateKbps = 500, .outputBus = 1}));
     EXPECT_TRUE(transport.writes.empty());
-    iface.getDeviceInfo()->outBusSupported = 2;
-    EXPECT_TRUE(
-        iface.setCommParameters(kKeepValue, kKeepValue, 500, false, 1, false, 0, false, false));
+}
+
+TEST_F(WinUsbDeviceTest, BusChangeOnATwoBusDevice) {
+    initDevice();
+    ASSERT_EQ(iface.info().outBusSupported, 2);
+    EXPECT_TRUE(iface.configure({.bitRateKbps = 500, .outputBus = 1}));
     // The second bus uses the fixed table: BTR1 0x14, bus byte 1. The controller was off, so
     // no disable packet comes first.
     const auto packets = transport.packets();
@@ -194,7 +202,8 @@ TEST_F(WinUsbDeviceTest, BusChangeNeedsATwoBusDevice) {
 
 TEST_F(WinUsbDeviceTest, EnableCommandOfTheFirstFirmwareGeneration) {
     initDevice("VTX20", {1, 0, 0, 0});
-    ASSERT_TRUE(iface.setCommParameters(0x123, 0x7FF, 500, false, 0, false, 0, false, false));
+    ASSERT_TRUE(iface.configure(
+        {.acceptanceId = 0x123, .acceptanceMask = 0x7FF, .bitRateKbps = 500, .outputBus = 0}));
     const auto packets = transport.packets();
     // enable (two packets), clear; no disable while the controller is off
     ASSERT_EQ(packets.size(), 3u);
@@ -202,39 +211,41 @@ TEST_F(WinUsbDeviceTest, EnableCommandOfTheFirstFirmwareGeneration) {
                                  0xFF, 0xF7, 0xFF, 0xFF, 0x00}));
     EXPECT_EQ(packets[1], packetOf({0x06}));
     EXPECT_EQ(packets[2], packetOf({0x06}));
-    EXPECT_EQ(iface.getCommParameters()->SamplePoint, 75u);
-    EXPECT_EQ(iface.getDeviceInfo()->Id, 0x123u);
-    EXPECT_EQ(iface.getDeviceInfo()->Mk, 0x7FFu);
+    EXPECT_EQ(iface.settings().SamplePoint, 75u);
+    EXPECT_EQ(iface.info().Id, 0x123u);
+    EXPECT_EQ(iface.info().Mk, 0x7FFu);
 
     // Sample point 62 with a wanted SJW of 4.
-    CommParameters wanted = *iface.getCommParameters();
+    CommParameters wanted = iface.settings();
     wanted.SamplePoint = 62;
     wanted.Sjw = 4;
     transport.writes.clear();
-    ASSERT_TRUE(iface.restoreCommParameters(wanted));
+    ASSERT_TRUE(iface.configure(ControllerRequest::replacing(wanted)));
     // Now running: disable first, then the new enable command.
     const auto again = transport.packets();
     ASSERT_GE(again.size(), 2u);
     EXPECT_EQ(again[0], packetOf({0x04, 0x05}));
     EXPECT_EQ(again[1][4], 0x43);
     EXPECT_EQ(again[1][5], 0x23);
-    EXPECT_EQ(iface.getCommParameters()->Sjw, 2u);
-    EXPECT_EQ(iface.getCommParameters()->SamplePoint, 62u);
+    EXPECT_EQ(iface.settings().Sjw, 2u);
+    EXPECT_EQ(iface.settings().SamplePoint, 62u);
 }
 
 TEST_F(WinUsbDeviceTest, EnableCommandCalculatedAtTheNewFirmwaresClock) {
     initDevice("VTX20", {2, 1, 10, 15});
-    ASSERT_TRUE(
-        iface.setCommParameters(kOpenFilter, kOpenFilter, 500, false, 0, false, 0, false, false));
+    ASSERT_TRUE(iface.configure({.acceptanceId = kOpenFilter,
+                                 .acceptanceMask = kOpenFilter,
+                                 .bitRateKbps = 500,
+                                 .outputBus = 0}));
     const auto packets = transport.packets();
     ASSERT_GE(packets.size(), 1u);
     // 24 MHz, 500 kbit/s, 80 %: prescaler 3, 12 + 3 segments.
     EXPECT_EQ(packets[0][4], 0x02);
     EXPECT_EQ(packets[0][5], 0x2B);
     EXPECT_EQ(packets[0][6], 0x30);
-    EXPECT_EQ(iface.getCommParameters()->SamplePoint, 81u);
-    EXPECT_EQ(iface.getDeviceInfo()->tseg1, 12u);
-    EXPECT_EQ(iface.getDeviceInfo()->tseg2, 3u);
+    EXPECT_EQ(iface.settings().SamplePoint, 81u);
+    EXPECT_EQ(iface.info().tseg1, 12u);
+    EXPECT_EQ(iface.info().tseg2, 3u);
 }
 
 TEST_F(WinUsbDeviceTest, AuxValueSentOnlyWhenItChanges) {
@@ -288,24 +299,24 @@ TEST_F(WinUsbDeviceTest, OutputBusQueryChecksTheSequenceByte) {
 
 TEST_F(WinUsbDeviceTest, TermResistorQueryWaitsASecond) {
     initDevice();
-    iface.setTimeout(40);
+    iface.setReplyTimeout(40);
     transport.replies.push_back(packetOf({0x0A, 0x01}));
     uint32_t state = 0;
-    EXPECT_TRUE(iface.getTermResistor(state));
+    EXPECT_TRUE(iface.readTermResistor(state));
     EXPECT_EQ(state, 1u);
     ASSERT_EQ(transport.writes.size(), 1u);
     EXPECT_EQ(transport.writes[0][2], 0xE8);
     EXPECT_EQ(transport.writes[0][3], 0x03);
     transport.replies.push_back(packetOf({0x0B, 0x01}));
-    EXPECT_TRUE(iface.getTermResistor(state));
+    EXPECT_TRUE(iface.readTermResistor(state));
     EXPECT_EQ(state, 0u);
-    EXPECT_FALSE(iface.getTermResistor(state));  // no reply at all
+    EXPECT_FALSE(iface.readTermResistor(state));  // no reply at all
 }
 
 TEST_F(WinUsbDeviceTest, FrameReadAsksWithTheHeaderAndZeroFills) {
     CanFrame frames[128];
     std::memset(frames, 0xAB, sizeof frames);
-    EXPECT_EQ(iface.letturaPacchettiCan(frames, 128, true), 0);  // closed: zero-filled
+    EXPECT_EQ(iface.readFrames(std::span(frames, 128)), 0);  // closed: zero-filled
     for (const auto& f : frames) {
         EXPECT_EQ(uint32_t{f.idCan}, 0u);
     }
@@ -323,7 +334,7 @@ TEST_F(WinUsbDeviceTest, FrameReadAsksWithTheHeaderAndZeroFills) {
     reply.insert(reply.end(), 7, 0x01);  // a partial packet is dropped
     transport.replies.push_back(reply);
     std::memset(frames, 0xAB, sizeof frames);
-    EXPECT_EQ(iface.letturaPacchettiCan(frames, 128, true), 5);
+    EXPECT_EQ(iface.readFrames(std::span(frames, 128)), 5);
     ASSERT_EQ(transport.writes.size(), 1u);
     EXPECT_EQ(transport.writes[0][0], 0x0B);
     EXPECT_EQ(transport.writes[0][4], 128);
@@ -337,28 +348,13 @@ TEST_F(WinUsbDeviceTest, FrameReadAsksWithTheHeaderAndZeroFills) {
     }
 }
 
-TEST_F(WinUsbDeviceTest, DeferredFramesTravelWithTheNextReadsHeader) {
-    initDevice();
-    CanFrame out[2] = {};
-    out[0].idCan = 0x7DF;
-    out[1].idCan = 0x7E0;
-    EXPECT_EQ(iface.scritturaPacchettiCan(out, 2, true), 2);
-    EXPECT_TRUE(transport.writes.empty());
-    CanFrame in[4];
-    EXPECT_EQ(iface.letturaPacchettiCan(in, 4, false), 0);
-    const auto packets = transport.packets();
-    ASSERT_EQ(packets.size(), 4u);
-    EXPECT_EQ(packets[0][0], 0x0B);
-    EXPECT_EQ(packets[1], Bytes(16, 0));
-    EXPECT_EQ(packets[2][1], 0xFB);
-    EXPECT_EQ(packets[3][1], 0xFC);
-}
-
 TEST_F(WinUsbDeviceTest, CloseSequenceInOrder) {
     initDevice();
     iface.setAuxValue(7);
-    ASSERT_TRUE(
-        iface.setCommParameters(kOpenFilter, kOpenFilter, 500, false, 0, false, 0, false, false));
+    ASSERT_TRUE(iface.configure({.acceptanceId = kOpenFilter,
+                                 .acceptanceMask = kOpenFilter,
+                                 .bitRateKbps = 500,
+                                 .outputBus = 0}));
     transport.writes.clear();
     iface.closeDevice();
     EXPECT_FALSE(iface.isOpen());
@@ -366,8 +362,8 @@ TEST_F(WinUsbDeviceTest, CloseSequenceInOrder) {
         packetOf({0x04, 0x09, 0x00}),       packetOf({0x04, 0x03}), packetOf({0x04, 0x05}),
         packetOf({0x04, 0x04, 0x00, 0x00}), packetOf({0x06, 0x02}), packetOf({0x06})};
     EXPECT_EQ(transport.packets(), expected);
-    EXPECT_EQ(iface.getDeviceInfo()->outBus, 0xFF);
-    EXPECT_EQ(iface.getDeviceInfo()->baudrate, 0u);
+    EXPECT_EQ(iface.info().outBus, 0xFF);
+    EXPECT_EQ(iface.info().baudrate, 0u);
 }
 
 TEST_F(WinUsbDeviceTest, RefusedPipePolicyLeavesTheDeviceClosed) {

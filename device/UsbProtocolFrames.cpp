@@ -1,0 +1,141 @@
+// UsbProtocolDevice: CAN frames. A write sends frame packets as they are; a read is a transfer
+// header asking for as many packets as the records hold, answered by the frames the device has.
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "device/DevicePackets.h"
+#include "device/UsbProtocolDevice.h"
+
+namespace vtx {
+
+using namespace trace;
+
+namespace {
+constexpr uint8_t kExtendedSecondMarker = 0x10;  // bit 20 of the identifier word, in byte 2
+constexpr uint8_t kMaxDataBytes = 8;
+constexpr std::size_t kLengthByte = 5;
+constexpr std::size_t kFirstDataByte = 6;
+constexpr uint32_t kUnreadRecord = 0xFFFFFFFF;
+
+// The end events keep the fields of the transfer modes the frame operations once had: writes
+// were plain (useIoctl 0), reads went with a transfer header (useIoctl 1) and carried the bytes
+// of frames held back for them (intBuffer), which none are now.
+constexpr uint32_t kPlainWriteMode = 0;
+constexpr uint32_t kHeaderedReadMode = 1;
+constexpr uint32_t kNoHeldBackBytes = 0;
+}  // namespace
+
+void UsbProtocolDevice::packFramePacket(const CanFrame& frame, uint8_t* out) const {
+    packet::packFrame(frame, out);
+    if (quirks_.extendedMarker == ProtocolQuirks::ExtendedMarker::Bit19Only) {
+        out[2] &= static_cast<uint8_t>(~kExtendedSecondMarker);
+    }
+    if (quirks_.lengthByte == ProtocolQuirks::LengthByte::WholeByte) {
+        out[kLengthByte] = frame.lenDataCan;
+        std::memset(out + kFirstDataByte, 0, kMaxDataBytes);
+        std::memcpy(out + kFirstDataByte, frame.dataCan, std::min(frame.lenDataCan, kMaxDataBytes));
+    }
+}
+
+CanFrame UsbProtocolDevice::unpackFramePacket(const uint8_t* in) const {
+    CanFrame frame = packet::unpackFrame(in);
+    if (quirks_.lengthByte == ProtocolQuirks::LengthByte::WholeByte) {
+        frame.lenDataCan = std::min(in[kLengthByte], kMaxDataBytes);
+        std::memset(frame.dataCan, 0, sizeof frame.dataCan);
+        std::memcpy(frame.dataCan, in + kFirstDataByte, frame.lenDataCan);
+    }
+    return frame;
+}
+
+void UsbProtocolDevice::markUnreadRecords(std::span<CanFrame> records) const {
+    if (quirks_.unreadRecords == ProtocolQuirks::UnreadRecords::AllOnesIdentifier) {
+        for (CanFrame& record : records) {
+            record.idCan = kUnreadRecord;
+        }
+    }
+}
+
+int UsbProtocolDevice::writeFrameChunk(std::span<const CanFrame> frames) {
+    std::vector<uint8_t> packets(frames.size() * packet::kSize);
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        packFramePacket(frames[i], packets.data() + i * packet::kSize);
+    }
+    return writeBuffer(packets.data(), static_cast<int>(packets.size())) / packet::kSize;
+}
+
+int UsbProtocolDevice::writeFrames(std::span<const CanFrame> frames) {
+    if (!isOpen() || frames.empty()) {
+        return 0;
+    }
+    const ElapsedTimer timer;
+    const std::size_t count = frames.size();
+    std::size_t accepted = 0;
+    while (accepted < count) {
+        const std::size_t n =
+            std::min(count - accepted, static_cast<std::size_t>(packet::kMaxTransferPackets));
+        const int chunkAccepted = writeFrameChunk(frames.subspan(accepted, n));
+        accepted += static_cast<std::size_t>(chunkAccepted);
+        if (chunkAccepted == 0) {
+            break;
+        }
+    }
+    VTX_TRACE_NO_COUNTER(
+        identity_.group, identity_.eventName, "scritturaPacchettiCan() -E-",
+        u32("t", timer.elapsed()), u32("pacchettiScritti", static_cast<uint32_t>(accepted)),
+        u32("numCANPkts", static_cast<uint32_t>(count)), u32("useIoctl", kPlainWriteMode));
+    // The frames the device took, in order: a write cut short still reports the ones that went
+    // out, so that nobody offers them again.
+    return static_cast<int>(accepted);
+}
+
+int UsbProtocolDevice::readFrameChunk(std::span<CanFrame> frames) {
+    const int n = static_cast<int>(frames.size());
+    std::vector<uint8_t> reply(frames.size() * packet::kSize);
+    const int bytes =
+        commandTransfer(nullptr, 0, reply.data(), static_cast<int>(reply.size()), replyTimeout_);
+    // A partial packet at the end is dropped.
+    const int packets = std::clamp(bytes / packet::kSize, 0, n);
+    for (int i = 0; i < packets; ++i) {
+        frames[static_cast<std::size_t>(i)] = unpackFramePacket(reply.data() + i * packet::kSize);
+    }
+    markUnreadRecords(frames.subspan(static_cast<std::size_t>(packets)));
+    return packets;
+}
+
+int UsbProtocolDevice::readFrames(std::span<CanFrame> frames) {
+    std::fill(frames.begin(), frames.end(), CanFrame{});
+    if (!isOpen() || frames.empty()) {
+        return 0;
+    }
+    const ElapsedTimer timer;
+    const std::size_t maxCount = frames.size();
+    std::size_t stored = 0;
+    while (stored < maxCount) {
+        const std::size_t n =
+            std::min(maxCount - stored, static_cast<std::size_t>(packet::kMaxTransferPackets));
+        const int got = readFrameChunk(frames.subspan(stored, n));
+        stored += static_cast<std::size_t>(got);
+        if (static_cast<std::size_t>(got) < n) {
+            break;
+        }
+    }
+    if (stored == 0) {
+        return 0;
+    }
+    if (identity_.readEventCounter == ReadEventCounter::Carried) {
+        VTX_TRACE(identity_.group, identity_.eventName, "letturaPacchettiCan() -E-",
+                  u32("t", timer.elapsed()), u32("pacchettiLetti", static_cast<uint32_t>(stored)),
+                  u32("numCANPkts", static_cast<uint32_t>(maxCount)),
+                  u32("useIoctl", kHeaderedReadMode), u32("intBuffer", kNoHeldBackBytes));
+    } else {
+        VTX_TRACE_NO_COUNTER(
+            identity_.group, identity_.eventName, "letturaPacchettiCan() -E-",
+            u32("t", timer.elapsed()), u32("pacchettiLetti", static_cast<uint32_t>(stored)),
+            u32("numCANPkts", static_cast<uint32_t>(maxCount)), u32("useIoctl", kHeaderedReadMode),
+            u32("intBuffer", kNoHeldBackBytes));
+    }
+    return static_cast<int>(stored);
+}
+
+}  // namespace vtx

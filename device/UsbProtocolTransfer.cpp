@@ -1,0 +1,85 @@
+// UsbProtocolDevice: transfers. Every transfer holds transferMutex_ from its first write to its
+// last read, and every transfer header takes the next sequence number.
+#include <cstring>
+#include <vector>
+
+#include "device/DevicePackets.h"
+#include "device/UsbProtocolDevice.h"
+
+namespace vtx {
+
+namespace {
+// Byte 1 of the transfer headers this library sends.
+constexpr uint8_t kPlainTransfer = 0;
+
+bool validTransferLength(int length) {
+    return length >= 0 && length <= packet::kMaxTransferBytes && length % packet::kSize == 0;
+}
+}  // namespace
+
+int UsbProtocolDevice::setReplyTimeout(int ms) {
+    const int previous = replyTimeout_;
+    replyTimeout_ = static_cast<uint16_t>(ms);
+    return previous;
+}
+
+uint16_t UsbProtocolDevice::headerTimeout(int requestedMs) const {
+    return quirks_.headerTimeout == ProtocolQuirks::HeaderTimeout::ReplyTimeout
+               ? replyTimeout_
+               : static_cast<uint16_t>(requestedMs);
+}
+
+int UsbProtocolDevice::writeUnlocked(const uint8_t* bytes, int length) {
+    if (!isOpen() || !validTransferLength(length) || (length > 0 && bytes == nullptr)) {
+        return 0;
+    }
+    return transportWrite(bytes, length);
+}
+
+int UsbProtocolDevice::readUnlocked(uint8_t* bytes, int length) {
+    if (!isOpen() || !validTransferLength(length) || (length > 0 && bytes == nullptr)) {
+        return 0;
+    }
+    return transportRead(bytes, length);
+}
+
+int UsbProtocolDevice::writeBuffer(const uint8_t* bytes, int length) {
+    const std::lock_guard lock(transferMutex_);
+    return writeUnlocked(bytes, length);
+}
+
+int UsbProtocolDevice::commandTransfer(const uint8_t* payload, int payloadLength, uint8_t* reply,
+                                       int replyLength, int timeoutMs) {
+    if (!isOpen() || payloadLength < 0 ||
+        (payloadLength != 0 && (payload == nullptr || payloadLength % packet::kSize != 0)) ||
+        !validTransferLength(replyLength)) {
+        return 0;
+    }
+    std::vector<uint8_t> buffer(static_cast<std::size_t>(payloadLength) + packet::kSize, 0);
+    if (payloadLength != 0) {
+        std::memcpy(buffer.data() + packet::kSize, payload,
+                    static_cast<std::size_t>(payloadLength));
+    }
+    const std::lock_guard lock(transferMutex_);
+    packet::buildTransferHeader(buffer.data(), kPlainTransfer, headerTimeout(timeoutMs),
+                                static_cast<uint16_t>(replyLength / packet::kSize), sequence_);
+    lastHeaderSequence_ = sequence_++;
+    const int total = static_cast<int>(buffer.size());
+    if (writeUnlocked(buffer.data(), total) < total) {
+        return 0;
+    }
+    return readUnlocked(reply, replyLength);
+}
+
+bool UsbProtocolDevice::sendCommand(uint8_t cls, uint8_t cmd, uint8_t arg) {
+    uint8_t command[packet::kSize];
+    packet::buildCommand(command, cls, cmd, arg);
+    return writeBuffer(command, packet::kSize) == packet::kSize;
+}
+
+bool UsbProtocolDevice::queryPacket(const uint8_t* request, uint8_t* reply, int timeoutMs) {
+    return commandTransfer(request, packet::kSize, reply, packet::kSize, timeoutMs) ==
+           packet::kSize;
+}
+
+}  // namespace vtx
