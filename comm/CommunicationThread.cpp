@@ -37,17 +37,12 @@ constexpr auto kIdleTick = std::chrono::milliseconds(2);
 
 CommunicationThread::CommunicationThread(InterfaceType type, ServedChannels& channels,
                                          DeviceLostHandler onDeviceLost)
-    : CommunicationThread(createDevice(type), channels, std::move(onDeviceLost)) {}
-
-CommunicationThread::CommunicationThread(std::unique_ptr<Device> device, ServedChannels& channels,
-                                         DeviceLostHandler onDeviceLost)
-    : device_(std::move(device)),
+    : device_(createDevice(type)),
       channels_(channels),
       onDeviceLost_(std::move(onDeviceLost)),
       receiveBuffer_(kReceiveBufferFrames) {
-    VTX_TRACE(
-        kGroup, kEvent, "CommInterfaceThread() -S-",
-        u32("interfacetype", traceValue(device_ ? device_->interfaceType() : InterfaceType::None)));
+    VTX_TRACE(kGroup, kEvent, "CommInterfaceThread() -S-",
+              u32("interfacetype", traceValue(device_ ? type : InterfaceType::None)));
     if (!device_) {
         startOutcome_ = StartOutcome::NoDriver;
     } else {

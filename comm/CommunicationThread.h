@@ -44,11 +44,9 @@ class CommunicationThread {
     static constexpr std::size_t kTransmitQueueLimit = 4096;
 
     // Creates the device of the type, checks the connection and starts the loop; returns once
-    // the loop has begun its first cycle. startOutcome() tells whether it did, and if not, why.
+    // the loop has begun its first cycle. startOutcome() tells whether it did, and if not, why
+    // (a type with no device is a missing driver).
     CommunicationThread(InterfaceType type, ServedChannels& channels,
-                        DeviceLostHandler onDeviceLost);
-    // The same with a device already built; nullptr stands for no driver.
-    CommunicationThread(std::unique_ptr<Device> device, ServedChannels& channels,
                         DeviceLostHandler onDeviceLost);
     // Only after the loop has ended: see stop().
     ~CommunicationThread();

@@ -8,7 +8,6 @@
 #include <span>
 
 #include "base/CanFrame.h"
-#include "base/InterfaceType.h"
 #include "device/CommParameters.h"
 #include "device/ControllerRequest.h"
 #include "device/DeviceIdentity.h"
@@ -29,7 +28,6 @@ class Device {
   public:
     virtual ~Device() = default;
 
-    virtual InterfaceType interfaceType() const = 0;
     virtual bool isOpen() = 0;
     // True when the device answers; a device that does not is opened and identified again, and
     // closed when that fails too.

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "base/InterfaceType.h"
 #include "device/Device.h"
 
 namespace vtx {

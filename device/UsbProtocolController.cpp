@@ -10,6 +10,14 @@ namespace vtx {
 using namespace trace;
 
 namespace {
+// The places inside a configuration that write an event, by what happens there. The texts are
+// the log's, and stay as they are.
+namespace checkpoint {
+constexpr char kReprogramming[] = "setCommParameters() -1-";
+constexpr char kTimingCalculated[] = "enableCANController() -1-";
+}  // namespace checkpoint
+
+// The bit rates the controller can be programmed with, in kbit/s: the channel rates and 100.
 bool isAdmittedBitRate(uint32_t kbps) {
     return kbps == 100 || kbps == 125 || kbps == 250 || kbps == 500 || kbps == 1000;
 }
@@ -123,7 +131,7 @@ bool UsbProtocolDevice::mergeBitRate(uint32_t kbps, Reconfiguration& step) {
 }
 
 bool UsbProtocolDevice::reprogramController(uint32_t secondBus, const ElapsedTimer& started) {
-    PROTOCOL_TRACE("setCommParameters() -1-", u32("Br", commParams_.baudrate),
+    PROTOCOL_TRACE(checkpoint::kReprogramming, u32("Br", commParams_.baudrate),
                    hex("Id", commParams_.Id), hex("Mk", commParams_.Mk),
                    u32("Ext", commParams_.Ext), u32("Bus", commParams_.Bus), u32("Bus", secondBus),
                    u32("fd", commParams_.fd));
@@ -148,7 +156,7 @@ bool UsbProtocolDevice::enableController() {
     if (!controllerTimingFor(commParams_, deviceInfo_, timing)) {
         return false;
     }
-    PROTOCOL_TRACE("enableCANController() -1-", u32("spt", timing.samplePoint),
+    PROTOCOL_TRACE(checkpoint::kTimingCalculated, u32("spt", timing.samplePoint),
                    u32("sjw", timing.sjw), u32("clk", timing.clock), u32("brp", timing.brp),
                    u32("tseg1", timing.tseg1), u32("tseg2", timing.tseg2),
                    hex("cbtr0", timing.btr0), hex("cbtr1", timing.btr1));

@@ -68,10 +68,6 @@ bool KernelDriverDevice::isOpen() {
     return transport_.isOpen();
 }
 
-InterfaceType KernelDriverDevice::interfaceType() const {
-    return InterfaceType::KernelDriver;
-}
-
 int KernelDriverDevice::transportWrite(const uint8_t* bytes, int length) {
     return transport_.write(bytes, length);
 }

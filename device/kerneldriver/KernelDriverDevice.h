@@ -32,7 +32,6 @@ class KernelDriverDevice : public UsbProtocolDevice {
     // The driver answers the presence control code.
     bool isDevicePresent() override;
     bool isOpen() override;
-    InterfaceType interfaceType() const override;
 
   protected:
     int transportWrite(const uint8_t* bytes, int length) override;

@@ -87,10 +87,6 @@ bool WinUsbDevice::isOpen() {
     return transport_.isOpen();
 }
 
-InterfaceType WinUsbDevice::interfaceType() const {
-    return InterfaceType::WinUsb;
-}
-
 int WinUsbDevice::transportWrite(const uint8_t* bytes, int length) {
     return transport_.writePipe(bytes, length);
 }

@@ -37,7 +37,6 @@ class WinUsbDevice : public UsbProtocolDevice {
     bool init() override;
     bool isDevicePresent() override;
     bool isOpen() override;
-    InterfaceType interfaceType() const override;
 
   protected:
     int transportWrite(const uint8_t* bytes, int length) override;

@@ -119,7 +119,6 @@ class KernelDriverDeviceTest : public ::testing::Test {
 
 TEST_F(KernelDriverDeviceTest, InitIdentifiesOverTheDeviceFile) {
     initDevice();
-    EXPECT_EQ(iface.interfaceType(), InterfaceType::KernelDriver);
     EXPECT_EQ(iface.info().firmwareVersion[0], 2);
     EXPECT_EQ(iface.info().outBusSupported, 2);
     EXPECT_EQ(std::string(iface.info().productCode, 5), "VTX20");
