@@ -17,13 +17,12 @@ namespace {
 // Created on first use under the mutex, freed only by releaseProcessDevices(): never by a
 // static destructor, whose order against the library's unload is not ours to choose.
 std::mutex processDevicesMutex;
+// The platform's transports, or ones that never find a device where the platform has none or
+// where the simulated device is chosen and none is built in or lent.
 PipeTransport* platformTransport = nullptr;         // guarded by processDevicesMutex
 DeviceFileTransport* platformDeviceFile = nullptr;  // guarded by processDevicesMutex
 // Written once at load, before any other thread of the library exists; read freely afterwards.
 std::optional<SimulatedDeviceProvider> builtInSimulatedDevice;
-// Stand for the simulated device where none is built in: never a device there.
-AbsentPipeTransport* absentSimPipe = nullptr;              // guarded by processDevicesMutex
-AbsentDeviceFileTransport* absentSimDeviceFile = nullptr;  // guarded by processDevicesMutex
 
 // The simulated device lent by the program that loaded the library, if it offers one.
 std::optional<SimulatedDeviceHost> hostSimulatedDevice() {
@@ -38,6 +37,17 @@ std::optional<SimulatedDeviceHost> hostSimulatedDevice() {
         return std::nullopt;
     }
     return host;
+}
+// The transport in slot, created on first use by create; one that never finds a device when
+// there is no create or it has none.
+template <typename Transport, typename AbsentTransport>
+Transport& processTransport(Transport*& slot, std::unique_ptr<Transport> (*create)()) {
+    const std::lock_guard lock(processDevicesMutex);
+    if (slot == nullptr) {
+        std::unique_ptr<Transport> transport = create != nullptr ? create() : nullptr;
+        slot = transport ? transport.release() : new AbsentTransport();
+    }
+    return *slot;
 }
 }  // namespace
 
@@ -64,47 +74,31 @@ DeviceChoice processDeviceChoice() {
 }
 
 PipeTransport& processPipeTransport() {
-    if (processDeviceChoice() == DeviceChoice::Sim) {
+    const bool simulated = processDeviceChoice() == DeviceChoice::Sim;
+    if (simulated) {
         if (const std::optional<SimulatedDeviceHost> host = hostSimulatedDevice()) {
             return *host->pipe;
         }
         if (builtInSimulatedDevice) {
             return builtInSimulatedDevice->pipe();
         }
-        const std::lock_guard lock(processDevicesMutex);
-        if (absentSimPipe == nullptr) {
-            absentSimPipe = new AbsentPipeTransport();
-        }
-        return *absentSimPipe;
     }
-    const std::lock_guard lock(processDevicesMutex);
-    if (platformTransport == nullptr) {
-        std::unique_ptr<PipeTransport> transport = platform::createPipeTransport();
-        platformTransport = transport ? transport.release() : new AbsentPipeTransport();
-    }
-    return *platformTransport;
+    return processTransport<PipeTransport, AbsentPipeTransport>(
+        platformTransport, simulated ? nullptr : &platform::createPipeTransport);
 }
 
 DeviceFileTransport& processDeviceFileTransport() {
-    if (processDeviceChoice() == DeviceChoice::SimKernel) {
+    const bool simulated = processDeviceChoice() == DeviceChoice::SimKernel;
+    if (simulated) {
         if (const std::optional<SimulatedDeviceHost> host = hostSimulatedDevice()) {
             return *host->deviceFile;
         }
         if (builtInSimulatedDevice) {
             return builtInSimulatedDevice->deviceFile();
         }
-        const std::lock_guard lock(processDevicesMutex);
-        if (absentSimDeviceFile == nullptr) {
-            absentSimDeviceFile = new AbsentDeviceFileTransport();
-        }
-        return *absentSimDeviceFile;
     }
-    const std::lock_guard lock(processDevicesMutex);
-    if (platformDeviceFile == nullptr) {
-        std::unique_ptr<DeviceFileTransport> transport = platform::createDeviceFileTransport();
-        platformDeviceFile = transport ? transport.release() : new AbsentDeviceFileTransport();
-    }
-    return *platformDeviceFile;
+    return processTransport<DeviceFileTransport, AbsentDeviceFileTransport>(
+        platformDeviceFile, simulated ? nullptr : &platform::createDeviceFileTransport);
 }
 
 void releaseProcessDevices() {
@@ -114,10 +108,6 @@ void releaseProcessDevices() {
         platformTransport = nullptr;
         delete platformDeviceFile;
         platformDeviceFile = nullptr;
-        delete absentSimPipe;
-        absentSimPipe = nullptr;
-        delete absentSimDeviceFile;
-        absentSimDeviceFile = nullptr;
     }
     if (builtInSimulatedDevice) {
         builtInSimulatedDevice->shutdown();
