@@ -52,7 +52,13 @@ inline constexpr uint32_t ISO15765 = 0x06;
 inline constexpr uint32_t CAN_29BIT_ID = 0x100;
 inline constexpr uint32_t CAN_ID_BOTH = 0x800;
 inline constexpr uint32_t ISO15765_FRAME_PAD = 0x40;
-inline constexpr uint32_t TX_MSG_TYPE = 0x01;
+inline constexpr uint32_t ISO15765_ADDR_TYPE = 0x80;  // extended addressing: a fifth id byte
+inline constexpr uint32_t TX_MSG_TYPE = 0x01;         // RxStatus: the loopback of a sent message
+inline constexpr uint32_t START_OF_MESSAGE = 0x02;    // RxStatus: a first-frame indication
+inline constexpr uint32_t ISO15765_FIRST_FRAME = 0x02;
+inline constexpr uint32_t TX_DONE = 0x08;  // RxStatus: a message has gone out (indication)
+inline constexpr uint32_t ISO15765_PADDING_ERROR = 0x10;
+inline constexpr uint32_t ISO15765_EXT_ADDR = 0x80;
 
 // Filter types.
 inline constexpr uint32_t PASS_FILTER = 1;
@@ -86,6 +92,11 @@ inline constexpr uint32_t DATA_RATE = 0x01;
 inline constexpr uint32_t LOOPBACK = 0x03;
 inline constexpr uint32_t BIT_SAMPLE_POINT = 0x17;
 inline constexpr uint32_t SYNC_JUMP_WIDTH = 0x18;
+inline constexpr uint32_t ISO15765_BS = 0x1E;
+inline constexpr uint32_t ISO15765_STMIN = 0x1F;
+inline constexpr uint32_t ISO15765_BS_TX = 0x22;
+inline constexpr uint32_t ISO15765_STMIN_TX = 0x23;
+inline constexpr uint32_t ISO15765_WFT_MAX = 0x25;
 
 // Status codes.
 inline constexpr uint32_t STATUS_NOERROR = 0x00;

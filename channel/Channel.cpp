@@ -5,10 +5,10 @@
 #include <memory>
 
 #include "base/ElapsedTimer.h"
-#include "channel/MessageFrames.h"
 #include "channel/ObjectIds.h"
 #include "comm/CommunicationThread.h"
 #include "platform/Clock.h"
+#include "protocol/MessageFrames.h"
 #include "trace/TraceProvider.h"
 
 namespace vtx {

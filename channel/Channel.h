@@ -15,9 +15,9 @@
 #include "base/CanFrame.h"
 #include "base/J2534.h"
 #include "channel/FilterRecord.h"
-#include "channel/MessageFrames.h"
 #include "channel/PeriodicRecord.h"
 #include "comm/TxTicket.h"
+#include "protocol/MessageFrames.h"
 
 namespace vtx {
 

@@ -1,5 +1,6 @@
-# Fails when a file of a layer includes a header of a layer above its own, or when the device
-# layer and the simulated device include each other. Run at every build that changed a layer's
+# Fails when a file of a layer includes a header of a layer above its own, or when two layers of
+# the same rank include each other (the device layer and the simulated device; the communication
+# thread and the protocols). Run at every build that changed a layer's
 # file:  cmake -DSOURCE_DIR=<root> -P CheckLayers.cmake
 #
 # Layers from the bottom: a file may include its own layer and any layer with a lower rank.
@@ -10,6 +11,7 @@ set(VTX_LAYER_RANKS
     device 3
     sim 3
     comm 4
+    protocol 4
     channel 5
     operations 6
     api 7
@@ -62,6 +64,6 @@ endforeach()
 if(violations)
     list(JOIN violations "\n" report)
     message(FATAL_ERROR "Includes that point up the layers "
-                        "(base < trace < platform < device, sim < comm < channel < operations < api):\n"
+                        "(base < trace < platform < device, sim < comm, protocol < channel < operations < api):\n"
                         "${report}")
 endif()

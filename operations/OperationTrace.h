@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "base/J2534.h"
-#include "channel/ByteOrder.h"
+#include "protocol/ByteOrder.h"
 #include "trace/TraceProvider.h"
 
 namespace vtx::op {

@@ -1,4 +1,4 @@
-#include "channel/ByteOrder.h"
+#include "protocol/ByteOrder.h"
 
 namespace vtx {
 

@@ -1,9 +1,9 @@
-#include "channel/MessageFrames.h"
+#include "protocol/MessageFrames.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "channel/ByteOrder.h"
+#include "protocol/ByteOrder.h"
 
 namespace vtx {
 
