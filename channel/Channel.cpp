@@ -202,15 +202,33 @@ void Channel::clearQueueOut() {
 // ---------------------------------------------------------------------------------------------
 // Receive path
 
-// A frame is admitted by the first filter that admits it. An echo passes any filter of the
-// channel's protocol; any other frame only a pass filter for its identifier width whose masked
-// identifier equals the code.
-bool Channel::admits(const FilterRecord& filter, const CanFrame& frame, uint8_t echo) const {
-    if (echo == 1) {
-        return true;
+namespace {
+// A filter for the frame's identifier width whose masked identifier equals the code.
+bool matches(const FilterRecord& filter, const CanFrame& frame) {
+    return (frame.idExt != 0) == (filter.idExt != 0) && (frame.idCan & filter.mask) == filter.code;
+}
+}  // namespace
+
+// The filter that admits the frame into the receive queue, or none. An echo is admitted by the
+// first filter of the channel's protocol. Any other frame by the first pass filter it matches,
+// unless a block filter matches it too: a block filter keeps a frame out whatever admits it.
+const FilterRecord* Channel::admittingFilter(const CanFrame& frame, uint8_t echo) const {
+    const FilterRecord* admitting = nullptr;
+    for (const FilterRecord& filter : filters_) {
+        if (filter.protocolID != protocolID_ || filter.protocolID != CAN) {
+            continue;
+        }
+        if (echo == 1) {
+            return &filter;
+        }
+        if (filter.filterType == BLOCK_FILTER && matches(filter, frame)) {
+            return nullptr;
+        }
+        if (admitting == nullptr && filter.filterType == PASS_FILTER && matches(filter, frame)) {
+            admitting = &filter;
+        }
     }
-    return filter.filterType == PASS_FILTER && (frame.idExt != 0) == (filter.idExt != 0) &&
-           (frame.idCan & filter.mask) == filter.code;
+    return admitting;
 }
 
 void Channel::enqueueRxCanFrame(CanFrame* frames, uint32_t count, uint8_t echo) {
@@ -223,28 +241,23 @@ void Channel::enqueueRxCanFrame(CanFrame* frames, uint32_t count, uint8_t echo) 
         const std::lock_guard lock(receiveMutex_);
         for (uint32_t i = 0; i < count; ++i) {
             CanFrame& frame = frames[i];
-            for (const FilterRecord& filter : filters_) {
-                if (filter.protocolID != protocolID_) {
-                    continue;
-                }
-                frame.Timestamp = receiveTimestamp();
-                if (filter.protocolID != CAN || !admits(filter, frame, echo)) {
-                    continue;
-                }
-                VTX_TRACE(kGroup, kEvent, checkpoint::kFrameAdmitted,
-                          i32("channelID", static_cast<int32_t>(channelID_)),
-                          hex("filterId", filter.id), u32("Timestamp", frame.Timestamp),
-                          hex("code", filter.code), hex("mask", filter.mask),
-                          hex("idCan", frame.idCan), u32("lenDataCan", frame.lenDataCan),
-                          u32("count", static_cast<uint32_t>(receiveQueue_.size())));
-                if (receiveQueue_.size() >= kReceiveQueueLimit) {
-                    ++dropped_;
-                    ++droppedNow;
-                } else {
-                    receiveQueue_.push_back(frame);
-                    ++appended;
-                }
-                break;
+            frame.Timestamp = receiveTimestamp();
+            const FilterRecord* filter = admittingFilter(frame, echo);
+            if (filter == nullptr) {
+                continue;
+            }
+            VTX_TRACE(kGroup, kEvent, checkpoint::kFrameAdmitted,
+                      i32("channelID", static_cast<int32_t>(channelID_)),
+                      hex("filterId", filter->id), u32("Timestamp", frame.Timestamp),
+                      hex("code", filter->code), hex("mask", filter->mask),
+                      hex("idCan", frame.idCan), u32("lenDataCan", frame.lenDataCan),
+                      u32("count", static_cast<uint32_t>(receiveQueue_.size())));
+            if (receiveQueue_.size() >= kReceiveQueueLimit) {
+                ++dropped_;
+                ++droppedNow;
+            } else {
+                receiveQueue_.push_back(frame);
+                ++appended;
             }
         }
         if (appended > 0) {

@@ -84,7 +84,8 @@ class Channel {
     EchoMarker echoMarker() const {
         return loopbackFlag_ == 1 ? EchoMarker::With : EchoMarker::Without;
     }
-    bool admits(const FilterRecord& filter, const CanFrame& frame, uint8_t echo) const;
+    // Caller holds receiveMutex_.
+    const FilterRecord* admittingFilter(const CanFrame& frame, uint8_t echo) const;
     void recountFlowControlFilters();
     uint32_t queueWithEcho(std::span<const CanFrame> frames,
                            const std::shared_ptr<TxTicket>& ticket);

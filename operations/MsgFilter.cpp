@@ -40,33 +40,29 @@ uint32_t widthMask(const FilterRecord& filter) {
 }
 }  // namespace
 
-// The controller compares an identifier bit only where every filter's code agrees and no
-// filter's own mask leaves the bit open, so it never holds back a frame a filter admits. A
-// filter with code and mask 0 admits everything: nothing is compared.
+// The controller compares an identifier bit only where the codes of every filter that lets
+// frames in agree (over every channel) and no such filter's own mask leaves the bit open, so it
+// never holds back a frame a filter admits. A filter with code and mask 0 admits everything:
+// nothing is compared. Block filters only keep frames out: they never open the controller.
 void PassThru::calcAcceptanceAndMask(uint32_t& code, uint32_t& mask) {
     VTX_TRACE(op::kGroup, op::kEvent, "calcAcceptanceAndMask() -S-");
-    mask = kCanIdMask29;
-    code = 0;
-    bool acceptAll = false;
+    std::vector<FilterRecord> admitting;
     for (const std::unique_ptr<Channel>& channel : channels) {
         for (const FilterRecord& filter : channel->filters()) {
-            acceptAll = acceptAll || (filter.code == 0 && filter.mask == 0);
+            if (filter.filterType != BLOCK_FILTER) {
+                admitting.push_back(filter);
+            }
         }
     }
-    if (acceptAll) {
-        mask = 0;
-    } else {
-        for (const std::unique_ptr<Channel>& channel : channels) {
-            const std::vector<FilterRecord> filters = channel->filters();
-            if (filters.empty()) {
-                continue;
-            }
-            code = filters.front().code;
-            for (const FilterRecord& filter : filters) {
-                mask &= ~(filter.code ^ code);
-                mask &= filter.mask | ~widthMask(filter);
-            }
+    mask = kCanIdMask29;
+    code = admitting.empty() ? 0 : admitting.front().code;
+    for (const FilterRecord& filter : admitting) {
+        if (filter.code == 0 && filter.mask == 0) {
+            mask = 0;
+            break;
         }
+        mask &= ~(filter.code ^ code);
+        mask &= filter.mask | ~widthMask(filter);
     }
     code &= mask;
     VTX_TRACE(op::kGroup, op::kEvent, "calcAcceptanceAndMask() -E-", hex("acc", code),

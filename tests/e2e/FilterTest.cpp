@@ -216,11 +216,10 @@ TEST_F(Filter, ControllerAcceptanceFollowsEveryChange) {
     EXPECT_TRUE(controllerAdmits(0x7E8, false));
     EXPECT_FALSE(controllerAdmits(0x7DF, false));
 
-    // Block filters count as well.
+    // A block filter only keeps frames out: it never widens what the controller lets in.
     ASSERT_EQ(startFilter(BLOCK_FILTER, 0x7FF, 0x7DF, 0, &f7DF), STATUS_NOERROR);
-    expectAcceptance(acceptance11(0x7C0, 0x3F));
-    EXPECT_TRUE(controllerAdmits(0x7DF, false));
-    EXPECT_FALSE(controllerAdmits(0x6E8, false));
+    expectAcceptance(acceptance11(0x7E0, 0x8));
+    EXPECT_FALSE(controllerAdmits(0x7DF, false));
 
     ASSERT_EQ(PassThruStopMsgFilter(channelId, f7DF), STATUS_NOERROR);
     expectAcceptance(acceptance11(0x7E0, 0x8));
@@ -325,6 +324,20 @@ TEST_F(Filter, WhichFramesReachTheReader) {
     }
     EXPECT_EQ(seen, (std::vector<std::pair<uint32_t, uint32_t>>{
                         {0x123, 0}, {0x18DAF110, CAN_29BIT_ID}, {0x124, 0}, {0x7FF, 0}}));
+}
+
+// A block filter keeps out the frames it matches, even those a pass filter admits; the others
+// pass as before.
+TEST_F(Filter, BlockFilterKeepsOutWhatAPassFilterAdmits) {
+    openAndConnect();
+    uint32_t filterId = 0;
+    ASSERT_EQ(startFilter(PASS_FILTER, 0x700, 0x700, 0, &filterId), STATUS_NOERROR);
+    ASSERT_EQ(startFilter(BLOCK_FILTER, 0x7FF, 0x7DF, 0, &filterId), STATUS_NOERROR);
+    ASSERT_EQ(startFilter(BLOCK_FILTER, 0x7F0, 0x7A0, 0, &filterId), STATUS_NOERROR);
+    EXPECT_EQ(admittedOf({canFrame(0x7DF), canFrame(0x7E8), canFrame(0x7A5), canFrame(0x7B0),
+                          canFrame(0x6DF)},
+                         canFrame(0x7FF)),
+              (std::set<uint32_t>{0x7E8, 0x7B0}));
 }
 
 TEST_F(Filter, BlockFilterAloneLetsNothingThrough) {
