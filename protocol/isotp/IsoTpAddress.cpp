@@ -14,8 +14,8 @@ constexpr std::size_t kConsecutiveFramePciLength = 1;
 constexpr std::size_t kExtendedAddressPosition = 4;
 
 uint32_t readIdentifier(std::span<const uint8_t> header) {
-    return (uint32_t{header[0]} << 24) | (uint32_t{header[1]} << 16) |
-           (uint32_t{header[2]} << 8) | uint32_t{header[3]};
+    return (uint32_t{header[0]} << 24) | (uint32_t{header[1]} << 16) | (uint32_t{header[2]} << 8) |
+           uint32_t{header[3]};
 }
 
 }  // namespace
