@@ -10,6 +10,7 @@ namespace {
 constexpr uint32_t kMinBusRate = 1'000;
 constexpr uint32_t kMaxBusRate = 1'000'000;
 constexpr uint32_t kMaxLatencyUs = 1'000'000;
+constexpr uint32_t kMaxByte = 0xFF;
 
 // A decimal number within [low, high], digits only.
 std::optional<uint32_t> parseBounded(const char* text, uint32_t low, uint32_t high) {
@@ -25,6 +26,15 @@ std::optional<uint32_t> parseBounded(const char* text, uint32_t low, uint32_t hi
     }
     return value;
 }
+
+// A separation time code a flow control may carry.
+std::optional<uint8_t> parseSeparationTime(const char* text) {
+    const std::optional<uint32_t> code = parseBounded(text, 0, kMaxByte);
+    if (!code || !SimIsoTpReceiver::isValidSeparationTime(static_cast<uint8_t>(*code))) {
+        return std::nullopt;
+    }
+    return static_cast<uint8_t>(*code);
+}
 }  // namespace
 
 SimConfig SimConfig::fromVariables(const Lookup& lookup) {
@@ -36,6 +46,12 @@ SimConfig SimConfig::fromVariables(const Lookup& lookup) {
     }
     const char* ecu = lookup("VTXPTS_SIM_ECU");
     config.ecu = ecu == nullptr || std::string_view(ecu) != "0";
+    if (const auto blockSize = parseBounded(lookup("VTXPTS_SIM_ECU_BS"), 0, kMaxByte)) {
+        config.ecuFlowControl.blockSize = static_cast<uint8_t>(*blockSize);
+    }
+    if (const auto separation = parseSeparationTime(lookup("VTXPTS_SIM_ECU_STMIN"))) {
+        config.ecuFlowControl.separationTime = *separation;
+    }
     if (const char* traffic = lookup("VTXPTS_SIM_TRAFFIC")) {
         config.traffic = TrafficGenerator::parseSetting(traffic);
     }

@@ -4,6 +4,10 @@
 //   VTXPTS_SIM_USB_LATENCY_US  cost of each pipe transfer in microseconds, 0 to 1000000
 //                              (default 125)
 //   VTXPTS_SIM_ECU             0: no simulated ECU; unset or anything else: the ECU is there
+//   VTXPTS_SIM_ECU_BS          the block size the ECU grants a tester's multi-frame request,
+//                              0 to 255 (default 0: no limit)
+//   VTXPTS_SIM_ECU_STMIN       the separation time code it grants: 0 to 127 ms, or 241 to 249
+//                              for 100 to 900 µs (default 0)
 //   VTXPTS_SIM_TRAFFIC         frames per second, or "max" for a saturated bus (default: none)
 // An unreadable value keeps the default.
 #pragma once
@@ -14,6 +18,7 @@
 #include <optional>
 
 #include "sim/SimDevice.h"
+#include "sim/SimIsoTpReceiver.h"
 #include "sim/TrafficGenerator.h"
 
 namespace vtx::sim {
@@ -25,6 +30,7 @@ struct SimConfig {
     uint32_t busRate = kDefaultBusRate;
     std::chrono::microseconds usbLatency = kDefaultUsbLatency;
     bool ecu = true;
+    SimIsoTpReceiver::FlowControlSettings ecuFlowControl;
     std::optional<TrafficGenerator::Rate> traffic;
     SimDeviceOptions device;
 

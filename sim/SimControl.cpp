@@ -2,14 +2,19 @@
 
 namespace vtx::sim {
 
-SimControl::SimControl(VirtualCanBus& bus, SimDevice& device, SimPipeTransport& transport)
-    : bus_(bus), device_(device), transport_(transport) {
+SimControl::SimControl(VirtualCanBus& bus, SimDevice& device, SimPipeTransport& transport,
+                       SimEcu* ecu)
+    : bus_(bus), device_(device), transport_(transport), ecu_(ecu) {
     observerId_ = bus_.addObserver(
         [this](const CanFrame& frame, SimClock::time_point end) { record(frame, end); });
 }
 
 SimControl::~SimControl() {
     bus_.removeObserver(observerId_);
+}
+
+uint64_t SimControl::ecuFlowControlViolations() const {
+    return ecu_ != nullptr ? ecu_->flowControlViolations() : 0;
 }
 
 bool SimControl::injectFrame(const CanFrame& frame) {

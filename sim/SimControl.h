@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sim/SimDevice.h"
+#include "sim/SimEcu.h"
 #include "sim/SimPipeTransport.h"
 #include "sim/VirtualCanBus.h"
 
@@ -25,7 +26,8 @@ class SimControl {
     // The record keeps the newest frames only, so that a long run does not grow without end.
     static constexpr std::size_t kBusRecordCapacity = 100'000;
 
-    SimControl(VirtualCanBus& bus, SimDevice& device, SimPipeTransport& transport);
+    // ecu: the simulated ECU on the bus, or nullptr when there is none.
+    SimControl(VirtualCanBus& bus, SimDevice& device, SimPipeTransport& transport, SimEcu* ecu);
     ~SimControl();
     SimControl(const SimControl&) = delete;
     SimControl& operator=(const SimControl&) = delete;
@@ -76,12 +78,18 @@ class SimControl {
     std::vector<Packet> receivedPackets() const;
     void clearReceivedPackets();
 
+    // ---- the simulated ECU ----
+    // How many multi-frame requests the ECU aborted because the tester broke the block size or
+    // separation time it granted; 0 when there is no ECU.
+    uint64_t ecuFlowControlViolations() const;
+
   private:
     void record(const CanFrame& frame, SimClock::time_point endOfFrame);
 
     VirtualCanBus& bus_;
     SimDevice& device_;
     SimPipeTransport& transport_;
+    SimEcu* const ecu_;
     int observerId_ = -1;
 
     mutable std::mutex mutex_;  // guards records_

@@ -26,6 +26,9 @@ constexpr std::size_t kSingleFrameCapacity = 7;
 constexpr std::size_t kFirstFrameCapacity = 6;
 constexpr std::size_t kConsecutiveFrameCapacity = 7;
 
+// OBD-II services take 0x01 to 0x0A; every other service is a diagnostic (UDS) one.
+constexpr uint8_t kFirstObdService = 0x01;
+constexpr uint8_t kLastObdService = 0x0A;
 constexpr uint8_t kServiceCurrentData = 0x01;
 constexpr uint8_t kServiceVehicleInformation = 0x09;
 constexpr uint8_t kPositiveOffset = 0x40;
@@ -87,16 +90,12 @@ std::vector<uint8_t> vehicleIdentification() {
     return answer;
 }
 
-// The separation time a flow control asks for: 0 to 127 ms, or 100 to 900 µs; reserved values
-// count as the longest, 127 ms.
-std::chrono::nanoseconds separationTime(uint8_t stMin) {
-    if (stMin <= 0x7F) {
-        return std::chrono::milliseconds(stMin);
-    }
-    if (stMin >= 0xF1 && stMin <= 0xF9) {
-        return std::chrono::microseconds(100 * (stMin - 0xF0));
-    }
-    return std::chrono::milliseconds(0x7F);
+bool isObdService(uint8_t service) {
+    return service >= kFirstObdService && service <= kLastObdService;
+}
+
+std::span<const uint8_t> dataOf(const CanFrame& frame) {
+    return std::span<const uint8_t>(frame.data.data(), std::min<std::size_t>(frame.dlc, 8));
 }
 
 CanFrame paddedFrame(uint32_t id, bool extended) {
@@ -145,7 +144,11 @@ std::vector<uint8_t> SimEcu::answer(std::span<const uint8_t> request, const Engi
     return negative(service);
 }
 
-SimEcu::SimEcu(VirtualCanBus& bus) : bus_(bus), started_(SimClock::now()) {
+SimEcu::SimEcu(VirtualCanBus& bus, SimIsoTpReceiver::FlowControlSettings flowControl)
+    : bus_(bus),
+      started_(SimClock::now()),
+      receiver_(flowControl),
+      uds_(kVin, UdsSecurityAccess::randomSeeds()) {
     timer_.start([this] { run(); });
     bus_.attach(this);
 }
@@ -167,11 +170,15 @@ uint32_t SimEcu::bitRate() const {
 
 std::optional<SimEcu::Addressing> SimEcu::requestAddressing(const CanFrame& frame) {
     if (!frame.extended && (frame.id == kFunctionalRequestId || frame.id == kPhysicalRequestId)) {
-        return Addressing{false, kResponseId, kPhysicalRequestId};
+        const Target target =
+            frame.id == kPhysicalRequestId ? Target::Physical : Target::Functional;
+        return Addressing{target, false, kResponseId, kPhysicalRequestId};
     }
     if (frame.extended &&
         (frame.id == kFunctionalRequestIdExtended || frame.id == kPhysicalRequestIdExtended)) {
-        return Addressing{true, kResponseIdExtended, kPhysicalRequestIdExtended};
+        const Target target =
+            frame.id == kPhysicalRequestIdExtended ? Target::Physical : Target::Functional;
+        return Addressing{target, true, kResponseIdExtended, kPhysicalRequestIdExtended};
     }
     return std::nullopt;
 }
@@ -181,45 +188,120 @@ void SimEcu::onBusFrame(const CanFrame& frame, SimClock::time_point endOfFrame) 
     if (!addressing || frame.dlc == 0) {
         return;
     }
-    const uint8_t type = frame.data[0] >> 4;
-    if (type == kSingleFrame) {
-        handleRequest(frame, *addressing, endOfFrame);
-    } else if (type == kFlowControl) {
-        handleFlowControl(frame, endOfFrame);
+    switch (frame.data[0] >> 4) {
+        case kSingleFrame:
+            handleSingleFrame(frame, *addressing, endOfFrame);
+            break;
+        case kFirstFrame:
+            handleFirstFrame(frame, *addressing, endOfFrame);
+            break;
+        case kConsecutiveFrame:
+            handleConsecutiveFrame(frame, *addressing, endOfFrame);
+            break;
+        case kFlowControl:
+            handleFlowControl(frame, endOfFrame);
+            break;
+        default:
+            break;
     }
 }
 
-void SimEcu::handleRequest(const CanFrame& frame, const Addressing& addressing,
-                           SimClock::time_point endOfFrame) {
+void SimEcu::handleSingleFrame(const CanFrame& frame, const Addressing& addressing,
+                               SimClock::time_point endOfFrame) {
     const std::optional<std::vector<uint8_t>> request = singleFramePayload(frame);
     if (!request) {
         return;
     }
-    const auto running =
-        std::chrono::duration_cast<std::chrono::milliseconds>(endOfFrame - started_);
-    std::vector<uint8_t> payload = answer(*request, engineValuesAt(running));
-    if (payload.empty()) {
+    if (addressing.target == Target::Physical) {
+        receiver_.abort();
+    }
+    respond(*request, addressing, endOfFrame);
+}
+
+// Multi-frame requests are taken on the physical identifiers only.
+void SimEcu::handleFirstFrame(const CanFrame& frame, const Addressing& addressing,
+                              SimClock::time_point endOfFrame) {
+    if (addressing.target != Target::Physical) {
         return;
     }
-    const SimClock::time_point due = endOfFrame + kResponseDelay;
+    const SimIsoTpReceiver::Step step = receiver_.onFirstFrame(dataOf(frame), endOfFrame);
+    if (step.action == SimIsoTpReceiver::Step::Action::SendFlowControl) {
+        sendFlowControl(step, addressing);
+    }
+}
+
+void SimEcu::handleConsecutiveFrame(const CanFrame& frame, const Addressing& addressing,
+                                    SimClock::time_point endOfFrame) {
+    if (addressing.target != Target::Physical) {
+        return;
+    }
+    const SimIsoTpReceiver::Step step = receiver_.onConsecutiveFrame(dataOf(frame), endOfFrame);
+    flowControlViolations_.store(receiver_.violations());
+    switch (step.action) {
+        case SimIsoTpReceiver::Step::Action::SendFlowControl:
+            sendFlowControl(step, addressing);
+            break;
+        case SimIsoTpReceiver::Step::Action::Deliver:
+            respond(step.request, addressing, endOfFrame);
+            break;
+        case SimIsoTpReceiver::Step::Action::None:
+            break;
+    }
+}
+
+// Sent from the bus's thread at once; the receiver learns when it crossed, which starts the
+// next block.
+void SimEcu::sendFlowControl(const SimIsoTpReceiver::Step& step, const Addressing& addressing) {
+    CanFrame frame = paddedFrame(addressing.responseId, addressing.extended);
+    std::copy(step.flowControl.begin(), step.flowControl.end(), frame.data.begin());
+    const uint64_t reception = step.reception;
+    bus_.transmit(this, frame, [this, reception](SimClock::time_point end) {
+        receiver_.onFlowControlSent(reception, end);
+    });
+}
+
+void SimEcu::respond(std::span<const uint8_t> request, const Addressing& addressing,
+                     SimClock::time_point endOfFrame) {
+    std::vector<UdsServer::Answer> answers = answersTo(request, endOfFrame);
+    if (answers.empty()) {
+        return;
+    }
     {
         std::lock_guard lock(mutex_);
-        if (payload.size() <= kSingleFrameCapacity) {
-            CanFrame reply = paddedFrame(addressing.responseId, addressing.extended);
-            reply.data[0] = static_cast<uint8_t>(payload.size());
-            std::copy(payload.begin(), payload.end(), reply.data.begin() + 1);
-            scheduled_.push_back(ScheduledFrame{due, reply});
-        } else {
-            Transfer next;
-            next.phase = Transfer::Phase::FirstFrameDue;
-            next.addressing = addressing;
-            next.payload = std::move(payload);
-            next.due = due;
-            next.generation = transfer_.generation + 1;
-            transfer_ = std::move(next);
+        for (UdsServer::Answer& answer : answers) {
+            queueAnswer(std::move(answer.payload), addressing, answer.due + kResponseDelay);
         }
     }
     wake_.notify_one();
+}
+
+std::vector<UdsServer::Answer> SimEcu::answersTo(std::span<const uint8_t> request,
+                                                 SimClock::time_point endOfFrame) {
+    if (request.empty() || !isObdService(request[0])) {
+        return uds_.handle(request, endOfFrame);
+    }
+    const auto running =
+        std::chrono::duration_cast<std::chrono::milliseconds>(endOfFrame - started_);
+    return {UdsServer::Answer{endOfFrame, answer(request, engineValuesAt(running))}};
+}
+
+// Caller holds mutex_.
+void SimEcu::queueAnswer(std::vector<uint8_t> payload, const Addressing& addressing,
+                         SimClock::time_point due) {
+    if (payload.size() <= kSingleFrameCapacity) {
+        CanFrame reply = paddedFrame(addressing.responseId, addressing.extended);
+        reply.data[0] = static_cast<uint8_t>(payload.size());
+        std::copy(payload.begin(), payload.end(), reply.data.begin() + 1);
+        scheduled_.push_back(ScheduledFrame{due, reply});
+        return;
+    }
+    Transfer next;
+    next.phase = Transfer::Phase::FirstFrameDue;
+    next.addressing = addressing;
+    next.payload = std::move(payload);
+    next.due = due;
+    next.generation = transfer_.generation + 1;
+    transfer_ = std::move(next);
 }
 
 void SimEcu::handleFlowControl(const CanFrame& frame, SimClock::time_point endOfFrame) {
@@ -239,7 +321,7 @@ void SimEcu::handleFlowControl(const CanFrame& frame, SimClock::time_point endOf
             t.phase = Transfer::Phase::SendingBlock;
             t.blockSize = frame.data[1];
             t.leftInBlock = t.blockSize;
-            t.separation = separationTime(frame.data[2]);
+            t.separation = SimIsoTpReceiver::separationTime(frame.data[2]);
             t.due = endOfFrame;
         } else if (status == kWait) {
             t.due = endOfFrame + kFlowControlTimeout;

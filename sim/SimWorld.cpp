@@ -10,6 +10,13 @@ namespace {
 // library's back.
 std::mutex processMutex;
 SimWorld* processWorld = nullptr;  // guarded by processMutex
+
+std::unique_ptr<SimEcu> makeEcu(const SimConfig& config, VirtualCanBus& bus) {
+    if (!config.ecu) {
+        return nullptr;
+    }
+    return std::make_unique<SimEcu>(bus, config.ecuFlowControl);
+}
 }  // namespace
 
 SimWorld::SimWorld(const SimConfig& config)
@@ -18,10 +25,8 @@ SimWorld::SimWorld(const SimConfig& config)
       device_(bus_, config.device),
       transport_(device_, config.usbLatency),
       deviceFile_(device_, config.usbLatency),
-      control_(bus_, device_, transport_) {
-    if (config.ecu) {
-        ecu_ = std::make_unique<SimEcu>(bus_);
-    }
+      ecu_(makeEcu(config, bus_)),
+      control_(bus_, device_, transport_, ecu_.get()) {
     if (config.traffic) {
         traffic_ = std::make_unique<TrafficGenerator>(bus_, *config.traffic);
     }

@@ -43,8 +43,8 @@ class SimWorld {
     SimDevice device_;
     SimPipeTransport transport_;
     SimDeviceFileTransport deviceFile_;
+    std::unique_ptr<SimEcu> ecu_;  // before the control, which reads it
     SimControl control_;
-    std::unique_ptr<SimEcu> ecu_;
     std::unique_ptr<TrafficGenerator> traffic_;
 };
 

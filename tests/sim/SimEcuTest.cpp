@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "sim/SimWorld.h"
+
 namespace vtx::sim {
 namespace {
 
@@ -79,6 +81,13 @@ class Tester : public CanNode {
         std::unique_lock lock(sent->mutex);
         EXPECT_TRUE(sent->done.wait_for(lock, kWaitLimit, [&] { return sent->end.has_value(); }));
         return sent->end.value_or(SimClock::time_point{});
+    }
+    // Queues frames back to back and returns the time the last one's last bit passed.
+    SimClock::time_point sendAll(const std::vector<CanFrame>& frames) {
+        for (std::size_t i = 0; i + 1 < frames.size(); ++i) {
+            EXPECT_TRUE(bus_.transmit(this, frames[i]));
+        }
+        return send(frames.back());
     }
     bool waitFor(std::size_t count) {
         std::unique_lock lock(mutex_);
@@ -209,7 +218,7 @@ TEST_F(SimEcuTest, RefusesWhatItDoesNotSupport) {
     } cases[] = {
         {{0x01, 0x2F}, {0x03, 0x7F, 0x01, 0x11, 0x55, 0x55, 0x55, 0x55}},
         {{0x04}, {0x03, 0x7F, 0x04, 0x11, 0x55, 0x55, 0x55, 0x55}},
-        {{0x22, 0xF1, 0x90}, {0x03, 0x7F, 0x22, 0x11, 0x55, 0x55, 0x55, 0x55}},
+        {{0x2F, 0xF1, 0x90}, {0x03, 0x7F, 0x2F, 0x11, 0x55, 0x55, 0x55, 0x55}},
         {{0x01, 0x05}, {0x03, 0x41, 0x05, 130, 0x55, 0x55, 0x55, 0x55}},
         {{0x01, 0x00}, {0x06, 0x41, 0x00, 0x08, 0x18, 0x00, 0x00, 0x55}},
     };
@@ -343,6 +352,111 @@ TEST(SimEcuLifeTest, QuietBusAndPromptShutdown) {
     EXPECT_LT(SimClock::now() - start, 1s);
     EXPECT_EQ(frames.load(), 2);  // the request and the first frame
     bus.removeObserver(id);
+}
+
+// Multi-frame requests to the ECU, granted block size 2 and 5 ms between consecutive frames. The
+// tester keeps the separation time on the bus's own timeline: it fills the gap between two
+// consecutive frames with frames of another identifier, queued back to back.
+class SimEcuRequestTest : public ::testing::Test {
+  protected:
+    static constexpr uint8_t kBlockSize = 2;
+    static constexpr uint8_t kSeparationMs = 5;
+
+    static SimConfig config() {
+        SimConfig config;
+        config.busRate = kBusRate;
+        config.ecuFlowControl = {kBlockSize, kSeparationMs};
+        return config;
+    }
+
+    // 22 F1 8C and 14 unknown identifiers: 31 bytes, a first frame and four consecutive frames.
+    static Bytes readSerialRequest() {
+        Bytes request{0x22, 0xF1, 0x8C};
+        for (int i = 0; i < 14; ++i) {
+            request.insert(request.end(), {0x12, 0x34});
+        }
+        return request;
+    }
+    static CanFrame firstFrame(const Bytes& request) {
+        Bytes data{0x10, static_cast<uint8_t>(request.size())};
+        data.insert(data.end(), request.begin(), request.begin() + 6);
+        return frameOf(0x7E0, false, data);
+    }
+    static CanFrame consecutiveFrame(const Bytes& request, int index) {
+        Bytes data{static_cast<uint8_t>(0x20 + index)};
+        const std::size_t from = 6 + 7 * (index - 1);
+        for (std::size_t i = from; i < from + 7; ++i) {
+            data.push_back(i < request.size() ? request[i] : 0x55);
+        }
+        return frameOf(0x7E0, false, data);
+    }
+    // Frames that keep the bus busy for at least the separation time.
+    static std::vector<CanFrame> separationFill() {
+        const CanFrame filler = frameOf(0x123, false, Bytes(8, 0x00));
+        const auto each = VirtualCanBus::frameDuration(filler, kBusRate);
+        const auto count = (std::chrono::nanoseconds(std::chrono::milliseconds(kSeparationMs)) +
+                            each - std::chrono::nanoseconds(1)) /
+                           each;
+        return std::vector<CanFrame>(static_cast<std::size_t>(count), filler);
+    }
+    static std::vector<CanFrame> joined(std::initializer_list<std::vector<CanFrame>> parts) {
+        std::vector<CanFrame> all;
+        for (const auto& part : parts) {
+            all.insert(all.end(), part.begin(), part.end());
+        }
+        return all;
+    }
+    // Sends the first frame and waits for the ECU's flow control, the heardBefore-th frame heard.
+    void startRequest(const Bytes& request, std::size_t heardBefore) {
+        tester_.send(firstFrame(request));
+        ASSERT_TRUE(tester_.waitFor(heardBefore + 1));
+        EXPECT_EQ(bytesOf(tester_.heard()[heardBefore].frame),
+                  (Bytes{0x30, kBlockSize, kSeparationMs, 0x55, 0x55, 0x55, 0x55, 0x55}));
+    }
+
+    SimWorld world_{config()};
+    Tester tester_{world_.bus()};
+};
+
+TEST_F(SimEcuRequestTest, ReassemblesARequestThatKeepsTheFlowControl) {
+    const Bytes request = readSerialRequest();
+    startRequest(request, 0);
+    tester_.sendAll(
+        joined({{consecutiveFrame(request, 1)}, separationFill(), {consecutiveFrame(request, 2)}}));
+    ASSERT_TRUE(tester_.waitFor(2));
+    EXPECT_EQ(tester_.heard()[1].frame.data[0], 0x30) << "flow control for the second block";
+    tester_.sendAll(
+        joined({{consecutiveFrame(request, 3)}, separationFill(), {consecutiveFrame(request, 4)}}));
+
+    ASSERT_TRUE(tester_.waitFor(3));
+    const Tester::Heard answer = tester_.heard()[2];
+    EXPECT_EQ(answer.frame.id, 0x7E8u);
+    EXPECT_EQ(bytesOf(answer.frame), (Bytes{0x10, 0x11, 0x62, 0xF1, 0x8C, 'V', 'T', 'X'}));
+    EXPECT_EQ(world_.control().ecuFlowControlViolations(), 0u);
+}
+
+TEST_F(SimEcuRequestTest, CountsAViolationAndDropsTheRequest) {
+    const Bytes request = readSerialRequest();
+    const CanFrame marker = frameOf(0x123, false, Bytes(8, 0x00));
+
+    // Two consecutive frames back to back: sooner than the separation time.
+    startRequest(request, 0);
+    tester_.sendAll({consecutiveFrame(request, 1), consecutiveFrame(request, 2)});
+    tester_.send(marker);  // crosses after the ECU has taken the frames before
+    EXPECT_EQ(world_.control().ecuFlowControlViolations(), 1u);
+
+    // The third consecutive frame queued with the second: it wins arbitration over the ECU's
+    // flow control for the next block, so it comes past the end of the block.
+    startRequest(request, 1);
+    tester_.sendAll(joined({{consecutiveFrame(request, 1)},
+                            separationFill(),
+                            {consecutiveFrame(request, 2), consecutiveFrame(request, 3)}}));
+    tester_.send(marker);
+    EXPECT_EQ(world_.control().ecuFlowControlViolations(), 2u);
+
+    for (const Tester::Heard& heard : tester_.heard()) {
+        EXPECT_EQ(heard.frame.data[0], 0x30) << "flow control only, no answer";
+    }
 }
 
 }  // namespace

@@ -1,0 +1,43 @@
+// The flow control the simulated ECU grants, as the environment sets it.
+#include "sim/SimConfig.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace vtx::sim {
+namespace {
+
+SimConfig configWith(const char* blockSize, const char* separationTime) {
+    return SimConfig::fromVariables([&](const std::string& name) -> const char* {
+        if (name == "VTXPTS_SIM_ECU_BS") {
+            return blockSize;
+        }
+        return name == "VTXPTS_SIM_ECU_STMIN" ? separationTime : nullptr;
+    });
+}
+
+TEST(SimConfigTest, ReadsTheEcuFlowControl) {
+    const struct {
+        const char* blockSize;
+        const char* separationTime;
+        uint8_t expectedBlockSize;
+        uint8_t expectedSeparationTime;
+    } cases[] = {
+        {nullptr, nullptr, 0, 0},                                                   // the defaults
+        {"2", "5", 2, 5},         {"255", "127", 255, 127}, {"0", "241", 0, 0xF1},  // 100 µs
+        {"8", "249", 8, 0xF9},                                                      // 900 µs
+        {"256", "128", 0, 0},  // out of range, reserved: the defaults
+        {"-1", "250", 0, 0},      {"x", "0x05", 0, 0},      {"", "", 0, 0},
+    };
+    for (const auto& c : cases) {
+        const SimConfig config = configWith(c.blockSize, c.separationTime);
+        EXPECT_EQ(config.ecuFlowControl.blockSize, c.expectedBlockSize)
+            << (c.blockSize ? c.blockSize : "unset");
+        EXPECT_EQ(config.ecuFlowControl.separationTime, c.expectedSeparationTime)
+            << (c.separationTime ? c.separationTime : "unset");
+    }
+}
+
+}  // namespace
+}  // namespace vtx::sim
