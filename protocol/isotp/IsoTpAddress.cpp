@@ -1,6 +1,7 @@
 #include "protocol/isotp/IsoTpAddress.h"
 
 #include "base/J2534.h"
+#include "protocol/ByteOrder.h"
 
 namespace vtx::isotp {
 
@@ -13,16 +14,11 @@ constexpr std::size_t kConsecutiveFramePciLength = 1;
 
 constexpr std::size_t kExtendedAddressPosition = 4;
 
-uint32_t readIdentifier(std::span<const uint8_t> header) {
-    return (uint32_t{header[0]} << 24) | (uint32_t{header[1]} << 16) | (uint32_t{header[2]} << 8) |
-           uint32_t{header[3]};
-}
-
 }  // namespace
 
 IsoTpAddress IsoTpAddress::fromMessageHeader(std::span<const uint8_t> header, uint32_t flags) {
     IsoTpAddress address;
-    address.canId = readIdentifier(header);
+    address.canId = readBigEndian32(header.data());
     address.width = (flags & CAN_29BIT_ID) ? CanIdWidth::Extended29 : CanIdWidth::Standard11;
     if (flags & ISO15765_ADDR_TYPE) {
         address.extendedAddress = header[kExtendedAddressPosition];

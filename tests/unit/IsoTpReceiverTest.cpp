@@ -1,0 +1,180 @@
+#include "protocol/isotp/IsoTpReceiver.h"
+
+#include <gtest/gtest.h>
+
+#include <numeric>
+#include <vector>
+
+namespace vtx::isotp {
+namespace {
+
+using std::chrono::milliseconds;
+
+const IsoTpAddress kEcu{0x7E8, CanIdWidth::Standard11, std::nullopt};
+const IsoTpAddress kTester{0x7E0, CanIdWidth::Standard11, std::nullopt};
+const TimePoint kStart{};
+const FramePadding kNoPadding{};
+
+IsoTpReceiverSettings settingsWith(uint8_t blockSize, PaddingMode padding = PaddingMode::Off) {
+    IsoTpReceiverSettings settings;
+    settings.receiveAddress = kEcu;
+    settings.flowControlAddress = kTester;
+    settings.padding.mode = padding;
+    settings.offer = {blockSize, 0x05};
+    return settings;
+}
+
+std::vector<uint8_t> bytesFrom(uint8_t first, std::size_t count) {
+    std::vector<uint8_t> bytes(count);
+    std::iota(bytes.begin(), bytes.end(), first);
+    return bytes;
+}
+
+CanFrame firstFrame(uint16_t length) {
+    return buildFirstFrame(kEcu, length, bytesFrom(0, 6), kNoPadding);
+}
+
+// The consecutive frame of index (1 for the first) of a message whose first frame held 6 bytes.
+CanFrame consecutiveFrame(std::size_t index, std::size_t count = 7,
+                          const FramePadding& padding = kNoPadding) {
+    const auto sequence = static_cast<uint8_t>(index % kSequenceNumberModulus);
+    return buildConsecutiveFrame(kEcu, sequence, bytesFrom(uint8_t(6 + 7 * (index - 1)), count),
+                                 padding);
+}
+
+template <typename Event>
+const Event* lastEvent(const ReceiverOutput& output) {
+    return output.events.empty() ? nullptr : std::get_if<Event>(&output.events.back());
+}
+
+TEST(IsoTpReceiver, FirstFrameIndicatesAndGrantsFlowControl) {
+    IsoTpReceiver receiver(settingsWith(8, PaddingMode::On));
+    const ReceiverOutput output = receiver.onFrame(firstFrame(20), kStart);
+    ASSERT_EQ(output.events.size(), 1u);
+    EXPECT_EQ(std::get<FirstFrameIndication>(output.events[0]).messageLength, 20);
+    ASSERT_EQ(output.frames.size(), 1u);
+    const CanFrame& flowControl = output.frames[0];
+    EXPECT_EQ(flowControl.idCan, kTester.canId);
+    const std::vector<uint8_t> bytes(flowControl.dataCan, flowControl.dataCan + 8);
+    EXPECT_EQ(bytes, (std::vector<uint8_t>{0x30, 8, 0x05, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(flowControl.lenDataCan, 8);
+}
+
+TEST(IsoTpReceiver, SendsFlowControlAfterEveryBlockButNotAfterTheLastFrame) {
+    // 6 + 5 * 7 bytes: five consecutive frames.
+    struct Case {
+        uint8_t blockSize;
+        std::vector<std::size_t> framesFollowedByFlowControl;
+    };
+    const Case cases[] = {{0, {}}, {1, {1, 2, 3, 4}}, {2, {2, 4}}, {5, {}}, {6, {}}};
+    for (const Case& c : cases) {
+        IsoTpReceiver receiver(settingsWith(c.blockSize));
+        receiver.onFrame(firstFrame(41), kStart);
+        std::vector<std::size_t> followed;
+        for (std::size_t index = 1; index <= 5; ++index) {
+            if (!receiver.onFrame(consecutiveFrame(index), kStart).frames.empty()) {
+                followed.push_back(index);
+            }
+        }
+        EXPECT_EQ(followed, c.framesFollowedByFlowControl) << int{c.blockSize};
+        EXPECT_FALSE(receiver.isReceiving());
+    }
+}
+
+TEST(IsoTpReceiver, DropsThePartialMessageOnAWrongSequenceNumber) {
+    IsoTpReceiver receiver(settingsWith(0));
+    receiver.onFrame(firstFrame(30), kStart);
+    receiver.onFrame(consecutiveFrame(1), kStart);
+    const ReceiverOutput output = receiver.onFrame(consecutiveFrame(3), kStart);
+    const auto* dropped = lastEvent<ReceptionDropped>(output);
+    ASSERT_NE(dropped, nullptr);
+    EXPECT_EQ(dropped->reason, DropReason::WrongSequenceNumber);
+    EXPECT_EQ(dropped->bytesReceived, 13u);
+    EXPECT_TRUE(receiver.onFrame(consecutiveFrame(2), kStart).events.empty());
+    EXPECT_FALSE(receiver.nextTickAt());
+}
+
+TEST(IsoTpReceiver, IgnoresAConsecutiveFrameTooShortForItsPlace) {
+    IsoTpReceiver receiver(settingsWith(0));
+    receiver.onFrame(firstFrame(20), kStart);
+    EXPECT_TRUE(receiver.onFrame(consecutiveFrame(1, 5), kStart).events.empty());
+    receiver.onFrame(consecutiveFrame(1), kStart);
+    const ReceiverOutput output = receiver.onFrame(consecutiveFrame(2), kStart);
+    const auto* message = lastEvent<ReceivedMessage>(output);
+    ASSERT_NE(message, nullptr);
+    EXPECT_EQ(message->payload, bytesFrom(0, 20));
+}
+
+TEST(IsoTpReceiver, DropsThePartialMessageWhenTheNextFrameIsLate) {
+    IsoTpReceiverSettings settings = settingsWith(0);
+    settings.consecutiveFrameTimeout = milliseconds(100);
+    IsoTpReceiver receiver(settings);
+    receiver.onFrame(firstFrame(30), kStart);
+    receiver.onFrame(consecutiveFrame(1), kStart + milliseconds(90));
+    EXPECT_EQ(receiver.nextTickAt(), kStart + milliseconds(190));
+    EXPECT_TRUE(receiver.tick(kStart + milliseconds(189)).events.empty());
+    const ReceiverOutput output = receiver.tick(kStart + milliseconds(190));
+    const auto* dropped = lastEvent<ReceptionDropped>(output);
+    ASSERT_NE(dropped, nullptr);
+    EXPECT_EQ(dropped->reason, DropReason::ConsecutiveFrameTimeout);
+    EXPECT_TRUE(receiver.onFrame(consecutiveFrame(2), kStart).events.empty());
+}
+
+TEST(IsoTpReceiver, NewMessageSupersedesTheOneBeingReceived) {
+    const uint8_t single[] = {0xAB};
+    struct Case {
+        CanFrame newFrame;
+        std::size_t eventIndexOfNewMessage;
+    };
+    const Case cases[] = {
+        {buildSingleFrame(kEcu, single, kNoPadding), 1},
+        {firstFrame(100), 1},
+    };
+    for (const Case& c : cases) {
+        IsoTpReceiver receiver(settingsWith(0));
+        receiver.onFrame(firstFrame(30), kStart);
+        const ReceiverOutput output = receiver.onFrame(c.newFrame, kStart);
+        ASSERT_EQ(output.events.size(), 2u);
+        EXPECT_EQ(std::get<ReceptionDropped>(output.events[0]).reason, DropReason::Superseded);
+        EXPECT_FALSE(std::holds_alternative<ReceptionDropped>(output.events[1]));
+    }
+}
+
+TEST(IsoTpReceiver, FlagsAMessageWithAShortFrameWhenPaddingIsExpected) {
+    const FramePadding padded{PaddingMode::On, 0x55};
+    const uint8_t single[] = {1, 2};
+    struct Case {
+        PaddingMode expected;
+        std::vector<CanFrame> frames;
+        PaddingCheck check;
+    };
+    const Case cases[] = {
+        {PaddingMode::On, {buildSingleFrame(kEcu, single, padded)}, PaddingCheck::Fine},
+        {PaddingMode::On, {buildSingleFrame(kEcu, single, kNoPadding)}, PaddingCheck::Short},
+        {PaddingMode::Off, {buildSingleFrame(kEcu, single, kNoPadding)}, PaddingCheck::Fine},
+        {PaddingMode::On, {firstFrame(10), consecutiveFrame(1, 4, padded)}, PaddingCheck::Fine},
+        {PaddingMode::On, {firstFrame(10), consecutiveFrame(1, 4)}, PaddingCheck::Short},
+        {PaddingMode::Off, {firstFrame(10), consecutiveFrame(1, 4)}, PaddingCheck::Fine},
+    };
+    for (const Case& c : cases) {
+        IsoTpReceiver receiver(settingsWith(0, c.expected));
+        ReceiverOutput output;
+        for (const CanFrame& frame : c.frames) {
+            output = receiver.onFrame(frame, kStart);
+        }
+        const auto* message = lastEvent<ReceivedMessage>(output);
+        ASSERT_NE(message, nullptr);
+        EXPECT_EQ(message->padding, c.check) << c.frames.size();
+    }
+}
+
+TEST(IsoTpReceiver, AbortForgetsTheMessageSilently) {
+    IsoTpReceiver receiver(settingsWith(0));
+    receiver.onFrame(firstFrame(30), kStart);
+    receiver.abort();
+    EXPECT_FALSE(receiver.nextTickAt());
+    EXPECT_TRUE(receiver.onFrame(consecutiveFrame(1), kStart).events.empty());
+}
+
+}  // namespace
+}  // namespace vtx::isotp
