@@ -8,7 +8,7 @@
 #include "channel/ObjectIds.h"
 #include "comm/CommunicationThread.h"
 #include "platform/Clock.h"
-#include "protocol/MessageFrames.h"
+#include "protocol/ByteOrder.h"
 #include "trace/TraceProvider.h"
 
 namespace vtx {
@@ -33,17 +33,24 @@ constexpr char kWriteSettled[] = "enqueueTxPtMsgs() -4-";
 uint32_t receiveTimestamp() {
     return static_cast<uint32_t>(platform::monotonicMicroseconds());
 }
+
+// The identifier word of a received message as its frame carried it: the echo marker set on a
+// loopback copy.
+uint32_t identifierWord(const ChannelMessage& message) {
+    const uint32_t id = readBigEndian32(message.data.size() >= 4 ? message.data.data() : nullptr);
+    return (message.rxStatus & TX_MSG_TYPE) != 0 ? id | kEchoMarker : id;
+}
 }  // namespace
 
-Channel::Channel(CommunicationThread* commThread, uint32_t protocolID, uint32_t flags,
-                 uint32_t baudrate)
+Channel::Channel(CommunicationThread* commThread, std::unique_ptr<ChannelProtocol> protocol,
+                 uint32_t flags, uint32_t baudrate)
     : channelID_(nextObjectId()),
-      protocolID_(protocolID),
       flags_(flags),
       baudrate_(baudrate),
-      commThread_(commThread) {
-    VTX_TRACE(kGroup, kEvent, "Channel() -S-", u32("protocolID", protocolID), hex("flags", flags),
-              u32("baudrate", baudrate));
+      commThread_(commThread),
+      protocol_(std::move(protocol)) {
+    VTX_TRACE(kGroup, kEvent, "Channel() -S-", u32("protocolID", protocol_->protocolId()),
+              hex("flags", flags), u32("baudrate", baudrate));
     VTX_TRACE(kGroup, kEvent, "Channel() -E-", u32("channelID", channelID_));
 }
 
@@ -55,54 +62,60 @@ Channel::~Channel() {
 // ---------------------------------------------------------------------------------------------
 // Filters
 
-uint32_t Channel::addFilter(const FilterRecord& record) {
+ProtocolVerdict Channel::checkFilter(const FilterRequest& request) const {
     const std::lock_guard lock(receiveMutex_);
+    return protocol_->checkFilter(request);
+}
+
+std::optional<FilterRecord> Channel::addFilter(const FilterRequest& request) {
+    const std::lock_guard lock(receiveMutex_);
+    const std::vector<FilterRecord>& filters = protocol_->filters();
     VTX_TRACE(kGroup, kEvent, "addFilter() -S-",
-              u32("filterCnt", static_cast<uint32_t>(filters_.size())),
-              u32("numFlowCtrlFilter", flowControlFilters_));
-    if (filters_.size() >= kMaxFilters) {
-        return 0;
+              u32("filterCnt", static_cast<uint32_t>(filters.size())),
+              u32("numFlowCtrlFilter", static_cast<uint32_t>(flowControlFilterCount())));
+    const FilterRecord* added = protocol_->addFilter(request, nextObjectId());
+    if (added == nullptr) {
+        return std::nullopt;
     }
-    FilterRecord& added = filters_.emplace_back(record);
-    added.id = nextObjectId();
+    const FilterRecord record = *added;
     VTX_TRACE(kGroup, kEvent, "addFilter() -E-",
-              u32("filterCnt", static_cast<uint32_t>(filters_.size())),
-              u32("numFlowCtrlFilter", flowControlFilters_));
-    return added.id;
+              u32("filterCnt", static_cast<uint32_t>(filters.size())),
+              u32("numFlowCtrlFilter", static_cast<uint32_t>(flowControlFilterCount())));
+    return record;
 }
 
 bool Channel::hasFilter(uint32_t filterId) const {
     const std::lock_guard lock(receiveMutex_);
-    return std::any_of(filters_.begin(), filters_.end(),
-                       [filterId](const FilterRecord& f) { return f.id == filterId; });
+    return protocol_->hasFilter(filterId);
 }
 
 void Channel::removeFilter(uint32_t filterId) {
     const std::lock_guard lock(receiveMutex_);
     VTX_TRACE(kGroup, kEvent, "removeFilter() -S-", hex("filterId", filterId),
-              u32("filterCnt", static_cast<uint32_t>(filters_.size())),
-              u32("numFlowCtrlFilter", flowControlFilters_));
-    filters_.remove_if([filterId](const FilterRecord& f) { return f.id == filterId; });
-    recountFlowControlFilters();
+              u32("filterCnt", static_cast<uint32_t>(protocol_->filters().size())),
+              u32("numFlowCtrlFilter", static_cast<uint32_t>(flowControlFilterCount())));
+    protocol_->removeFilter(filterId);
     VTX_TRACE(kGroup, kEvent, "removeFilter() -E-",
-              u32("filterCnt", static_cast<uint32_t>(filters_.size())),
-              u32("numFlowCtrlFilter", flowControlFilters_));
+              u32("filterCnt", static_cast<uint32_t>(protocol_->filters().size())),
+              u32("numFlowCtrlFilter", static_cast<uint32_t>(flowControlFilterCount())));
 }
 
-void Channel::recountFlowControlFilters() {
-    flowControlFilters_ = static_cast<uint32_t>(
-        std::count_if(filters_.begin(), filters_.end(),
+// Caller holds receiveMutex_.
+std::size_t Channel::flowControlFilterCount() const {
+    const std::vector<FilterRecord>& filters = protocol_->filters();
+    return static_cast<std::size_t>(
+        std::count_if(filters.begin(), filters.end(),
                       [](const FilterRecord& f) { return f.filterType == FLOW_CONTROL_FILTER; }));
 }
 
 std::size_t Channel::filterCount() const {
     const std::lock_guard lock(receiveMutex_);
-    return filters_.size();
+    return protocol_->filters().size();
 }
 
 std::vector<FilterRecord> Channel::filters() const {
     const std::lock_guard lock(receiveMutex_);
-    return {filters_.begin(), filters_.end()};
+    return protocol_->filters();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -118,14 +131,12 @@ uint32_t Channel::addPeriodic(PeriodicRecord& record) {
         }
     }
     // The first frame goes out at once; only it is echoed.
-    if (record.message.ProtocolID == CAN) {
-        CanFrame frame = frameFromMessage(record.message, echoMarker());
-        if (loopbackFlag_ == 1) {
-            enqueueRxCanFrame(&frame, 1, 1);
-        }
-        if (commThread_ != nullptr) {
-            commThread_->enqueuePeriodicStart(frame);
-        }
+    CanFrame frame = protocol_->frameOf(record.message, echoMarker());
+    if (loopbackFlag_ == 1) {
+        enqueueRxCanFrame(&frame, 1, 1);
+    }
+    if (commThread_ != nullptr) {
+        commThread_->enqueuePeriodicStart(frame);
     }
     record.enabled = 1;
     record.timer.restart();
@@ -159,7 +170,7 @@ void Channel::sendDuePeriodics(const std::function<void(CanFrame&)>& write) {
         if (periodic.enabled != 1 || periodic.timer.elapsed() <= periodic.TimeInterval) {
             continue;
         }
-        CanFrame frame = frameFromMessage(periodic.message, EchoMarker::Without);
+        CanFrame frame = protocol_->frameOf(periodic.message, EchoMarker::Without);
         write(frame);
         periodic.timer.restart();
     }
@@ -177,7 +188,7 @@ void Channel::setLoopback(uint32_t value) {
 void Channel::clearFilters() {
     const std::lock_guard clear(clearMutex_);
     const std::lock_guard lock(receiveMutex_);
-    filters_.clear();
+    protocol_->clearFilters();
 }
 
 void Channel::clearPeriodics() {
@@ -202,35 +213,6 @@ void Channel::clearQueueOut() {
 // ---------------------------------------------------------------------------------------------
 // Receive path
 
-namespace {
-// A filter for the frame's identifier width whose masked identifier equals the code.
-bool matches(const FilterRecord& filter, const CanFrame& frame) {
-    return (frame.idExt != 0) == (filter.idExt != 0) && (frame.idCan & filter.mask) == filter.code;
-}
-}  // namespace
-
-// The filter that admits the frame into the receive queue, or none. An echo is admitted by the
-// first filter of the channel's protocol. Any other frame by the first pass filter it matches,
-// unless a block filter matches it too: a block filter keeps a frame out whatever admits it.
-const FilterRecord* Channel::admittingFilter(const CanFrame& frame, uint8_t echo) const {
-    const FilterRecord* admitting = nullptr;
-    for (const FilterRecord& filter : filters_) {
-        if (filter.protocolID != protocolID_ || filter.protocolID != CAN) {
-            continue;
-        }
-        if (echo == 1) {
-            return &filter;
-        }
-        if (filter.filterType == BLOCK_FILTER && matches(filter, frame)) {
-            return nullptr;
-        }
-        if (admitting == nullptr && filter.filterType == PASS_FILTER && matches(filter, frame)) {
-            admitting = &filter;
-        }
-    }
-    return admitting;
-}
-
 void Channel::enqueueRxCanFrame(CanFrame* frames, uint32_t count, uint8_t echo) {
     if (frames == nullptr || count == 0) {
         return;
@@ -242,7 +224,8 @@ void Channel::enqueueRxCanFrame(CanFrame* frames, uint32_t count, uint8_t echo) 
         for (uint32_t i = 0; i < count; ++i) {
             CanFrame& frame = frames[i];
             frame.Timestamp = receiveTimestamp();
-            const FilterRecord* filter = admittingFilter(frame, echo);
+            const FilterRecord* filter =
+                protocol_->admittingFilter(frame, echo == 1 ? Echo::Yes : Echo::No);
             if (filter == nullptr) {
                 continue;
             }
@@ -256,7 +239,7 @@ void Channel::enqueueRxCanFrame(CanFrame* frames, uint32_t count, uint8_t echo) 
                 ++dropped_;
                 ++droppedNow;
             } else {
-                receiveQueue_.push_back(frame);
+                receiveQueue_.push_back(protocol_->messageOf(frame));
                 ++appended;
             }
         }
@@ -278,7 +261,7 @@ void Channel::enqueueRxCanFrame(CanFrame* frames, uint32_t count, uint8_t echo) 
     }
 }
 
-std::vector<CanFrame> Channel::dequeueRxCanFrame(uint32_t wanted, uint32_t timeout) {
+std::vector<ChannelMessage> Channel::takeReceived(uint32_t wanted, uint32_t timeout) {
     if (wanted == 0) {
         return {};
     }
@@ -295,12 +278,13 @@ std::vector<CanFrame> Channel::dequeueRxCanFrame(uint32_t wanted, uint32_t timeo
     }
     // Sized by what is taken, never by what was asked for: a caller may ask for any count.
     const auto n = static_cast<uint32_t>(std::min<std::size_t>(receiveQueue_.size(), wanted));
-    std::vector<CanFrame> frames(receiveQueue_.begin(), receiveQueue_.begin() + n);
+    std::vector<ChannelMessage> messages(std::make_move_iterator(receiveQueue_.begin()),
+                                         std::make_move_iterator(receiveQueue_.begin() + n));
     receiveQueue_.erase(receiveQueue_.begin(), receiveQueue_.begin() + n);
     lock.unlock();
     VTX_TRACE(kGroup, kEvent, "dequeueRxCanFrame() -E-", u32("resRx", resRx), u32("numPktsCAN", n),
               u32("t", timer.elapsed()), u32("count", wanted));
-    return frames;
+    return messages;
 }
 
 void Channel::dequeueRxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t timeout) {
@@ -310,17 +294,14 @@ void Channel::dequeueRxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t t
     const ElapsedTimer timer;
     VTX_TRACE(kGroup, kEvent, "dequeueRxPtMsgs() -S-", u32("pNumMsgs", *pNumMsgs),
               u32("timeout", timeout));
-    if (protocolID_ != CAN) {
-        return;
-    }
-    const std::vector<CanFrame> frames = dequeueRxCanFrame(*pNumMsgs, timeout);
-    const auto delivered = static_cast<uint32_t>(frames.size());
+    const std::vector<ChannelMessage> messages = takeReceived(*pNumMsgs, timeout);
+    const auto delivered = static_cast<uint32_t>(messages.size());
     VTX_TRACE(kGroup, kEvent, checkpoint::kFramesTaken, u32("num_pkt_can", delivered),
               u32("pNumMsgs", *pNumMsgs));
     for (uint32_t i = 0; i < delivered; ++i) {
-        messageFromFrame(frames[i], protocolID_, msgs[i]);
+        messages[i].toPassThru(protocolID(), msgs[i]);
         VTX_TRACE(kGroup, kEvent, checkpoint::kMessageDelivered,
-                  u32("Timestamp", msgs[i].Timestamp), hex("idCan", frames[i].idCan),
+                  u32("Timestamp", msgs[i].Timestamp), hex("idCan", identifierWord(messages[i])),
                   u32("DataSize", msgs[i].DataSize), hex("TxFlags", msgs[i].TxFlags),
                   hex("RxStatus", msgs[i].RxStatus));
     }
@@ -352,9 +333,7 @@ void Channel::enqueueTxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t t
     std::vector<CanFrame> frames;
     frames.reserve(*pNumMsgs);
     for (uint32_t i = 0; i < *pNumMsgs; ++i) {
-        if (msgs[i].ProtocolID == CAN) {
-            frames.push_back(frameFromMessage(msgs[i], echoMarker()));
-        }
+        frames.push_back(protocol_->frameOf(msgs[i], echoMarker()));
     }
     if (frames.empty() || commThread_ == nullptr) {
         return;

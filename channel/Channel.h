@@ -1,5 +1,6 @@
-// One connected J2534 channel: its configuration, filters, periodic messages and receive
-// queue. Its transmit side hands frames to the communication thread's transmit queue.
+// One connected J2534 channel: its protocol (with its filters), configuration, periodic messages
+// and receive queue. Its transmit side hands frames to the communication thread's transmit
+// queue.
 #pragma once
 
 #include <condition_variable>
@@ -9,15 +10,16 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <vector>
 
 #include "base/CanFrame.h"
 #include "base/J2534.h"
-#include "channel/FilterRecord.h"
 #include "channel/PeriodicRecord.h"
 #include "comm/TxTicket.h"
-#include "protocol/MessageFrames.h"
+#include "protocol/ChannelMessage.h"
+#include "protocol/ChannelProtocol.h"
 
 namespace vtx {
 
@@ -25,30 +27,39 @@ class CommunicationThread;
 
 class Channel {
   public:
-    static constexpr std::size_t kMaxFilters = 10;
     static constexpr std::size_t kMaxPeriodics = 10;
-    // Received frames kept per channel; frames beyond are dropped_ and counted, so that a channel
-    // nobody reads cannot exhaust the caller's memory.
+    // Received messages kept per channel; messages beyond are dropped and counted, so that a
+    // channel nobody reads cannot exhaust the caller's memory.
     static constexpr std::size_t kReceiveQueueLimit = 65536;
 
-    Channel(CommunicationThread* commThread, uint32_t protocolID, uint32_t flags,
-            uint32_t baudrate);
+    Channel(CommunicationThread* commThread, std::unique_ptr<ChannelProtocol> protocol,
+            uint32_t flags, uint32_t baudrate);
     ~Channel();
     Channel(const Channel&) = delete;
     Channel& operator=(const Channel&) = delete;
 
     uint32_t channelID() const { return channelID_; }
-    uint32_t protocolID() const { return protocolID_; }
+    uint32_t protocolID() const { return protocol_->protocolId(); }
     uint32_t flags() const { return flags_; }
     uint32_t baudrate() const { return baudrate_; }
     uint8_t loopbackFlag() const { return loopbackFlag_; }
 
-    // Filters: the ID of the new filter, or 0 when the channel has ten.
-    uint32_t addFilter(const FilterRecord& record);
+    // Filters: what the protocol says of a request, then the new filter (with its ID), or
+    // nothing when the channel has its limit already.
+    ProtocolVerdict checkFilter(const FilterRequest& request) const;
+    std::optional<FilterRecord> addFilter(const FilterRequest& request);
     bool hasFilter(uint32_t filterId) const;
     void removeFilter(uint32_t filterId);
     std::size_t filterCount() const;
     std::vector<FilterRecord> filters() const;
+
+    // What the protocol says of a message to transmit, or to send periodically.
+    ProtocolVerdict checkTransmit(const PASSTHRU_MSG& msg) const {
+        return protocol_->checkTransmit(msg);
+    }
+    ProtocolVerdict checkPeriodic(const PASSTHRU_MSG& msg) const {
+        return protocol_->checkPeriodic(msg);
+    }
 
     // Periodic messages: sends the first frame at once; the ID, or 0 when the channel has ten.
     uint32_t addPeriodic(PeriodicRecord& record);
@@ -66,7 +77,7 @@ class Channel {
     // Receive path.
     void enqueueRxCanFrame(CanFrame* frames, uint32_t count, uint8_t echo);
     // At most wanted frames, waiting up to timeout ms for more when fewer are queued.
-    std::vector<CanFrame> dequeueRxCanFrame(uint32_t wanted, uint32_t timeout);
+    std::vector<ChannelMessage> takeReceived(uint32_t wanted, uint32_t timeout);
     void dequeueRxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t timeout);
 
     // Transmit path. Timeout 0: the count becomes the number of messages queued (all, unless
@@ -85,14 +96,12 @@ class Channel {
         return loopbackFlag_ == 1 ? EchoMarker::With : EchoMarker::Without;
     }
     // Caller holds receiveMutex_.
-    const FilterRecord* admittingFilter(const CanFrame& frame, uint8_t echo) const;
-    void recountFlowControlFilters();
+    std::size_t flowControlFilterCount() const;
     uint32_t queueWithEcho(std::span<const CanFrame> frames,
                            const std::shared_ptr<TxTicket>& ticket);
     uint32_t writeAndWait(std::span<const CanFrame> frames, uint32_t timeout);
 
     const uint32_t channelID_;
-    const uint32_t protocolID_;
     const uint32_t flags_;
     const uint32_t baudrate_;  // kbit/s
     // Written and read by API operations only, one at a time under the API lock.
@@ -102,13 +111,13 @@ class Channel {
     // Orders the clear operations among themselves.
     std::mutex clearMutex_;
 
-    // Guards receiveQueue_, filters_, flowControlFilters_, appendCount_ and dropped_: the
-    // communication thread walks the filters under it while it appends received frames.
+    // Guards receiveQueue_, the protocol's filters, appendCount_ and dropped_: the
+    // communication thread runs the filters under it while it appends received messages. The
+    // protocol's message rules need no lock: they never change.
     mutable std::mutex receiveMutex_;
     std::condition_variable received_;  // appends to receiveQueue_
-    std::deque<CanFrame> receiveQueue_;
-    std::list<FilterRecord> filters_;
-    uint32_t flowControlFilters_ = 0;
+    std::deque<ChannelMessage> receiveQueue_;
+    const std::unique_ptr<ChannelProtocol> protocol_;
     uint64_t appendCount_ = 0;  // appends so far: a waiting reader sees any append after its count
     uint64_t dropped_ = 0;
 

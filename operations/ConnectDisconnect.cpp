@@ -32,11 +32,8 @@ void PassThru::connectChannel(uint32_t DeviceID, uint32_t ProtocolID, uint32_t F
     if (!checkDeviceArgument(DeviceID) || !checkThread() || !checkConnection()) {
         return;
     }
-    if (ProtocolID != CAN) {
-        return setStatus(ERR_NOT_SUPPORTED);
-    }
-    if ((Flags & ~(CAN_29BIT_ID | CAN_ID_BOTH)) != 0) {
-        return setStatus(ERR_INVALID_FLAGS);
+    if (const ProtocolVerdict verdict = checkConnect(ProtocolID, Flags); !verdict.accepted()) {
+        return setStatus(verdict.status);
     }
     if (!isAdmittedChannelBitRate(BaudRate)) {
         return setStatus(ERR_INVALID_BAUDRATE);
@@ -57,7 +54,9 @@ void PassThru::connectChannel(uint32_t DeviceID, uint32_t ProtocolID, uint32_t F
     // The thread walks the channels: the channel joins them while the loop is parked.
     const DevicePause pause(*commThread, ReplyTimeout::Unchanged);
     *pChannelID =
-        channels.add(std::make_unique<Channel>(commThread.get(), CAN, Flags, BaudRate / 1000))
+        channels
+            .add(std::make_unique<Channel>(
+                commThread.get(), createChannelProtocol(ProtocolID, Flags), Flags, BaudRate / 1000))
             .channelID();
     // The identifier mode is the one of the channel being connected: flags of an earlier,
     // disconnected channel do not carry over.

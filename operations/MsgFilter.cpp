@@ -9,7 +9,6 @@ namespace vtx {
 using namespace trace;
 
 namespace {
-constexpr uint32_t kMaxFilterDataSize = 5;
 
 void traceFilterStart(uint32_t ChannelID, uint32_t FilterType, PASSTHRU_MSG* pMaskMsg,
                       PASSTHRU_MSG* pPatternMsg, PASSTHRU_MSG* pFlowControlMsg,
@@ -82,7 +81,8 @@ uint32_t PassThru::passThruStartMsgFilter(uint32_t ChannelID, uint32_t FilterTyp
         [&] {
             channel = guardedChannel(ChannelID);
             if (channel != nullptr) {
-                startFilter(*channel, FilterType, pMaskMsg, pPatternMsg, pFilterID);
+                startFilter(*channel, FilterType, pMaskMsg, pPatternMsg, pFlowControlMsg,
+                            pFilterID);
             }
         },
         [&] {
@@ -95,40 +95,24 @@ uint32_t PassThru::passThruStartMsgFilter(uint32_t ChannelID, uint32_t FilterTyp
 }
 
 void PassThru::startFilter(Channel& channel, uint32_t FilterType, PASSTHRU_MSG* pMaskMsg,
-                           PASSTHRU_MSG* pPatternMsg, uint32_t* pFilterID) {
-    const uint32_t width = connectFlags & (CAN_29BIT_ID | CAN_ID_BOTH);
+                           PASSTHRU_MSG* pPatternMsg, PASSTHRU_MSG* pFlowControlMsg,
+                           uint32_t* pFilterID) {
     if (pMaskMsg == nullptr || pPatternMsg == nullptr || pFilterID == nullptr) {
         return setStatus(ERR_NULL_PARAMETER);
     }
-    if (pMaskMsg->DataSize != pPatternMsg->DataSize || pMaskMsg->TxFlags != pPatternMsg->TxFlags ||
-        pMaskMsg->DataSize > kMaxFilterDataSize) {
-        return setStatus(ERR_INVALID_MSG);
-    }
-    if (pMaskMsg->ProtocolID != channel.protocolID() ||
-        pPatternMsg->ProtocolID != channel.protocolID()) {
-        return setStatus(ERR_MSG_PROTOCOL_ID);
-    }
-    if (FilterType != PASS_FILTER && FilterType != BLOCK_FILTER) {
-        return setStatus(ERR_INVALID_MSG);
-    }
-    const bool ext = (pPatternMsg->TxFlags & CAN_29BIT_ID) != 0;
-    if ((ext && width == 0) || (!ext && width == CAN_29BIT_ID)) {
-        return setFailed(text::kTxFlagsInconsistent);
+    const FilterRequest request{FilterType, pMaskMsg, pPatternMsg, pFlowControlMsg};
+    if (const ProtocolVerdict verdict = channel.checkFilter(request); !verdict.accepted()) {
+        return refuse(verdict);
     }
     if (!checkDevicePresent()) {
         return;
     }
-    FilterRecord record;
-    record.code = op::canIdOf(pPatternMsg) & kCanIdMask29;
-    record.mask = op::canIdOf(pMaskMsg) & (ext ? kCanIdMask29 : kCanIdMask11);
-    record.protocolID = channel.protocolID();
-    record.filterType = FilterType;
-    record.idExt = ext ? 1 : 0;
-    const uint32_t filterId = channel.addFilter(record);
-    if (filterId == 0) {
+    const std::optional<FilterRecord> added = channel.addFilter(request);
+    if (!added) {
         return setStatus(ERR_EXCEEDED_LIMIT);
     }
-    *pFilterID = filterId;
+    *pFilterID = added->id;
+    const bool ext = added->idExt != 0;
     uint32_t code = 0;
     uint32_t mask = 0;
     calcAcceptanceAndMask(code, mask);

@@ -28,6 +28,14 @@ void PassThru::setFailed(const char* text) {
     setStatus(ERR_FAILED);
 }
 
+void PassThru::refuse(const ProtocolVerdict& verdict) {
+    if (verdict.status == ERR_FAILED && verdict.failedText != nullptr) {
+        setFailed(verdict.failedText);
+    } else {
+        setStatus(verdict.status);
+    }
+}
+
 uint32_t PassThru::failOperation(const char* text) {
     setFailed(text);
     return ERR_FAILED;

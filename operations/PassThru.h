@@ -13,6 +13,7 @@
 #include "base/J2534.h"
 #include "channel/ChannelSet.h"
 #include "comm/CommunicationThread.h"
+#include "protocol/ChannelProtocol.h"
 
 namespace vtx {
 
@@ -105,6 +106,8 @@ class PassThru {
         } while (!lastError.compare_exchange_weak(current, code));
     }
     void setFailed(const char* text);
+    // Ends the operation with what a protocol said of the caller's request.
+    void refuse(const ProtocolVerdict& verdict);
     bool checkDeviceOpen();
     bool checkDeviceArgument(uint32_t DeviceID);
     bool checkConnection();
@@ -125,7 +128,7 @@ class PassThru {
                        uint32_t TimeInterval);
     void stopPeriodic(uint32_t ChannelID, uint32_t MsgID);
     void startFilter(Channel& channel, uint32_t FilterType, PASSTHRU_MSG* pMaskMsg,
-                     PASSTHRU_MSG* pPatternMsg, uint32_t* pFilterID);
+                     PASSTHRU_MSG* pPatternMsg, PASSTHRU_MSG* pFlowControlMsg, uint32_t* pFilterID);
     void stopFilter(uint32_t ChannelID, uint32_t FilterID, uint32_t& code, uint32_t& deviceMask);
     void setPinVoltage(uint32_t PinNumber, uint32_t Voltage);
     std::string readVersions(uint32_t DeviceID, char* pFirmwareVersion, char* pDllVersion,

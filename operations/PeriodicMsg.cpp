@@ -39,14 +39,8 @@ void PassThru::startPeriodic(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* p
     if (TimeInterval < kMinInterval || TimeInterval > kMaxInterval) {
         return setStatus(ERR_INVALID_TIME_INTERVAL);
     }
-    if (pMsg->ProtocolID != channel->protocolID()) {
-        return setStatus(ERR_MSG_PROTOCOL_ID);
-    }
-    if ((pMsg->TxFlags & ~CAN_29BIT_ID) != 0) {
-        return setStatus(ERR_NOT_SUPPORTED);
-    }
-    if (pMsg->ProtocolID == CAN && (pMsg->DataSize < 4 || pMsg->DataSize > 12)) {
-        return setStatus(ERR_INVALID_MSG);
+    if (const ProtocolVerdict verdict = channel->checkPeriodic(*pMsg); !verdict.accepted()) {
+        return refuse(verdict);
     }
     if (!checkDevicePresent()) {
         return;

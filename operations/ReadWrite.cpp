@@ -7,27 +7,6 @@ namespace vtx {
 
 using namespace trace;
 
-namespace {
-// The first message that cannot be sent on a CAN channel: its status, or STATUS_NOERROR.
-uint32_t validateForWrite(const PASSTHRU_MSG* msgs, uint32_t count, uint32_t protocolID) {
-    for (uint32_t i = 0; i < count; ++i) {
-        const PASSTHRU_MSG& msg = msgs[i];
-        if (msg.ProtocolID != protocolID) {
-            return ERR_MSG_PROTOCOL_ID;
-        }
-        if (msg.ProtocolID == CAN) {
-            if (msg.DataSize < 4 || msg.DataSize > 12) {
-                return ERR_INVALID_MSG;
-            }
-            if ((msg.TxFlags & ~CAN_29BIT_ID) != 0) {
-                return ERR_FAILED;
-            }
-        }
-    }
-    return STATUS_NOERROR;
-}
-}  // namespace
-
 // The checks read and write share; the channel when the transfer goes ahead. A count of 0 ends
 // the call with success and nothing done.
 Channel* PassThru::channelForTransfer(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs) {
@@ -107,12 +86,11 @@ void PassThru::writeMessages(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* p
         return;
     }
     const uint32_t offered = *pNumMsgs;
-    const uint32_t invalid = validateForWrite(pMsg, offered, channel->protocolID());
-    if (invalid == ERR_FAILED) {
-        return setFailed(text::kInvalidTxFlags);
-    }
-    if (invalid != STATUS_NOERROR) {
-        return setStatus(invalid);
+    // The first message the channel's protocol cannot send ends the call; nothing is sent.
+    for (uint32_t i = 0; i < offered; ++i) {
+        if (const ProtocolVerdict verdict = channel->checkTransmit(pMsg[i]); !verdict.accepted()) {
+            return refuse(verdict);
+        }
     }
     channel->enqueueTxPtMsgs(pMsg, pNumMsgs, Timeout);
     if (*pNumMsgs == 0) {
