@@ -95,7 +95,8 @@ bool isObdService(uint8_t service) {
 }
 
 std::span<const uint8_t> dataOf(const CanFrame& frame) {
-    return std::span<const uint8_t>(frame.data.data(), std::min<std::size_t>(frame.dlc, 8));
+    return std::span<const uint8_t>(frame.data.data(),
+                                    std::min<std::size_t>(frame.dlc, frame.data.size()));
 }
 
 CanFrame paddedFrame(uint32_t id, bool extended) {
