@@ -4,6 +4,8 @@
 //
 // Use: start() once, then hand in every frame from the flow-control address with onFrame() and
 // call tick() no later than nextTickAt(). Every call returns the frames to transmit now, in order.
+// A frame counts as sent when it is handed out: STmin runs from then, and so does N_Bs after a
+// first frame or the last frame of a block.
 #pragma once
 
 #include <cstddef>
