@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "base/CanFrame.h"
@@ -12,6 +13,8 @@
 #include "protocol/ChannelMessage.h"
 #include "protocol/FilterRecord.h"
 #include "protocol/MessageFrames.h"
+#include "protocol/ProtocolOutput.h"
+#include "protocol/isotp/IsoTpTime.h"
 
 namespace vtx {
 
@@ -34,6 +37,9 @@ struct ProtocolVerdict {
 
 // Whether a received frame is the loopback copy of one the channel sent.
 enum class Echo : uint8_t { No, Yes };
+
+// Whether the channel's LOOPBACK parameter is on: then what it sends comes back to its reader.
+enum class Loopback : uint8_t { Off, On };
 
 class ChannelProtocol {
   public:
@@ -64,6 +70,44 @@ class ChannelProtocol {
     virtual const FilterRecord* admittingFilter(const CanFrame& frame, Echo echo) const = 0;
     // What an admitted frame becomes for the reader.
     virtual ChannelMessage messageOf(const CanFrame& frame) const = 0;
+
+    // ---- a protocol that keeps state over time ----
+    // The channel hands in every frame it receives, starts every checked transmit message here,
+    // calls tick() no later than nextTickAt(), and carries out what each call put in out: the
+    // frames to the bus, the messages to the reader, the ended transfers to their writers. The
+    // defaults are a protocol without state, one frame per message, as CAN is.
+
+    // A received frame (stamped). Default: the message of the filter that admits it.
+    virtual void receiveFrame(const CanFrame& frame, Echo echo, isotp::TimePoint now,
+                              ProtocolOutput& out);
+    // Starts sending a checked message; returns its transmit ID, never 0, which out.ended names
+    // when the transfer ends (in this call or a later one). Default: its one frame (echo-marked
+    // with loopback on, and then its echo for the reader when a filter admits echoes), ended at
+    // once as sent.
+    virtual uint64_t startTransmit(const PASSTHRU_MSG& msg, Loopback loopback, isotp::TimePoint now,
+                                   ProtocolOutput& out);
+    // Runs the timers due by now. Default: nothing.
+    virtual void tick(isotp::TimePoint now, ProtocolOutput& out);
+    // When tick() has something to do next; none when nothing waits. Default: none.
+    virtual std::optional<isotp::TimePoint> nextTickAt() const;
+
+    // Protocol parameters of GET_CONFIG and SET_CONFIG. ERR_NOT_SUPPORTED for a parameter the
+    // protocol does not own (the channel's own, such as DATA_RATE and LOOPBACK, included);
+    // ERR_INVALID_IOCTL_VALUE for a value out of its range. Default: none owned.
+    virtual ProtocolVerdict getConfig(uint32_t parameter, uint32_t& value) const;
+    virtual ProtocolVerdict setConfig(uint32_t parameter, uint32_t value);
+
+    // CLEAR_TX_BUFFER: ends every transfer under way or waiting (each in out.ended, not sent).
+    virtual void abortTransmits(ProtocolOutput& out);
+    // CLEAR_RX_BUFFER: forgets the messages being received.
+    virtual void abortReceptions();
+
+  protected:
+    // A transmit ID not handed out before by this protocol, never 0.
+    uint64_t nextTransmitId() { return ++lastTransmitId_; }
+
+  private:
+    uint64_t lastTransmitId_ = 0;
 };
 
 // Whether a channel of that protocol can be connected with those flags: ERR_NOT_SUPPORTED for a
