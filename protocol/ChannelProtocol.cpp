@@ -1,18 +1,22 @@
 #include "protocol/ChannelProtocol.h"
 
 #include "protocol/CanProtocol.h"
+#include "protocol/Iso15765Protocol.h"
 
 namespace vtx {
 
 namespace {
 // The connect flags each protocol takes.
 constexpr uint32_t kCanConnectFlags = CAN_29BIT_ID | CAN_ID_BOTH;
+constexpr uint32_t kIso15765ConnectFlags = CAN_29BIT_ID | CAN_ID_BOTH | ISO15765_ADDR_TYPE;
 
 // The connect flags a protocol the library offers takes; none for any other protocol.
 std::optional<uint32_t> connectFlagsOf(uint32_t protocolId) {
     switch (protocolId) {
         case CAN:
             return kCanConnectFlags;
+        case ISO15765:
+            return kIso15765ConnectFlags;
         default:
             return std::nullopt;
     }
@@ -71,6 +75,9 @@ ProtocolVerdict checkConnect(uint32_t protocolId, uint32_t flags) {
 std::unique_ptr<ChannelProtocol> createChannelProtocol(uint32_t protocolId, uint32_t flags) {
     if (protocolId == CAN) {
         return std::make_unique<CanProtocol>(flags);
+    }
+    if (protocolId == ISO15765) {
+        return std::make_unique<Iso15765Protocol>(flags);
     }
     return nullptr;
 }
