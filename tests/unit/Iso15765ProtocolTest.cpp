@@ -355,6 +355,34 @@ TEST_F(Iso15765ProtocolTest, TransfersEndUnsentOnAbortOrWithoutFlowControl) {
     EXPECT_TRUE(out.messages.empty());
 }
 
+// WAIT flow controls up to ISO15765_WFT_MAX in a row; OVERFLOW ends the transfer.
+TEST_F(Iso15765ProtocolTest, WaitLimitAndOverflow) {
+    struct Case {
+        uint32_t waitLimit;
+        std::vector<Bytes> answers;
+        TransmitResult result;
+    };
+    const Case cases[] = {
+        {0, {{0x31, 0, 0}}, TransmitResult::NotSent},
+        {1, {{0x31, 0, 0}, {0x30, 0, 0}}, TransmitResult::Sent},
+        {1, {{0x31, 0, 0}, {0x31, 0, 0}}, TransmitResult::NotSent},
+        {1, {{0x32, 0, 0}}, TransmitResult::NotSent},
+    };
+    for (const Case& c : cases) {
+        protocol = createChannelProtocol(ISO15765, 0);
+        out = {};
+        addFilter(FilterMessages());
+        set(ISO15765_WFT_MAX, c.waitLimit);
+        protocol->startTransmit(messageOf(join(headerOf(kTester), payloadOf(10))), Loopback::Off,
+                                kStart, out);
+        for (const Bytes& answer : c.answers) {
+            receive(answer);
+        }
+        ASSERT_EQ(out.ended.size(), 1u) << c.waitLimit << c.answers.size();
+        EXPECT_EQ(out.ended[0].result, c.result) << c.waitLimit << c.answers.size();
+    }
+}
+
 TEST_F(Iso15765ProtocolTest, ConfigValuesAndRanges) {
     struct Case {
         uint32_t parameter;
