@@ -201,12 +201,24 @@ void Channel::clearQueueIn() {
     const std::lock_guard clear(clearMutex_);
     const std::lock_guard lock(receiveMutex_);
     receiveQueue_.clear();
+    protocol_->abortReceptions();
 }
 
+// The frames queued for the device go, and so do the protocol's transfers under way.
 void Channel::clearQueueOut() {
     const std::lock_guard clear(clearMutex_);
     if (commThread_ != nullptr) {
         commThread_->clearQueueOut();
+    }
+    bool ended = false;
+    {
+        const std::lock_guard lock(receiveMutex_);
+        ProtocolOutput out;
+        protocol_->abortTransmits(out);
+        ended = carryOut(out, receiveTimestamp()).ended;
+    }
+    if (ended) {
+        announceEndedTransfers();
     }
 }
 
@@ -217,48 +229,137 @@ void Channel::enqueueRxCanFrame(CanFrame* frames, uint32_t count, uint8_t echo) 
     if (frames == nullptr || count == 0) {
         return;
     }
-    uint32_t appended = 0;
-    uint64_t droppedNow = 0;
+    const Echo echoKind = echo == 1 ? Echo::Yes : Echo::No;
+    const isotp::TimePoint now = std::chrono::steady_clock::now();
+    OutputCarried carried;
     {
         const std::lock_guard lock(receiveMutex_);
         for (uint32_t i = 0; i < count; ++i) {
             CanFrame& frame = frames[i];
             frame.Timestamp = receiveTimestamp();
-            const FilterRecord* filter =
-                protocol_->admittingFilter(frame, echo == 1 ? Echo::Yes : Echo::No);
-            if (filter == nullptr) {
-                continue;
-            }
-            VTX_TRACE(kGroup, kEvent, checkpoint::kFrameAdmitted,
-                      i32("channelID", static_cast<int32_t>(channelID_)),
-                      hex("filterId", filter->id), u32("Timestamp", frame.Timestamp),
-                      hex("code", filter->code), hex("mask", filter->mask),
-                      hex("idCan", frame.idCan), u32("lenDataCan", frame.lenDataCan),
-                      u32("count", static_cast<uint32_t>(receiveQueue_.size())));
-            if (receiveQueue_.size() >= kReceiveQueueLimit) {
-                ++dropped_;
-                ++droppedNow;
-            } else {
-                receiveQueue_.push_back(protocol_->messageOf(frame));
-                ++appended;
-            }
-        }
-        if (appended > 0) {
-            ++appendCount_;
+            traceAdmission(frame, echoKind);
+            ProtocolOutput out;
+            protocol_->receiveFrame(frame, echoKind, now, out);
+            carried += carryOut(out, frame.Timestamp);
         }
         VTX_TRACE(kGroup, kEvent, "enqueueRxCanFrame() -E-",
                   i32("channelID", static_cast<int32_t>(channelID_)),
                   u32("queueInPktsCAN.count", static_cast<uint32_t>(receiveQueue_.size())),
-                  u32("numPktsInQueue", appended));
-        if (droppedNow > 0) {
+                  u32("numPktsInQueue", carried.appended));
+        if (carried.dropped > 0) {
             VTX_TRACE(kGroup, kEvent, checkpoint::kFramesDropped,
                       i32("channelID", static_cast<int32_t>(channelID_)),
                       u32("dropped", static_cast<uint32_t>(dropped_)));
         }
     }
-    if (appended > 0) {
+    if (carried.appended > 0) {
         received_.notify_all();
     }
+    if (carried.ended) {
+        announceEndedTransfers();
+    }
+}
+
+// The event of a frame a filter admits, with that filter; computed only while it is traced.
+// Caller holds receiveMutex_.
+void Channel::traceAdmission(const CanFrame& frame, Echo echo) const {
+    if (!trace::TraceProvider::instance().admits(kGroup)) {
+        return;
+    }
+    const FilterRecord* filter = protocol_->admittingFilter(frame, echo);
+    if (filter == nullptr) {
+        return;
+    }
+    VTX_TRACE(kGroup, kEvent, checkpoint::kFrameAdmitted,
+              i32("channelID", static_cast<int32_t>(channelID_)), hex("filterId", filter->id),
+              u32("Timestamp", frame.Timestamp), hex("code", filter->code),
+              hex("mask", filter->mask), hex("idCan", frame.idCan),
+              u32("lenDataCan", frame.lenDataCan),
+              u32("count", static_cast<uint32_t>(receiveQueue_.size())));
+}
+
+// Carries out what a protocol call produced: its messages into the receive queue (stamped with
+// timestamp when the protocol left them unstamped), its frames onto the transmit queue, its
+// ended transfers to the writer that waits for them. Caller holds receiveMutex_ (before the
+// transmit queue's lock).
+Channel::OutputCarried Channel::carryOut(ProtocolOutput& out, uint32_t timestamp) {
+    OutputCarried carried;
+    for (ChannelMessage& message : out.messages) {
+        if (message.timestamp == 0) {
+            message.timestamp = timestamp;
+        }
+        if (receiveQueue_.size() >= kReceiveQueueLimit) {
+            ++dropped_;
+            ++carried.dropped;
+        } else {
+            receiveQueue_.push_back(std::move(message));
+            ++carried.appended;
+        }
+    }
+    if (carried.appended > 0) {
+        ++appendCount_;
+    }
+    if (!out.frames.empty() && commThread_ != nullptr) {
+        commThread_->queueProtocolFrames(out.frames);
+    }
+    for (const TransmitEnd& end : out.ended) {
+        const auto awaited = awaitedTransfers_.find(end.transmitId);
+        if (awaited != awaitedTransfers_.end()) {
+            awaited->second = end.result;
+            carried.ended = true;
+        }
+    }
+    return carried;
+}
+
+// Wakes a writer waiting for its transfers. Taking the completion lock first means the writer is
+// either before its check (and sees the end) or inside its wait (and gets the notification).
+void Channel::announceEndedTransfers() {
+    if (commThread_ == nullptr) {
+        return;
+    }
+    TxCompletion& completion = commThread_->completion();
+    { const std::lock_guard completed(completion.mutexTxCompleted); }
+    completion.waitTxCompleted.notify_all();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Protocol timers
+
+void Channel::serviceProtocol() {
+    OutputCarried carried;
+    {
+        const std::lock_guard lock(receiveMutex_);
+        const isotp::TimePoint now = std::chrono::steady_clock::now();
+        const std::optional<isotp::TimePoint> due = protocol_->nextTickAt();
+        if (!due || *due > now) {
+            return;
+        }
+        ProtocolOutput out;
+        protocol_->tick(now, out);
+        carried = carryOut(out, receiveTimestamp());
+    }
+    if (carried.appended > 0) {
+        received_.notify_all();
+    }
+    if (carried.ended) {
+        announceEndedTransfers();
+    }
+}
+
+std::optional<isotp::TimePoint> Channel::nextProtocolTick() const {
+    const std::lock_guard lock(receiveMutex_);
+    return protocol_->nextTickAt();
+}
+
+ProtocolVerdict Channel::getProtocolConfig(uint32_t parameter, uint32_t& value) const {
+    const std::lock_guard lock(receiveMutex_);
+    return protocol_->getConfig(parameter, value);
+}
+
+ProtocolVerdict Channel::setProtocolConfig(uint32_t parameter, uint32_t value) {
+    const std::lock_guard lock(receiveMutex_);
+    return protocol_->setConfig(parameter, value);
 }
 
 std::vector<ChannelMessage> Channel::takeReceived(uint32_t wanted, uint32_t timeout) {
@@ -330,6 +431,10 @@ void Channel::enqueueTxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t t
     const ElapsedTimer timer;
     VTX_TRACE(kGroup, kEvent, "enqueueTxPtMsgs() -S-", u32("NumMsgs", *pNumMsgs),
               u32("timeout", timeout), u32("loopbackFlag", loopbackFlag_));
+    if (protocol_->transmitStyle() == ChannelProtocol::TransmitStyle::Transfers) {
+        *pNumMsgs = sendTransfers(std::span(msgs, *pNumMsgs), timeout);
+        return;
+    }
     std::vector<CanFrame> frames;
     frames.reserve(*pNumMsgs);
     for (uint32_t i = 0; i < *pNumMsgs; ++i) {
@@ -395,6 +500,70 @@ uint32_t Channel::writeAndWait(std::span<const CanFrame> frames, uint32_t timeou
     }
     VTX_TRACE(kGroup, kEvent, checkpoint::kWriteSettled);
     return ticket->sent;
+}
+
+// Starts one transfer per message, in order. Timeout 0: every message is taken and the call
+// returns at once. Otherwise it waits until each of its transfers has ended or the timeout has
+// passed, and returns how many were sent whole.
+uint32_t Channel::sendTransfers(std::span<const PASSTHRU_MSG> msgs, uint32_t timeout) {
+    const bool waits = timeout != 0 && commThread_ != nullptr;
+    std::vector<uint64_t> ids;
+    ids.reserve(msgs.size());
+    OutputCarried carried;
+    {
+        const std::lock_guard lock(receiveMutex_);
+        const isotp::TimePoint now = std::chrono::steady_clock::now();
+        const Loopback loopback = loopbackFlag_ == 1 ? Loopback::On : Loopback::Off;
+        ProtocolOutput out;
+        for (const PASSTHRU_MSG& msg : msgs) {
+            const uint64_t id = protocol_->startTransmit(msg, loopback, now, out);
+            ids.push_back(id);
+            if (waits) {
+                awaitedTransfers_.emplace(id, std::nullopt);
+            }
+        }
+        carried = carryOut(out, receiveTimestamp());
+    }
+    if (carried.appended > 0) {
+        received_.notify_all();
+    }
+    if (!waits) {
+        return static_cast<uint32_t>(msgs.size());
+    }
+    TxCompletion& completion = commThread_->completion();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
+    {
+        // Ends when every transfer has ended, or at the deadline: a transfer ends when its last
+        // frame goes to the transmit queue or it is given up, and each end is announced.
+        std::unique_lock lock(completion.mutexTxCompleted);
+        completion.waitTxCompleted.wait_until(lock, deadline, [&] { return transfersEnded(ids); });
+    }
+    return collectSentTransfers(ids);
+}
+
+bool Channel::transfersEnded(const std::vector<uint64_t>& ids) const {
+    const std::lock_guard lock(receiveMutex_);
+    return std::all_of(ids.begin(), ids.end(), [&](uint64_t id) {
+        const auto awaited = awaitedTransfers_.find(id);
+        return awaited != awaitedTransfers_.end() && awaited->second.has_value();
+    });
+}
+
+// How many of the transfers were sent whole; they are no longer awaited.
+uint32_t Channel::collectSentTransfers(const std::vector<uint64_t>& ids) {
+    const std::lock_guard lock(receiveMutex_);
+    uint32_t sent = 0;
+    for (const uint64_t id : ids) {
+        const auto awaited = awaitedTransfers_.find(id);
+        if (awaited == awaitedTransfers_.end()) {
+            continue;
+        }
+        if (awaited->second == TransmitResult::Sent) {
+            ++sent;
+        }
+        awaitedTransfers_.erase(awaited);
+    }
+    return sent;
 }
 
 }  // namespace vtx

@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <list>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -20,6 +21,8 @@
 #include "comm/TxTicket.h"
 #include "protocol/ChannelMessage.h"
 #include "protocol/ChannelProtocol.h"
+#include "protocol/ProtocolOutput.h"
+#include "protocol/isotp/IsoTpTime.h"
 
 namespace vtx {
 
@@ -86,6 +89,15 @@ class Channel {
 
     // For the service tick: writes each periodic frame that is due through write.
     void sendDuePeriodics(const std::function<void(CanFrame&)>& write);
+    // For the service tick: runs the protocol's timers when they are due.
+    void serviceProtocol();
+    // When the protocol's timers are due next; none when nothing waits.
+    std::optional<isotp::TimePoint> nextProtocolTick() const;
+
+    // The protocol's own parameters of GET_CONFIG and SET_CONFIG (ERR_NOT_SUPPORTED for one it
+    // does not own).
+    ProtocolVerdict getProtocolConfig(uint32_t parameter, uint32_t& value) const;
+    ProtocolVerdict setProtocolConfig(uint32_t parameter, uint32_t value);
 
     std::size_t receiveQueueSize() const;
     uint64_t droppedFrames() const;
@@ -95,8 +107,28 @@ class Channel {
     EchoMarker echoMarker() const {
         return loopbackFlag_ == 1 ? EchoMarker::With : EchoMarker::Without;
     }
+    // What carrying out one protocol output did.
+    struct OutputCarried {
+        uint32_t appended = 0;  // messages queued for the reader
+        uint64_t dropped = 0;   // messages the full receive queue refused
+        bool ended = false;     // an awaited transfer ended
+
+        OutputCarried& operator+=(const OutputCarried& other) {
+            appended += other.appended;
+            dropped += other.dropped;
+            ended = ended || other.ended;
+            return *this;
+        }
+    };
+
     // Caller holds receiveMutex_.
     std::size_t flowControlFilterCount() const;
+    void traceAdmission(const CanFrame& frame, Echo echo) const;
+    OutputCarried carryOut(ProtocolOutput& out, uint32_t timestamp);
+    void announceEndedTransfers();
+    uint32_t sendTransfers(std::span<const PASSTHRU_MSG> msgs, uint32_t timeout);
+    bool transfersEnded(const std::vector<uint64_t>& ids) const;
+    uint32_t collectSentTransfers(const std::vector<uint64_t>& ids);
     uint32_t queueWithEcho(std::span<const CanFrame> frames,
                            const std::shared_ptr<TxTicket>& ticket);
     uint32_t writeAndWait(std::span<const CanFrame> frames, uint32_t timeout);
@@ -111,13 +143,17 @@ class Channel {
     // Orders the clear operations among themselves.
     std::mutex clearMutex_;
 
-    // Guards receiveQueue_, the protocol's filters, appendCount_ and dropped_: the
-    // communication thread runs the filters under it while it appends received messages. The
-    // protocol's message rules need no lock: they never change.
+    // Guards receiveQueue_, the protocol's state (filters, transfers, timers),
+    // awaitedTransfers_, appendCount_ and dropped_: the communication thread runs the protocol
+    // under it while it appends received messages. The protocol's message rules need no lock:
+    // they never change. Lock order: the completion mutex before this one, this one before the
+    // transmit queue's.
     mutable std::mutex receiveMutex_;
     std::condition_variable received_;  // appends to receiveQueue_
     std::deque<ChannelMessage> receiveQueue_;
     const std::unique_ptr<ChannelProtocol> protocol_;
+    // The transfers a writer waits for, with their end once it has come.
+    std::map<uint64_t, std::optional<TransmitResult>> awaitedTransfers_;
     uint64_t appendCount_ = 0;  // appends so far: a waiting reader sees any append after its count
     uint64_t dropped_ = 0;
 

@@ -23,6 +23,13 @@ Channel* ChannelSet::find(uint32_t channelId) const {
     return nullptr;
 }
 
+bool ChannelSet::hasProtocol(uint32_t protocolId) const {
+    return std::any_of(channels_.begin(), channels_.end(),
+                       [protocolId](const std::unique_ptr<Channel>& channel) {
+                           return channel->protocolID() == protocolId;
+                       });
+}
+
 uint32_t ChannelSet::fastestBitRate() const {
     uint32_t kbps = 0;
     for (const std::unique_ptr<Channel>& channel : channels_) {
@@ -43,6 +50,23 @@ void ChannelSet::deliverReceived(std::span<CanFrame> frames) {
     for (const std::unique_ptr<Channel>& channel : channels_) {
         channel->enqueueRxCanFrame(frames.data(), static_cast<uint32_t>(frames.size()), 0);
     }
+}
+
+void ChannelSet::serviceProtocols() {
+    for (const std::unique_ptr<Channel>& channel : channels_) {
+        channel->serviceProtocol();
+    }
+}
+
+std::optional<std::chrono::steady_clock::time_point> ChannelSet::nextProtocolTick() const {
+    std::optional<std::chrono::steady_clock::time_point> earliest;
+    for (const std::unique_ptr<Channel>& channel : channels_) {
+        const auto due = channel->nextProtocolTick();
+        if (due && (!earliest || *due < *earliest)) {
+            earliest = due;
+        }
+    }
+    return earliest;
 }
 
 void ChannelSet::sendDuePeriodics(const std::function<void(CanFrame&)>& write) {

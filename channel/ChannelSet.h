@@ -3,6 +3,7 @@
 // stopped, since the thread's service tick walks them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <list>
 #include <memory>
@@ -21,6 +22,8 @@ class ChannelSet final : public ServedChannels {
     void clear() { channels_.clear(); }
     Channel* find(uint32_t channelId) const;
     bool empty() const { return channels_.empty(); }
+    std::size_t size() const { return channels_.size(); }
+    bool hasProtocol(uint32_t protocolId) const;
 
     List::const_iterator begin() const { return channels_.begin(); }
     List::const_iterator end() const { return channels_.end(); }
@@ -29,6 +32,8 @@ class ChannelSet final : public ServedChannels {
     std::size_t filterCount() const override;
     void deliverReceived(std::span<CanFrame> frames) override;
     void sendDuePeriodics(const std::function<void(CanFrame&)>& write) override;
+    void serviceProtocols() override;
+    std::optional<std::chrono::steady_clock::time_point> nextProtocolTick() const override;
 
   private:
     List channels_;

@@ -184,9 +184,14 @@ void CommunicationThread::markEnded() {
     cycleStarted_.notify_all();
 }
 
+// Until work is queued, a protocol timer is due, or one idle tick has passed.
 void CommunicationThread::idleUntilWork() {
+    auto until = std::chrono::steady_clock::now() + kIdleTick;
+    if (const auto due = channels_.nextProtocolTick(); due && *due < until) {
+        until = *due;
+    }
     std::unique_lock queue(queueMutex_);
-    workArrived_.wait_for(queue, kIdleTick, [&] { return workQueued_; });
+    workArrived_.wait_until(queue, until, [&] { return workQueued_; });
     workQueued_ = false;
 }
 
@@ -266,6 +271,7 @@ bool CommunicationThread::serviceDevice() {
         return false;
     }
     const bool periodic = sendDuePeriodics();
+    channels_.serviceProtocols();
     const bool written = writeQueuedChunk();
     const bool received = receive();
     return periodic || written || received;
@@ -399,6 +405,17 @@ void CommunicationThread::enqueuePeriodicStart(const CanFrame& frame) {
     {
         const std::lock_guard queue(queueMutex_);
         transmitQueue_.push_back(QueuedFrame{frame, nullptr});
+        workQueued_ = true;
+    }
+    workArrived_.notify_all();
+}
+
+void CommunicationThread::queueProtocolFrames(std::span<const CanFrame> frames) {
+    {
+        const std::lock_guard queue(queueMutex_);
+        for (const CanFrame& frame : frames) {
+            transmitQueue_.push_back(QueuedFrame{frame, nullptr});
+        }
         workQueued_ = true;
     }
     workArrived_.notify_all();

@@ -88,6 +88,10 @@ class CommunicationThread {
                             const std::shared_ptr<TxTicket>& ticket);
     // The first frame of a periodic message: queued even beyond the limit (one per start).
     void enqueuePeriodicStart(const CanFrame& frame);
+    // Frames a protocol paces itself (flow control, a block of consecutive frames): queued even
+    // beyond the limit, since a transfer would break without them; the protocol's own pacing
+    // bounds how many there are.
+    void queueProtocolFrames(std::span<const CanFrame> frames);
     // Discards every queued frame; their tickets count them as discarded.
     void clearQueueOut();
     std::size_t queuedFrames();

@@ -3,9 +3,11 @@
 // while the thread is parked or stopped.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 
 #include "base/CanFrame.h"
@@ -24,6 +26,11 @@ class ServedChannels {
     virtual void deliverReceived(std::span<CanFrame> frames) = 0;
     // Writes each periodic frame that is due, of every channel, through write.
     virtual void sendDuePeriodics(const std::function<void(CanFrame&)>& write) = 0;
+    // Runs every channel's protocol timers that are due; the frames they make join the transmit
+    // queue.
+    virtual void serviceProtocols() = 0;
+    // When the earliest of those timers is due; none when nothing waits.
+    virtual std::optional<std::chrono::steady_clock::time_point> nextProtocolTick() const = 0;
 };
 
 }  // namespace vtx

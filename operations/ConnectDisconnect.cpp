@@ -9,6 +9,10 @@ namespace vtx {
 
 using namespace trace;
 
+namespace {
+constexpr std::size_t kMaxChannels = 2;
+}  // namespace
+
 uint32_t PassThru::passThruConnect(uint32_t DeviceID, uint32_t ProtocolID, uint32_t Flags,
                                    uint32_t BaudRate, uint32_t* pChannelID) {
     return runOperation(
@@ -41,7 +45,8 @@ void PassThru::connectChannel(uint32_t DeviceID, uint32_t ProtocolID, uint32_t F
     if (pChannelID == nullptr) {
         return setStatus(ERR_NULL_PARAMETER);
     }
-    if (!channels.empty()) {
+    // One channel of each protocol, two at most, on the one controller.
+    if (channels.size() >= kMaxChannels || channels.hasProtocol(ProtocolID)) {
         return setStatus(ERR_CHANNEL_IN_USE);
     }
     if (currentBaudrate != 0 && currentBaudrate * 1000 != BaudRate) {
@@ -94,10 +99,20 @@ void PassThru::disconnectChannel(uint32_t ChannelID) {
         return setStatus(ERR_INVALID_CHANNEL_ID);
     }
     const DevicePause pause(*commThread, ReplyTimeout::Short);
-    if (checkDevicePresent()) {
-        channels.remove(ChannelID);
+    if (!checkDevicePresent()) {
+        return;
+    }
+    channels.remove(ChannelID);
+    if (channels.empty()) {
         device()->stopController();
         device()->clearBuffers();
+        return;
+    }
+    // The other channel keeps the controller, filtering for its own filters only.
+    uint32_t code = 0;
+    uint32_t deviceMask = 0;
+    if (!programAcceptance(code, deviceMask)) {
+        setFailed(text::kWriteSettingsFailed);
     }
 }
 

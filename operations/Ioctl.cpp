@@ -159,8 +159,14 @@ void PassThru::getConfig(Channel& channel, SCONFIG_LIST& list) {
                           u32("chID", channel.channelID()), u32("SYNC_JUMP_WIDTH", entry.Value),
                           u32("lastError", lastError));
                 break;
-            default:
+            default: {
+                // A parameter of the channel's protocol; any other is left as it is.
+                uint32_t value = 0;
+                if (channel.getProtocolConfig(entry.Parameter, value).accepted()) {
+                    entry.Value = value;
+                }
                 break;
+            }
         }
     }
 }
@@ -245,8 +251,11 @@ uint32_t PassThru::setConfigEntry(Channel& channel, const SCONFIG& entry) {
             dev.configure(ControllerRequest::replacing(saved));
             return ERR_INVALID_IOCTL_VALUE;
         }
-        default:
-            return STATUS_NOERROR;
+        default: {
+            // A parameter of the channel's protocol; any other is accepted as it is.
+            const ProtocolVerdict verdict = channel.setProtocolConfig(entry.Parameter, entry.Value);
+            return verdict.status == ERR_NOT_SUPPORTED ? STATUS_NOERROR : verdict.status;
+        }
     }
 }
 

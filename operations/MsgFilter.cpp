@@ -163,8 +163,18 @@ void PassThru::stopFilter(uint32_t ChannelID, uint32_t FilterID, uint32_t& code,
         return;
     }
     channel->removeFilter(FilterID);
+    const DevicePause pause(*commThread, ReplyTimeout::Short);
+    if (!programAcceptance(code, deviceMask)) {
+        setFailed(text::kWriteSettingsFailed);
+        code = 0;
+        deviceMask = 0;
+    }
+}
+
+// Programs the controller's acceptance for the filters of every channel (none left: filtering
+// off); the code and device mask programmed come back. False when the device refused.
+bool PassThru::programAcceptance(uint32_t& code, uint32_t& deviceMask) {
     if (channels.filterCount() == 0) {
-        // No filter left: acceptance filtering off.
         code = kOpenFilter;
         deviceMask = kOpenFilter;
     } else {
@@ -172,17 +182,12 @@ void PassThru::stopFilter(uint32_t ChannelID, uint32_t FilterID, uint32_t& code,
         calcAcceptanceAndMask(code, mask);
         deviceMask = ~mask;
     }
-    const DevicePause pause(*commThread, ReplyTimeout::Short);
-    if (!device()->configure({.acceptanceId = code,
-                              .acceptanceMask = deviceMask,
-                              .bitRateKbps = currentBaudrate,
-                              .outputBus = 0,
-                              .extendedIds = connectFlag(CAN_29BIT_ID),
-                              .bothIdWidths = connectFlag(CAN_ID_BOTH)})) {
-        setFailed(text::kWriteSettingsFailed);
-        code = 0;
-        deviceMask = 0;
-    }
+    return device()->configure({.acceptanceId = code,
+                                .acceptanceMask = deviceMask,
+                                .bitRateKbps = currentBaudrate,
+                                .outputBus = 0,
+                                .extendedIds = connectFlag(CAN_29BIT_ID),
+                                .bothIdWidths = connectFlag(CAN_ID_BOTH)});
 }
 
 }  // namespace vtx

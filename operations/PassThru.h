@@ -159,6 +159,7 @@ class PassThru {
     // Acceptance code and mask over the filters of every channel, in the library's polarity
     // (mask bit 1: compared).
     void calcAcceptanceAndMask(uint32_t& code, uint32_t& mask);
+    bool programAcceptance(uint32_t& code, uint32_t& deviceMask);
     bool connectFlag(uint32_t flag) const { return (connectFlags & flag) != 0; }
 
     // All but lastError are guarded by the API lock.

@@ -71,6 +71,12 @@ class ChannelProtocol {
     // What an admitted frame becomes for the reader.
     virtual ChannelMessage messageOf(const CanFrame& frame) const = 0;
 
+    // How the channel sends this protocol's messages: one frame each, straight onto the
+    // transmit queue (CAN); or as transfers the protocol paces itself through startTransmit and
+    // tick (ISO 15765).
+    enum class TransmitStyle : uint8_t { FramePerMessage, Transfers };
+    virtual TransmitStyle transmitStyle() const { return TransmitStyle::FramePerMessage; }
+
     // ---- a protocol that keeps state over time ----
     // The channel hands in every frame it receives, starts every checked transmit message here,
     // calls tick() no later than nextTickAt(), and carries out what each call put in out: the

@@ -27,6 +27,7 @@ class Iso15765Protocol final : public ChannelProtocol {
     // say what widths filters may be for.
     explicit Iso15765Protocol(uint32_t flags) : flags_(flags) {}
 
+    TransmitStyle transmitStyle() const override { return TransmitStyle::Transfers; }
     uint32_t protocolId() const override { return ISO15765; }
 
     ProtocolVerdict checkFilter(const FilterRequest& request) const override;
