@@ -1,0 +1,165 @@
+// ISO15765 channels end to end, against the simulated ECU: what a diagnostic application does
+// (a flow-control filter, a request, the answer reassembled), beside a CAN channel, and the
+// refusals that protect a transfer.
+#include <string>
+
+#include "platform/DynamicLibrary.h"
+#include "sim/SimEcu.h"
+#include "tests/e2e/EngineFixture.h"
+
+namespace vtx::e2e {
+namespace {
+
+constexpr uint32_t kTester = 0x7E0;
+constexpr uint32_t kEcu = 0x7E8;
+
+class Iso15765 : public EngineFixture {
+  protected:
+    static PASSTHRU_MSG isoMessage(uint32_t id, std::vector<uint8_t> data,
+                                   uint32_t txFlags = ISO15765_FRAME_PAD) {
+        PASSTHRU_MSG msg = message(id, std::move(data), txFlags);
+        msg.ProtocolID = ISO15765;
+        return msg;
+    }
+
+    void connectIso(uint32_t* channel) {
+        ASSERT_EQ(PassThruConnect(deviceId, ISO15765, 0, 500000, channel), STATUS_NOERROR)
+            << lastError();
+    }
+
+    // The pairing every diagnostic application sets up: the ECU's answers on 0x7E8, the flow
+    // control to it on 0x7E0.
+    void startFlowControlFilter(uint32_t channel) {
+        PASSTHRU_MSG mask = isoMessage(0xFFFFFFFF, {});
+        PASSTHRU_MSG pattern = isoMessage(kEcu, {});
+        PASSTHRU_MSG flowControl = isoMessage(kTester, {});
+        uint32_t filterId = 0;
+        ASSERT_EQ(PassThruStartMsgFilter(channel, FLOW_CONTROL_FILTER, &mask, &pattern,
+                                         &flowControl, &filterId),
+                  STATUS_NOERROR)
+            << lastError();
+    }
+
+    // Sends the request and reads until the answer comes, skipping indications and the request's
+    // own transmit indication: the answer's payload, or empty when none came in time.
+    std::vector<uint8_t> ask(uint32_t channel, std::vector<uint8_t> request) {
+        PASSTHRU_MSG msg = isoMessage(kTester, std::move(request));
+        uint32_t count = 1;
+        EXPECT_EQ(PassThruWriteMsgs(channel, &msg, &count, 1000), STATUS_NOERROR) << lastError();
+        const auto deadline = Clock::now() + 3000ms;
+        while (Clock::now() < deadline) {
+            PASSTHRU_MSG in{};
+            count = 1;
+            if (PassThruReadMsgs(channel, &in, &count, 100) != STATUS_NOERROR || count == 0) {
+                continue;
+            }
+            if ((in.RxStatus & (ISO15765_FIRST_FRAME | TX_DONE | TX_MSG_TYPE)) != 0) {
+                continue;
+            }
+            EXPECT_EQ(in.ProtocolID, ISO15765);
+            EXPECT_EQ(idOf(in), kEcu);
+            return {in.Data + 4, in.Data + in.DataSize};
+        }
+        return {};
+    }
+
+    static std::vector<uint8_t> bytesOf(std::string_view text) {
+        return {text.begin(), text.end()};
+    }
+};
+
+TEST_F(Iso15765, ReadsTheVinInSeveralFramesByUdsAndByObd) {
+    ASSERT_EQ(PassThruOpen(nullptr, &deviceId), STATUS_NOERROR);
+    connectIso(&channelId);
+    startFlowControlFilter(channelId);
+    const std::vector<uint8_t> vin = bytesOf(sim::SimEcu::kVin);
+
+    std::vector<uint8_t> uds = {0x62, 0xF1, 0x90};
+    uds.insert(uds.end(), vin.begin(), vin.end());
+    EXPECT_EQ(ask(channelId, {0x22, 0xF1, 0x90}), uds);
+
+    std::vector<uint8_t> obd = {0x49, 0x02, 0x01};
+    obd.insert(obd.end(), vin.begin(), vin.end());
+    EXPECT_EQ(ask(channelId, {0x09, 0x02}), obd);
+}
+
+// The first frame of an answer is announced before the answer, with the identifier only.
+TEST_F(Iso15765, FirstFrameIsAnnouncedBeforeTheAnswer) {
+    ASSERT_EQ(PassThruOpen(nullptr, &deviceId), STATUS_NOERROR);
+    connectIso(&channelId);
+    startFlowControlFilter(channelId);
+    PASSTHRU_MSG request = isoMessage(kTester, {0x22, 0xF1, 0x90});
+    uint32_t count = 1;
+    ASSERT_EQ(PassThruWriteMsgs(channelId, &request, &count, 1000), STATUS_NOERROR);
+    std::vector<uint32_t> kinds;
+    const auto deadline = Clock::now() + 3000ms;
+    while (kinds.size() < 3 && Clock::now() < deadline) {
+        PASSTHRU_MSG in{};
+        count = 1;
+        if (PassThruReadMsgs(channelId, &in, &count, 100) == STATUS_NOERROR && count == 1) {
+            kinds.push_back(in.RxStatus & (ISO15765_FIRST_FRAME | TX_DONE));
+            if (in.RxStatus & ISO15765_FIRST_FRAME) {
+                EXPECT_EQ(in.DataSize, 4u);
+                EXPECT_EQ(idOf(in), kEcu);
+            }
+        }
+    }
+    EXPECT_EQ(kinds, (std::vector<uint32_t>{TX_DONE, ISO15765_FIRST_FRAME, 0}));
+}
+
+TEST_F(Iso15765, WorksBesideACanChannel) {
+    ASSERT_EQ(PassThruOpen(nullptr, &deviceId), STATUS_NOERROR);
+    ASSERT_EQ(PassThruConnect(deviceId, CAN, 0, 500000, &channelId), STATUS_NOERROR);
+    passFilter(0x7FF, 0x123);
+    uint32_t isoChannel = 0;
+    connectIso(&isoChannel);
+    startFlowControlFilter(isoChannel);
+
+    inject(0x123, false, {0xAB});
+    const std::vector<PASSTHRU_MSG> can = readThrough(0x123);
+    ASSERT_EQ(can.size(), 1u);
+    EXPECT_EQ(can[0].ProtocolID, CAN);
+
+    const std::vector<uint8_t> answer = ask(isoChannel, {0x22, 0xF1, 0x90});
+    ASSERT_GE(answer.size(), 3u);
+    EXPECT_EQ(answer[0], 0x62);
+
+    // Disconnecting one channel leaves the controller running for the other.
+    ASSERT_EQ(PassThruDisconnect(channelId), STATUS_NOERROR);
+    EXPECT_TRUE(controller().enabled);
+    EXPECT_EQ(ask(isoChannel, {0x3E, 0x00}), (std::vector<uint8_t>{0x7E, 0x00}));
+}
+
+TEST_F(Iso15765, SeveralFramesNeedAFlowControlFilter) {
+    ASSERT_EQ(PassThruOpen(nullptr, &deviceId), STATUS_NOERROR);
+    connectIso(&channelId);
+    PASSTHRU_MSG longRequest = isoMessage(kTester, std::vector<uint8_t>(20, 0x11));
+    uint32_t count = 1;
+    expectOutcome(PassThruWriteMsgs(channelId, &longRequest, &count, 0), ERR_NO_FLOW_CONTROL);
+}
+
+// A request in several frames reaches the ECU paced as its flow control asks (two frames a
+// block, 5 ms apart), and it counts no violation.
+TEST_F(Iso15765, RequestInSeveralFramesKeepsTheEcusPace) {
+    unloadLibrary();
+    platform::setEnvironment("VTXPTS_SIM_ECU_BS", "2");
+    platform::setEnvironment("VTXPTS_SIM_ECU_STMIN", "5");
+    ASSERT_TRUE(loadLibrary());
+    ASSERT_EQ(PassThruOpen(nullptr, &deviceId), STATUS_NOERROR);
+    connectIso(&channelId);
+    startFlowControlFilter(channelId);
+    // Read data with nine identifiers (19 bytes, three frames): the ECU answers the known ones.
+    std::vector<uint8_t> request = {0x22};
+    for (int i = 0; i < 9; ++i) {
+        request.insert(request.end(), {0xF1, 0x8C});
+    }
+    const std::vector<uint8_t> answer = ask(channelId, request);
+    platform::unsetEnvironment("VTXPTS_SIM_ECU_BS");
+    platform::unsetEnvironment("VTXPTS_SIM_ECU_STMIN");
+    ASSERT_FALSE(answer.empty());
+    EXPECT_EQ(answer[0], 0x62);
+    EXPECT_EQ(world().control().ecuFlowControlViolations(), 0u);
+}
+
+}  // namespace
+}  // namespace vtx::e2e
