@@ -299,15 +299,26 @@ Channel::OutputCarried Channel::carryOut(ProtocolOutput& out, uint32_t timestamp
     if (carried.appended > 0) {
         ++appendCount_;
     }
-    if (!out.frames.empty() && commThread_ != nullptr) {
-        commThread_->queueProtocolFrames(out.frames);
-    }
+    // A transfer that ended sent is done once the device has taken the frames that carried its
+    // end (the last one among them).
+    std::shared_ptr<TxTicket> ticket;
     for (const TransmitEnd& end : out.ended) {
         const auto awaited = awaitedTransfers_.find(end.transmitId);
-        if (awaited != awaitedTransfers_.end()) {
-            awaited->second = end.result;
-            carried.ended = true;
+        if (awaited == awaitedTransfers_.end()) {
+            continue;
         }
+        awaited->second.result = end.result;
+        if (end.sent() && !out.frames.empty()) {
+            if (!ticket) {
+                ticket = std::make_shared<TxTicket>();
+            }
+            awaited->second.lastFrames = ticket;
+            awaited->second.lastFrameCount = static_cast<uint32_t>(out.frames.size());
+        }
+        carried.ended = true;
+    }
+    if (!out.frames.empty() && commThread_ != nullptr) {
+        commThread_->queueProtocolFrames(out.frames, ticket);
     }
     return carried;
 }
@@ -519,7 +530,7 @@ uint32_t Channel::sendTransfers(std::span<const PASSTHRU_MSG> msgs, uint32_t tim
             const uint64_t id = protocol_->startTransmit(msg, loopback, now, out);
             ids.push_back(id);
             if (waits) {
-                awaitedTransfers_.emplace(id, std::nullopt);
+                awaitedTransfers_.emplace(id, AwaitedTransfer{});
             }
         }
         carried = carryOut(out, receiveTimestamp());
@@ -532,24 +543,32 @@ uint32_t Channel::sendTransfers(std::span<const PASSTHRU_MSG> msgs, uint32_t tim
     }
     TxCompletion& completion = commThread_->completion();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
+    std::unique_lock lock(completion.mutexTxCompleted);
     {
-        // Ends when every transfer has ended, or at the deadline: a transfer ends when its last
-        // frame goes to the transmit queue or it is given up, and each end is announced.
-        std::unique_lock lock(completion.mutexTxCompleted);
+        // Ends when every transfer has ended, or at the deadline: a transfer ends when the device
+        // has taken its last frame (each device write wakes the wait) or it is given up (which
+        // is announced).
         completion.waitTxCompleted.wait_until(lock, deadline, [&] { return transfersEnded(ids); });
     }
     return collectSentTransfers(ids);
 }
 
+// Caller holds the completion mutex (it guards the tickets).
 bool Channel::transfersEnded(const std::vector<uint64_t>& ids) const {
     const std::lock_guard lock(receiveMutex_);
     return std::all_of(ids.begin(), ids.end(), [&](uint64_t id) {
         const auto awaited = awaitedTransfers_.find(id);
-        return awaited != awaitedTransfers_.end() && awaited->second.has_value();
+        return awaited != awaitedTransfers_.end() && transferDone(awaited->second);
     });
 }
 
-// How many of the transfers were sent whole; they are no longer awaited.
+bool Channel::transferDone(const AwaitedTransfer& transfer) {
+    return transfer.result.has_value() &&
+           (!transfer.lastFrames || transfer.lastFrames->resolved() >= transfer.lastFrameCount);
+}
+
+// How many of the transfers the device took whole; they are no longer awaited. Caller holds
+// the completion mutex.
 uint32_t Channel::collectSentTransfers(const std::vector<uint64_t>& ids) {
     const std::lock_guard lock(receiveMutex_);
     uint32_t sent = 0;
@@ -558,7 +577,9 @@ uint32_t Channel::collectSentTransfers(const std::vector<uint64_t>& ids) {
         if (awaited == awaitedTransfers_.end()) {
             continue;
         }
-        if (awaited->second == TransmitResult::Sent) {
+        const AwaitedTransfer& transfer = awaited->second;
+        if (transferDone(transfer) && transfer.result == TransmitResult::Sent &&
+            (!transfer.lastFrames || transfer.lastFrames->discarded == 0)) {
             ++sent;
         }
         awaitedTransfers_.erase(awaited);

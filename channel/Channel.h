@@ -107,6 +107,15 @@ class Channel {
     EchoMarker echoMarker() const {
         return loopbackFlag_ == 1 ? EchoMarker::With : EchoMarker::Without;
     }
+    // A transfer a writer waits for: its end once it has come and, for one that ended sent, the
+    // ticket of the frames that went to the transmit queue with its last frame (credited under
+    // the completion mutex as the device takes them).
+    struct AwaitedTransfer {
+        std::optional<TransmitResult> result;
+        std::shared_ptr<TxTicket> lastFrames;
+        uint32_t lastFrameCount = 0;
+    };
+
     // What carrying out one protocol output did.
     struct OutputCarried {
         uint32_t appended = 0;  // messages queued for the reader
@@ -128,6 +137,7 @@ class Channel {
     void announceEndedTransfers();
     uint32_t sendTransfers(std::span<const PASSTHRU_MSG> msgs, uint32_t timeout);
     bool transfersEnded(const std::vector<uint64_t>& ids) const;
+    static bool transferDone(const AwaitedTransfer& transfer);
     uint32_t collectSentTransfers(const std::vector<uint64_t>& ids);
     uint32_t queueWithEcho(std::span<const CanFrame> frames,
                            const std::shared_ptr<TxTicket>& ticket);
@@ -152,8 +162,7 @@ class Channel {
     std::condition_variable received_;  // appends to receiveQueue_
     std::deque<ChannelMessage> receiveQueue_;
     const std::unique_ptr<ChannelProtocol> protocol_;
-    // The transfers a writer waits for, with their end once it has come.
-    std::map<uint64_t, std::optional<TransmitResult>> awaitedTransfers_;
+    std::map<uint64_t, AwaitedTransfer> awaitedTransfers_;
     uint64_t appendCount_ = 0;  // appends so far: a waiting reader sees any append after its count
     uint64_t dropped_ = 0;
 

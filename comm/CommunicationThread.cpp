@@ -410,11 +410,12 @@ void CommunicationThread::enqueuePeriodicStart(const CanFrame& frame) {
     workArrived_.notify_all();
 }
 
-void CommunicationThread::queueProtocolFrames(std::span<const CanFrame> frames) {
+void CommunicationThread::queueProtocolFrames(std::span<const CanFrame> frames,
+                                              const std::shared_ptr<TxTicket>& ticket) {
     {
         const std::lock_guard queue(queueMutex_);
         for (const CanFrame& frame : frames) {
-            transmitQueue_.push_back(QueuedFrame{frame, nullptr});
+            transmitQueue_.push_back(QueuedFrame{frame, ticket});
         }
         workQueued_ = true;
     }

@@ -91,7 +91,9 @@ class CommunicationThread {
     // Frames a protocol paces itself (flow control, a block of consecutive frames): queued even
     // beyond the limit, since a transfer would break without them; the protocol's own pacing
     // bounds how many there are.
-    void queueProtocolFrames(std::span<const CanFrame> frames);
+    // The ticket (may be null) is credited as the frames are written or discarded.
+    void queueProtocolFrames(std::span<const CanFrame> frames,
+                             const std::shared_ptr<TxTicket>& ticket);
     // Discards every queued frame; their tickets count them as discarded.
     void clearQueueOut();
     std::size_t queuedFrames();
