@@ -38,7 +38,7 @@ if errorlevel 1 exit /b 1
 >> "%out%" echo "ISO9141"=dword:00000000
 >> "%out%" echo "ISO14230"=dword:00000000
 >> "%out%" echo "CAN"=dword:00000001
->> "%out%" echo "ISO15765"=dword:00000000
+>> "%out%" echo "ISO15765"=dword:00000001
 >> "%out%" echo "SCI_A_ENGINE"=dword:00000000
 >> "%out%" echo "SCI_A_TRANS"=dword:00000000
 >> "%out%" echo "SCI_B_ENGINE"=dword:00000000

@@ -72,7 +72,7 @@ fi
 
 # Every protocol of J2534-1 version 04.04 that a device can announce, and whether this one
 # supports it: CAN only.
-protocols="J1850VPW=0 J1850PWM=0 ISO9141=0 ISO14230=0 CAN=1 ISO15765=0 SCI_A_ENGINE=0
+protocols="J1850VPW=0 J1850PWM=0 ISO9141=0 ISO14230=0 CAN=1 ISO15765=1 SCI_A_ENGINE=0
 SCI_A_TRANS=0 SCI_B_ENGINE=0 SCI_B_TRANS=0"
 
 write_file() {
