@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <optional>
 #include <vector>
@@ -27,9 +28,10 @@ Bytes requestOf(std::size_t length) {
 }
 
 Bytes firstFrame(const Bytes& request) {
-    Bytes frame{static_cast<uint8_t>(0x10 | (request.size() >> 8)),
-                static_cast<uint8_t>(request.size())};
-    frame.insert(frame.end(), request.begin(), request.begin() + 6);
+    Bytes frame(8);
+    frame[0] = static_cast<uint8_t>(0x10 | (request.size() >> 8));
+    frame[1] = static_cast<uint8_t>(request.size());
+    std::copy_n(request.begin(), 6, frame.begin() + 2);
     return frame;
 }
 
