@@ -13,6 +13,22 @@ namespace {
 constexpr uint32_t kTester = 0x7E0;
 constexpr uint32_t kEcu = 0x7E8;
 
+// The simulated ECU's flow control for the world built while it lives (the world reads its
+// variables when it is first used).
+class EcuFlowControl {
+  public:
+    EcuFlowControl(const char* blockSize, const char* separationTime) {
+        platform::setEnvironment("VTXPTS_SIM_ECU_BS", blockSize);
+        platform::setEnvironment("VTXPTS_SIM_ECU_STMIN", separationTime);
+    }
+    ~EcuFlowControl() {
+        platform::unsetEnvironment("VTXPTS_SIM_ECU_BS");
+        platform::unsetEnvironment("VTXPTS_SIM_ECU_STMIN");
+    }
+    EcuFlowControl(const EcuFlowControl&) = delete;
+    EcuFlowControl& operator=(const EcuFlowControl&) = delete;
+};
+
 class Iso15765 : public EngineFixture {
   protected:
     static PASSTHRU_MSG isoMessage(uint32_t id, std::vector<uint8_t> data,
@@ -141,9 +157,8 @@ TEST_F(Iso15765, SeveralFramesNeedAFlowControlFilter) {
 // A request in several frames reaches the ECU paced as its flow control asks (two frames a
 // block, 5 ms apart), and it counts no violation.
 TEST_F(Iso15765, RequestInSeveralFramesKeepsTheEcusPace) {
+    const EcuFlowControl pace("2", "5");
     unloadLibrary();
-    platform::setEnvironment("VTXPTS_SIM_ECU_BS", "2");
-    platform::setEnvironment("VTXPTS_SIM_ECU_STMIN", "5");
     ASSERT_TRUE(loadLibrary());
     ASSERT_EQ(PassThruOpen(nullptr, &deviceId), STATUS_NOERROR);
     connectIso(&channelId);
@@ -154,11 +169,39 @@ TEST_F(Iso15765, RequestInSeveralFramesKeepsTheEcusPace) {
         request.insert(request.end(), {0xF1, 0x8C});
     }
     const std::vector<uint8_t> answer = ask(channelId, request);
-    platform::unsetEnvironment("VTXPTS_SIM_ECU_BS");
-    platform::unsetEnvironment("VTXPTS_SIM_ECU_STMIN");
     ASSERT_FALSE(answer.empty());
     EXPECT_EQ(answer[0], 0x62);
     EXPECT_EQ(world().control().ecuFlowControlViolations(), 0u);
+}
+
+// CLEAR_TX_BUFFER in the middle of a transfer ends it: no frame of it crosses the bus
+// afterwards but the one the device may be writing, and the ECU, left with half a request,
+// answers nothing. The ECU asks for one frame per block, 100 ms apart, so the transfer is long.
+TEST_F(Iso15765, ClearTxBufferEndsATransferUnderWay) {
+    const EcuFlowControl pace("1", "100");
+    unloadLibrary();
+    ASSERT_TRUE(loadLibrary());
+    ASSERT_EQ(PassThruOpen(nullptr, &deviceId), STATUS_NOERROR);
+    connectIso(&channelId);
+    startFlowControlFilter(channelId);
+    std::vector<uint8_t> request = {0x22};
+    for (int i = 0; i < 40; ++i) {
+        request.insert(request.end(), {0xF1, 0x90});
+    }
+    PASSTHRU_MSG msg = isoMessage(kTester, request);
+    uint32_t count = 1;
+    ASSERT_EQ(PassThruWriteMsgs(channelId, &msg, &count, 0), STATUS_NOERROR);
+    ASSERT_TRUE(eventually([&] { return busTimesOf(kTester).size() >= 2; }));
+    ASSERT_EQ(PassThruIoctl(channelId, CLEAR_TX_BUFFER, nullptr, nullptr), STATUS_NOERROR);
+    const std::size_t atClear = busTimesOf(kTester).size();
+    // Long enough for two more frames at the ECU's pace, had the transfer gone on.
+    std::this_thread::sleep_for(400ms);
+    EXPECT_LE(busTimesOf(kTester).size(), atClear + 1);
+    for (const sim::CanFrame& frame : busFrames()) {
+        if (frame.id == kEcu) {
+            EXPECT_EQ(frame.data[0] & 0xF0, 0x30) << "the ECU answered a request cut short";
+        }
+    }
 }
 
 }  // namespace
