@@ -1,7 +1,7 @@
 #!/bin/sh
 # Builds the library and the example, then runs it against the simulated device: the library is
-# loaded by path as an application loads it, opens the simulated USB-to-CAN interface, asks the
-# simulated ECU for engine speed and vehicle speed and reads the VIN over ISO-TP.
+# loaded by path as an application loads it, opens the simulated USB-to-CAN interface, connects
+# ISO15765, asks the simulated ECU for engine speed and vehicle speed and reads the VIN.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/setup-debian.sh native

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "sim/Crc32.h"
+#include "base/Crc32.h"
 #include "sim/UdsCodes.h"
 
 namespace vtx::sim {

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "sim/Crc32.h"
+#include "base/Crc32.h"
 
 namespace vtx::sim {
 namespace {

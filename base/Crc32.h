@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <span>
 
-namespace vtx::sim {
+namespace vtx {
 
 // The CRC of data. To run over data in pieces, pass the CRC of what came before as previous
 // (0 for the first piece).
 uint32_t crc32(std::span<const uint8_t> data, uint32_t previous = 0);
 
-}  // namespace vtx::sim
+}  // namespace vtx

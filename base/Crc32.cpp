@@ -1,8 +1,8 @@
-#include "sim/Crc32.h"
+#include "base/Crc32.h"
 
 #include <array>
 
-namespace vtx::sim {
+namespace vtx {
 
 namespace {
 
@@ -34,4 +34,4 @@ uint32_t crc32(std::span<const uint8_t> data, uint32_t previous) {
     return crc ^ kAllOnes;
 }
 
-}  // namespace vtx::sim
+}  // namespace vtx
