@@ -110,9 +110,11 @@ class Flasher {
         uint8_t counter = 1;
         for (std::size_t offset = 0; offset < image.size(); offset += chunk) {
             const std::size_t n = std::min(chunk, image.size() - offset);
-            Bytes request = {0x36, counter};
-            request.insert(request.end(), image.begin() + static_cast<std::ptrdiff_t>(offset),
-                           image.begin() + static_cast<std::ptrdiff_t>(offset + n));
+            Bytes request(2 + n);
+            request[0] = 0x36;
+            request[1] = counter;
+            std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(offset), n,
+                        request.begin() + 2);
             answer_ =
                 session_
                     .request(DiagnosticSession::kPhysicalRequest, request, "PassThruWriteMsgs 36")
