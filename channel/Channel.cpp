@@ -318,7 +318,14 @@ Channel::OutputCarried Channel::carryOut(ProtocolOutput& out, uint32_t timestamp
         carried.ended = true;
     }
     if (!out.frames.empty() && commThread_ != nullptr) {
+        if (!ticket) {
+            ticket = std::make_shared<TxTicket>();
+        }
         commThread_->queueProtocolFrames(out.frames, ticket);
+        pacedFrames_ = ticket;
+        pacedFrameCount_ = static_cast<uint32_t>(out.frames.size());
+        pacedHandedOutAt_ = std::chrono::steady_clock::now();
+        pacedWrittenAt_.reset();
     }
     return carried;
 }
@@ -337,13 +344,21 @@ void Channel::announceEndedTransfers() {
 // ---------------------------------------------------------------------------------------------
 // Protocol timers
 
+// The protocol's timers run only once the device has taken the frames it handed out last, and
+// they run late by as long as those frames waited for the device: a separation time then counts
+// from a frame's write, not from the moment it joined the queue, so a frame that waited cannot
+// end up closer to the next one on the bus than the receiver allows.
 void Channel::serviceProtocol() {
+    const std::optional<std::chrono::nanoseconds> delay = pacedWriteDelay();
+    if (!delay) {
+        return;
+    }
     OutputCarried carried;
     {
         const std::lock_guard lock(receiveMutex_);
         const isotp::TimePoint now = std::chrono::steady_clock::now();
         const std::optional<isotp::TimePoint> due = protocol_->nextTickAt();
-        if (!due || *due > now) {
+        if (!due || *due + *delay > now) {
             return;
         }
         ProtocolOutput out;
@@ -358,9 +373,36 @@ void Channel::serviceProtocol() {
     }
 }
 
-std::optional<isotp::TimePoint> Channel::nextProtocolTick() const {
+// How long the frames the protocol handed out last waited until the device had taken them (as
+// far as this thread has seen); none while they still wait.
+std::optional<std::chrono::nanoseconds> Channel::pacedWriteDelay() {
+    if (commThread_ == nullptr) {
+        return std::chrono::nanoseconds{0};
+    }
+    const std::lock_guard completed(commThread_->completion().mutexTxCompleted);
     const std::lock_guard lock(receiveMutex_);
-    return protocol_->nextTickAt();
+    if (!pacedFrames_) {
+        return std::chrono::nanoseconds{0};
+    }
+    if (!pacedWrittenAt_) {
+        if (pacedFrames_->resolved() < pacedFrameCount_) {
+            return std::nullopt;
+        }
+        pacedWrittenAt_ = std::chrono::steady_clock::now();
+    }
+    return *pacedWrittenAt_ - pacedHandedOutAt_;
+}
+
+std::optional<isotp::TimePoint> Channel::nextProtocolTick() {
+    const std::optional<std::chrono::nanoseconds> delay = pacedWriteDelay();
+    const std::lock_guard lock(receiveMutex_);
+    const std::optional<isotp::TimePoint> due = protocol_->nextTickAt();
+    if (!due) {
+        return std::nullopt;
+    }
+    // While the last frames still wait for the device, the next cycle (which writes them) looks
+    // again.
+    return *due + delay.value_or(std::chrono::nanoseconds{0});
 }
 
 ProtocolVerdict Channel::getProtocolConfig(uint32_t parameter, uint32_t& value) const {

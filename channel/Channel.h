@@ -92,7 +92,7 @@ class Channel {
     // For the service tick: runs the protocol's timers when they are due.
     void serviceProtocol();
     // When the protocol's timers are due next; none when nothing waits.
-    std::optional<isotp::TimePoint> nextProtocolTick() const;
+    std::optional<isotp::TimePoint> nextProtocolTick();
 
     // The protocol's own parameters of GET_CONFIG and SET_CONFIG (ERR_NOT_SUPPORTED for one it
     // does not own).
@@ -135,6 +135,7 @@ class Channel {
     void traceAdmission(const CanFrame& frame, Echo echo) const;
     OutputCarried carryOut(ProtocolOutput& out, uint32_t timestamp);
     void announceEndedTransfers();
+    std::optional<std::chrono::nanoseconds> pacedWriteDelay();
     uint32_t sendTransfers(std::span<const PASSTHRU_MSG> msgs, uint32_t timeout);
     bool transfersEnded(const std::vector<uint64_t>& ids) const;
     static bool transferDone(const AwaitedTransfer& transfer);
@@ -163,6 +164,12 @@ class Channel {
     std::deque<ChannelMessage> receiveQueue_;
     const std::unique_ptr<ChannelProtocol> protocol_;
     std::map<uint64_t, AwaitedTransfer> awaitedTransfers_;
+    // The ticket of the frames the protocol handed out last (credited under the completion
+    // mutex), and how many they were: its timers wait until the device has taken them.
+    std::shared_ptr<TxTicket> pacedFrames_;
+    uint32_t pacedFrameCount_ = 0;
+    isotp::TimePoint pacedHandedOutAt_{};
+    std::optional<isotp::TimePoint> pacedWrittenAt_;  // when this thread saw them taken
     uint64_t appendCount_ = 0;  // appends so far: a waiting reader sees any append after its count
     uint64_t dropped_ = 0;
 

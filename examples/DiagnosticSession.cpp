@@ -11,7 +11,8 @@ constexpr uint8_t kNegativeAnswer = 0x7F;
 constexpr uint8_t kResponsePending = 0x78;
 constexpr uint8_t kPositiveOffset = 0x40;
 constexpr uint32_t kReadSliceMs = 50;
-constexpr uint32_t kWriteTimeoutMs = 1000;
+// Long enough for the largest block at a slow pace (585 frames, 10 ms apart, is about 6 s).
+constexpr uint32_t kWriteTimeoutMs = 10000;
 constexpr std::size_t kIdentifierBytes = 4;
 }  // namespace
 

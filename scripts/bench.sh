@@ -8,5 +8,6 @@ CCACHE_NOHASHDIR=1  # nor by the build folder, which debug information would oth
 export CCACHE_BASEDIR CCACHE_NOHASHDIR
 cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DVTX_BUILD_TESTS=OFF \
     -DVTX_BUILD_BENCH=ON -DVTX_WERROR=ON >/dev/null
-cmake --build build/bench --target vtx_bench_backlog
+cmake --build build/bench --target vtx_bench_backlog vtx_bench_flash
 build/bench/vtx_bench_backlog "$@"
+build/bench/vtx_bench_flash "$@"
