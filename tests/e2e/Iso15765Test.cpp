@@ -79,6 +79,26 @@ class Iso15765 : public EngineFixture {
         return {};
     }
 
+    // The library loaded again, so that the simulated world is built anew (with the ECU's pace
+    // of the moment), then open, connect and the flow-control filter.
+    void startWithFreshWorld() {
+        unloadLibrary();
+        ASSERT_TRUE(loadLibrary());
+        ASSERT_EQ(PassThruOpen(nullptr, &deviceId), STATUS_NOERROR);
+        connectIso(&channelId);
+        startFlowControlFilter(channelId);
+    }
+
+    // Read data (22) asking for the same identifier count times.
+    static std::vector<uint8_t> readDataRequest(uint16_t identifier, int count) {
+        std::vector<uint8_t> request = {0x22};
+        for (int i = 0; i < count; ++i) {
+            request.push_back(static_cast<uint8_t>(identifier >> 8));
+            request.push_back(static_cast<uint8_t>(identifier));
+        }
+        return request;
+    }
+
     static std::vector<uint8_t> bytesOf(std::string_view text) {
         return {text.begin(), text.end()};
     }
@@ -158,16 +178,9 @@ TEST_F(Iso15765, SeveralFramesNeedAFlowControlFilter) {
 // block, 5 ms apart), and it counts no violation.
 TEST_F(Iso15765, RequestInSeveralFramesKeepsTheEcusPace) {
     const EcuFlowControl pace("2", "5");
-    unloadLibrary();
-    ASSERT_TRUE(loadLibrary());
-    ASSERT_EQ(PassThruOpen(nullptr, &deviceId), STATUS_NOERROR);
-    connectIso(&channelId);
-    startFlowControlFilter(channelId);
+    ASSERT_NO_FATAL_FAILURE(startWithFreshWorld());
     // Read data with nine identifiers (19 bytes, three frames): the ECU answers the known ones.
-    std::vector<uint8_t> request = {0x22};
-    for (int i = 0; i < 9; ++i) {
-        request.insert(request.end(), {0xF1, 0x8C});
-    }
+    const std::vector<uint8_t> request = readDataRequest(0xF18C, 9);
     const std::vector<uint8_t> answer = ask(channelId, request);
     ASSERT_FALSE(answer.empty());
     EXPECT_EQ(answer[0], 0x62);
@@ -179,15 +192,8 @@ TEST_F(Iso15765, RequestInSeveralFramesKeepsTheEcusPace) {
 // answers nothing. The ECU asks for one frame per block, 100 ms apart, so the transfer is long.
 TEST_F(Iso15765, ClearTxBufferEndsATransferUnderWay) {
     const EcuFlowControl pace("1", "100");
-    unloadLibrary();
-    ASSERT_TRUE(loadLibrary());
-    ASSERT_EQ(PassThruOpen(nullptr, &deviceId), STATUS_NOERROR);
-    connectIso(&channelId);
-    startFlowControlFilter(channelId);
-    std::vector<uint8_t> request = {0x22};
-    for (int i = 0; i < 40; ++i) {
-        request.insert(request.end(), {0xF1, 0x90});
-    }
+    ASSERT_NO_FATAL_FAILURE(startWithFreshWorld());
+    const std::vector<uint8_t> request = readDataRequest(0xF190, 40);
     PASSTHRU_MSG msg = isoMessage(kTester, request);
     uint32_t count = 1;
     ASSERT_EQ(PassThruWriteMsgs(channelId, &msg, &count, 0), STATUS_NOERROR);
