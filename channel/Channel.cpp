@@ -388,7 +388,9 @@ std::optional<std::chrono::nanoseconds> Channel::pacedWriteDelay() {
         if (pacedFrames_->resolved() < pacedFrameCount_) {
             return std::nullopt;
         }
-        pacedWrittenAt_ = std::chrono::steady_clock::now();
+        // The device's write when it took them all; the moment seen here for those discarded.
+        pacedWrittenAt_ = pacedFrames_->sent == pacedFrameCount_ ? pacedFrames_->lastSentAt
+                                                                 : std::chrono::steady_clock::now();
     }
     return *pacedWrittenAt_ - pacedHandedOutAt_;
 }

@@ -335,11 +335,17 @@ std::size_t CommunicationThread::writeChunkFrames() const {
 void CommunicationThread::settleTickets(const std::vector<std::shared_ptr<TxTicket>>& tickets,
                                         std::size_t sent) {
     TxCompletion& completion = completion_;
+    const auto now = std::chrono::steady_clock::now();
     {
         const std::lock_guard completed(completion.mutexTxCompleted);
         for (std::size_t i = 0; i < tickets.size(); ++i) {
             if (tickets[i]) {
-                ++(i < sent ? tickets[i]->sent : tickets[i]->discarded);
+                if (i < sent) {
+                    ++tickets[i]->sent;
+                    tickets[i]->lastSentAt = now;
+                } else {
+                    ++tickets[i]->discarded;
+                }
             }
         }
         ++completion.writesCompleted;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 namespace vtx {
@@ -12,6 +13,8 @@ namespace vtx {
 struct TxTicket {
     uint32_t sent = 0;
     uint32_t discarded = 0;
+    // When the device last took frames of this ticket.
+    std::chrono::steady_clock::time_point lastSentAt{};
 
     uint32_t resolved() const { return sent + discarded; }
 };
