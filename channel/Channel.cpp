@@ -230,10 +230,11 @@ void Channel::enqueueRxCanFrame(CanFrame* frames, uint32_t count, uint8_t echo) 
         return;
     }
     const Echo echoKind = echo == 1 ? Echo::Yes : Echo::No;
-    const isotp::TimePoint now = std::chrono::steady_clock::now();
     OutputCarried carried;
     {
+        const std::unique_lock completed = lockCompletion();
         const std::lock_guard lock(receiveMutex_);
+        const isotp::TimePoint now = protocolClock();
         for (uint32_t i = 0; i < count; ++i) {
             CanFrame& frame = frames[i];
             frame.Timestamp = receiveTimestamp();
@@ -325,7 +326,6 @@ Channel::OutputCarried Channel::carryOut(ProtocolOutput& out, uint32_t timestamp
         pacedFrames_ = ticket;
         pacedFrameCount_ = static_cast<uint32_t>(out.frames.size());
         pacedHandedOutAt_ = std::chrono::steady_clock::now();
-        pacedWrittenAt_.reset();
     }
     return carried;
 }
@@ -344,21 +344,14 @@ void Channel::announceEndedTransfers() {
 // ---------------------------------------------------------------------------------------------
 // Protocol timers
 
-// The protocol's timers run only once the device has taken the frames it handed out last, and
-// they run late by as long as those frames waited for the device: a separation time then counts
-// from a frame's write, not from the moment it joined the queue, so a frame that waited cannot
-// end up closer to the next one on the bus than the receiver allows.
 void Channel::serviceProtocol() {
-    const std::optional<std::chrono::nanoseconds> delay = pacedWriteDelay();
-    if (!delay) {
-        return;
-    }
     OutputCarried carried;
     {
+        const std::unique_lock completed = lockCompletion();
         const std::lock_guard lock(receiveMutex_);
-        const isotp::TimePoint now = std::chrono::steady_clock::now();
+        const isotp::TimePoint now = protocolClock();
         const std::optional<isotp::TimePoint> due = protocol_->nextTickAt();
-        if (!due || *due + *delay > now) {
+        if (!due || *due > now) {
             return;
         }
         ProtocolOutput out;
@@ -373,38 +366,43 @@ void Channel::serviceProtocol() {
     }
 }
 
-// How long the frames the protocol handed out last waited until the device had taken them (as
-// far as this thread has seen); none while they still wait.
-std::optional<std::chrono::nanoseconds> Channel::pacedWriteDelay() {
-    if (commThread_ == nullptr) {
-        return std::chrono::nanoseconds{0};
-    }
-    const std::lock_guard completed(commThread_->completion().mutexTxCompleted);
-    const std::lock_guard lock(receiveMutex_);
-    if (!pacedFrames_) {
-        return std::chrono::nanoseconds{0};
-    }
-    if (!pacedWrittenAt_) {
+// The completion mutex, which guards the tickets, taken before receiveMutex_ (none without a
+// thread).
+std::unique_lock<std::mutex> Channel::lockCompletion() const {
+    return commThread_ != nullptr ? std::unique_lock(commThread_->completion().mutexTxCompleted)
+                                  : std::unique_lock<std::mutex>();
+}
+
+// The time the protocol runs on: the real time less every wait its frames had for the device.
+// A separation time the protocol keeps on this clock therefore holds between the device's writes:
+// a frame that waited pushes the next one back by as long. While the frames handed out last
+// still wait, the clock stands at their hand-out, so nothing paced is due. Caller holds the
+// completion mutex and receiveMutex_.
+isotp::TimePoint Channel::protocolClock() {
+    const isotp::TimePoint now = std::chrono::steady_clock::now();
+    if (pacedFrames_) {
         if (pacedFrames_->resolved() < pacedFrameCount_) {
-            return std::nullopt;
+            return pacedHandedOutAt_ - writeLag_;
         }
-        // The device's write when it took them all; the moment seen here for those discarded.
-        pacedWrittenAt_ = pacedFrames_->sent == pacedFrameCount_ ? pacedFrames_->lastSentAt
-                                                                 : std::chrono::steady_clock::now();
+        // The device's write when it took them all; now for frames that were discarded.
+        const isotp::TimePoint written =
+            pacedFrames_->sent == pacedFrameCount_ ? pacedFrames_->lastSentAt : now;
+        writeLag_ += std::max(written - pacedHandedOutAt_, std::chrono::nanoseconds{0});
+        pacedFrames_.reset();
     }
-    return *pacedWrittenAt_ - pacedHandedOutAt_;
+    return now - writeLag_;
 }
 
 std::optional<isotp::TimePoint> Channel::nextProtocolTick() {
-    const std::optional<std::chrono::nanoseconds> delay = pacedWriteDelay();
+    const std::unique_lock completed = lockCompletion();
     const std::lock_guard lock(receiveMutex_);
     const std::optional<isotp::TimePoint> due = protocol_->nextTickAt();
     if (!due) {
         return std::nullopt;
     }
-    // While the last frames still wait for the device, the next cycle (which writes them) looks
-    // again.
-    return *due + delay.value_or(std::chrono::nanoseconds{0});
+    const bool waiting = pacedFrames_ && pacedFrames_->resolved() < pacedFrameCount_;
+    // While frames still wait for the device, the next cycle (which writes them) looks again.
+    return waiting ? std::chrono::steady_clock::now() : *due + writeLag_;
 }
 
 ProtocolVerdict Channel::getProtocolConfig(uint32_t parameter, uint32_t& value) const {
@@ -566,8 +564,9 @@ uint32_t Channel::sendTransfers(std::span<const PASSTHRU_MSG> msgs, uint32_t tim
     ids.reserve(msgs.size());
     OutputCarried carried;
     {
+        const std::unique_lock completed = lockCompletion();
         const std::lock_guard lock(receiveMutex_);
-        const isotp::TimePoint now = std::chrono::steady_clock::now();
+        const isotp::TimePoint now = protocolClock();
         const Loopback loopback = loopbackFlag_ == 1 ? Loopback::On : Loopback::Off;
         ProtocolOutput out;
         for (const PASSTHRU_MSG& msg : msgs) {

@@ -135,7 +135,8 @@ class Channel {
     void traceAdmission(const CanFrame& frame, Echo echo) const;
     OutputCarried carryOut(ProtocolOutput& out, uint32_t timestamp);
     void announceEndedTransfers();
-    std::optional<std::chrono::nanoseconds> pacedWriteDelay();
+    std::unique_lock<std::mutex> lockCompletion() const;
+    isotp::TimePoint protocolClock();
     uint32_t sendTransfers(std::span<const PASSTHRU_MSG> msgs, uint32_t timeout);
     bool transfersEnded(const std::vector<uint64_t>& ids) const;
     static bool transferDone(const AwaitedTransfer& transfer);
@@ -169,7 +170,8 @@ class Channel {
     std::shared_ptr<TxTicket> pacedFrames_;
     uint32_t pacedFrameCount_ = 0;
     isotp::TimePoint pacedHandedOutAt_{};
-    std::optional<isotp::TimePoint> pacedWrittenAt_;  // when this thread saw them taken
+    // How far the protocol's clock runs behind the real one: the waits its frames had.
+    std::chrono::nanoseconds writeLag_{0};
     uint64_t appendCount_ = 0;  // appends so far: a waiting reader sees any append after its count
     uint64_t dropped_ = 0;
 

@@ -1,8 +1,8 @@
 #include "examples/DiagnosticSession.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 
 namespace examples {
 
@@ -25,7 +25,7 @@ PASSTHRU_MSG isoMessage(uint32_t id, const std::vector<uint8_t>& payload) {
     msg.Data[1] = static_cast<uint8_t>(id >> 16);
     msg.Data[2] = static_cast<uint8_t>(id >> 8);
     msg.Data[3] = static_cast<uint8_t>(id);
-    std::memcpy(msg.Data + kIdentifierBytes, payload.data(), payload.size());
+    std::copy(payload.begin(), payload.end(), msg.Data + kIdentifierBytes);
     return msg;
 }
 
