@@ -136,7 +136,7 @@ uint32_t Channel::addPeriodic(PeriodicRecord& record) {
         enqueueRxCanFrame(&frame, 1, 1);
     }
     if (commThread_ != nullptr) {
-        commThread_->enqueuePeriodicStart(frame);
+        commThread_->queueBeyondLimit(std::span(&frame, 1), nullptr);
     }
     record.enabled = 1;
     record.timer.restart();
@@ -322,7 +322,7 @@ Channel::OutputCarried Channel::carryOut(ProtocolOutput& out, uint32_t timestamp
         if (!ticket) {
             ticket = std::make_shared<TxTicket>();
         }
-        commThread_->queueProtocolFrames(out.frames, ticket);
+        commThread_->queueBeyondLimit(out.frames, ticket);
         pacedFrames_ = ticket;
         pacedFrameCount_ = static_cast<uint32_t>(out.frames.size());
         pacedHandedOutAt_ = std::chrono::steady_clock::now();
@@ -345,6 +345,9 @@ void Channel::announceEndedTransfers() {
 // Protocol timers
 
 void Channel::serviceProtocol() {
+    if (!protocolPaces()) {
+        return;
+    }
     OutputCarried carried;
     {
         const std::unique_lock completed = lockCompletion();
@@ -366,18 +369,26 @@ void Channel::serviceProtocol() {
     }
 }
 
-// The completion mutex, which guards the tickets, taken before receiveMutex_ (none without a
-// thread).
+// Whether the protocol sends transfers it paces itself, with timers; one that sends a frame per
+// message (CAN) hands out no frames of its own, so its clock and timers never come into play.
+bool Channel::protocolPaces() const {
+    return protocol_->transmitStyle() == ChannelProtocol::TransmitStyle::Transfers;
+}
+
+// The completion mutex, which guards the tickets of the frames the protocol paced, taken before
+// receiveMutex_; none without a thread or for a protocol that paces nothing, so that the receive
+// path of a CAN channel does not contend with writers for it.
 std::unique_lock<std::mutex> Channel::lockCompletion() const {
-    return commThread_ != nullptr ? std::unique_lock(commThread_->completion().mutexTxCompleted)
-                                  : std::unique_lock<std::mutex>();
+    return commThread_ != nullptr && protocolPaces()
+               ? std::unique_lock(commThread_->completion().mutexTxCompleted)
+               : std::unique_lock<std::mutex>();
 }
 
 // The time the protocol runs on: the real time less every wait its frames had for the device.
 // A separation time the protocol keeps on this clock therefore holds between the device's writes:
 // a frame that waited pushes the next one back by as long. While the frames handed out last
-// still wait, the clock stands at their hand-out, so nothing paced is due. Caller holds the
-// completion mutex and receiveMutex_.
+// still wait, the clock stands at their hand-out, so nothing paced is due. Caller holds
+// receiveMutex_, and the completion mutex when the protocol paces (lockCompletion).
 isotp::TimePoint Channel::protocolClock() {
     const isotp::TimePoint now = std::chrono::steady_clock::now();
     if (pacedFrames_) {
@@ -394,6 +405,9 @@ isotp::TimePoint Channel::protocolClock() {
 }
 
 std::optional<isotp::TimePoint> Channel::nextProtocolTick() {
+    if (!protocolPaces()) {
+        return std::nullopt;
+    }
     const std::unique_lock completed = lockCompletion();
     const std::lock_guard lock(receiveMutex_);
     const std::optional<isotp::TimePoint> due = protocol_->nextTickAt();

@@ -135,6 +135,7 @@ class Channel {
     void traceAdmission(const CanFrame& frame, Echo echo) const;
     OutputCarried carryOut(ProtocolOutput& out, uint32_t timestamp);
     void announceEndedTransfers();
+    bool protocolPaces() const;
     std::unique_lock<std::mutex> lockCompletion() const;
     isotp::TimePoint protocolClock();
     uint32_t sendTransfers(std::span<const PASSTHRU_MSG> msgs, uint32_t timeout);

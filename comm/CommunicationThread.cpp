@@ -407,17 +407,8 @@ std::size_t CommunicationThread::queueFrames(std::span<const CanFrame> frames,
     return queued;
 }
 
-void CommunicationThread::enqueuePeriodicStart(const CanFrame& frame) {
-    {
-        const std::lock_guard queue(queueMutex_);
-        transmitQueue_.push_back(QueuedFrame{frame, nullptr});
-        workQueued_ = true;
-    }
-    workArrived_.notify_all();
-}
-
-void CommunicationThread::queueProtocolFrames(std::span<const CanFrame> frames,
-                                              const std::shared_ptr<TxTicket>& ticket) {
+void CommunicationThread::queueBeyondLimit(std::span<const CanFrame> frames,
+                                           const std::shared_ptr<TxTicket>& ticket) {
     {
         const std::lock_guard queue(queueMutex_);
         for (const CanFrame& frame : frames) {

@@ -86,14 +86,12 @@ class CommunicationThread {
     // the device or discarded.
     std::size_t queueFrames(std::span<const CanFrame> frames,
                             const std::shared_ptr<TxTicket>& ticket);
-    // The first frame of a periodic message: queued even beyond the limit (one per start).
-    void enqueuePeriodicStart(const CanFrame& frame);
-    // Frames a protocol paces itself (flow control, a block of consecutive frames): queued even
-    // beyond the limit, since a transfer would break without them; the protocol's own pacing
-    // bounds how many there are.
-    // The ticket (may be null) is credited as the frames are written or discarded.
-    void queueProtocolFrames(std::span<const CanFrame> frames,
-                             const std::shared_ptr<TxTicket>& ticket);
+    // Frames queued even beyond the limit, since what they belong to would break without them:
+    // the first frame of a periodic message (one per start), and the frames a protocol paces
+    // itself (flow control, a block of consecutive frames), whose pacing bounds how many there
+    // are. The ticket (may be null) is credited as the frames are written or discarded.
+    void queueBeyondLimit(std::span<const CanFrame> frames,
+                          const std::shared_ptr<TxTicket>& ticket);
     // Discards every queued frame; their tickets count them as discarded.
     void clearQueueOut();
     std::size_t queuedFrames();

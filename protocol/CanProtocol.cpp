@@ -53,7 +53,6 @@ const FilterRecord* CanProtocol::addFilter(const FilterRequest& request, uint32_
     FilterRecord record;
     record.code = readBigEndian32(request.pattern->Data) & kCanIdMask29;
     record.mask = readBigEndian32(request.mask->Data) & (ext ? kCanIdMask29 : kCanIdMask11);
-    record.protocolID = CAN;
     record.filterType = request.type;
     record.idExt = ext ? 1 : 0;
     record.id = id;

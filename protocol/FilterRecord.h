@@ -8,7 +8,6 @@ namespace vtx {
 struct FilterRecord {
     uint32_t code = 0;        // the masked identifier must equal it
     uint32_t mask = 0;        // applied to the identifier before the comparison
-    uint32_t protocolID = 0;  // protocol of the owning channel
     uint32_t filterType = 0;  // PASS_FILTER, BLOCK_FILTER or FLOW_CONTROL_FILTER
     // The identifier width the filter is for (its messages' CAN_29BIT_ID), so that a 29-bit
     // filter with a partial mask admits 29-bit frames.

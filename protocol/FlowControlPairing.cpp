@@ -16,7 +16,6 @@ FilterRecord recordOf(const FilterRequest& request, uint32_t filterId) {
     FilterRecord record;
     record.code = readBigEndian32(request.pattern->Data) & kCanIdMask29;
     record.mask = readBigEndian32(request.mask->Data) & (extended ? kCanIdMask29 : kCanIdMask11);
-    record.protocolID = ISO15765;
     record.filterType = FLOW_CONTROL_FILTER;
     record.idExt = extended ? 1 : 0;
     record.id = filterId;

@@ -16,7 +16,4 @@ enum class EchoMarker : uint8_t { Without, With };
 // the echo marker when asked), width from CAN_29BIT_ID, DataSize - 4 data bytes (at most 8).
 CanFrame frameFromMessage(const PASSTHRU_MSG& msg, EchoMarker marker);
 
-// The message a received frame becomes on a channel of that protocol.
-void messageFromFrame(const CanFrame& frame, uint32_t protocolID, PASSTHRU_MSG& msg);
-
 }  // namespace vtx
