@@ -1,15 +1,15 @@
 #!/bin/sh
 # Installs what the build needs on Debian 12, when it is missing.
-#   setup-debian.sh native   compiler, CMake, Ninja (the demo)
-#   setup-debian.sh all      also GoogleTest, CLI11, python-can, mingw-w64 and Wine (every test)
+#   setup-debian.sh native   compiler, CMake, Ninja, CLI11 (the demo and the tools)
+#   setup-debian.sh all      also GoogleTest, python-can, mingw-w64 and Wine (every test)
 #   setup-debian.sh fuzz     clang with its libFuzzer and sanitizer runtimes, CMake, Ninja
 # As root it installs with apt-get; otherwise it prints the command to run and fails.
 set -eu
 
 what=${1:-all}
-native="cmake ninja-build g++ binutils ccache"
+native="cmake ninja-build g++ binutils ccache libcli11-dev"
 fuzz="clang libclang-rt-14-dev cmake ninja-build"
-tests="libgtest-dev libgmock-dev googletest libcli11-dev python3-can g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386"
+tests="libgtest-dev libgmock-dev googletest python3-can g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386"
 
 case $what in
     native) wanted=$native ;;
