@@ -17,22 +17,25 @@ bool isHeaderOnly(const PASSTHRU_MSG& msg) {
     return msg.DataSize == headerLength(msg);
 }
 
-// The width of the pattern must be one the connect flags admit: 29-bit needs CAN_29BIT_ID or
-// CAN_ID_BOTH, 11-bit anything but CAN_29BIT_ID alone.
-bool widthAgrees(const PASSTHRU_MSG& pattern, uint32_t connectFlags) {
+// The width of a message or pattern must be one the connect flags admit: 29-bit needs
+// CAN_29BIT_ID or CAN_ID_BOTH, 11-bit anything but CAN_29BIT_ID alone.
+bool widthAgrees(const PASSTHRU_MSG& msg, uint32_t connectFlags) {
     const uint32_t width = connectFlags & (CAN_29BIT_ID | CAN_ID_BOTH);
-    const bool extended = (pattern.TxFlags & CAN_29BIT_ID) != 0;
+    const bool extended = (msg.TxFlags & CAN_29BIT_ID) != 0;
     return extended ? width != 0 : width != CAN_29BIT_ID;
 }
 
 }  // namespace
 
-ProtocolVerdict checkMessage(const PASSTHRU_MSG& msg) {
+ProtocolVerdict checkMessage(const PASSTHRU_MSG& msg, uint32_t connectFlags) {
     if (msg.ProtocolID != ISO15765) {
         return {ERR_MSG_PROTOCOL_ID};
     }
     if ((msg.TxFlags & ~kTransmitFlags) != 0) {
         return {ERR_FAILED, text::kInvalidTxFlags};
+    }
+    if (!widthAgrees(msg, connectFlags)) {
+        return {ERR_FAILED, text::kTxFlagsInconsistent};
     }
     const uint32_t header = headerLength(msg);
     if (msg.DataSize <= header || msg.DataSize - header > isotp::kMaxMessageLength) {

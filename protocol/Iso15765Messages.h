@@ -19,8 +19,9 @@ namespace vtx::iso15765 {
 // The TxFlags an ISO 15765 message may carry.
 inline constexpr uint32_t kTransmitFlags = CAN_29BIT_ID | ISO15765_FRAME_PAD | ISO15765_ADDR_TYPE;
 
-// Of this protocol, no flag but kTransmitFlags, a header and 1 to 4095 payload bytes.
-ProtocolVerdict checkMessage(const PASSTHRU_MSG& msg);
+// Of this protocol, no flag but kTransmitFlags, a width the connection carries, a header and 1
+// to 4095 payload bytes.
+ProtocolVerdict checkMessage(const PASSTHRU_MSG& msg, uint32_t connectFlags);
 // Mask, pattern and flow-control message of a flow-control filter: a header only each, all of
 // this protocol with the same TxFlags, the pattern's width one the connection carries.
 // Uniqueness among the channel's filters is the caller's to check.

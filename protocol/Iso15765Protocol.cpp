@@ -66,7 +66,7 @@ void Iso15765Protocol::clearFilters() {
 // A message of this protocol; one that needs more than a single frame needs a filter to take
 // the ECU's flow control from.
 ProtocolVerdict Iso15765Protocol::checkTransmit(const PASSTHRU_MSG& msg) const {
-    const ProtocolVerdict verdict = iso15765::checkMessage(msg);
+    const ProtocolVerdict verdict = iso15765::checkMessage(msg, flags_);
     if (!verdict.accepted()) {
         return verdict;
     }
@@ -78,7 +78,7 @@ ProtocolVerdict Iso15765Protocol::checkTransmit(const PASSTHRU_MSG& msg) const {
 
 // The same message rules, and a single frame only: a periodic message is repeated as one frame.
 ProtocolVerdict Iso15765Protocol::checkPeriodic(const PASSTHRU_MSG& msg) const {
-    const ProtocolVerdict verdict = iso15765::checkMessage(msg);
+    const ProtocolVerdict verdict = iso15765::checkMessage(msg, flags_);
     if (!verdict.accepted()) {
         return verdict;
     }
@@ -116,12 +116,39 @@ ChannelMessage Iso15765Protocol::messageOf(const CanFrame& frame) const {
 void Iso15765Protocol::receiveFrame(const CanFrame& frame, Echo echo, isotp::TimePoint now,
                                     ProtocolOutput& out) {
     if (echo == Echo::Yes) {
+        deliverEcho(frame, out);
         return;
     }
     if (FlowControlPairing* pairing = pairingAdmitting(frame)) {
         pairing->receive(frame, now, out);
     }
     transmits_.receiveFrame(frame, now, out);
+}
+
+// Only a periodic message goes out marked for an echo (a transfer makes its loopback copy when
+// it ends), so an echo is the single frame of one. Its addressing is that of the filter sending
+// from its identifier; normal without one.
+void Iso15765Protocol::deliverEcho(const CanFrame& frame, ProtocolOutput& out) const {
+    isotp::IsoTpAddress address;
+    address.canId = frame.idCan & ~kEchoMarker;
+    address.width =
+        frame.idExt != 0 ? isotp::CanIdWidth::Extended29 : isotp::CanIdWidth::Standard11;
+    for (const FlowControlPairing& pairing : pairings_) {
+        const isotp::IsoTpAddress& tester = pairing.testerAddress();
+        if (tester.canId == address.canId && tester.width == address.width) {
+            address.extendedAddress = tester.extendedAddress;
+            break;
+        }
+    }
+    CanFrame unmarked = frame;
+    unmarked.idCan = address.canId;
+    const std::optional<isotp::DecodedFrame> decoded =
+        isotp::decodeFrame(unmarked, address, isotp::PaddingMode::Off);
+    const auto* single = decoded ? std::get_if<isotp::SingleFrame>(&decoded->content) : nullptr;
+    if (single != nullptr) {
+        out.messages.push_back(
+            iso15765::messageFor(address, TX_MSG_TYPE, single->data.view(), frame.Timestamp));
+    }
 }
 
 uint64_t Iso15765Protocol::startTransmit(const PASSTHRU_MSG& msg, Loopback loopback,

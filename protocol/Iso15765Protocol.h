@@ -48,8 +48,8 @@ class Iso15765Protocol final : public ChannelProtocol {
     // frame (a reassembled message comes only from receiveFrame).
     ChannelMessage messageOf(const CanFrame& frame) const override;
 
-    // Echoes are ignored (loopback is by message, on transmit); any other frame goes to the
-    // receiver of the first filter that admits it and to the transfer under way.
+    // An echo is a periodic message's loopback copy; any other frame goes to the receiver of
+    // the first filter that admits it and to the transfer under way.
     void receiveFrame(const CanFrame& frame, Echo echo, isotp::TimePoint now,
                       ProtocolOutput& out) override;
     uint64_t startTransmit(const PASSTHRU_MSG& msg, Loopback loopback, isotp::TimePoint now,
@@ -73,6 +73,7 @@ class Iso15765Protocol final : public ChannelProtocol {
     FlowControlPairing* pairingAdmitting(const CanFrame& frame);
     const FlowControlPairing* pairingAdmitting(const CanFrame& frame) const;
     bool needsFlowControl(const PASSTHRU_MSG& msg) const;
+    void deliverEcho(const CanFrame& frame, ProtocolOutput& out) const;
     isotp::IsoTpSenderSettings senderSettings(const PASSTHRU_MSG& msg) const;
 
     const uint32_t flags_;

@@ -174,6 +174,27 @@ TEST_F(Iso15765, SeveralFramesNeedAFlowControlFilter) {
     expectOutcome(PassThruWriteMsgs(channelId, &longRequest, &count, 0), ERR_NO_FLOW_CONTROL);
 }
 
+// A periodic tester present, with loopback on, comes back as its loopback copy, as a message
+// written by the application would.
+TEST_F(Iso15765, PeriodicMessageHasItsLoopbackCopy) {
+    ASSERT_EQ(PassThruOpen(nullptr, &deviceId), STATUS_NOERROR);
+    connectIso(&channelId);
+    setLoopback(1);
+    PASSTHRU_MSG testerPresent = isoMessage(0x7DF, {0x3E, 0x80});
+    uint32_t periodicId = 0;
+    ASSERT_EQ(PassThruStartPeriodicMsg(channelId, &testerPresent, &periodicId, 20), STATUS_NOERROR)
+        << lastError();
+    PASSTHRU_MSG in{};
+    ASSERT_TRUE(eventually([&] {
+        uint32_t count = 1;
+        return PassThruReadMsgs(channelId, &in, &count, 50) == STATUS_NOERROR && count == 1;
+    }));
+    EXPECT_EQ(in.ProtocolID, ISO15765);
+    EXPECT_EQ(in.RxStatus, TX_MSG_TYPE);
+    EXPECT_EQ(std::vector<uint8_t>(in.Data, in.Data + in.DataSize),
+              (std::vector<uint8_t>{0x00, 0x00, 0x07, 0xDF, 0x3E, 0x80}));
+}
+
 // A request in several frames reaches the ECU paced as its flow control asks (two frames a
 // block, 5 ms apart), and it counts no violation.
 TEST_F(Iso15765, RequestInSeveralFramesKeepsTheEcusPace) {

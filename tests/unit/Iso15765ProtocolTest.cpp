@@ -248,14 +248,44 @@ TEST_F(Iso15765ProtocolTest, BrokenReceptionDeliversNothing) {
     EXPECT_EQ(out.messages.size(), 2u) << "the second first-frame indication only";
 }
 
-TEST_F(Iso15765ProtocolTest, SingleFramesOnlyFromAFilterAndNeverEchoes) {
+TEST_F(Iso15765ProtocolTest, SingleFramesOnlyFromAFilter) {
     addFilter(FilterMessages());
     receive({0x02, 0x41, 0x00}, kStart, 0x7E9);
-    protocol->receiveFrame(frameOf(kEcu, {0x02, 0x41, 0x00}), Echo::Yes, kStart, out);
     EXPECT_TRUE(out.messages.empty());
     receive({0x02, 0x41, 0x00});
     ASSERT_EQ(out.messages.size(), 1u);
     EXPECT_EQ(out.messages[0].data, join(headerOf(kEcu), {0x41, 0x00}));
+}
+
+// An echo is a periodic message's single frame coming back: its loopback copy, with the
+// addressing of the filter sending from that identifier. Anything else echoed gives nothing.
+TEST_F(Iso15765ProtocolTest, EchoOfAPeriodicSingleFrameIsItsLoopbackCopy) {
+    addFilter(FilterMessages(0x7E9, 0x7E1, ISO15765_ADDR_TYPE, 0xF1, 0x10));
+    struct Case {
+        uint32_t id;
+        Bytes frame;
+        Bytes message;  // empty: none
+        uint32_t rxStatus;
+    };
+    const Case cases[] = {
+        {0x7DF, {0x02, 0x3E, 0x80}, join(headerOf(0x7DF), {0x3E, 0x80}), TX_MSG_TYPE},
+        {0x7E1,
+         {0x10, 0x01, 0x3E},
+         join(headerOf(0x7E1, 0x10), {0x3E}),
+         TX_MSG_TYPE | ISO15765_EXT_ADDR},
+        {0x7DF, {0x10, 0x14, 1, 2, 3, 4, 5, 6}, {}, 0},
+    };
+    for (const Case& c : cases) {
+        out = {};
+        CanFrame echo = frameOf(c.id, c.frame);
+        echo.idCan |= kEchoMarker;
+        protocol->receiveFrame(echo, Echo::Yes, kStart, out);
+        ASSERT_EQ(out.messages.size(), c.message.empty() ? 0u : 1u) << c.id;
+        if (!c.message.empty()) {
+            EXPECT_EQ(out.messages[0].data, c.message);
+            EXPECT_EQ(out.messages[0].rxStatus, c.rxStatus);
+        }
+    }
 }
 
 TEST_F(Iso15765ProtocolTest, TransmitChecks) {
@@ -273,11 +303,13 @@ TEST_F(Iso15765ProtocolTest, TransmitChecks) {
         {messageOf(headerOf(kTester)), ERR_INVALID_MSG},
         {messageOf(join(headerOf(kTester), payloadOf(2)), 0, CAN), ERR_MSG_PROTOCOL_ID},
         {messageOf(join(headerOf(kTester), payloadOf(2)), 0x200), ERR_FAILED},
+        {messageOf(join(headerOf(0x18DA10F1), payloadOf(2)), CAN_29BIT_ID), ERR_FAILED},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(protocol->checkTransmit(c.msg).status, c.status) << c.msg.DataSize;
     }
     EXPECT_EQ(protocol->checkPeriodic(cases[1].msg).status, ERR_INVALID_MSG);
+    EXPECT_EQ(protocol->checkPeriodic(cases[8].msg).status, ERR_FAILED);
     const PASSTHRU_MSG padded = messageOf(join(headerOf(0x7DF), {0x01, 0x00}), ISO15765_FRAME_PAD);
     EXPECT_EQ(protocol->checkPeriodic(padded).status, STATUS_NOERROR);
     EXPECT_EQ(bytesOf(protocol->frameOf(padded, EchoMarker::Without)),
