@@ -1,0 +1,272 @@
+"""A python-can bus on a CAN channel of any J2534 library."""
+
+import collections
+import contextlib
+import logging
+import math
+import threading
+import time
+from typing import Any, Deque, Iterator, List, Optional, Tuple
+
+import can
+from can import CanInitializationError, CanInterfaceNotImplementedError, CanOperationError
+
+from . import api
+from . import constants as c
+from .errors import J2534Error, J2534InitializationError
+from .filters import PASS_ALL, PassFilter, pass_filters
+from .locate import resolve_library
+from .timestamps import TimestampClock
+
+LOG = logging.getLogger("can.j2534")
+
+# Messages taken from the library per read call when some are waiting.
+READ_BATCH = 16
+# How long shutdown waits for calls other threads have under way. Every call is bounded (a read
+# by the poll interval, a write by its timeout); this only keeps a hung library from hanging
+# shutdown too, which then goes ahead and lets the library refuse the late call.
+SHUTDOWN_GRACE_S = 5.0
+# The channel name messages carry, as the candump-style log format shows it.
+MESSAGE_CHANNEL = "j2534"
+
+
+class J2534Bus(can.BusABC):
+    """A CAN channel of a J2534 library, 11-bit and 29-bit identifiers both.
+
+    :param channel: the library, when ``library`` is not given (so that ``-c PATH`` works with
+        python-can's command-line tools).
+    :param library: the library's path; on Windows also the name of a registered device.
+    :param bitrate: the bus's bit rate.
+    :param receive_own_messages: turn loopback on: messages sent come back with ``is_rx`` False.
+    :param device_name: the name given to PassThruOpen (default none: the library's device).
+    :param poll_interval: the longest time in seconds one read call waits in the library. The
+        library runs one call at a time, so a long read would hold back a send from another
+        thread; recv waits longer by reading again.
+    """
+
+    def __init__(  # pylint: disable=too-many-arguments
+        self,
+        channel: Any = None,
+        can_filters: Optional[can.typechecking.CanFilters] = None,
+        library: Optional[str] = None,
+        bitrate: int = 500000,
+        receive_own_messages: bool = False,
+        device_name: Optional[str] = None,
+        poll_interval: float = 0.01,
+        **kwargs: Any,
+    ) -> None:
+        if kwargs.get("fd"):
+            raise CanInterfaceNotImplementedError("J2534 CAN channels carry no CAN FD frames")
+        self._library_name = library or channel
+        if not self._library_name:
+            raise CanInitializationError("no J2534 library: give library=PATH or channel=PATH")
+        self._lib = self._load(str(self._library_name))
+        self._receive_own = bool(receive_own_messages)
+        self._poll_ms = max(1, round(poll_interval * 1000))
+        self._clock = TimestampClock()
+        # _state guards _open and _calls_in_flight: shutdown waits on it for calls to end.
+        self._state = threading.Condition()
+        self._open = False
+        self._calls_in_flight = 0
+        # _read_lock serialises readers; it guards _pending, _buffer and _clock.
+        self._read_lock = threading.Lock()
+        self._pending: Deque[can.Message] = collections.deque()
+        self._buffer = (api.PASSTHRU_MSG * READ_BATCH)()
+        # _filter_lock guards _filter_ids.
+        self._filter_lock = threading.Lock()
+        self._filter_ids: List[int] = []
+        self._device, self._channel = self._connect(device_name, int(bitrate))
+        self._open = True
+        self.channel_info = self._describe(int(bitrate))
+        super().__init__(channel, can_filters=can_filters, **kwargs)
+
+    # -- setting up and shutting down --------------------------------------------------------
+
+    @staticmethod
+    def _load(name: str) -> api.PassThruLibrary:
+        try:
+            return api.PassThruLibrary(resolve_library(name))
+        except LookupError as error:
+            raise CanInitializationError(str(error)) from error
+        except (OSError, AttributeError) as error:
+            raise CanInterfaceNotImplementedError(
+                f"cannot load the J2534 library {name}: {error}"
+            ) from error
+
+    def _connect(self, device_name: Optional[str], bitrate: int) -> Tuple[int, int]:
+        """Opens the device and connects a CAN channel; closes the device again on failure."""
+        init = {"error": J2534InitializationError}
+        device = self._lib.open(device_name, **init)
+        try:
+            channel = self._lib.connect(device, c.CAN, c.CAN_ID_BOTH, bitrate, **init)
+            try:
+                if self._receive_own:
+                    self._lib.set_config(channel, [(c.LOOPBACK, 1)], **init)
+            except J2534Error:
+                self._lib.disconnect(channel, accept=range(256))
+                raise
+        except J2534Error:
+            self._lib.close(device, accept=range(256))
+            raise
+        return device, channel
+
+    def _describe(self, bitrate: int) -> str:
+        firmware, library, api_version = self._lib.read_version(
+            self._device, error=J2534InitializationError
+        )
+        return (
+            f"J2534 {self._lib.path} (firmware {firmware}, library {library}, "
+            f"API {api_version}), CAN at {bitrate} bit/s"
+        )
+
+    def shutdown(self) -> None:
+        """Disconnects the channel and closes the device; a second call does nothing.
+
+        Messages not yet read are dropped. Calls other threads have under way end first.
+        """
+        with self._state:
+            if not self._open:
+                return
+            self._open = False
+            self._state.wait_for(lambda: self._calls_in_flight == 0, SHUTDOWN_GRACE_S)
+        try:
+            super().shutdown()
+        finally:
+            with self._read_lock:
+                self._pending.clear()
+            failure: Optional[J2534Error] = None
+            for step, handle in ((self._lib.disconnect, self._channel),
+                                 (self._lib.close, self._device)):
+                try:
+                    step(handle)
+                except J2534Error as error:
+                    failure = failure or error
+            if failure is not None:
+                raise failure
+
+    @contextlib.contextmanager
+    def _library_call(self) -> Iterator[None]:
+        """Brackets a call on the open channel, so that shutdown waits for it to end."""
+        with self._state:
+            if not self._open:
+                raise CanOperationError("the J2534 bus is shut down")
+            self._calls_in_flight += 1
+        try:
+            yield
+        finally:
+            with self._state:
+                self._calls_in_flight -= 1
+                self._state.notify_all()
+
+    # -- sending -----------------------------------------------------------------------------
+
+    def send(self, msg: can.Message, timeout: Optional[float] = None) -> None:
+        """Queues msg for the bus; with a timeout, waits that long for it to be sent.
+
+        Without a timeout the library takes the message into its transmit queue and the call
+        returns at once (a full queue raises).
+        """
+        if msg.is_remote_frame or msg.is_error_frame or msg.is_fd:
+            raise CanOperationError("J2534 CAN channels send data frames only")
+        outgoing = to_passthru(msg)
+        timeout_ms = math.ceil(timeout * 1000) if timeout else 0
+        with self._library_call():
+            self._lib.write_msgs(self._channel, [outgoing], timeout_ms)
+
+    def flush_tx_buffer(self) -> None:
+        with self._library_call():
+            self._lib.ioctl(self._channel, c.CLEAR_TX_BUFFER)
+
+    # -- receiving ---------------------------------------------------------------------------
+
+    def _recv_internal(self, timeout: Optional[float]) -> Tuple[Optional[can.Message], bool]:
+        """The next message, waiting up to timeout seconds (None: one poll interval, as
+        python-can's recv then asks again).
+
+        The library's filters keep out most of what the bus's filters do not match, but a
+        message read may have passed filters since replaced, and the library passes every
+        loopback copy once any filter is set: python-can checks each message again.
+        """
+        deadline = None if timeout is None else time.monotonic() + timeout
+        with self._read_lock:
+            while True:
+                if self._pending:
+                    return self._pending.popleft(), False
+                wait_ms = self._poll_ms
+                if deadline is not None:
+                    left = deadline - time.monotonic()
+                    wait_ms = min(wait_ms, max(0, math.ceil(left * 1000)))
+                self._read(wait_ms)
+                if self._pending:
+                    continue
+                if deadline is None or time.monotonic() >= deadline:
+                    return None, False
+
+    def _read(self, wait_ms: int) -> None:
+        """Takes the waiting messages from the library; none waiting, waits up to wait_ms for
+        one. Caller holds _read_lock."""
+        with self._library_call():
+            status, count = self._lib.read_msgs(self._channel, self._buffer, READ_BATCH, 0)
+            if count == 0 and wait_ms > 0:
+                status, count = self._lib.read_msgs(self._channel, self._buffer, 1, wait_ms)
+        if status == c.ERR_BUFFER_OVERFLOW:
+            LOG.warning("the J2534 library's receive queue overflowed: messages were lost")
+        for raw in self._buffer[:count]:
+            msg = self._from_passthru(raw)
+            if msg is not None:
+                self._pending.append(msg)
+
+    def _from_passthru(self, raw: api.PASSTHRU_MSG) -> Optional[can.Message]:
+        """The message a received PASSTHRU_MSG carries; None for an indication or an echo
+        nobody asked for."""
+        if raw.RxStatus & (c.START_OF_MESSAGE | c.TX_DONE) or raw.DataSize < 4:
+            return None
+        echo = bool(raw.RxStatus & c.TX_MSG_TYPE)
+        if echo and not self._receive_own:
+            return None
+        return from_passthru(raw, self._clock.seconds(raw.Timestamp), MESSAGE_CHANNEL)
+
+    # -- filters -----------------------------------------------------------------------------
+
+    def _apply_filters(self, filters: Optional[can.typechecking.CanFilters]) -> None:
+        """Replaces the channel's pass filters by those the python-can filters map to; when
+        they need more than a channel takes, passes everything and leaves the filtering to
+        python-can's own check."""
+        wanted = pass_filters(filters)
+        with self._filter_lock, self._library_call():
+            while self._filter_ids:
+                self._lib.stop_msg_filter(self._channel, self._filter_ids[-1])
+                self._filter_ids.pop()
+            for pass_filter in wanted if wanted is not None else PASS_ALL:
+                self._filter_ids.append(self._start_filter(pass_filter))
+
+    def _start_filter(self, pass_filter: PassFilter) -> int:
+        flags = pass_filter.tx_flags
+        mask = api.message(c.CAN, pass_filter.mask_bytes(), flags)
+        pattern = api.message(c.CAN, pass_filter.pattern_bytes(), flags)
+        return self._lib.start_msg_filter(self._channel, c.PASS_FILTER, mask, pattern)
+
+
+def to_passthru(msg: can.Message) -> api.PASSTHRU_MSG:
+    """A CAN message as the PASSTHRU_MSG that sends it: four identifier bytes, then the data."""
+    limit = 0x1FFFFFFF if msg.is_extended_id else 0x7FF
+    if not 0 <= msg.arbitration_id <= limit:
+        raise ValueError(f"identifier 0x{msg.arbitration_id:X} does not fit its width")
+    data = msg.arbitration_id.to_bytes(4, "big") + bytes(msg.data[: msg.dlc])
+    return api.message(c.CAN, data, c.CAN_29BIT_ID if msg.is_extended_id else 0)
+
+
+def from_passthru(raw: api.PASSTHRU_MSG, timestamp: float, channel: str) -> can.Message:
+    """The CAN message a received PASSTHRU_MSG carries."""
+    data = api.payload(raw)
+    extended = bool(raw.RxStatus & c.CAN_29BIT_ID)
+    identifier = int.from_bytes(data[:4], "big") & (0x1FFFFFFF if extended else 0x7FF)
+    return can.Message(
+        timestamp=timestamp,
+        arbitration_id=identifier,
+        is_extended_id=extended,
+        is_rx=not raw.RxStatus & c.TX_MSG_TYPE,
+        dlc=len(data) - 4,
+        data=data[4:],
+        channel=channel,
+    )

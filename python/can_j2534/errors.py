@@ -1,0 +1,44 @@
+"""Exceptions for failed J2534 calls, as python-can's error classes."""
+
+from can import CanInitializationError, CanOperationError
+
+from .constants import status_name
+
+
+def describe(function: str, status: int, last_error: str) -> str:
+    """One line: the call, the status name and the library's own text for it."""
+    text = f"{function} failed: {status_name(status)}"
+    return f"{text} ({last_error})" if last_error else text
+
+
+class J2534Error:
+    """What a failed call reported; mixed into the python-can error classes below."""
+
+    function: str = ""
+    status: int = 0
+    last_error: str = ""
+
+    def _remember(self, function: str, status: int, last_error: str) -> None:
+        self.function = function
+        self.status = status
+        self.last_error = last_error
+
+    @property
+    def status_name(self) -> str:
+        return status_name(self.status)
+
+
+class J2534InitializationError(J2534Error, CanInitializationError):
+    """A call that sets the bus up failed: the library, the device or the channel."""
+
+    def __init__(self, function: str, status: int, last_error: str = "") -> None:
+        CanInitializationError.__init__(self, describe(function, status, last_error), status)
+        self._remember(function, status, last_error)
+
+
+class J2534OperationError(J2534Error, CanOperationError):
+    """A call on an open bus failed."""
+
+    def __init__(self, function: str, status: int, last_error: str = "") -> None:
+        CanOperationError.__init__(self, describe(function, status, last_error), status)
+        self._remember(function, status, last_error)
