@@ -1,18 +1,19 @@
 """Exceptions for failed J2534 calls, as python-can's error classes."""
 
-from can import CanInitializationError, CanOperationError
+from can import CanError, CanInitializationError, CanOperationError
 
 from .constants import status_name
 
 
 def describe(function: str, status: int, last_error: str) -> str:
-    """One line: the call, the status name and the library's own text for it."""
-    text = f"{function} failed: {status_name(status)}"
-    return f"{text} ({last_error})" if last_error else text
+    """One line: the call, the status name and the library's own text when it tells more."""
+    name = status_name(status)
+    text = f"{function} failed: {name}"
+    return f"{text} ({last_error})" if last_error and last_error != name else text
 
 
-class J2534Error:
-    """What a failed call reported; mixed into the python-can error classes below."""
+class J2534Error(CanError):
+    """What a failed call reported; the base of the two error classes below."""
 
     function: str = ""
     status: int = 0

@@ -1,0 +1,128 @@
+"""The bus against the built library and its simulated device and ECU."""
+
+import threading
+import time
+import unittest
+
+import can
+
+from can_j2534 import J2534Bus, J2534OperationError
+from support import (ANSWER_11, ANSWER_29, ANSWER_WAIT_S, ENGINE_SPEED_11, LIBRARY,
+                     VEHICLE_SPEED_29, is_answer, needs_simulated_library, receive_until)
+
+
+@needs_simulated_library
+class BusTest(unittest.TestCase):
+    def open_bus(self, **kwargs) -> J2534Bus:
+        bus = J2534Bus(library=LIBRARY, bitrate=500000, **kwargs)
+        self.addCleanup(bus.shutdown)
+        return bus
+
+    def test_the_ecu_answers_11_and_29_bit_requests(self):
+        cases = [(ENGINE_SPEED_11, ANSWER_11), (VEHICLE_SPEED_29, ANSWER_29)]
+        bus = self.open_bus()
+        for request, answer_id in cases:
+            with self.subTest(hex(request.arbitration_id)):
+                bus.send(request)
+                answer = receive_until(bus, answer_id)[-1]
+                self.assertEqual(answer.is_extended_id, request.is_extended_id)
+                self.assertTrue(is_answer(answer, request), answer)
+                self.assertTrue(answer.is_rx)
+                self.assertLess(abs(answer.timestamp - time.time()), 60)
+
+    def test_loopback_copies_come_first_marked_as_sent(self):
+        bus = self.open_bus(receive_own_messages=True)
+        bus.send(ENGINE_SPEED_11)
+        echo, answer = receive_until(bus, ANSWER_11)
+        self.assertFalse(echo.is_rx)
+        self.assertEqual((echo.arbitration_id, echo.data), (0x7DF, ENGINE_SPEED_11.data))
+        self.assertTrue(answer.is_rx)
+        self.assertLess(echo.timestamp, answer.timestamp)
+
+    def test_filters_pass_and_keep_out_answers(self):
+        # Both requests go out; the 29-bit answer comes after the 11-bit one, so what was
+        # received up to it shows whether the 11-bit answer was let through.
+        cases = [
+            ("11-bit passes", [{"can_id": ANSWER_11, "can_mask": 0x7FF, "extended": False},
+                               {"can_id": ANSWER_29, "can_mask": 0x1FFFFFFF}], True),
+            ("11-bit kept out", [{"can_id": ANSWER_29, "can_mask": 0x1FFFFFFF,
+                                  "extended": True}], False),
+        ]
+        for name, filters, passes in cases:
+            with self.subTest(name):
+                bus = J2534Bus(library=LIBRARY, can_filters=filters)
+                try:
+                    bus.send(ENGINE_SPEED_11)
+                    bus.send(VEHICLE_SPEED_29)
+                    ids = [m.arbitration_id for m in self.read_unchecked(bus, ANSWER_29)]
+                finally:
+                    bus.shutdown()
+                self.assertEqual(ids, [ANSWER_11, ANSWER_29] if passes else [ANSWER_29])
+
+    @staticmethod
+    def read_unchecked(bus: J2534Bus, last_id: int):
+        """What the library delivers up to last_id, without python-can's own filter check."""
+        received = []
+        deadline = time.monotonic() + ANSWER_WAIT_S
+        while time.monotonic() < deadline:
+            msg, _ = bus._recv_internal(timeout=0.1)  # pylint: disable=protected-access
+            if msg is not None:
+                received.append(msg)
+                if msg.arbitration_id == last_id:
+                    return received
+        raise AssertionError(f"no 0x{last_id:X} in {ANSWER_WAIT_S} s: {received}")
+
+    def test_a_notifier_feeds_a_buffered_reader(self):
+        bus = self.open_bus()
+        reader = can.BufferedReader()
+        notifier = can.Notifier(bus, [reader], timeout=0.1)
+        self.addCleanup(notifier.stop)
+        bus.send(VEHICLE_SPEED_29)
+        answer = reader.get_message(timeout=ANSWER_WAIT_S)
+        self.assertIsNotNone(answer)
+        self.assertEqual(answer.arbitration_id, ANSWER_29)
+        self.assertTrue(is_answer(answer, VEHICLE_SPEED_29))
+
+    def test_shutdown_with_messages_pending_and_a_reader_waiting(self):
+        bus = J2534Bus(library=LIBRARY, receive_own_messages=True)
+        for _ in range(5):
+            bus.send(ENGINE_SPEED_11)
+        receive_until(bus, ANSWER_11)  # the rest are pending in the library or on the bus
+        reader_error = []
+        reader = threading.Thread(target=self.read_forever, args=(bus, reader_error))
+        reader.start()
+        bus.shutdown()
+        reader.join(ANSWER_WAIT_S)
+        self.assertFalse(reader.is_alive())
+        self.assertIsInstance(reader_error[0], can.CanOperationError)
+        bus.shutdown()  # a second shutdown does nothing
+        with self.assertRaises(can.CanOperationError):
+            bus.send(ENGINE_SPEED_11)
+        self.open_bus().send(ENGINE_SPEED_11)  # the device was closed: it opens again
+
+    @staticmethod
+    def read_forever(bus: J2534Bus, errors: list) -> None:
+        try:
+            while True:
+                bus.recv()
+        except can.CanError as error:
+            errors.append(error)
+
+    def test_failures_raise_with_the_status_name(self):
+        bus = self.open_bus()
+        with self.assertRaises(can.CanInitializationError) as in_use:
+            J2534Bus(library=LIBRARY)
+        self.assertIn("ERR_DEVICE_IN_USE", str(in_use.exception))
+        with self.assertRaises(J2534OperationError) as bad_filter:
+            bus._lib.stop_msg_filter(bus._channel, 0xFFFF)  # pylint: disable=protected-access
+        self.assertEqual(bad_filter.exception.status_name, "ERR_INVALID_FILTER_ID")
+        bus.shutdown()
+        with self.assertRaises(can.CanInitializationError) as bad_rate:
+            J2534Bus(library=LIBRARY, bitrate=12345)
+        self.assertIn("ERR_INVALID_BAUDRATE", str(bad_rate.exception))
+        with self.assertRaises(can.CanInterfaceNotImplementedError):
+            J2534Bus(library=LIBRARY + ".missing")
+
+
+if __name__ == "__main__":
+    unittest.main()
