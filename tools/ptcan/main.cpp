@@ -1,52 +1,31 @@
-// ptcan: talks CAN through any J2534 library, loaded by path.
-//
-//   ptcan LIBRARY open     open the device, report its ID, close it again
+// ptcan: talks CAN through any J2534 library, loaded by path, the way can-utils do through a
+// socket: `ptcan LIBRARY COMMAND [OPTIONS]` (ptcan LIBRARY --help lists the commands).
+// Exit status: 0 success, 1 a J2534 call (or the tool) failed, 2 bad usage.
 #include <cstdio>
-#include <cstring>
-#include <string>
 
+#include "tools/ptcan/CommandLine.h"
+#include "tools/ptcan/Interrupt.h"
+#include "tools/ptcan/PassThruError.h"
 #include "tools/ptcan/PassThruLibrary.h"
 
-namespace {
-
-int usage() {
-    std::fprintf(stderr,
-                 "usage: ptcan LIBRARY COMMAND\n"
-                 "commands:\n"
-                 "  open   open the device, report its ID, close it again\n");
-    return 2;
-}
-
-void report(ptcan::PassThruLibrary& lib, const char* call, uint32_t status) {
-    std::printf("%-22s %s\n", call, lib.describe(status).c_str());
-}
-
-int commandOpen(ptcan::PassThruLibrary& lib) {
-    uint32_t deviceId = 0;
-    const uint32_t status = lib.open(nullptr, &deviceId);
-    report(lib, "PassThruOpen", status);
-    if (status != STATUS_NOERROR) {
-        return 1;
-    }
-    std::printf("device ID %u\n", deviceId);
-    report(lib, "PassThruClose", lib.close(deviceId));
-    return 0;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        return usage();
+    ptcan::CommandLine commandLine;
+    if (const std::optional<int> status = commandLine.parse(argc, argv)) {
+        return *status;
     }
-    ptcan::PassThruLibrary lib;
-    if (!lib.load(argv[1])) {
-        std::fprintf(stderr, "ptcan: cannot load %s: %s\n", argv[1], lib.error().c_str());
+    ptcan::PassThruLibrary library;
+    if (!library.load(commandLine.libraryPath())) {
+        std::fprintf(stderr, "ptcan: cannot load %s: %s\n", commandLine.libraryPath().c_str(),
+                     library.error().c_str());
         return 1;
     }
-    std::printf("library %s: 14 J2534 functions resolved\n", argv[1]);
-    if (std::strcmp(argv[2], "open") == 0) {
-        return commandOpen(lib);
+    ptcan::Interrupt::install();
+    try {
+        return commandLine.run(library);
+    } catch (const ptcan::PassThruError& error) {
+        std::fprintf(stderr, "ptcan: %s\n", error.what());
+    } catch (const ptcan::ToolError& error) {
+        std::fprintf(stderr, "ptcan: %s\n", error.what());
     }
-    return usage();
+    return 1;
 }
