@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "base/BitRates.h"
 #include "channel/Channel.h"
 #include "device/Device.h"
@@ -63,16 +65,13 @@ void PassThru::connectChannel(uint32_t DeviceID, uint32_t ProtocolID, uint32_t F
             .add(std::make_unique<Channel>(
                 commThread.get(), createChannelProtocol(ProtocolID, Flags), Flags, BaudRate / 1000))
             .channelID();
-    // The identifier mode is the one of the channel being connected: flags of an earlier,
-    // disconnected channel do not carry over.
-    connectFlags = Flags;
     currentBaudrate = BaudRate / 1000;
     if (!device()->configure({.acceptanceId = kOpenFilter,
                               .acceptanceMask = kOpenFilter,
                               .bitRateKbps = currentBaudrate,
                               .outputBus = 0,
-                              .extendedIds = connectFlag(CAN_29BIT_ID),
-                              .bothIdWidths = connectFlag(CAN_ID_BOTH)})) {
+                              .extendedIds = onlyExtendedIds(),
+                              .bothIdWidths = bothIdWidths()})) {
         setFailed(text::kWriteSettingsFailed);
     }
 }
@@ -114,6 +113,29 @@ void PassThru::disconnectChannel(uint32_t ChannelID) {
     if (!programAcceptance(code, deviceMask)) {
         setFailed(text::kWriteSettingsFailed);
     }
+}
+
+// 29-bit identifiers only when every channel carries only those; flags of a disconnected channel
+// do not carry over.
+bool PassThru::onlyExtendedIds() const {
+    return !channels.empty() &&
+           std::all_of(channels.begin(), channels.end(), [](const std::unique_ptr<Channel>& c) {
+               return (c->flags() & CAN_29BIT_ID) != 0;
+           });
+}
+
+// Both widths when a channel asks for both, or when one channel carries 11-bit identifiers and
+// another 29-bit ones.
+bool PassThru::bothIdWidths() const {
+    bool standard = false;
+    bool extended = false;
+    for (const std::unique_ptr<Channel>& channel : channels) {
+        if ((channel->flags() & CAN_ID_BOTH) != 0) {
+            return true;
+        }
+        ((channel->flags() & CAN_29BIT_ID) != 0 ? extended : standard) = true;
+    }
+    return standard && extended;
 }
 
 }  // namespace vtx

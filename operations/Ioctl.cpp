@@ -218,8 +218,8 @@ uint32_t PassThru::setConfigEntry(Channel& channel, const SCONFIG& entry) {
             currentBaudrate = entry.Value / 1000;
             return dev.configure({.bitRateKbps = currentBaudrate,
                                   .outputBus = 0,
-                                  .extendedIds = connectFlag(CAN_29BIT_ID),
-                                  .bothIdWidths = connectFlag(CAN_ID_BOTH),
+                                  .extendedIds = onlyExtendedIds(),
+                                  .bothIdWidths = bothIdWidths(),
                                   .reprogramming = Reprogramming::Always})
                        ? STATUS_NOERROR
                        : ERR_FAILED;
@@ -272,8 +272,8 @@ void PassThru::clearMsgFilters(Channel& channel) {
                               .acceptanceMask = ~mask,
                               .bitRateKbps = currentBaudrate,
                               .outputBus = 0,
-                              .extendedIds = connectFlag(CAN_29BIT_ID),
-                              .bothIdWidths = connectFlag(CAN_ID_BOTH)})) {
+                              .extendedIds = onlyExtendedIds(),
+                              .bothIdWidths = bothIdWidths()})) {
         setFailed(text::kWriteSettingsFailed);
     }
 }

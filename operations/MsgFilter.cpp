@@ -122,7 +122,7 @@ void PassThru::startFilter(Channel& channel, uint32_t FilterType, PASSTHRU_MSG* 
                               .bitRateKbps = currentBaudrate,
                               .outputBus = 0,
                               .extendedIds = ext,
-                              .bothIdWidths = connectFlag(CAN_ID_BOTH)})) {
+                              .bothIdWidths = bothIdWidths()})) {
         setFailed(text::kWriteSettingsFailed);
     }
     // The device's buffers are emptied once, when a channel gets its first filter.
@@ -186,8 +186,8 @@ bool PassThru::programAcceptance(uint32_t& code, uint32_t& deviceMask) {
                                 .acceptanceMask = deviceMask,
                                 .bitRateKbps = currentBaudrate,
                                 .outputBus = 0,
-                                .extendedIds = connectFlag(CAN_29BIT_ID),
-                                .bothIdWidths = connectFlag(CAN_ID_BOTH)});
+                                .extendedIds = onlyExtendedIds(),
+                                .bothIdWidths = bothIdWidths()});
 }
 
 }  // namespace vtx

@@ -126,7 +126,6 @@ void PassThru::switchDeviceOff() {
 void PassThru::closeReset() {
     deviceId = 0;
     currentBaudrate = 0;
-    connectFlags = 0;
     connectionOpen = false;
     CommunicationThread::stop(commThread);
     channels.clear();

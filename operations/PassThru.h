@@ -160,7 +160,9 @@ class PassThru {
     // (mask bit 1: compared).
     void calcAcceptanceAndMask(uint32_t& code, uint32_t& mask);
     bool programAcceptance(uint32_t& code, uint32_t& deviceMask);
-    bool connectFlag(uint32_t flag) const { return (connectFlags & flag) != 0; }
+    // The identifier widths the controller takes: those of every connected channel.
+    bool onlyExtendedIds() const;
+    bool bothIdWidths() const;
 
     // All but lastError are guarded by the API lock.
     char lastErrorText[kErrorTextSize] = {};
@@ -171,7 +173,6 @@ class PassThru {
     bool connectionOpen = false;
     uint32_t deviceId = 0;
     uint32_t currentBaudrate = 0;  // kbit/s
-    uint32_t connectFlags = 0;
     // Also written by the communication thread, outside the API lock.
     std::atomic<uint32_t> lastError{STATUS_NOERROR};
     const InterfaceType interfaceType_;

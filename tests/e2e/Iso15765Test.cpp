@@ -166,6 +166,28 @@ TEST_F(Iso15765, WorksBesideACanChannel) {
     EXPECT_EQ(ask(isoChannel, {0x3E, 0x00}), (std::vector<uint8_t>{0x7E, 0x00}));
 }
 
+// An 11-bit CAN channel beside a 29-bit ISO15765 channel: the controller takes both widths, so
+// that each channel gets its frames whichever connected last.
+TEST_F(Iso15765, ChannelsOfDifferentIdentifierWidthsShareTheController) {
+    ASSERT_EQ(PassThruOpen(nullptr, &deviceId), STATUS_NOERROR);
+    ASSERT_EQ(PassThruConnect(deviceId, CAN, 0, 500000, &channelId), STATUS_NOERROR);
+    passFilter(0x7FF, 0x123);
+    uint32_t isoChannel = 0;
+    ASSERT_EQ(PassThruConnect(deviceId, ISO15765, CAN_29BIT_ID, 500000, &isoChannel),
+              STATUS_NOERROR);
+    PASSTHRU_MSG mask = isoMessage(0xFFFFFFFF, {}, CAN_29BIT_ID);
+    PASSTHRU_MSG pattern = isoMessage(0x18DAF110, {}, CAN_29BIT_ID);
+    PASSTHRU_MSG flowControl = isoMessage(0x18DA10F1, {}, CAN_29BIT_ID);
+    uint32_t filterId = 0;
+    ASSERT_EQ(PassThruStartMsgFilter(isoChannel, FLOW_CONTROL_FILTER, &mask, &pattern, &flowControl,
+                                     &filterId),
+              STATUS_NOERROR);
+    EXPECT_TRUE(controllerAdmits(0x123, false));
+    EXPECT_TRUE(controllerAdmits(0x18DAF110, true));
+    ASSERT_EQ(PassThruDisconnect(isoChannel), STATUS_NOERROR);
+    EXPECT_TRUE(controllerAdmits(0x123, false));
+}
+
 TEST_F(Iso15765, SeveralFramesNeedAFlowControlFilter) {
     ASSERT_EQ(PassThruOpen(nullptr, &deviceId), STATUS_NOERROR);
     connectIso(&channelId);
