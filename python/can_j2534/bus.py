@@ -9,7 +9,8 @@ import time
 from typing import Any, Deque, Iterator, List, Optional, Tuple
 
 import can
-from can import CanInitializationError, CanInterfaceNotImplementedError, CanOperationError
+from can import (CanError, CanInitializationError, CanInterfaceNotImplementedError,
+                 CanOperationError)
 
 from . import api
 from . import constants as c
@@ -77,8 +78,14 @@ class J2534Bus(can.BusABC):
         self._filter_ids: List[int] = []
         self._device, self._channel = self._connect(device_name, int(bitrate))
         self._open = True
-        self.channel_info = self._describe(int(bitrate))
-        super().__init__(channel, can_filters=can_filters, **kwargs)
+        try:
+            super().__init__(channel, can_filters=can_filters, **kwargs)
+            self.channel_info = self._describe(int(bitrate))
+        except CanError as error:
+            self.shutdown()
+            if isinstance(error, CanInitializationError):
+                raise
+            raise CanInitializationError(str(error), error.error_code) from error
 
     # -- setting up and shutting down --------------------------------------------------------
 
@@ -171,7 +178,9 @@ class J2534Bus(can.BusABC):
         outgoing = to_passthru(msg)
         timeout_ms = math.ceil(timeout * 1000) if timeout else 0
         with self._library_call():
-            self._lib.write_msgs(self._channel, [outgoing], timeout_ms)
+            taken = self._lib.write_msgs(self._channel, [outgoing], timeout_ms)
+        if taken != 1:
+            raise CanOperationError("the J2534 library did not take the message")
 
     def flush_tx_buffer(self) -> None:
         with self._library_call():

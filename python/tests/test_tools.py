@@ -1,5 +1,6 @@
 """The package as pip installs it: the entry point, can.logger and can.player over it."""
 
+import importlib.util
 import os
 import signal
 import subprocess
@@ -17,6 +18,7 @@ PROCESS_WAIT_S = 120  # a bound for a child that would otherwise hang the test
 
 
 @needs_simulated_library
+@unittest.skipIf(importlib.util.find_spec("pip") is None, "pip is not installed")
 class InstalledPackageTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
