@@ -29,6 +29,7 @@ uint32_t idOf(const std::string& text, bool extended, const char* what) {
 }  // namespace
 
 CommandLine::CommandLine() : app_("ptcan: CAN through any J2534 library, loaded by path") {
+    app_.name("ptcan");
     app_.add_option("LIBRARY", libraryPath_, "the J2534 library (.so or .dll)")->required();
     app_.add_option("-b,--bitrate", common_.bitrate, "bit rate (default 500000)");
     app_.add_flag("-x,--extended", common_.extended, "29-bit identifiers");
