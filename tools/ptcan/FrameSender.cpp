@@ -12,7 +12,7 @@ namespace {
 constexpr uint32_t kWriteTimeoutMs = 1000;
 // The longest a wait goes without looking at the Ctrl-C flag.
 constexpr uint32_t kSliceMs = 50;
-constexpr uint32_t kEchoQuietMs = 1000;
+constexpr uint32_t kEchoQuietMs = 5000;
 constexpr std::size_t kBatch = 64;
 }  // namespace
 

@@ -22,8 +22,8 @@ class FrameSender {
     void send(const Frame& frame);
     // Waits until then (or Ctrl-C), taking in loopback copies meanwhile.
     void waitUntil(Clock::time_point then);
-    // Takes in loopback copies until one came back for every frame sent, until none came for a
-    // second, or until Ctrl-C.
+    // Takes in loopback copies until one came back for every frame sent, until none came for
+    // five seconds (the device lost some), or until Ctrl-C.
     void collectEchoes();
 
     uint64_t sent() const { return sent_; }
