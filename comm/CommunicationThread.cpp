@@ -304,6 +304,8 @@ bool CommunicationThread::writeQueuedChunk() {
             tickets.push_back(std::move(head.ticket));
             transmitQueue_.pop_front();
         }
+        // What was queued is being written: the idle wait need not come back for it.
+        workQueued_ = !transmitQueue_.empty();
     }
     const int countCan = static_cast<int>(frames.size());
     VTX_TRACE(kGroup, kEvent, checkpoint::kChunkWriting, u32("countCan", countCan));

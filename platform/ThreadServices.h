@@ -9,7 +9,8 @@ namespace vtx::platform {
 // The calling thread's identity as a 32-bit value (the T= field of trace events).
 uint32_t currentThreadId();
 
-// The communication thread runs above normal priority.
+// The communication thread runs above normal priority (Windows) or with timed waits that end on
+// time (Linux: a timer slack of 1 us).
 void raiseCurrentThreadPriority();
 
 // The last resort of a stop sequence. Windows terminates the thread and waits up to waitMs for
