@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace ptcan {
 namespace {
 
@@ -10,6 +12,11 @@ struct ParseCase {
     const char* text;
     std::optional<Frame> frame;
 };
+
+// Test names show the text parsed, not the case's bytes.
+void PrintTo(const ParseCase& c, std::ostream* os) {
+    *os << '"' << c.text << '"';
+}
 
 class FrameParse : public testing::TestWithParam<ParseCase> {};
 
