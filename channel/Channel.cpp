@@ -325,7 +325,10 @@ Channel::OutputCarried Channel::carryOut(ProtocolOutput& out, uint32_t timestamp
         commThread_->queueBeyondLimit(out.frames, ticket);
         pacedFrames_ = ticket;
         pacedFrameCount_ = static_cast<uint32_t>(out.frames.size());
-        pacedHandedOutAt_ = std::chrono::steady_clock::now();
+        // The protocol's now, not the real time of this line: a wait since the protocol read
+        // its clock (the thread preempted, a lock) must count as a wait for the device, or the
+        // next frame would be due that much early.
+        pacedHandedOutAt_ = clockReadAt_;
     }
     return carried;
 }
@@ -391,8 +394,10 @@ std::unique_lock<std::mutex> Channel::lockCompletion() const {
 // receiveMutex_, and the completion mutex when the protocol paces (lockCompletion).
 isotp::TimePoint Channel::protocolClock() {
     const isotp::TimePoint now = std::chrono::steady_clock::now();
+    clockReadAt_ = now;
     if (pacedFrames_) {
         if (pacedFrames_->resolved() < pacedFrameCount_) {
+            clockReadAt_ = pacedHandedOutAt_;
             return pacedHandedOutAt_ - writeLag_;
         }
         // The device's write when it took them all; now for frames that were discarded.

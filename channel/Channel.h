@@ -171,6 +171,9 @@ class Channel {
     std::shared_ptr<TxTicket> pacedFrames_;
     uint32_t pacedFrameCount_ = 0;
     isotp::TimePoint pacedHandedOutAt_{};
+    // The real time the protocol's clock stood for when last read: the hand-out time of the
+    // frames that reading produces.
+    isotp::TimePoint clockReadAt_{};
     // How far the protocol's clock runs behind the real one: the waits its frames had.
     std::chrono::nanoseconds writeLag_{0};
     uint64_t appendCount_ = 0;  // appends so far: a waiting reader sees any append after its count
