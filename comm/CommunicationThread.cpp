@@ -32,6 +32,9 @@ constexpr auto kIdleCycle = std::chrono::milliseconds(120);
 // A tick that moved nothing waits this long for work before the next cycle, so that an open
 // device with nothing to do does not spin.
 constexpr auto kIdleTick = std::chrono::milliseconds(2);
+// How often the loop asks whether the device is still there while its transfers go through (on
+// Windows each asking enumerates the devices); a failed transfer has it asked at once.
+constexpr auto kPresenceCheckInterval = std::chrono::milliseconds(250);
 
 }  // namespace
 
@@ -126,9 +129,7 @@ bool CommunicationThread::runCycle(bool openSnapshot, bool pausedSnapshot,
     signalCycleStart();
     VTX_TRACE(kGroup, kEvent, checkpoint::kCycleStarted, u32("paused", pausedSnapshot),
               u32("_connection", connected_.load()));
-    device_->setReplyTimeout(kCheckTimeoutMs);
-    connected_ = device_->checkConnection();
-    if (!connected_) {
+    if (!checkPresenceWhenDue()) {
         return false;
     }
     device_->setReplyTimeout(0);
@@ -155,6 +156,20 @@ bool CommunicationThread::runCycle(bool openSnapshot, bool pausedSnapshot,
         });
     }
     return true;
+}
+
+// Asks the device whether it is still there after a failed transfer, or when the last asking
+// is kPresenceCheckInterval old; false when it is gone.
+bool CommunicationThread::checkPresenceWhenDue() {
+    const auto now = std::chrono::steady_clock::now();
+    const bool failed = device_->takeTransferFailure();
+    if (!failed && now - lastPresenceCheck_ < kPresenceCheckInterval) {
+        return true;
+    }
+    lastPresenceCheck_ = now;
+    device_->setReplyTimeout(kCheckTimeoutMs);
+    connected_ = device_->checkConnection();
+    return connected_;
 }
 
 void CommunicationThread::endCycle(bool& stopSnapshot, bool& pausedSnapshot, bool& openSnapshot) {

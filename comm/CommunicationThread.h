@@ -105,6 +105,7 @@ class CommunicationThread {
     void signalCycleStart();
     void markEnded();
     void idleUntilWork();
+    bool checkPresenceWhenDue();
     void idleWhileClosed();
     void wakeIdleLoop();
 
@@ -128,7 +129,8 @@ class CommunicationThread {
     const DeviceLostHandler onDeviceLost_;
     StartOutcome startOutcome_ = StartOutcome::Running;  // set by the constructor only
     TxCompletion completion_;
-    std::vector<CanFrame> receiveBuffer_;  // used by the loop only
+    std::vector<CanFrame> receiveBuffer_;                        // used by the loop only
+    std::chrono::steady_clock::time_point lastPresenceCheck_{};  // used by the loop only
 
     // Guards stopRequested_, pauseRequested_ and deviceOpenForUse_; never held while waiting for
     // anything. Lock order: queueMutex_ before this one (the closed loop's idle wait checks the

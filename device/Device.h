@@ -35,6 +35,9 @@ class Device {
     // The reply timeout the device is given with every request, in ms (16 bits); returns the
     // previous one.
     virtual int setReplyTimeout(int ms) = 0;
+    // Whether a transfer to the device failed (did not go out whole) since the last call, from
+    // any thread; the call clears it.
+    virtual bool takeTransferFailure() = 0;
 
     // The number of frames, from the first, that the device took.
     virtual int writeFrames(std::span<const CanFrame> frames) = 0;

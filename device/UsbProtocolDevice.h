@@ -9,6 +9,7 @@
 // UsbProtocolCommands.cpp (the small commands).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 
@@ -29,6 +30,7 @@ class UsbProtocolDevice : public Device {
     // ---- Device ----
     bool checkConnection() override;
     int setReplyTimeout(int ms) override;
+    bool takeTransferFailure() override { return transferFailed_.exchange(false); }
     int writeFrames(std::span<const CanFrame> frames) override;
     int readFrames(std::span<CanFrame> frames) override;
     bool configure(const ControllerRequest& request) override;
@@ -161,6 +163,9 @@ class UsbProtocolDevice : public Device {
     std::mutex transferMutex_;
     uint16_t sequence_ = 0;  // stamped into every transfer header, then incremented
     uint16_t lastHeaderSequence_ = 0;
+    // Set by a transfer that did not go out whole, taken by the communication thread's next
+    // presence check; atomic, as commands write from the calling threads.
+    std::atomic<bool> transferFailed_{false};
 };
 
 }  // namespace vtx

@@ -33,7 +33,11 @@ int UsbProtocolDevice::writeUnlocked(const uint8_t* bytes, int length) {
     if (!isOpen() || !validTransferLength(length) || (length > 0 && bytes == nullptr)) {
         return 0;
     }
-    return transportWrite(bytes, length);
+    const int written = transportWrite(bytes, length);
+    if (written < length) {
+        transferFailed_ = true;
+    }
+    return written;
 }
 
 int UsbProtocolDevice::readUnlocked(uint8_t* bytes, int length) {
