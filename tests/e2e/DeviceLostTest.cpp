@@ -211,5 +211,42 @@ TEST_F(DeviceLost, UnplugWhileOperationsRun) {
     expectWorkingSessionAfterReplug();
 }
 
+// Sees the communication thread's loop end, which it does once it has found the device gone.
+class LoopEndWatcher : public EventWatcher {
+  public:
+    void write(const trace::TraceEvent& event) override {
+        if (event.name == "CommInterfaceThread" && event.message == "run() -E-") {
+            ended = true;
+        }
+    }
+    std::atomic<bool> ended{false};
+};
+
+// The thread asks after the device only now and then while transfers go through, and at once
+// when one fails: it finds an unplug whether it moves frames or not.
+TEST_F(DeviceLost, ThreadFindsTheUnplugInEveryState) {
+    VTX_E2E_NEEDS_LIBRARY_INSIDE();
+    enum class State { Open, Connected, Receiving };
+    for (const State state : {State::Open, State::Connected, State::Receiving}) {
+        SCOPED_TRACE(static_cast<int>(state));
+        const LoopEndWatcher& watcher = watchEvents(std::make_unique<LoopEndWatcher>());
+        ASSERT_EQ(PassThruOpen(nullptr, &deviceId), STATUS_NOERROR);
+        if (state != State::Open) {
+            ASSERT_EQ(PassThruConnect(deviceId, CAN, 0, 500000, &channelId), STATUS_NOERROR);
+        }
+        if (state == State::Receiving) {
+            uint32_t filterId = 0;
+            ASSERT_EQ(startFilter(PASS_FILTER, 0, 0, 0, &filterId), STATUS_NOERROR);
+            inject(0x123, false, {1});
+        }
+        world().control().unplug();
+        EXPECT_TRUE(eventually([&] { return watcher.ended.load(); }));
+        expectOutcome(PassThruClose(deviceId), STATUS_NOERROR);
+        world().control().plug();
+        unloadLibrary();
+        ASSERT_TRUE(loadLibrary());
+    }
+}
+
 }  // namespace
 }  // namespace vtx::e2e
