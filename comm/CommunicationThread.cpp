@@ -104,6 +104,7 @@ bool CommunicationThread::wait(uint32_t ms) {
 void CommunicationThread::run() {
     VTX_TRACE(kGroup, kEvent, "run() -S-");
     platform::raiseCurrentThreadPriority();
+    platform::nameCurrentThread("vtx-comm");
     bool stopSnapshot;
     bool pausedSnapshot;
     bool openSnapshot;

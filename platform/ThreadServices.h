@@ -13,6 +13,10 @@ uint32_t currentThreadId();
 // time (Linux: a timer slack of 1 us).
 void raiseCurrentThreadPriority();
 
+// Names the calling thread for debuggers and per-thread CPU accounting (Linux: at most 15
+// characters are kept; Windows: only where the system offers thread descriptions).
+void nameCurrentThread(const char* name);
+
 // The last resort of a stop sequence. Windows terminates the thread and waits up to waitMs for
 // it to be gone (true when it is); POSIX never cancels a thread and answers false, leaving the
 // caller to let it go.

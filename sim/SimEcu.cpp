@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/ThreadServices.h"
+
 namespace vtx::sim {
 
 namespace {
@@ -150,7 +152,10 @@ SimEcu::SimEcu(VirtualCanBus& bus, SimIsoTpReceiver::FlowControlSettings flowCon
       started_(SimClock::now()),
       receiver_(flowControl),
       uds_(kVin, UdsSecurityAccess::randomSeeds()) {
-    timer_.start([this] { run(); });
+    timer_.start([this] {
+        platform::nameCurrentThread("sim-ecu");
+        run();
+    });
     bus_.attach(this);
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 
+#include "platform/ThreadServices.h"
+
 namespace vtx::sim {
 
 namespace {
@@ -44,7 +46,10 @@ TrafficGenerator::TrafficGenerator(VirtualCanBus& bus, Rate rate) : bus_(bus), r
         std::lock_guard lock(mutex_);
         topUp();
     } else if (rate_.framesPerSecond > 0) {
-        scheduler_.start([this] { runSchedule(); });
+        scheduler_.start([this] {
+            platform::nameCurrentThread("sim-traffic");
+            runSchedule();
+        });
     }
 }
 

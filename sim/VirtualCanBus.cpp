@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/LibraryThread.h"
+#include "platform/ThreadServices.h"
 
 namespace vtx::sim {
 
@@ -76,7 +77,10 @@ struct VirtualCanBus::State {
 
     explicit State(uint32_t rate) : bitRate(rate), busFreeAt(SimClock::now()) {
         senders.push_back(Sender{nullptr, kOutsideSerial, {}, 0});
-        thread.start([this] { run(); });
+        thread.start([this] {
+            platform::nameCurrentThread("sim-bus");
+            run();
+        });
     }
 
     void stop();

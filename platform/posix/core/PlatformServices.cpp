@@ -5,6 +5,7 @@
 #include "platform/TraceServices.h"
 
 #include <dlfcn.h>
+#include <pthread.h>
 #ifdef __linux__
 #include <sys/prctl.h>
 #endif
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -48,6 +50,18 @@ void raiseCurrentThreadPriority() {
 #ifdef __linux__
     constexpr unsigned long kTimerSlackNs = 1000;
     prctl(PR_SET_TIMERSLACK, kTimerSlackNs, 0, 0, 0);
+#endif
+}
+
+// Linux refuses names longer than 15 characters, so a longer one is cut to fit.
+void nameCurrentThread(const char* name) {
+#ifdef __linux__
+    constexpr std::size_t kLongestName = 15;
+    char shortened[kLongestName + 1] = {};
+    std::strncpy(shortened, name, kLongestName);
+    pthread_setname_np(pthread_self(), shortened);
+#else
+    (void)name;
 #endif
 }
 

@@ -46,6 +46,36 @@ void raiseCurrentThreadPriority() {
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
 }
 
+namespace {
+// SetThreadDescription exists from Windows 10 1607 on: found at run time in kernel32, which
+// every process has loaded.
+using SetThreadDescriptionFunction = HRESULT(WINAPI*)(HANDLE, PCWSTR);
+
+SetThreadDescriptionFunction findSetThreadDescription() {
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    if (kernel == nullptr) {
+        return nullptr;
+    }
+    FARPROC address = GetProcAddress(kernel, "SetThreadDescription");
+    return reinterpret_cast<SetThreadDescriptionFunction>(reinterpret_cast<void*>(address));
+}
+}  // namespace
+
+// Names are short ASCII, widened character by character; where the system has no thread
+// descriptions the thread stays unnamed.
+void nameCurrentThread(const char* name) {
+    const SetThreadDescriptionFunction describe = findSetThreadDescription();
+    if (describe == nullptr) {
+        return;
+    }
+    constexpr std::size_t kLongestName = 63;
+    wchar_t wide[kLongestName + 1] = {};
+    for (std::size_t i = 0; i < kLongestName && name[i] != '\0'; ++i) {
+        wide[i] = static_cast<wchar_t>(static_cast<unsigned char>(name[i]));
+    }
+    describe(GetCurrentThread(), wide);
+}
+
 // A terminated thread runs no exit code of its own, so waiting for it needs no loader lock.
 bool terminateThread(std::thread& thread, uint32_t waitMs) {
     if (!thread.joinable()) {
