@@ -1,22 +1,22 @@
 #include "api/ApiLock.h"
 
-#include <semaphore>
+#include <mutex>
 
 namespace vtx {
 
 namespace {
-// A semaphore rather than a recursive mutex: a call made from within a call would wait
-// forever, and the library makes no callbacks. Only the exported functions use it, never the
-// load and unload code, so its construction order against those does not matter.
-std::binary_semaphore apiLock{1};
+// A plain mutex, not a recursive one: a call made from within a call would wait forever, and
+// the library makes no callbacks. Uncontended, taking it costs no system call. Its constructor
+// is constant, so it is ready before any load code runs.
+constinit std::mutex apiLock;
 }  // namespace
 
 ApiLockGuard::ApiLockGuard() {
-    apiLock.acquire();
+    apiLock.lock();
 }
 
 ApiLockGuard::~ApiLockGuard() {
-    apiLock.release();
+    apiLock.unlock();
 }
 
 }  // namespace vtx

@@ -10,8 +10,8 @@
 
 namespace vtx {
 
-// Holds the process-wide J2534 API lock, a semaphore of capacity 1 waited for as long as it
-// takes. Every exported function holds it for the whole of its call, waits inside included.
+// Holds the process-wide J2534 API lock, a mutex waited for as long as it takes. Every exported
+// function holds it for the whole of its call, waits inside included.
 class ApiLockGuard {
   public:
     ApiLockGuard();
