@@ -42,7 +42,7 @@ class Device {
     // The number of frames, from the first, that the device took.
     virtual int writeFrames(std::span<const CanFrame> frames) = 0;
     // Asks the device for as many frames as fit; the number stored. Records no frame filled are
-    // left as the driver family marks them.
+    // left as the driver family marks them. Called from one thread at a time.
     virtual int readFrames(std::span<CanFrame> frames) = 0;
 
     // Controller configuration: the acceptance filter, bit rate and output bus, reprogrammed when

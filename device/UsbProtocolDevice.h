@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 #include "base/ElapsedTimer.h"
 #include "device/ControllerTiming.h"
@@ -159,10 +160,14 @@ class UsbProtocolDevice : public Device {
 
     // Serialises transfers, so that a packet sent from another thread (pin 15) never falls
     // between a transfer header and the read that answers it. Guards the transport's transfers,
-    // sequence_ and lastHeaderSequence_.
+    // sequence_, lastHeaderSequence_ and transferBuffer_.
     std::mutex transferMutex_;
     uint16_t sequence_ = 0;  // stamped into every transfer header, then incremented
     uint16_t lastHeaderSequence_ = 0;
+    std::vector<uint8_t> transferBuffer_;  // a transfer's header and payload, reused
+    // The packets a frame read brings, reused; readFrames is called by one thread only (the
+    // communication thread's loop).
+    std::vector<uint8_t> readReply_;
     // Set by a transfer that did not go out whole, taken by the communication thread's next
     // presence check; atomic, as commands write from the calling threads.
     std::atomic<bool> transferFailed_{false};

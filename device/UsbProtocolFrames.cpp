@@ -91,13 +91,17 @@ int UsbProtocolDevice::writeFrames(std::span<const CanFrame> frames) {
 
 int UsbProtocolDevice::readFrameChunk(std::span<CanFrame> frames) {
     const int n = static_cast<int>(frames.size());
-    std::vector<uint8_t> reply(frames.size() * packet::kSize);
+    // Kept from poll to poll: it grows to the largest read once and is not allocated again.
+    if (readReply_.size() < frames.size() * packet::kSize) {
+        readReply_.resize(frames.size() * packet::kSize);
+    }
     const int bytes =
-        commandTransfer(nullptr, 0, reply.data(), static_cast<int>(reply.size()), replyTimeout_);
+        commandTransfer(nullptr, 0, readReply_.data(), n * packet::kSize, replyTimeout_);
     // A partial packet at the end is dropped.
     const int packets = std::clamp(bytes / packet::kSize, 0, n);
     for (int i = 0; i < packets; ++i) {
-        frames[static_cast<std::size_t>(i)] = unpackFramePacket(reply.data() + i * packet::kSize);
+        frames[static_cast<std::size_t>(i)] =
+            unpackFramePacket(readReply_.data() + i * packet::kSize);
     }
     markUnreadRecords(frames.subspan(static_cast<std::size_t>(packets)));
     return packets;

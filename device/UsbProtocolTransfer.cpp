@@ -59,17 +59,18 @@ int UsbProtocolDevice::commandTransfer(const uint8_t* payload, int payloadLength
         !validTransferLength(replyLength)) {
         return 0;
     }
-    std::vector<uint8_t> buffer(static_cast<std::size_t>(payloadLength) + packet::kSize, 0);
+    const std::lock_guard lock(transferMutex_);
+    // The header, then the payload; the buffer is kept, so a poll allocates nothing.
+    const std::size_t total = static_cast<std::size_t>(payloadLength) + packet::kSize;
+    transferBuffer_.resize(total);
     if (payloadLength != 0) {
-        std::memcpy(buffer.data() + packet::kSize, payload,
+        std::memcpy(transferBuffer_.data() + packet::kSize, payload,
                     static_cast<std::size_t>(payloadLength));
     }
-    const std::lock_guard lock(transferMutex_);
-    packet::buildTransferHeader(buffer.data(), kPlainTransfer, headerTimeout(timeoutMs),
+    packet::buildTransferHeader(transferBuffer_.data(), kPlainTransfer, headerTimeout(timeoutMs),
                                 static_cast<uint16_t>(replyLength / packet::kSize), sequence_);
     lastHeaderSequence_ = sequence_++;
-    const int total = static_cast<int>(buffer.size());
-    if (writeUnlocked(buffer.data(), total) < total) {
+    if (writeUnlocked(transferBuffer_.data(), static_cast<int>(total)) < static_cast<int>(total)) {
         return 0;
     }
     return readUnlocked(reply, replyLength);
