@@ -235,9 +235,11 @@ void Channel::enqueueRxCanFrame(CanFrame* frames, uint32_t count, uint8_t echo) 
         const std::unique_lock completed = lockCompletion();
         const std::lock_guard lock(receiveMutex_);
         const isotp::TimePoint now = protocolClock();
+        // The frames of one read came in one transfer: they share its time of arrival.
+        const uint32_t arrival = receiveTimestamp();
         for (uint32_t i = 0; i < count; ++i) {
             CanFrame& frame = frames[i];
-            frame.Timestamp = receiveTimestamp();
+            frame.Timestamp = arrival;
             traceAdmission(frame, echoKind);
             ProtocolOutput out;
             protocol_->receiveFrame(frame, echoKind, now, out);
