@@ -1,0 +1,92 @@
+#include "bench/busbench/BenchSession.h"
+
+#include <cstdio>
+
+#include "api/Library.h"
+#include "api/PassThruFunctions.h"
+#include "base/J2534.h"
+#include "platform/DynamicLibrary.h"
+#include "sim/SimWorld.h"
+
+namespace busbench {
+
+namespace {
+
+void setOrUnset(const char* name, const std::string& value) {
+    if (value.empty()) {
+        vtx::platform::unsetEnvironment(name);
+    } else {
+        vtx::platform::setEnvironment(name, value.c_str());
+    }
+}
+
+void reportFailure(const char* call, uint32_t status) {
+    char text[80] = {};
+    PassThruGetLastError(text);
+    std::fprintf(stderr, "busbench: %s failed with status %u: %s\n", call, status, text);
+}
+
+}  // namespace
+
+BenchSession::BenchSession(const SessionSettings& settings) {
+    configure(settings);
+    if (!vtx::Library::onProcessAttach()) {
+        std::fprintf(stderr, "busbench: the library did not attach\n");
+        return;
+    }
+    ok_ = openChannel(settings.bitRate) && passEverything();
+}
+
+BenchSession::~BenchSession() {
+    if (opened_) {
+        PassThruClose(device_);
+    }
+    vtx::Library::onProcessDetach();
+}
+
+vtx::sim::SimControl& BenchSession::control() {
+    return vtx::sim::SimWorld::process().control();
+}
+
+// The library reads the log switch and trace destination when it attaches, and the simulated
+// world reads its settings when it is built: both happen after this.
+void BenchSession::configure(const SessionSettings& settings) {
+    vtx::platform::setEnvironment("VTXPTS_DEVICE", "sim");
+    vtx::platform::setEnvironment("VTXPTS_SIM_BUSRATE", std::to_string(settings.bitRate).c_str());
+    setOrUnset("VTXPTS_SIM_TRAFFIC", settings.traffic);
+    setOrUnset("VTXPTS_TRACE", settings.traceFile);
+    setOrUnset("VTXPTS_ENABLELOG", settings.traceFile.empty() ? "" : "0xFF");
+}
+
+bool BenchSession::openChannel(uint32_t bitRate) {
+    uint32_t status = PassThruOpen(nullptr, &device_);
+    if (status != STATUS_NOERROR) {
+        reportFailure("PassThruOpen", status);
+        return false;
+    }
+    opened_ = true;
+    status = PassThruConnect(device_, CAN, 0, bitRate, &channel_);
+    if (status != STATUS_NOERROR) {
+        reportFailure("PassThruConnect", status);
+        return false;
+    }
+    return true;
+}
+
+// Mask and pattern 0 on the four identifier bytes: every 11-bit frame matches.
+bool BenchSession::passEverything() {
+    PASSTHRU_MSG mask{};
+    mask.ProtocolID = CAN;
+    mask.DataSize = 4;
+    PASSTHRU_MSG pattern = mask;
+    uint32_t filter = 0;
+    const uint32_t status =
+        PassThruStartMsgFilter(channel_, PASS_FILTER, &mask, &pattern, nullptr, &filter);
+    if (status != STATUS_NOERROR) {
+        reportFailure("PassThruStartMsgFilter", status);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace busbench

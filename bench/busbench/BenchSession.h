@@ -1,0 +1,43 @@
+// One measured setup: the library attached in this process with a fresh simulated world, the
+// device opened, one CAN channel connected and a pass filter that lets every 11-bit frame
+// through, all through the fourteen functions as an application calls them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "sim/SimControl.h"
+
+namespace busbench {
+
+struct SessionSettings {
+    uint32_t bitRate = 500000;
+    std::string traffic;    // VTXPTS_SIM_TRAFFIC; empty: no traffic generator
+    std::string traceFile;  // VTXPTS_TRACE with every log switch bit on; empty: no tracing
+};
+
+class BenchSession {
+  public:
+    explicit BenchSession(const SessionSettings& settings);
+    ~BenchSession();  // closes the device and detaches the library, ending the simulated world
+    BenchSession(const BenchSession&) = delete;
+    BenchSession& operator=(const BenchSession&) = delete;
+
+    // Whether the device opened, the channel connected and the filter started.
+    bool ok() const { return ok_; }
+    uint32_t channel() const { return channel_; }
+    // The process's simulated world, which the library built when the device opened.
+    vtx::sim::SimControl& control();
+
+  private:
+    static void configure(const SessionSettings& settings);
+    bool openChannel(uint32_t bitRate);
+    bool passEverything();
+
+    uint32_t device_ = 0;
+    uint32_t channel_ = 0;
+    bool opened_ = false;
+    bool ok_ = false;
+};
+
+}  // namespace busbench

@@ -1,0 +1,201 @@
+// busbench: the library through the fourteen functions against the simulated device, linked
+// into this program so that it can watch and feed the simulated bus. One line per scenario
+// with the median of each figure over the runs, and "met" or "MISSED" for each of the targets.
+//
+//   vtx_busbench [RUNS] [SECONDS]     (default 3 runs of 5 s per scenario)
+//
+// CPU time is split by thread name: "sim-..." is the simulated device, "app-..." this
+// program's own threads (calling the fourteen functions, so mostly the library's read and write
+// paths), everything else the library. Per-frame library figures count both the library's
+// threads and the calling thread ("lib+app"); the simulator's per-frame time is the test
+// double's and says nothing about the library.
+#include <pthread.h>
+
+#include <unistd.h>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "bench/busbench/Figures.h"
+#include "bench/busbench/Scenarios.h"
+
+namespace {
+
+using busbench::Figures;
+
+struct Options {
+    int runs = 3;
+    double seconds = 5;
+};
+
+Options parseOptions(int argc, char** argv) {
+    Options options;
+    if (argc > 1) {
+        options.runs = std::max(1, std::atoi(argv[1]));
+    }
+    if (argc > 2) {
+        options.seconds = std::max(0.5, std::atof(argv[2]));
+    }
+    return options;
+}
+
+std::string loadAverage() {
+    std::ifstream in("/proc/loadavg");
+    std::string one, five, fifteen;
+    in >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
+}
+
+// One scenario's line, built piece by piece; remembers whether every target was met.
+class Line {
+  public:
+    Line(const char* name, Figures figures) : figures_(std::move(figures)) {
+        text_ = name;
+        text_.resize(std::max<std::size_t>(text_.size(), 14), ' ');
+    }
+    Line& value(const char* label, const char* key, const char* format) {
+        char piece[96];
+        std::snprintf(piece, sizeof piece, format, get(key));
+        text_ += std::string("  ") + label + " " + piece;
+        return *this;
+    }
+    // A figure with its upper limit.
+    Line& target(const char* label, const char* key, const char* format, double limit) {
+        value(label, key, format);
+        const bool met = get(key) <= limit;
+        char piece[64];
+        std::snprintf(piece, sizeof piece, " (<= %g %s)", limit, met ? "met" : "MISSED");
+        text_ += piece;
+        allMet_ = allMet_ && met;
+        return *this;
+    }
+    Line& note(const std::string& text) {
+        text_ += "  " + text;
+        return *this;
+    }
+    bool print() const {
+        if (figures_.empty()) {
+            std::printf("%s  FAILED: the session could not be set up\n", text_.c_str());
+            return false;
+        }
+        std::printf("%s\n", text_.c_str());
+        return allMet_;
+    }
+
+  private:
+    double get(const char* key) const {
+        const auto found = figures_.find(key);
+        return found != figures_.end() ? found->second : 0;
+    }
+
+    Figures figures_;
+    std::string text_;
+    bool allMet_ = true;
+};
+
+Figures medianOfRuns(int runs, const std::function<Figures(int)>& runOnce) {
+    std::vector<Figures> all;
+    for (int run = 0; run < runs; ++run) {
+        Figures figures = runOnce(run);
+        if (figures.empty()) {
+            return {};
+        }
+        all.push_back(std::move(figures));
+    }
+    return busbench::medianOf(all);
+}
+
+bool printIdle(const Options& options) {
+    return Line("idle", medianOfRuns(options.runs,
+                                     [&](int) { return busbench::measureIdle(options.seconds); }))
+        .target("cpu %", "cpu%", "%.2f", 0.5)
+        .value("csw/s", "csw/s", "%.0f")
+        .value("lib %", "lib%", "%.2f")
+        .value("sim %", "sim%", "%.2f")
+        .value("app %", "app%", "%.2f")
+        .print();
+}
+
+bool printLatency(const Options& options, int silences) {
+    const Figures figures = medianOfRuns(options.runs, [&](int run) {
+        return busbench::measureLatency(options.seconds, silences, static_cast<uint32_t>(run + 1));
+    });
+    return Line("latency", figures)
+        .target("p50 ms", "p50 ms", "%.3f", 0.4)
+        .target("p99 ms", "p99 ms", "%.3f", 1.5)
+        .value("max ms", "max ms", "%.3f")
+        .target("after 1 s silence p99 ms", "silence p99 ms", "%.3f", 2.0)
+        .value("lost", "lost", "%.0f")
+        .value("cpu %", "cpu%", "%.2f")
+        .note(
+            "(" +
+            std::to_string(static_cast<int>(figures.count("samples") ? figures.at("samples") : 0)) +
+            " samples/run; silence p99 is the worst of " + std::to_string(silences) + ")")
+        .print();
+}
+
+bool printReceive(const char* name, const Options& options, const std::string& traceFile,
+                  bool withTargets) {
+    const Figures figures = medianOfRuns(options.runs, [&](int) {
+        Figures run = busbench::measureReceive(options.seconds, traceFile);
+        if (!traceFile.empty()) {
+            std::ifstream trace(traceFile, std::ios::ate | std::ios::binary);
+            run["trace MB/s"] = static_cast<double>(trace.tellg()) / 1e6 / options.seconds;
+            std::remove(traceFile.c_str());
+        }
+        return run;
+    });
+    Line line(name, figures);
+    line.value("ratio", "ratio", "%.3f").value("lost", "lost", "%.0f");
+    if (withTargets) {
+        line.target("cpu %", "cpu%", "%.1f", 15).target("lib+app us/fr", "lib+app/fr", "%.2f", 2);
+    } else {
+        line.value("cpu %", "cpu%", "%.1f").value("lib+app us/fr", "lib+app/fr", "%.2f");
+    }
+    line.value("(app", "app/fr", "%.2f)").value("sim us/fr", "sim/fr", "%.2f");
+    line.value("csw/s", "csw/s", "%.0f").value("dev overflow", "dev overflow", "%.0f");
+    if (!traceFile.empty()) {
+        line.value("trace MB/s", "trace MB/s", "%.1f");
+    }
+    return line.print();
+}
+
+bool printTransmit(const char* name, const Options& options, uint32_t timeoutMs) {
+    return Line(name, medianOfRuns(options.runs,
+                                   [&](int) {
+                                       return busbench::measureTransmit(options.seconds, timeoutMs);
+                                   }))
+        .value("ratio", "ratio", "%.3f")
+        .value("lost", "lost", "%.0f")
+        .value("cpu %", "cpu%", "%.1f")
+        .value("lib+app us/fr", "lib+app/fr", "%.2f")
+        .value("(app", "app/fr", "%.2f)")
+        .value("sim us/fr", "sim/fr", "%.2f")
+        .value("csw/s", "csw/s", "%.0f")
+        .print();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const Options options = parseOptions(argc, argv);
+    pthread_setname_np(pthread_self(), "app-main");
+    const std::string traceFile = "/tmp/busbench-trace-" + std::to_string(getpid()) + ".jsonl";
+    std::printf(
+        "busbench: median of %d runs of %.1f s; full bus = 1 Mbit/s, 8-byte 11-bit frames, "
+        "%.0f frames/s; load average %s\n",
+        options.runs, options.seconds, busbench::kFullBusFramesPerSecond, loadAverage().c_str());
+    std::fflush(stdout);
+    bool met = printIdle(options);
+    met = printLatency(options, 5) && met;
+    met = printReceive("rx full bus", options, "", true) && met;
+    met = printReceive("rx traced", options, traceFile, false) && met;
+    met = printTransmit("tx queued", options, 0) && met;
+    met = printTransmit("tx wait 100ms", options, 100) && met;
+    std::printf("busbench: load average %s\n", loadAverage().c_str());
+    return met ? 0 : 1;
+}

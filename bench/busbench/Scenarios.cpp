@@ -1,0 +1,313 @@
+#include "bench/busbench/Scenarios.h"
+
+#include <pthread.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "api/PassThruFunctions.h"
+#include "base/J2534.h"
+#include "bench/busbench/BenchSession.h"
+#include "bench/busbench/BusWatch.h"
+#include "bench/busbench/CpuSampler.h"
+#include "sim/TrafficGenerator.h"
+
+namespace busbench {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr uint32_t kTrafficId = vtx::sim::TrafficGenerator::kIdentifier;
+constexpr uint32_t kTransmitId = 0x300;
+constexpr uint32_t kLatencyId = 0x123;
+constexpr uint32_t kReadBatch = 64;
+constexpr uint32_t kReadTimeoutMs = 10;
+constexpr uint32_t kWriteBatch = 10;
+// Longer than a silence, so that the reader is blocked in the call when the frame comes.
+constexpr uint32_t kLatencyReadTimeoutMs = 2000;
+constexpr auto kWarmUp = 300ms;
+constexpr auto kSettle = 200ms;
+
+Clock::duration secondsOf(double seconds) {
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+}
+
+uint32_t identifierOf(const PASSTHRU_MSG& msg) {
+    return sequenceIn(msg.Data);
+}
+
+uint32_t sequenceOf(const PASSTHRU_MSG& msg) {
+    return sequenceIn(msg.Data + 4);
+}
+
+// An 11-bit, 8-byte frame with the sequence number in its first four data bytes.
+PASSTHRU_MSG sequencedMessage(uint32_t id, uint32_t sequence) {
+    PASSTHRU_MSG msg{};
+    msg.ProtocolID = CAN;
+    msg.DataSize = 12;
+    const uint32_t words[] = {id, sequence};
+    for (int word = 0; word < 2; ++word) {
+        for (int byte = 0; byte < 4; ++byte) {
+            msg.Data[4 * word + byte] = static_cast<uint8_t>(words[word] >> (24 - 8 * byte));
+        }
+    }
+    return msg;
+}
+
+vtx::sim::CanFrame sequencedFrame(uint32_t id, uint32_t sequence) {
+    vtx::sim::CanFrame frame;
+    frame.id = id;
+    frame.dlc = 8;
+    for (int byte = 0; byte < 4; ++byte) {
+        frame.data[byte] = static_cast<uint8_t>(sequence >> (24 - 8 * byte));
+    }
+    return frame;
+}
+
+void addCpuFigures(Figures& figures, const CpuShares& cpu) {
+    figures["cpu%"] = cpu.percentOfCore(cpu.processSeconds);
+    figures["lib%"] = cpu.percentOfCore(cpu.librarySeconds);
+    figures["app%"] = cpu.percentOfCore(cpu.applicationSeconds);
+    figures["sim%"] = cpu.percentOfCore(cpu.simulatorSeconds);
+    figures["csw/s"] = cpu.wallSeconds > 0 ? cpu.contextSwitches / cpu.wallSeconds : 0;
+}
+
+// Microseconds of each share per frame. The calling thread runs the library's read or write
+// path inside the fourteen functions, so "lib+app/fr" is what the library costs per frame.
+void addPerFrameFigures(Figures& figures, const CpuShares& cpu, double frames) {
+    if (frames <= 0) {
+        return;
+    }
+    figures["lib/fr"] = 1e6 * cpu.librarySeconds / frames;
+    figures["app/fr"] = 1e6 * cpu.applicationSeconds / frames;
+    figures["lib+app/fr"] = 1e6 * (cpu.librarySeconds + cpu.applicationSeconds) / frames;
+    figures["sim/fr"] = 1e6 * cpu.simulatorSeconds / frames;
+}
+
+// The sequence numbers of the traffic generator's frames the reader got.
+struct ReceivedSequences {
+    std::vector<uint8_t> seen;  // by sequence number
+
+    void mark(uint32_t sequence) {
+        if (sequence >= seen.size()) {
+            seen.resize(std::max<std::size_t>(sequence + 1, 2 * seen.size()), 0);
+        }
+        seen[sequence] = 1;
+    }
+    uint64_t countBetween(uint32_t first, uint32_t last) const {
+        uint64_t count = 0;
+        for (uint64_t sequence = first; sequence <= last && sequence < seen.size(); ++sequence) {
+            count += seen[sequence];
+        }
+        return count;
+    }
+};
+
+void readFor(uint32_t channel, Clock::duration span, std::vector<PASSTHRU_MSG>& buffer,
+             ReceivedSequences& received) {
+    const auto end = Clock::now() + span;
+    while (Clock::now() < end) {
+        uint32_t count = kReadBatch;
+        PassThruReadMsgs(channel, buffer.data(), &count, kReadTimeoutMs);
+        for (uint32_t i = 0; i < count; ++i) {
+            if (identifierOf(buffer[i]) == kTrafficId && buffer[i].DataSize >= 8) {
+                received.mark(sequenceOf(buffer[i]));
+            }
+        }
+    }
+}
+
+// Writes batches from sequence number `next` on for the span; returns the next one unwritten.
+uint32_t writeFor(uint32_t channel, Clock::duration span, uint32_t next, uint32_t timeoutMs) {
+    std::vector<PASSTHRU_MSG> batch(kWriteBatch);
+    const auto end = Clock::now() + span;
+    while (Clock::now() < end) {
+        for (uint32_t i = 0; i < kWriteBatch; ++i) {
+            batch[i] = sequencedMessage(kTransmitId, next + i);
+        }
+        uint32_t count = kWriteBatch;
+        PassThruWriteMsgs(channel, batch.data(), &count, timeoutMs);
+        next += count;
+        if (count < kWriteBatch && timeoutMs == 0) {
+            std::this_thread::sleep_for(1ms);  // the queue is full: wait as an application would
+        }
+    }
+    return next;
+}
+
+// Waits until `count` frames have crossed, or until none has crossed for the settle time.
+void settleTransmit(const BusWatch& watch, uint64_t count) {
+    uint64_t seen = watch.crossed();
+    auto lastProgress = Clock::now();
+    while (seen < count && Clock::now() - lastProgress < kSettle) {
+        std::this_thread::sleep_for(10ms);
+        if (const uint64_t now = watch.crossed(); now != seen) {
+            seen = now;
+            lastProgress = Clock::now();
+        }
+    }
+}
+
+}  // namespace
+
+Figures measureReceive(double seconds, const std::string& traceFile) {
+    BenchSession session({1000000, "max", traceFile});
+    if (!session.ok()) {
+        return {};
+    }
+    BusWatch watch(session.control(), kTrafficId, 0);
+    std::vector<PASSTHRU_MSG> buffer(kReadBatch);
+    ReceivedSequences received;
+    readFor(session.channel(), kWarmUp, buffer, received);
+    const uint32_t first = watch.latestSequence().value_or(0) + 1;
+    CpuSampler sampler;
+    sampler.start();
+    readFor(session.channel(), secondsOf(seconds), buffer, received);
+    const CpuShares cpu = sampler.stop();
+    const uint32_t last = watch.latestSequence().value_or(first);
+    readFor(session.channel(), kSettle, buffer, received);
+
+    const double crossed = last >= first ? last - first + 1 : 0;
+    const auto got = static_cast<double>(received.countBetween(first, last));
+    Figures figures;
+    figures["bus ratio"] = crossed / cpu.wallSeconds / kFullBusFramesPerSecond;
+    figures["ratio"] = got / cpu.wallSeconds / kFullBusFramesPerSecond;
+    figures["lost"] = crossed - got;
+    figures["dev overflow"] =
+        static_cast<double>(session.control().deviceState().controller.overflowedFrames);
+    addCpuFigures(figures, cpu);
+    addPerFrameFigures(figures, cpu, got);
+    return figures;
+}
+
+Figures measureTransmit(double seconds, uint32_t timeoutMs) {
+    BenchSession session({1000000, "", ""});
+    if (!session.ok()) {
+        return {};
+    }
+    BusWatch watch(session.control(), kTransmitId, 0);
+    uint32_t next = writeFor(session.channel(), kWarmUp, 0, timeoutMs);
+    const uint64_t crossedBefore = watch.crossed();
+    CpuSampler sampler;
+    sampler.start();
+    next = writeFor(session.channel(), secondsOf(seconds), next, timeoutMs);
+    const CpuShares cpu = sampler.stop();
+    const auto crossed = static_cast<double>(watch.crossed() - crossedBefore);
+    settleTransmit(watch, next);
+
+    Figures figures;
+    figures["ratio"] = crossed / cpu.wallSeconds / kFullBusFramesPerSecond;
+    figures["lost"] = static_cast<double>(next) - static_cast<double>(watch.crossed());
+    addCpuFigures(figures, cpu);
+    addPerFrameFigures(figures, cpu, crossed);
+    return figures;
+}
+
+Figures measureIdle(double seconds) {
+    BenchSession session({500000, "", ""});
+    if (!session.ok()) {
+        return {};
+    }
+    std::this_thread::sleep_for(kWarmUp);
+    CpuSampler sampler;
+    sampler.start();
+    std::this_thread::sleep_for(secondsOf(seconds));
+    const CpuShares cpu = sampler.stop();
+    Figures figures;
+    addCpuFigures(figures, cpu);
+    return figures;
+}
+
+namespace {
+
+// Injects frames at random gaps for the span, then each silence frame after 1 s without one.
+// Returns how many it injected; `done` is set once it has finished.
+void injectFrames(vtx::sim::SimControl& control, double seconds, int silences, uint32_t seed,
+                  uint32_t& injected, uint32_t& firstSilence, std::atomic<bool>& done) {
+    pthread_setname_np(pthread_self(), "app-inject");
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> gapMicroseconds(1000, 9000);
+    const auto end = Clock::now() + secondsOf(seconds);
+    uint32_t sequence = 0;
+    while (Clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::microseconds(gapMicroseconds(random)));
+        control.injectFrame(sequencedFrame(kLatencyId, sequence++));
+    }
+    firstSilence = sequence;
+    for (int i = 0; i < silences; ++i) {
+        std::this_thread::sleep_for(1s);
+        control.injectFrame(sequencedFrame(kLatencyId, sequence++));
+    }
+    injected = sequence;
+    done = true;
+}
+
+}  // namespace
+
+Figures measureLatency(double seconds, int silences, uint32_t seed) {
+    BenchSession session({500000, "", ""});
+    if (!session.ok()) {
+        return {};
+    }
+    const auto capacity = static_cast<std::size_t>(seconds * 1000) + silences + 1;
+    BusWatch watch(session.control(), kLatencyId, capacity);
+    std::vector<Clock::time_point> returned(capacity);
+    std::vector<bool> got(capacity, false);
+    uint32_t injected = 0;
+    uint32_t firstSilence = 0;
+    std::atomic<bool> done{false};
+    CpuSampler sampler;
+    sampler.start();
+    std::thread injector(injectFrames, std::ref(session.control()), seconds, silences, seed,
+                         std::ref(injected), std::ref(firstSilence), std::ref(done));
+    // Reads until the injector has finished and every frame came, or a read came back empty
+    // after it finished (a frame was lost).
+    uint32_t arrived = 0;
+    for (bool empty = false; !(done && (empty || arrived >= injected));) {
+        PASSTHRU_MSG msg{};
+        uint32_t count = 1;
+        PassThruReadMsgs(session.channel(), &msg, &count, kLatencyReadTimeoutMs);
+        const auto now = Clock::now();
+        empty = count == 0;
+        if (count == 1 && identifierOf(msg) == kLatencyId && sequenceOf(msg) < capacity) {
+            returned[sequenceOf(msg)] = now;
+            got[sequenceOf(msg)] = true;
+            ++arrived;
+        }
+    }
+    injector.join();
+    const CpuShares cpu = sampler.stop();
+
+    std::vector<double> gaps;
+    std::vector<double> afterSilence;
+    uint32_t received = 0;
+    for (uint32_t sequence = 0; sequence < injected; ++sequence) {
+        const auto end = watch.endOf(sequence);
+        if (!got[sequence] || !end) {
+            continue;
+        }
+        ++received;
+        const double ms =
+            std::chrono::duration<double, std::milli>(returned[sequence] - *end).count();
+        (sequence < firstSilence ? gaps : afterSilence).push_back(ms);
+    }
+    Figures figures;
+    figures["p50 ms"] = percentile(gaps, 0.50);
+    figures["p99 ms"] = percentile(gaps, 0.99);
+    figures["max ms"] = percentile(gaps, 1.0);
+    figures["silence p99 ms"] = percentile(afterSilence, 0.99);
+    figures["samples"] = static_cast<double>(gaps.size());
+    figures["silence samples"] = static_cast<double>(afterSilence.size());
+    figures["lost"] = static_cast<double>(injected - received);
+    addCpuFigures(figures, cpu);
+    return figures;
+}
+
+}  // namespace busbench

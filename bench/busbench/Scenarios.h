@@ -1,0 +1,33 @@
+// The scenarios busbench measures, each on a fresh session through the fourteen functions.
+// Every one returns the figures of one run; an empty set when the session could not be set up.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "bench/busbench/Figures.h"
+
+namespace busbench {
+
+// 8-byte frames with an 11-bit identifier take 111 bits without stuff bits: at 1 Mbit/s at most
+// 9009 of them cross the bus in a second.
+inline constexpr double kFullBusFramesPerSecond = 1e6 / 111.0;
+
+// A full 1 Mbit/s bus (the traffic generator at "max"), one reader taking batches of 64 with a
+// 10 ms timeout. traceFile: where the trace goes, empty for no tracing.
+Figures measureReceive(double seconds, const std::string& traceFile);
+
+// The application writes batches of 10 frames at 1 Mbit/s as fast as the library takes them.
+// timeoutMs 0: queued without waiting, and 1 ms pause when the queue is full; otherwise each
+// write waits that long for its frames to go out.
+Figures measureTransmit(double seconds, uint32_t timeoutMs);
+
+// The device open, one channel at 500 kbit/s with its pass filter, nothing on the bus.
+Figures measureIdle(double seconds);
+
+// Single frames injected at 500 kbit/s at random gaps of 1 to 9 ms, a reader blocked in
+// PassThruReadMsgs for one message at a time: the bus's end of frame to the call's return.
+// Then `silences` frames, each after 1 s of silence.
+Figures measureLatency(double seconds, int silences, uint32_t seed);
+
+}  // namespace busbench
