@@ -6,11 +6,11 @@
 //
 // CPU time is split by thread name: "sim-..." is the simulated device, "app-..." this
 // program's own threads (calling the fourteen functions, so mostly the library's read and write
-// paths), everything else the library. Per-frame library figures count both the library's
-// threads and the calling thread ("lib+app"); the simulator's per-frame time is the test
-// double's and says nothing about the library.
-#include <pthread.h>
-
+// paths), everything else the library; the time any thread spends inside the simulated
+// device's transport is the simulator's (MeteredPipeTransport). Per-frame library figures count
+// both the library's threads and the calling thread ("lib+app"); the simulator's share is the
+// test double's and says nothing about the library. "xfer" counts transfers on the device's
+// pipes: on hardware each costs a USB round trip and the host's USB stack.
 #include <unistd.h>
 #include <algorithm>
 #include <cstdio>
@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/busbench/CpuSampler.h"
 #include "bench/busbench/Figures.h"
 #include "bench/busbench/Scenarios.h"
 
@@ -114,6 +115,7 @@ bool printIdle(const Options& options) {
                                      [&](int) { return busbench::measureIdle(options.seconds); }))
         .target("cpu %", "cpu%", "%.2f", 0.5)
         .value("csw/s", "csw/s", "%.0f")
+        .value("xfer/s", "xfer/s", "%.0f")
         .value("lib %", "lib%", "%.2f")
         .value("sim %", "sim%", "%.2f")
         .value("app %", "app%", "%.2f")
@@ -131,6 +133,7 @@ bool printLatency(const Options& options, int silences) {
         .target("after 1 s silence p99 ms", "silence p99 ms", "%.3f", 2.0)
         .value("lost", "lost", "%.0f")
         .value("cpu %", "cpu%", "%.2f")
+        .value("xfer/s", "xfer/s", "%.0f")
         .note(
             "(" +
             std::to_string(static_cast<int>(figures.count("samples") ? figures.at("samples") : 0)) +
@@ -150,14 +153,16 @@ bool printReceive(const char* name, const Options& options, const std::string& t
         return run;
     });
     Line line(name, figures);
-    line.value("ratio", "ratio", "%.3f").value("lost", "lost", "%.0f");
+    line.value("ratio", "ratio", "%.3f").value("(bus", "bus ratio", "%.3f)");
+    line.value("lost", "lost", "%.0f");
     if (withTargets) {
         line.target("cpu %", "cpu%", "%.1f", 15).target("lib+app us/fr", "lib+app/fr", "%.2f", 2);
     } else {
         line.value("cpu %", "cpu%", "%.1f").value("lib+app us/fr", "lib+app/fr", "%.2f");
     }
     line.value("(app", "app/fr", "%.2f)").value("sim us/fr", "sim/fr", "%.2f");
-    line.value("csw/s", "csw/s", "%.0f").value("dev overflow", "dev overflow", "%.0f");
+    line.value("xfer/fr", "xfer/fr", "%.3f").value("csw/s", "csw/s", "%.0f");
+    line.value("dev overflow", "dev overflow", "%.0f");
     if (!traceFile.empty()) {
         line.value("trace MB/s", "trace MB/s", "%.1f");
     }
@@ -175,6 +180,7 @@ bool printTransmit(const char* name, const Options& options, uint32_t timeoutMs)
         .value("lib+app us/fr", "lib+app/fr", "%.2f")
         .value("(app", "app/fr", "%.2f)")
         .value("sim us/fr", "sim/fr", "%.2f")
+        .value("xfer/fr", "xfer/fr", "%.3f")
         .value("csw/s", "csw/s", "%.0f")
         .print();
 }
@@ -183,7 +189,7 @@ bool printTransmit(const char* name, const Options& options, uint32_t timeoutMs)
 
 int main(int argc, char** argv) {
     const Options options = parseOptions(argc, argv);
-    pthread_setname_np(pthread_self(), "app-main");
+    busbench::nameApplicationThread("main");
     const std::string traceFile = "/tmp/busbench-trace-" + std::to_string(getpid()) + ".jsonl";
     std::printf(
         "busbench: median of %d runs of %.1f s; full bus = 1 Mbit/s, 8-byte 11-bit frames, "

@@ -1,5 +1,6 @@
 #include "bench/busbench/CpuSampler.h"
 
+#include <pthread.h>
 #include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
@@ -38,6 +39,12 @@ bool startsWith(const std::string& text, const char* prefix) {
 
 }  // namespace
 
+void nameApplicationThread(const char* name) {
+    const std::string full = std::string("app-") + name;
+    pthread_setname_np(pthread_self(), full.substr(0, 15).c_str());
+    MeteredPipeTransport::markApplicationThread();
+}
+
 void CpuSampler::start() {
     begin_ = take();
 }
@@ -64,11 +71,23 @@ CpuShares CpuSampler::stop() const {
     }
     // What threads that ended in the interval spent is in the process's total only.
     shares.librarySeconds += std::max(0.0, shares.processSeconds - attributed);
+    moveTransportTime(begin_.transport, end.transport, shares);
     return shares;
+}
+
+void CpuSampler::moveTransportTime(const TransportTotals& before, const TransportTotals& after,
+                                   CpuShares& shares) {
+    const double library = after.libraryThreadSeconds - before.libraryThreadSeconds;
+    const double application = after.applicationThreadSeconds - before.applicationThreadSeconds;
+    shares.librarySeconds -= library;
+    shares.applicationSeconds -= application;
+    shares.simulatorSeconds += library + application;
+    shares.transfers = static_cast<double>(after.transfers - before.transfers);
 }
 
 CpuSampler::Snapshot CpuSampler::take() {
     Snapshot snapshot;
+    snapshot.transport = MeteredPipeTransport::totals();
     snapshot.threads = readThreads();
     snapshot.processSeconds = processCpuSeconds();
     snapshot.contextSwitches = contextSwitchesSoFar();

@@ -1,7 +1,5 @@
 #include "bench/busbench/Scenarios.h"
 
-#include <pthread.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -77,6 +75,7 @@ void addCpuFigures(Figures& figures, const CpuShares& cpu) {
     figures["app%"] = cpu.percentOfCore(cpu.applicationSeconds);
     figures["sim%"] = cpu.percentOfCore(cpu.simulatorSeconds);
     figures["csw/s"] = cpu.wallSeconds > 0 ? cpu.contextSwitches / cpu.wallSeconds : 0;
+    figures["xfer/s"] = cpu.wallSeconds > 0 ? cpu.transfers / cpu.wallSeconds : 0;
 }
 
 // Microseconds of each share per frame. The calling thread runs the library's read or write
@@ -89,6 +88,7 @@ void addPerFrameFigures(Figures& figures, const CpuShares& cpu, double frames) {
     figures["app/fr"] = 1e6 * cpu.applicationSeconds / frames;
     figures["lib+app/fr"] = 1e6 * (cpu.librarySeconds + cpu.applicationSeconds) / frames;
     figures["sim/fr"] = 1e6 * cpu.simulatorSeconds / frames;
+    figures["xfer/fr"] = cpu.transfers / frames;
 }
 
 // The sequence numbers of the traffic generator's frames the reader got.
@@ -231,7 +231,7 @@ namespace {
 // Returns how many it injected; `done` is set once it has finished.
 void injectFrames(vtx::sim::SimControl& control, double seconds, int silences, uint32_t seed,
                   uint32_t& injected, uint32_t& firstSilence, std::atomic<bool>& done) {
-    pthread_setname_np(pthread_self(), "app-inject");
+    nameApplicationThread("inject");
     std::mt19937 random(seed);
     std::uniform_int_distribution<int> gapMicroseconds(1000, 9000);
     const auto end = Clock::now() + secondsOf(seconds);
