@@ -161,7 +161,8 @@ bool printReceive(const char* name, const Options& options, const std::string& t
         line.value("cpu %", "cpu%", "%.1f").value("lib+app us/fr", "lib+app/fr", "%.2f");
     }
     line.value("(app", "app/fr", "%.2f)").value("sim us/fr", "sim/fr", "%.2f");
-    line.value("xfer/fr", "xfer/fr", "%.3f").value("csw/s", "csw/s", "%.0f");
+    line.value("xfer/fr", "xfer/fr", "%.3f").value("frames/read", "frames/read", "%.1f");
+    line.value("csw/s", "csw/s", "%.0f");
     line.value("dev overflow", "dev overflow", "%.0f");
     if (!traceFile.empty()) {
         line.value("trace MB/s", "trace MB/s", "%.1f");

@@ -110,10 +110,12 @@ struct ReceivedSequences {
     }
 };
 
-void readFor(uint32_t channel, Clock::duration span, std::vector<PASSTHRU_MSG>& buffer,
-             ReceivedSequences& received) {
+// Reads for the span; returns how many calls it made.
+uint64_t readFor(uint32_t channel, Clock::duration span, std::vector<PASSTHRU_MSG>& buffer,
+                 ReceivedSequences& received) {
     const auto end = Clock::now() + span;
-    while (Clock::now() < end) {
+    uint64_t calls = 0;
+    for (; Clock::now() < end; ++calls) {
         uint32_t count = kReadBatch;
         PassThruReadMsgs(channel, buffer.data(), &count, kReadTimeoutMs);
         for (uint32_t i = 0; i < count; ++i) {
@@ -122,6 +124,7 @@ void readFor(uint32_t channel, Clock::duration span, std::vector<PASSTHRU_MSG>& 
             }
         }
     }
+    return calls;
 }
 
 // Writes batches from sequence number `next` on for the span; returns the next one unwritten.
@@ -169,7 +172,7 @@ Figures measureReceive(double seconds, const std::string& traceFile) {
     const uint32_t first = watch.latestSequence().value_or(0) + 1;
     CpuSampler sampler;
     sampler.start();
-    readFor(session.channel(), secondsOf(seconds), buffer, received);
+    const uint64_t calls = readFor(session.channel(), secondsOf(seconds), buffer, received);
     const CpuShares cpu = sampler.stop();
     const uint32_t last = watch.latestSequence().value_or(first);
     readFor(session.channel(), kSettle, buffer, received);
@@ -180,6 +183,7 @@ Figures measureReceive(double seconds, const std::string& traceFile) {
     figures["bus ratio"] = crossed / cpu.wallSeconds / kFullBusFramesPerSecond;
     figures["ratio"] = got / cpu.wallSeconds / kFullBusFramesPerSecond;
     figures["lost"] = crossed - got;
+    figures["frames/read"] = calls > 0 ? got / static_cast<double>(calls) : 0;
     figures["dev overflow"] =
         static_cast<double>(session.control().deviceState().controller.overflowedFrames);
     addCpuFigures(figures, cpu);
