@@ -12,7 +12,9 @@
 // device's transport is the simulator's (MeteredPipeTransport). Per-frame library figures count
 // both the library's threads and the calling thread ("lib+app"); the simulator's share is the
 // test double's and says nothing about the library. "xfer" counts transfers on the device's
-// pipes: on hardware each costs a USB round trip and the host's USB stack.
+// pipes: on hardware each costs a USB round trip and the host's USB stack. Latency runs from a
+// frame's end on the bus; "bus lag" is how late the simulated bus handed the frame to the
+// device, which is part of it and is the simulator's, not the library's.
 #include <unistd.h>
 #include <algorithm>
 #include <cstdio>
@@ -140,6 +142,10 @@ bool printLatency(const Options& options, int silences) {
         .value("max ms", "max ms", "%.3f")
         .target("after 1 s silence p99 ms", "silence p99 ms", "%.3f", 2.0)
         .value("lost", "lost", "%.0f")
+        .value("(bus lag p50", "bus lag p50 ms", "%.3f")
+        .value("p99", "bus lag p99 ms", "%.3f;")
+        .value("device got it -> return p50", "delivered p50 ms", "%.3f")
+        .value("p99", "delivered p99 ms", "%.3f)")
         .value("cpu %", "cpu%", "%.2f")
         .value("xfer/s", "xfer/s", "%.0f")
         .note(

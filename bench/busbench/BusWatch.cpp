@@ -8,7 +8,7 @@ uint32_t sequenceIn(const uint8_t* data) {
 }
 
 BusWatch::BusWatch(vtx::sim::SimControl& control, uint32_t identifier, std::size_t capacity)
-    : control_(control), identifier_(identifier), ends_(capacity), ended_(capacity, false) {
+    : control_(control), identifier_(identifier), crossings_(capacity), ended_(capacity, false) {
     observerId_ = control_.addBusObserver(
         [this](const vtx::sim::CanFrame& frame, vtx::sim::SimClock::time_point endOfFrame) {
             onFrame(frame, endOfFrame);
@@ -25,12 +25,12 @@ std::optional<uint32_t> BusWatch::latestSequence() const {
     return latest < 0 ? std::nullopt : std::optional<uint32_t>(static_cast<uint32_t>(latest));
 }
 
-std::optional<vtx::sim::SimClock::time_point> BusWatch::endOf(uint32_t sequence) const {
+std::optional<BusWatch::Crossing> BusWatch::crossingOf(uint32_t sequence) const {
     const std::lock_guard lock(mutex_);
     if (sequence >= ended_.size() || !ended_[sequence]) {
         return std::nullopt;
     }
-    return ends_[sequence];
+    return crossings_[sequence];
 }
 
 // Runs on the bus thread, so it does as little as it can: its time counts as the simulator's.
@@ -41,9 +41,10 @@ void BusWatch::onFrame(const vtx::sim::CanFrame& frame, vtx::sim::SimClock::time
     const uint32_t sequence = sequenceIn(frame.data.data());
     latest_.store(sequence);
     crossed_.fetch_add(1);
-    if (sequence < ends_.size()) {
+    if (sequence < crossings_.size()) {
+        const Crossing crossing{endOfFrame, vtx::sim::SimClock::now()};
         const std::lock_guard lock(mutex_);
-        ends_[sequence] = endOfFrame;
+        crossings_[sequence] = crossing;
         ended_[sequence] = true;
     }
 }

@@ -1,6 +1,8 @@
 // Watches the simulated bus for frames of one identifier that carry a big-endian sequence
 // number in their first four data bytes (the traffic generator's and the benchmark's own), and
-// keeps the time each of the first `capacity` sequence numbers ended on the bus.
+// keeps, for each of the first `capacity` sequence numbers, the time the frame ended on the bus
+// and the time the bus thread handed it out (to the device, then to this watch): how late the
+// simulated bus delivered it.
 #pragma once
 
 #include <atomic>
@@ -26,8 +28,12 @@ class BusWatch {
     uint64_t crossed() const { return crossed_.load(); }
     // The sequence number of the latest of them, if any crossed.
     std::optional<uint32_t> latestSequence() const;
-    // When the frame with this sequence number ended on the bus, if it did and is kept.
-    std::optional<vtx::sim::SimClock::time_point> endOf(uint32_t sequence) const;
+    struct Crossing {
+        vtx::sim::SimClock::time_point end;        // its last bit on the bus
+        vtx::sim::SimClock::time_point delivered;  // when the bus thread handed it out
+    };
+    // The frame with this sequence number, if it crossed and is kept.
+    std::optional<Crossing> crossingOf(uint32_t sequence) const;
 
   private:
     void onFrame(const vtx::sim::CanFrame& frame, vtx::sim::SimClock::time_point endOfFrame);
@@ -38,8 +44,8 @@ class BusWatch {
     std::atomic<uint64_t> crossed_{0};
     std::atomic<int64_t> latest_{-1};  // -1: none yet
 
-    mutable std::mutex mutex_;  // guards ends_ and ended_
-    std::vector<vtx::sim::SimClock::time_point> ends_;
+    mutable std::mutex mutex_;  // guards crossings_ and ended_
+    std::vector<Crossing> crossings_;
     std::vector<bool> ended_;
 };
 

@@ -291,22 +291,35 @@ Figures measureLatency(double seconds, int silences, uint32_t seed) {
 
     std::vector<double> gaps;
     std::vector<double> afterSilence;
+    std::vector<double> busLag;
+    std::vector<double> afterDelivery;
     uint32_t received = 0;
     for (uint32_t sequence = 0; sequence < injected; ++sequence) {
-        const auto end = watch.endOf(sequence);
-        if (!got[sequence] || !end) {
+        const auto crossing = watch.crossingOf(sequence);
+        if (!got[sequence] || !crossing) {
             continue;
         }
         ++received;
         const double ms =
-            std::chrono::duration<double, std::milli>(returned[sequence] - *end).count();
+            std::chrono::duration<double, std::milli>(returned[sequence] - crossing->end).count();
         (sequence < firstSilence ? gaps : afterSilence).push_back(ms);
+        busLag.push_back(
+            std::chrono::duration<double, std::milli>(crossing->delivered - crossing->end).count());
+        if (sequence < firstSilence) {
+            afterDelivery.push_back(
+                std::chrono::duration<double, std::milli>(returned[sequence] - crossing->delivered)
+                    .count());
+        }
     }
     Figures figures;
     figures["p50 ms"] = percentile(gaps, 0.50);
     figures["p99 ms"] = percentile(gaps, 0.99);
     figures["max ms"] = percentile(gaps, 1.0);
     figures["silence p99 ms"] = percentile(afterSilence, 0.99);
+    figures["bus lag p50 ms"] = percentile(busLag, 0.50);
+    figures["bus lag p99 ms"] = percentile(busLag, 0.99);
+    figures["delivered p50 ms"] = percentile(afterDelivery, 0.50);
+    figures["delivered p99 ms"] = percentile(afterDelivery, 0.99);
     figures["samples"] = static_cast<double>(gaps.size());
     figures["silence samples"] = static_cast<double>(afterSilence.size());
     figures["lost"] = static_cast<double>(injected - received);
