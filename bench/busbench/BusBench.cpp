@@ -26,11 +26,13 @@
 
 #include "bench/busbench/CpuSampler.h"
 #include "bench/busbench/Figures.h"
+#include "bench/busbench/ReportLine.h"
 #include "bench/busbench/Scenarios.h"
 
 namespace {
 
 using busbench::Figures;
+using busbench::ReportLine;
 
 struct Options {
     int runs = 3;
@@ -61,53 +63,6 @@ std::string loadAverage() {
     return one + " " + five + " " + fifteen;
 }
 
-// One scenario's line, built piece by piece; remembers whether every target was met.
-class Line {
-  public:
-    Line(const char* name, Figures figures) : figures_(std::move(figures)) {
-        text_ = name;
-        text_.resize(std::max<std::size_t>(text_.size(), 14), ' ');
-    }
-    Line& value(const char* label, const char* key, const char* format) {
-        char piece[96];
-        std::snprintf(piece, sizeof piece, format, get(key));
-        text_ += std::string("  ") + label + " " + piece;
-        return *this;
-    }
-    // A figure with its upper limit.
-    Line& target(const char* label, const char* key, const char* format, double limit) {
-        value(label, key, format);
-        const bool met = get(key) <= limit;
-        char piece[64];
-        std::snprintf(piece, sizeof piece, " (<= %g %s)", limit, met ? "met" : "MISSED");
-        text_ += piece;
-        allMet_ = allMet_ && met;
-        return *this;
-    }
-    Line& note(const std::string& text) {
-        text_ += "  " + text;
-        return *this;
-    }
-    bool print() const {
-        if (figures_.empty()) {
-            std::printf("%s  FAILED: the session could not be set up\n", text_.c_str());
-            return false;
-        }
-        std::printf("%s\n", text_.c_str());
-        return allMet_;
-    }
-
-  private:
-    double get(const char* key) const {
-        const auto found = figures_.find(key);
-        return found != figures_.end() ? found->second : 0;
-    }
-
-    Figures figures_;
-    std::string text_;
-    bool allMet_ = true;
-};
-
 Figures medianOfRuns(int runs, const std::function<Figures(int)>& runOnce) {
     std::vector<Figures> all;
     for (int run = 0; run < runs; ++run) {
@@ -121,8 +76,9 @@ Figures medianOfRuns(int runs, const std::function<Figures(int)>& runOnce) {
 }
 
 bool printIdle(const Options& options) {
-    return Line("idle", medianOfRuns(options.runs,
-                                     [&](int) { return busbench::measureIdle(options.seconds); }))
+    return ReportLine("idle",
+                      medianOfRuns(options.runs,
+                                   [&](int) { return busbench::measureIdle(options.seconds); }))
         .target("cpu %", "cpu%", "%.2f", 0.5)
         .value("csw/s", "csw/s", "%.0f")
         .value("xfer/s", "xfer/s", "%.0f")
@@ -136,7 +92,7 @@ bool printLatency(const Options& options, int silences) {
     const Figures figures = medianOfRuns(options.runs, [&](int run) {
         return busbench::measureLatency(options.seconds, silences, static_cast<uint32_t>(run + 1));
     });
-    return Line("latency", figures)
+    return ReportLine("latency", figures)
         .target("p50 ms", "p50 ms", "%.3f", 0.4)
         .target("p99 ms", "p99 ms", "%.3f", 1.5)
         .value("max ms", "max ms", "%.3f")
@@ -161,12 +117,13 @@ bool printReceive(const char* name, const Options& options, const std::string& t
         Figures run = busbench::measureReceive(options.seconds, traceFile);
         if (!traceFile.empty()) {
             std::ifstream trace(traceFile, std::ios::ate | std::ios::binary);
-            run["trace MB/s"] = static_cast<double>(trace.tellg()) / 1e6 / options.seconds;
+            // The trace covers the warm-up and the settling time too, half a second.
+            run["trace MB/s"] = static_cast<double>(trace.tellg()) / 1e6 / (options.seconds + 0.5);
             std::remove(traceFile.c_str());
         }
         return run;
     });
-    Line line(name, figures);
+    ReportLine line(name, figures);
     line.value("ratio", "ratio", "%.3f").value("(bus", "bus ratio", "%.3f)");
     line.value("lost", "lost", "%.0f");
     if (withTargets) {
@@ -185,10 +142,11 @@ bool printReceive(const char* name, const Options& options, const std::string& t
 }
 
 bool printTransmit(const char* name, const Options& options, uint32_t timeoutMs) {
-    return Line(name, medianOfRuns(options.runs,
-                                   [&](int) {
-                                       return busbench::measureTransmit(options.seconds, timeoutMs);
-                                   }))
+    return ReportLine(name, medianOfRuns(options.runs,
+                                         [&](int) {
+                                             return busbench::measureTransmit(options.seconds,
+                                                                              timeoutMs);
+                                         }))
         .value("ratio", "ratio", "%.3f")
         .value("lost", "lost", "%.0f")
         .value("cpu %", "cpu%", "%.1f")
