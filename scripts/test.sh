@@ -1,8 +1,9 @@
 #!/bin/sh
 # Builds and runs every test: the native build, its address+undefined and thread sanitizer
-# builds, then the 32-bit Windows DLL and its tests under Wine. Every preset runs even when an
-# earlier one failed; each prints its own summary, and the last line counts them all. Exits
-# non-zero when anything failed.
+# builds, then the 32-bit Windows DLL and its tests under Wine, then the 64-bit DLL and its tests
+# (the installer's among them, with the 32-bit DLL built just before) under 64-bit Wine. Every
+# preset runs even when an earlier one failed; each prints its own summary, and the last line
+# counts them all. Exits non-zero when anything failed.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/setup-debian.sh all
@@ -58,7 +59,7 @@ run_preset() {
     echo "$preset: $((total - bad)) passed, $bad failed ($(($(date +%s) - started)) s)" >>"$summaries"
 }
 
-for preset in debug asan tsan mingw; do
+for preset in debug asan tsan mingw mingw64; do
     run_preset "$preset"
 done
 

@@ -1,9 +1,16 @@
 #!/bin/sh
 # Runs a Windows program under Wine with a private, quiet prefix: used by CTest as the
 # emulator of the mingw build. The prefix lives in build/wineprefix unless WINEPREFIX is set.
+# VTX_WINE_WIDTH=64 (wine64-run.sh sets it) runs 64-bit programs with the 64-bit loader in a
+# 64-bit prefix, build/wineprefix64: that loader needs no kernel support for 32-bit x86.
 set -e
 here=$(cd "$(dirname "$0")" && pwd)
-: "${WINEPREFIX:=$here/../build/wineprefix}"
+if [ "${VTX_WINE_WIDTH:-}" = 64 ]; then
+    : "${WINEPREFIX:=$here/../build/wineprefix64}"
+    export WINEARCH=win64
+else
+    : "${WINEPREFIX:=$here/../build/wineprefix}"
+fi
 export WINEPREFIX
 export WINEDEBUG="${WINEDEBUG:--all}"
 # No Mono or Gecko installers: the tests are console programs.
@@ -11,7 +18,10 @@ export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 unset DISPLAY
 
 wine=""
-for candidate in wine wine-stable /usr/lib/wine/wine; do
+candidates="wine wine-stable /usr/lib/wine/wine"
+# Debian's wine script picks the 32-bit loader whenever it is installed, even where it cannot run.
+[ "${VTX_WINE_WIDTH:-}" = 64 ] && candidates="wine64 /usr/lib/wine/wine64 wine64-stable"
+for candidate in $candidates; do
     if command -v "$candidate" >/dev/null 2>&1; then
         wine=$candidate
         break

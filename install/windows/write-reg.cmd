@@ -3,18 +3,24 @@ rem Writes the registry file that makes the J2534 library known to J2534 applica
 rem
 rem   write-reg.cmd DLL_PATH [OUTPUT]
 rem
-rem DLL_PATH is the full path of the installed vtxpts32.dll. The file goes to OUTPUT, by default
-rem vtxpts32.reg in the current folder; import it with "reg import OUTPUT" (on 64-bit Windows
-rem "reg import OUTPUT /reg:64"). The key goes where this Windows keeps the registry view of
-rem 32-bit applications: under SOFTWARE\WOW6432Node on 64-bit Windows, under SOFTWARE on 32-bit.
+rem DLL_PATH is the full path of the installed vtxpts32.dll or vtxpts64.dll. The file goes to
+rem OUTPUT, by default vtxpts32.reg or vtxpts64.reg in the current folder; import it with
+rem "reg import OUTPUT" (on 64-bit Windows "reg import OUTPUT /reg:64"). For the 32-bit library
+rem the key goes where this Windows keeps the registry view of 32-bit applications: under
+rem SOFTWARE\WOW6432Node on 64-bit Windows, under SOFTWARE on 32-bit. A file name ending in 64
+rem is the 64-bit library, registered for 64-bit applications under SOFTWARE (64-bit Windows only).
 setlocal EnableExtensions DisableDelayedExpansion
 if "%~1"=="" goto usage
 if not "%~3"=="" goto usage
 set "dll=%~1"
 set "out=%~2"
-if not defined out set "out=vtxpts32.reg"
+set "name=%~n1"
+set "width=32"
+if /i "%name:~-2%"=="64" set "width=64"
+if not defined out set "out=vtxpts%width%.reg"
 set "software=SOFTWARE"
-if defined ProgramW6432 set "software=SOFTWARE\WOW6432Node"
+if defined ProgramW6432 if "%width%"=="32" set "software=SOFTWARE\WOW6432Node"
+if "%width%"=="64" if not defined ProgramW6432 goto no64
 
 rem An absolute path, with a drive letter or a share: slashes become backslashes, then
 rem backslashes are doubled as .reg strings need. The path stands between double quotes on its
@@ -46,6 +52,10 @@ if errorlevel 1 exit /b 1
 >> "%out%" echo "EnableLog"=dword:00000000
 if errorlevel 1 exit /b 1
 exit /b 0
+
+:no64
+echo %~nx0: a 64-bit library needs 64-bit Windows: "%~1" 1>&2
+exit /b 1
 
 :relative
 echo %~nx0: DLL_PATH is not an absolute Windows path: "%~1" 1>&2

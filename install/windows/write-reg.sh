@@ -3,14 +3,18 @@
 #
 #   write-reg.sh [-w 64|32] [-c CONFIG_APPLICATION] DLL_PATH [OUTPUT]
 #
-# DLL_PATH is the Windows path of the installed vtxpts32.dll, e.g.
+# DLL_PATH is the Windows path of the installed vtxpts32.dll or vtxpts64.dll, e.g.
 # 'C:\Program Files (x86)\VTX\J2534\vtxpts32.dll' (forward slashes are turned into
 # backslashes). The file goes to OUTPUT, or to standard output when there is none.
 #
+# The file name tells the library's width: a name ending in 64.dll is the 64-bit library, which
+# 64-bit applications find in their registry view, SOFTWARE itself (64-bit Windows only).
+# Any other name is the 32-bit library:
 # -w 64 (default): for 64-bit Windows, where 32-bit applications read the 32-bit registry view,
-#                  stored under SOFTWARE\WOW6432Node. Import it with the 64-bit regedit
-#                  (double click) or with "reg import FILE /reg:64".
+#                  stored under SOFTWARE\WOW6432Node.
 # -w 32:           for 32-bit Windows, which has only the one view under SOFTWARE.
+# On 64-bit Windows import the file with the 64-bit regedit (double click) or with
+# "reg import FILE /reg:64", which takes the key paths as written.
 # -c PATH:         the program the "ConfigApplication" value names (none by default).
 set -eu
 
@@ -20,7 +24,7 @@ usage() {
 }
 
 fail() {
-    echo "$0: $1" >&2
+    printf '%s: %s\n' "$0" "$1" >&2
     exit 1
 }
 
@@ -44,6 +48,11 @@ check_absolute() {
     esac
 }
 
+# Whether the path's file name ends in 64.dll, in any case.
+is_64bit_library() {
+    printf '%s' "$1" | LC_ALL=C grep -qi '64\.dll$'
+}
+
 width=64
 config_application=""
 while getopts "w:c:" option; do
@@ -63,6 +72,10 @@ case "$width" in
     32) software='SOFTWARE' ;;
     *) usage ;;
 esac
+if is_64bit_library "$dll_path"; then
+    [ "$width" = 64 ] || fail "a 64-bit library needs 64-bit Windows: $dll_path"
+    software='SOFTWARE'
+fi
 check_text "DLL_PATH" "$dll_path"
 check_absolute "DLL_PATH" "$dll_path"
 if [ -n "$config_application" ]; then
@@ -71,7 +84,7 @@ if [ -n "$config_application" ]; then
 fi
 
 # Every protocol of J2534-1 version 04.04 that a device can announce, and whether this one
-# supports it: CAN only.
+# supports it: CAN and ISO15765.
 protocols="J1850VPW=0 J1850PWM=0 ISO9141=0 ISO14230=0 CAN=1 ISO15765=1 SCI_A_ENGINE=0
 SCI_A_TRANS=0 SCI_B_ENGINE=0 SCI_B_TRANS=0"
 

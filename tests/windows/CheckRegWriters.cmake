@@ -1,9 +1,10 @@
 # Checks the writers of the registry file.
 #
-#   MODE=checked-in: write-reg.sh, given the default installation path, writes exactly the
-#                    checked-in vtxpts32.reg.
+#   MODE=checked-in: write-reg.sh, given the default installation paths, writes exactly the
+#                    checked-in vtxpts32.reg and vtxpts64.reg.
 #   MODE=cmd:        write-reg.cmd, run under Wine, writes the same file as write-reg.sh for the
-#                    prefix's width, for a path with spaces, parentheses, & and !.
+#                    prefix's width, for paths with spaces, parentheses, & and !, of the 32-bit
+#                    and (in a 64-bit prefix) the 64-bit library.
 #
 #   cmake -DMODE=... -DINSTALL_DIR=install/windows -DWORK_DIR=dir [-DWINE_RUN=wine-run.sh]
 #         -P CheckRegWriters.cmake
@@ -28,13 +29,8 @@ function(expect_same_file expected actual)
     endif()
 endfunction()
 
-if(MODE STREQUAL "checked-in")
-    set(file "${WORK_DIR}/default-path.reg")
-    write_with_sh(64 "C:\\Program Files (x86)\\VTX\\J2534\\vtxpts32.dll" "${file}")
-    expect_same_file("${INSTALL_DIR}/vtxpts32.reg" "${file}")
-elseif(MODE STREQUAL "cmd")
-    set(dllPath "C:\\Program Files (x86)\\A&B! (test)/J2534\\vtxpts32.dll")
-    vtx_registry_width(width)
+# write-reg.cmd under Wine must write what write-reg.sh writes for the prefix's width.
+function(expect_cmd_as_sh width dllPath)
     write_with_sh(${width} "${dllPath}" "${WORK_DIR}/sh.reg")
     file(REMOVE "${WORK_DIR}/cmd.reg")
     vtx_wine_path("${INSTALL_DIR}/write-reg.cmd" script)
@@ -42,9 +38,23 @@ elseif(MODE STREQUAL "cmd")
     execute_process(COMMAND ${WINE_RUN} cmd /c "${script}" "${dllPath}" "${output}"
                     RESULT_VARIABLE rc)
     if(NOT rc EQUAL 0)
-        message(FATAL_ERROR "write-reg.cmd failed (${rc})")
+        message(FATAL_ERROR "write-reg.cmd failed (${rc}) for ${dllPath}")
     endif()
     expect_same_file("${WORK_DIR}/sh.reg" "${WORK_DIR}/cmd.reg")
+endfunction()
+
+if(MODE STREQUAL "checked-in")
+    set(file "${WORK_DIR}/default-path.reg")
+    write_with_sh(64 "C:\\Program Files (x86)\\VTX\\J2534\\vtxpts32.dll" "${file}")
+    expect_same_file("${INSTALL_DIR}/vtxpts32.reg" "${file}")
+    write_with_sh(64 "C:\\Program Files\\VTX\\J2534\\vtxpts64.dll" "${file}")
+    expect_same_file("${INSTALL_DIR}/vtxpts64.reg" "${file}")
+elseif(MODE STREQUAL "cmd")
+    vtx_registry_width(width)
+    expect_cmd_as_sh(${width} "C:\\Program Files (x86)\\A&B! (test)/J2534\\vtxpts32.dll")
+    if(width EQUAL 64)
+        expect_cmd_as_sh(64 "C:\\Program Files\\A&B! (test)/J2534\\VTXPTS64.dll")
+    endif()
 else()
     message(FATAL_ERROR "unknown MODE '${MODE}'")
 endif()

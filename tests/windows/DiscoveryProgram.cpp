@@ -4,10 +4,10 @@
 //   DiscoveryProgram [--device KEY] [--dll-version TEXT] [--firmware TEXT]
 //
 // Looks among the devices registered under HKEY_LOCAL_MACHINE\SOFTWARE\PassThruSupport.04.04,
-// in the registry view of 32-bit programs, for one that supports CAN (the one whose key is KEY,
-// when given), loads its FunctionLibrary, resolves the fourteen functions by name, and runs:
-// open, read version (compared with TEXT where given), connect CAN at 500 kbit/s, a pass filter
-// for 0x7E8, the OBD-II request 0x7DF 02 01 0C, the engine-speed answer from 0x7E8,
+// in the registry view of programs of its own width (32 or 64 bits), for one that supports CAN (the
+// one whose key is KEY, when given), loads its FunctionLibrary, resolves the fourteen functions by
+// name, and runs: open, read version (compared with TEXT where given), connect CAN at 500 kbit/s, a
+// pass filter for 0x7E8, the OBD-II request 0x7DF 02 01 0C, the engine-speed answer from 0x7E8,
 // disconnect, close, unload. The exit code is 0 only when every step worked; each failure is
 // printed.
 #define WIN32_LEAN_AND_MEAN
@@ -28,8 +28,10 @@ namespace {
 using vtx::test::canMessage;
 
 constexpr char kPassThruSupportKey[] = "SOFTWARE\\PassThruSupport.04.04";
-// The registry view of 32-bit programs: on 64-bit Windows that is SOFTWARE\WOW6432Node.
-constexpr REGSAM kRead32BitView = KEY_READ | KEY_WOW64_32KEY;
+// The registry view of programs of this one's width, which is where the libraries it can load are
+// registered: for 32-bit programs on 64-bit Windows that is SOFTWARE\WOW6432Node, for 64-bit
+// programs SOFTWARE itself.
+constexpr REGSAM kReadOwnView = KEY_READ | (sizeof(void*) == 8 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY);
 constexpr uint32_t kBitRate = 500000;
 constexpr uint32_t kRequestId = 0x7DF;
 constexpr uint32_t kAnswerId = 0x7E8;
@@ -87,7 +89,7 @@ RegisteredDevice readDevice(HKEY devices, const std::string& keyName) {
     RegisteredDevice device;
     device.key = keyName;
     HKEY key = nullptr;
-    if (RegOpenKeyExA(devices, keyName.c_str(), 0, kRead32BitView, &key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExA(devices, keyName.c_str(), 0, kReadOwnView, &key) != ERROR_SUCCESS) {
         return device;
     }
     device.name = readString(key, "Name").value_or("");
@@ -102,7 +104,7 @@ std::vector<RegisteredDevice> registeredDevices() {
     std::vector<RegisteredDevice> found;
     HKEY devices = nullptr;
     const LONG result =
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPassThruSupportKey, 0, kRead32BitView, &devices);
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPassThruSupportKey, 0, kReadOwnView, &devices);
     if (result != ERROR_SUCCESS) {
         std::fprintf(stderr, "HKEY_LOCAL_MACHINE\\%s: cannot open (error %ld)\n",
                      kPassThruSupportKey, result);

@@ -43,9 +43,25 @@ std::string narrow(const std::wstring& text) {
 
 struct ScriptEntry {
     std::string key;
-    // The quoted text, or nothing when the script gives a macro (the version string).
+    // The quoted text, or the name of the macro the script gives instead.
     std::optional<std::string> literal;
+    std::string macro;
 };
+
+// What the script's macros stand for in this build; nothing for a macro the test does not know.
+std::optional<std::string> macroValue(const std::string& macro) {
+    const std::string fileName = VTX_LIBRARY_FILE_NAME;
+    if (macro == "VTX_VERSION_STRING") {
+        return "2.3.0.0";
+    }
+    if (macro == "VTX_DLL_FILE_NAME") {
+        return fileName;
+    }
+    if (macro == "VTX_DLL_BASE_NAME") {
+        return fileName.substr(0, fileName.rfind('.'));
+    }
+    return std::nullopt;
+}
 
 // The VALUE lines of the string table in the resource script.
 std::vector<ScriptEntry> scriptEntries() {
@@ -55,7 +71,7 @@ std::vector<ScriptEntry> scriptEntries() {
     std::vector<ScriptEntry> entries;
     for (auto it = std::sregex_iterator(table.begin(), table.end(), value);
          it != std::sregex_iterator(); ++it) {
-        ScriptEntry entry{(*it)[1].str(), std::nullopt};
+        ScriptEntry entry{(*it)[1].str(), std::nullopt, (*it)[3].str()};
         if ((*it)[2].matched) {
             entry.literal = (*it)[2].str();
         }
@@ -145,7 +161,9 @@ TEST_F(VersionResourceTest, EntriesTheLibraryReportsAreFilled) {
         ASSERT_TRUE(text.has_value()) << key;
         EXPECT_FALSE(text->empty()) << key;
     }
-    EXPECT_EQ(stringEntry("OriginalFilename").value_or(L""), L"vtxpts32.dll");
+    // vtxpts32.dll or vtxpts64.dll: the name of the file this build made.
+    EXPECT_EQ(narrow(stringEntry("OriginalFilename").value_or(L"")), VTX_LIBRARY_FILE_NAME);
+    EXPECT_EQ(narrow(stringEntry("InternalName").value_or(L"")) + ".dll", VTX_LIBRARY_FILE_NAME);
 }
 
 TEST_F(VersionResourceTest, EveryEntryOfTheScriptIsInTheFile) {
@@ -157,7 +175,9 @@ TEST_F(VersionResourceTest, EveryEntryOfTheScriptIsInTheFile) {
         if (entry.literal) {
             EXPECT_EQ(narrow(*text), *entry.literal) << entry.key;
         } else {
-            EXPECT_EQ(*text, L"2.3.0.0") << entry.key;
+            const auto expected = macroValue(entry.macro);
+            ASSERT_TRUE(expected.has_value()) << entry.key << ": unknown macro " << entry.macro;
+            EXPECT_EQ(narrow(*text), *expected) << entry.key;
         }
     }
 }

@@ -20,9 +20,12 @@ function(vtx_wine_path path result)
     set(${result} "${windowsPath}" PARENT_SCOPE)
 endfunction()
 
-# The key that the registry file writes for that width.
-function(vtx_device_key width result)
-    if(width EQUAL 64)
+# The key that the registry file writes for that width and library: the 64-bit library (its
+# name ends in 64.dll) is registered for 64-bit programs, under SOFTWARE itself.
+function(vtx_device_key width library result)
+    if(library MATCHES "64\\.[dD][lL][lL]$")
+        set(software "SOFTWARE")
+    elseif(width EQUAL 64)
         set(software "SOFTWARE\\WOW6432Node")
     else()
         set(software "SOFTWARE")
@@ -42,8 +45,8 @@ function(vtx_reg_view_option width result)
 endfunction()
 
 # Removes the device key with its values; a key that is not there is no error.
-function(vtx_remove_device_key width)
-    vtx_device_key(${width} key)
+function(vtx_remove_device_key width library)
+    vtx_device_key(${width} "${library}" key)
     vtx_reg_view_option(${width} view)
     execute_process(COMMAND ${WINE_RUN} reg delete "${key}" /f ${view} OUTPUT_QUIET ERROR_QUIET)
     execute_process(COMMAND ${WINE_RUN} reg query "${key}" ${view} RESULT_VARIABLE rc
