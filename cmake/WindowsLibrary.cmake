@@ -10,4 +10,7 @@ set(VTX_DLL_DEF ${PROJECT_SOURCE_DIR}/api/${VTX_DLL_NAME}.def)
 
 # What scripts/package-windows.sh takes from this build: the version and the files it ships.
 file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/windows-package.txt
-     CONTENT "version=${PROJECT_VERSION}\nlibrary=$<TARGET_FILE:vtxpts32>\nptcan=$<TARGET_FILE:ptcan>\n")
+     CONTENT "version=${PROJECT_VERSION}
+library=$<TARGET_FILE:vtxpts32>
+ptcan=$<TARGET_FILE:ptcan>
+")

@@ -52,7 +52,8 @@ defines=""
 ptcan32=""
 ptcan64=""
 for build in "$@"; do
-    [ -f "$build/windows-package.txt" ] || fail "$build is no Windows build (no windows-package.txt)"
+    [ -f "$build/windows-package.txt" ] ||
+        fail "$build is no Windows build (no windows-package.txt)"
     library=$(package_value "$build" library)
     ptcan=$(package_value "$build" ptcan)
     build_version=$(package_value "$build" version)

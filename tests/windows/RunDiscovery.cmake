@@ -3,7 +3,8 @@
 # does. The prefix is this test's own, and the key is removed again at the end.
 #
 #   cmake -DWINE_RUN=scripts/wine-run.sh -DPREFIX=dir -DWRITE_REG=install/windows/write-reg.sh
-#         -DLIBRARY=vtxpts32.dll|vtxpts64.dll -DPROGRAM=vtx_discovery.exe -DWORK_DIR=dir -P RunDiscovery.cmake
+#         -DLIBRARY=vtxpts32.dll|vtxpts64.dll -DPROGRAM=vtx_discovery.exe -DWORK_DIR=dir
+#         -P RunDiscovery.cmake
 include(${CMAKE_CURRENT_LIST_DIR}/WineRegistry.cmake)
 
 set(ENV{WINEPREFIX} "${PREFIX}")
