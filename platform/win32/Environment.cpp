@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "platform/DynamicLibrary.h"
+#include "platform/win32/DeviceRegistryKey.h"
 
 namespace vtx::platform {
 
@@ -19,7 +20,9 @@ void unsetEnvironment(const char* name) {
 }
 
 namespace {
-constexpr char kSwitchKey[] = "SOFTWARE\\WOW6432Node\\PassThruSupport.04.04\\Vantrix - J2534";
+constexpr const char* kSwitchKey = kDeviceRegistryKey;
+// The view the key is in: the 32-bit one for a 32-bit build, the native one for a 64-bit build.
+constexpr REGSAM kRegistryView = sizeof(void*) == 8 ? 0 : KEY_WOW64_32KEY;
 
 bool parseNumber(const char* text, DWORD& number) {
     char* end = nullptr;
@@ -32,7 +35,7 @@ bool parseNumber(const char* text, DWORD& number) {
 bool setLogSwitch(const char* value) {
     HKEY key = nullptr;
     if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSwitchKey, 0, nullptr, 0,
-                        KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+                        KEY_SET_VALUE | kRegistryView, nullptr, &key, nullptr) != ERROR_SUCCESS) {
         return false;
     }
     LONG result;

@@ -1,10 +1,17 @@
 # Sets the log switch from outside the process, as an administrator does, runs the trace test
-# that expects it, and removes it again. Windows: "reg add ... /reg:32" in the Wine prefix;
-# POSIX: the environment.
+# that expects it, and removes it again. Windows: "reg add" in the Wine prefix, in the registry
+# view of the library's width; POSIX: the environment.
 #   -DPROGRAM=<vtx_trace_tests> -DWINDOWS=<bool> -DRUNNER=<wine-run.sh, Windows only>
-set(key "HKLM\\SOFTWARE\\WOW6432Node\\PassThruSupport.04.04\\Vantrix - J2534")
+#   -DPOINTER_BYTES=<4 or 8>
+if(POINTER_BYTES EQUAL 8)
+    set(key "HKLM\\SOFTWARE\\PassThruSupport.04.04\\Vantrix - J2534")
+    set(view /reg:64)
+else()
+    set(key "HKLM\\SOFTWARE\\WOW6432Node\\PassThruSupport.04.04\\Vantrix - J2534")
+    set(view /reg:32)
+endif()
 if(WINDOWS)
-    execute_process(COMMAND ${RUNNER} reg add "${key}" /v EnableLog /t REG_DWORD /d 2 /f /reg:32
+    execute_process(COMMAND ${RUNNER} reg add "${key}" /v EnableLog /t REG_DWORD /d 2 /f ${view}
                     RESULT_VARIABLE rc OUTPUT_QUIET ERROR_QUIET)
     if(NOT rc EQUAL 0)
         message(FATAL_ERROR "reg add failed (${rc})")
@@ -18,7 +25,7 @@ set(ENV{VTX_SWITCH_SET_OUTSIDE} 1)
 execute_process(COMMAND ${command} --gtest_filter=TraceSessionTest.SwitchSetOutside*
                 RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
 if(WINDOWS)
-    execute_process(COMMAND ${RUNNER} reg delete "${key}" /v EnableLog /f /reg:32
+    execute_process(COMMAND ${RUNNER} reg delete "${key}" /v EnableLog /f ${view}
                     OUTPUT_QUIET ERROR_QUIET)
 endif()
 if(NOT rc EQUAL 0 OR NOT out MATCHES "\\[  PASSED  \\] 1 test")

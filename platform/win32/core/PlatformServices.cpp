@@ -11,6 +11,7 @@
 #include <cstdlib>
 
 #include "platform/TimeConversion.h"
+#include "platform/win32/DeviceRegistryKey.h"
 #include "platform/win32/core/DriverStore.h"
 #include "platform/win32/core/RegistryKey.h"
 #include "platform/win32/core/VersionInfo.h"
@@ -21,7 +22,7 @@
 namespace vtx::platform {
 
 namespace {
-constexpr char kSwitchKey[] = "SOFTWARE\\WOW6432Node\\PassThruSupport.04.04\\Vantrix - J2534";
+constexpr const char* kSwitchKey = kDeviceRegistryKey;
 constexpr char kSwitchValue[] = "EnableLog";
 }  // namespace
 
