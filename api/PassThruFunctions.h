@@ -1,5 +1,6 @@
-// The fourteen exported functions, declared for the programs that link the library in and call
-// them directly (end-to-end tests, fuzz targets, benchmarks, the soak run).
+// The fourteen exported functions, declared for the programs that link the library and call
+// them directly: clients of the installed library and, in the tree, the end-to-end tests, fuzz
+// targets, benchmarks and the soak run.
 #pragma once
 
 #include <cstdint>

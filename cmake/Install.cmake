@@ -15,13 +15,19 @@ set_target_properties(vtxpts32 PROPERTIES
     VERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}
     SOVERSION ${PROJECT_VERSION_MAJOR})
 
-# The public header: the J2534 vocabulary and the entry points' types. A client includes it as
-# <vtxpts/J2534.h> and needs nothing else of the tree.
-if(EXISTS ${PROJECT_SOURCE_DIR}/api/J2534.h)
-    set(VTX_PUBLIC_HEADER ${PROJECT_SOURCE_DIR}/api/J2534.h)
-else()
-    set(VTX_PUBLIC_HEADER ${PROJECT_SOURCE_DIR}/base/J2534.h)
-endif()
+# The public header: the J2534 vocabulary, the entry points' types and the fourteen functions
+# themselves. A client includes it as <vtxpts/J2534.h> and needs nothing else of the tree, so it
+# is made whole from the two headers of the tree that hold those (regenerated when they change).
+set(VTX_VOCABULARY_HEADER ${PROJECT_SOURCE_DIR}/base/J2534.h)
+set(VTX_FUNCTIONS_HEADER ${PROJECT_SOURCE_DIR}/api/PassThruFunctions.h)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+             ${VTX_VOCABULARY_HEADER} ${VTX_FUNCTIONS_HEADER})
+file(READ ${VTX_VOCABULARY_HEADER} vocabulary)
+file(READ ${VTX_FUNCTIONS_HEADER} functions)
+string(REGEX REPLACE "#pragma once\n|#include <cstdint>\n|#include \"base/J2534.h\"\n" ""
+       functions "${functions}")
+set(VTX_PUBLIC_HEADER ${PROJECT_BINARY_DIR}/public/vtxpts/J2534.h)
+file(CONFIGURE OUTPUT ${VTX_PUBLIC_HEADER} CONTENT "${vocabulary}\n${functions}" @ONLY)
 
 # Where things go. The descriptor and the udev rule live where the system looks for them,
 # whatever the prefix.

@@ -3,16 +3,8 @@
 // its SONAME, opens the device, reads its versions and closes it, and prints the library
 // version it was given.
 #include <cstdio>
-#include <type_traits>
 
 #include <vtxpts/J2534.h>
-
-// The entry points, declared with the installed header's own types of them.
-extern "C" {
-std::remove_pointer_t<PTOPEN> PassThruOpen;
-std::remove_pointer_t<PTREADVERSION> PassThruReadVersion;
-std::remove_pointer_t<PTCLOSE> PassThruClose;
-}
 
 int main() {
     uint32_t device = 0;
