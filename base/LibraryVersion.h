@@ -1,4 +1,5 @@
-/* The library's version: one definition for the code and for the Windows version resource, so
+/* The library's version: the one definition, for the code, the Windows version resource and the
+   build (CMake reads it for the project version, so packages and installer follow), so
    plain preprocessor macros that the resource compiler reads as well. */
 #ifndef VTX_LIBRARY_VERSION_H
 #define VTX_LIBRARY_VERSION_H
