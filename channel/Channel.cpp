@@ -4,12 +4,12 @@
 #include <chrono>
 #include <memory>
 
-#include "base/ElapsedTimer.h"
 #include "channel/ObjectIds.h"
 #include "comm/CommunicationThread.h"
 #include "platform/Clock.h"
 #include "protocol/ByteOrder.h"
 #include "trace/TraceProvider.h"
+#include "trace/TraceTimer.h"
 
 namespace vtx {
 
@@ -440,7 +440,7 @@ std::vector<ChannelMessage> Channel::takeReceived(uint32_t wanted, uint32_t time
     if (wanted == 0) {
         return {};
     }
-    const ElapsedTimer timer;
+    const trace::TraceTimer timer(kGroup);
     VTX_TRACE(kGroup, kEvent, "dequeueRxCanFrame() -S-", u32("numPktsCAN", wanted),
               u32("timeout", timeout));
     std::unique_lock lock(receiveMutex_);
@@ -466,7 +466,7 @@ void Channel::dequeueRxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t t
     if (msgs == nullptr || pNumMsgs == nullptr || *pNumMsgs == 0) {
         return;
     }
-    const ElapsedTimer timer;
+    const trace::TraceTimer timer(kGroup);
     VTX_TRACE(kGroup, kEvent, "dequeueRxPtMsgs() -S-", u32("pNumMsgs", *pNumMsgs),
               u32("timeout", timeout));
     const std::vector<ChannelMessage> messages = takeReceived(*pNumMsgs, timeout);
@@ -502,7 +502,7 @@ void Channel::enqueueTxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t t
     if (msgs == nullptr || pNumMsgs == nullptr || *pNumMsgs == 0) {
         return;
     }
-    const ElapsedTimer timer;
+    const trace::TraceTimer timer(kGroup);
     VTX_TRACE(kGroup, kEvent, "enqueueTxPtMsgs() -S-", u32("NumMsgs", *pNumMsgs),
               u32("timeout", timeout), u32("loopbackFlag", loopbackFlag_));
     if (protocol_->transmitStyle() == ChannelProtocol::TransmitStyle::Transfers) {

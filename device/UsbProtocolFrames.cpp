@@ -6,6 +6,7 @@
 
 #include "device/DevicePackets.h"
 #include "device/UsbProtocolDevice.h"
+#include "trace/TraceTimer.h"
 
 namespace vtx {
 
@@ -68,7 +69,7 @@ int UsbProtocolDevice::writeFrames(std::span<const CanFrame> frames) {
     if (!isOpen() || frames.empty()) {
         return 0;
     }
-    const ElapsedTimer timer;
+    const trace::TraceTimer timer(identity_.group);
     const std::size_t count = frames.size();
     std::size_t accepted = 0;
     while (accepted < count) {
@@ -112,7 +113,7 @@ int UsbProtocolDevice::readFrames(std::span<CanFrame> frames) {
     if (!isOpen() || frames.empty()) {
         return 0;
     }
-    const ElapsedTimer timer;
+    const trace::TraceTimer timer(identity_.group);
     const std::size_t maxCount = frames.size();
     std::size_t stored = 0;
     while (stored < maxCount) {

@@ -1,7 +1,7 @@
-#include "base/ElapsedTimer.h"
 #include "channel/Channel.h"
 #include "operations/OperationTrace.h"
 #include "operations/PassThru.h"
+#include "trace/TraceTimer.h"
 
 namespace vtx {
 
@@ -26,7 +26,7 @@ Channel* PassThru::channelForTransfer(uint32_t ChannelID, PASSTHRU_MSG* pMsg, ui
 
 uint32_t PassThru::passThruReadMsgs(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs,
                                     uint32_t Timeout) {
-    const ElapsedTimer timer;
+    const trace::TraceTimer timer(op::kGroup);
     const uint32_t wanted = op::valueAt(pNumMsgs);
     return runOperation(
         OnLostDevice::Answer,
@@ -61,7 +61,7 @@ void PassThru::readMessages(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pN
 
 uint32_t PassThru::passThruWriteMsgs(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs,
                                      uint32_t Timeout) {
-    const ElapsedTimer timer;
+    const trace::TraceTimer timer(op::kGroup);
     const uint32_t offered = op::valueAt(pNumMsgs);
     return runOperation(
         OnLostDevice::Answer,
