@@ -19,6 +19,10 @@
 
 #include "base/LibraryVersion.h"
 #include "platform/posix/core/PosixDeviceFileTransport.h"
+#if VTX_WITH_LIBUSB
+#include "platform/posix/libusb/LibusbPipeTransport.h"
+#include "platform/posix/libusb/UsbDriverStatus.h"
+#endif
 #include "trace/JsonLinesSession.h"
 #include "trace/LogSwitch.h"
 
@@ -97,8 +101,13 @@ bool isDriverPackageInstalled(InterfaceType type) {
         std::error_code error;
         return std::filesystem::exists(kKernelDriverNode, error);
     }
-    // No USB back end yet on POSIX: the WinUSB path has no transport here.
+#if VTX_WITH_LIBUSB
+    // The WinUSB path reaches the device through libusb.
+    return type == InterfaceType::WinUsb && usbDriverStatus() == UsbDriverStatus::Installed;
+#else
+    // Built without libusb: the WinUSB path has no transport here.
     return false;
+#endif
 }
 
 void* hostProgramFunction(const char* name) {
@@ -106,7 +115,11 @@ void* hostProgramFunction(const char* name) {
 }
 
 std::unique_ptr<PipeTransport> createPipeTransport() {
+#if VTX_WITH_LIBUSB
+    return LibusbPipeTransport::create();
+#else
     return nullptr;
+#endif
 }
 
 bool readLibraryVersion(std::string& fileVersion) {
