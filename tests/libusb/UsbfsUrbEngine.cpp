@@ -141,8 +141,7 @@ void UsbfsUrbEngine::carryOut(EmulatedUrb& urb) {
         }
     }
     if (!alive()) {
-        urb.status = -ENODEV;
-        urb.actualLength = 0;
+        urb.status = -ENODEV;  // with what moved before the power went, as the kernel reports it
     }
 }
 

@@ -112,13 +112,22 @@ bool LibusbPipeTransport::isOpen() const {
     return handle_ != nullptr;
 }
 
+namespace {
+// Results after which the transfer's count holds: success, a timeout, the device gone mid-way.
+bool movedAnything(int result) {
+    return result == LIBUSB_SUCCESS || result == LIBUSB_ERROR_TIMEOUT ||
+           result == LIBUSB_ERROR_NO_DEVICE;
+}
+}  // namespace
+
 void LibusbPipeTransport::noteResult(int result) {
     if (result == LIBUSB_ERROR_NO_DEVICE) {
         lost_ = true;
     }
 }
 
-// What a timed-out transfer moved counts: the device took or gave that much.
+// What a transfer moved before it timed out or the device went counts: the device took or gave
+// that much.
 int LibusbPipeTransport::writePipe(const uint8_t* bytes, int length) {
     if (handle_ == nullptr || lost_ || bytes == nullptr || length <= 0) {
         return 0;
@@ -127,7 +136,7 @@ int LibusbPipeTransport::writePipe(const uint8_t* bytes, int length) {
     const int result = libusb_bulk_transfer(handle_, kOutPipe, const_cast<uint8_t*>(bytes), length,
                                             &transferred, kOutPipeTimeoutMs);
     noteResult(result);
-    return result == LIBUSB_SUCCESS || result == LIBUSB_ERROR_TIMEOUT ? transferred : 0;
+    return movedAnything(result) ? transferred : 0;
 }
 
 int LibusbPipeTransport::readPipe(uint8_t* bytes, int length) {
@@ -143,7 +152,7 @@ int LibusbPipeTransport::readPipe(uint8_t* bytes, int length) {
     const int result = libusb_bulk_transfer(handle_, kInPipe, readBuffer_.data(), rounded,
                                             &transferred, inTimeoutMs_);
     noteResult(result);
-    if (result != LIBUSB_SUCCESS && result != LIBUSB_ERROR_TIMEOUT) {
+    if (!movedAnything(result)) {
         return 0;
     }
     surplus_.assign(readBuffer_.begin(), readBuffer_.begin() + transferred);
