@@ -1,19 +1,21 @@
 #!/bin/sh
 # Installs what the build needs on Debian 12, when it is missing.
-#   setup-debian.sh native   compiler, CMake, Ninja, CLI11 (the demo and the tools)
+#   setup-debian.sh native   compiler, CMake, Ninja, CLI11 (the demo and the tools), libusb and
+#                            pkg-config (the real device over USB)
 #   setup-debian.sh all      also GoogleTest, python-can, mingw-w64 (32 and 64 bits), Wine (32
-#                            and 64 bits), NSIS, pkg-config and dpkg-dev (every test, the
-#                            installers and packages)
+#                            and 64 bits), NSIS, pkg-config and dpkg-dev, umockdev (every test,
+#                            the installers and packages)
 #   setup-debian.sh fuzz     clang with its libFuzzer and sanitizer runtimes, CMake, Ninja
 # As root it installs with apt-get; otherwise it prints the command to run and fails.
 set -eu
 
 what=${1:-all}
-native="cmake ninja-build g++ binutils ccache libcli11-dev"
+native="cmake ninja-build g++ binutils ccache libcli11-dev libusb-1.0-0-dev pkg-config"
 fuzz="clang libclang-rt-14-dev cmake ninja-build"
 tests="libgtest-dev libgmock-dev googletest python3-can g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386"
 tests="$tests g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 nsis"
 tests="$tests pkg-config dpkg-dev"  # the Linux package's install test
+tests="$tests umockdev libumockdev-dev"  # the USB device emulated for the libusb tests
 
 case $what in
     native) wanted=$native ;;
