@@ -3,6 +3,8 @@
 // and steer.
 #ifdef VTX_E2E_THROUGH_LIBRARY
 
+#include <chrono>
+
 #include "device/SimulatedDeviceHost.h"
 
 #include "sim/SimWorld.h"
@@ -15,6 +17,10 @@
 #endif
 
 extern "C" VTX_HOST_EXPORT void vtxSimulatedDeviceHost(vtx::SimulatedDeviceHost* host) {
+    // As the library does at load (see its entry point): the program's own thread library
+    // finds the precise clock under the loader lock at its first real-time reading, which must
+    // not be a simulator thread's while the library's unload notification holds that lock.
+    (void)std::chrono::system_clock::now();
     vtx::sim::SimWorld& world = vtx::sim::SimWorld::process();
     host->pipe = &world.transport();
     host->deviceFile = &world.deviceFile();
