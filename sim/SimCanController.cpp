@@ -8,9 +8,11 @@
 namespace vtx::sim {
 
 namespace {
-// How long a writer waiting for room sleeps at most before it looks again (should a frame be
-// dropped from the bus's queue without crossing).
-constexpr auto kRoomRecheck = std::chrono::milliseconds(2);
+// How long a writer waiting for room sleeps at most before it looks again. Crossings, resets
+// and dropped frames wake it; this only bounds the wait should the bus lose a frame otherwise.
+constexpr auto kRoomRecheck = std::chrono::milliseconds(20);
+// What a wake-up mark holds when nobody waits.
+constexpr uint64_t kNobodyWaits = ~uint64_t{0};
 }  // namespace
 
 SimCanController::Timing SimCanController::Timing::decode(uint8_t btr0, uint8_t btr1) {
@@ -98,14 +100,18 @@ void SimCanController::clearReceived() {
 // stopped. (A frame already on the wire finishes.)
 void SimCanController::dropUnsent() {
     const std::size_t unsent = bus_.dropPending(this);
-    std::lock_guard lock(mutex_);
-    droppedFrames_ += unsent;
+    {
+        std::lock_guard lock(mutex_);
+        droppedFrames_ += unsent;
+        ++dropRounds_;
+    }
+    transmitted_.notify_all();
 }
 
-// Whether frames go out, and how many of this controller's frames have crossed so far.
-std::pair<bool, uint64_t> SimCanController::sendingState() const {
+// Whether frames go out, and how far the bus has got with this controller's frames.
+SimCanController::SendingState SimCanController::sendingState() const {
     std::lock_guard lock(mutex_);
-    return {enabled_ && effectiveRate_ == busRate_, framesSent_ + resets_};
+    return {enabled_ && effectiveRate_ == busRate_, framesSent_, resets_ + dropRounds_};
 }
 
 std::size_t SimCanController::transmitRoom() {
@@ -115,17 +121,22 @@ std::size_t SimCanController::transmitRoom() {
 
 std::size_t SimCanController::transmit(std::span<const CanFrame> frames,
                                        SimClock::time_point deadline) {
+    // A writer with the buffer full waits for room for a share of the buffer at once (or for
+    // the rest of its frames), not for each frame: the bus keeps the rest of the buffer to send
+    // meanwhile.
+    const std::size_t roomAtOnce = std::max<std::size_t>(1, transmitCapacity_ / 4);
     std::size_t taken = 0;
     while (taken < frames.size()) {
-        const auto [sending, progress] = sendingState();
-        if (!sending) {
+        const SendingState state = sendingState();
+        if (!state.sending) {
             std::lock_guard lock(mutex_);
             droppedFrames_ += frames.size() - taken;
             return frames.size();
         }
         const std::size_t room = std::min(transmitRoom(), frames.size() - taken);
         if (room == 0) {
-            if (!waitForRoom(progress, deadline)) {
+            const std::size_t wanted = std::min(roomAtOnce, frames.size() - taken);
+            if (!waitForRoom(state, wanted, deadline)) {
                 break;
             }
             continue;
@@ -144,33 +155,53 @@ std::size_t SimCanController::transmit(std::span<const CanFrame> frames,
     return taken;
 }
 
-// Waits until one of this controller's frames crosses the bus after progress was taken (or a
-// reset); false once the deadline has passed.
-bool SimCanController::waitForRoom(uint64_t progress, SimClock::time_point deadline) {
+// Waits until `wanted` more of this controller's frames have crossed the bus since `before` was
+// taken, or frames were dropped, or the controller was reset; at most kRoomRecheck. False, at
+// once, when the deadline has passed.
+bool SimCanController::waitForRoom(const SendingState& before, std::size_t wanted,
+                                   SimClock::time_point deadline) {
     std::unique_lock lock(mutex_);
     const auto now = SimClock::now();
     if (now >= deadline) {
         return false;
     }
-    transmitted_.wait_until(lock, std::min(deadline, now + kRoomRecheck),
-                            [&] { return framesSent_ + resets_ != progress; });
+    const auto until = std::min(deadline, now + kRoomRecheck);
+    const uint64_t target = before.framesSent + wanted;
+    while (framesSent_ < target && resets_ + dropRounds_ == before.interruptions) {
+        wakeAtSent_ = std::min(wakeAtSent_, target);
+        if (transmitted_.wait_until(lock, until) == std::cv_status::timeout) {
+            break;
+        }
+    }
     return true;
 }
 
-// Called on the bus thread once one of this controller's frames has crossed the bus.
+// Called on the bus thread once one of this controller's frames has crossed the bus; wakes a
+// writer only once the room it waits for is there.
 void SimCanController::onSent() {
+    bool wake = false;
     {
         std::lock_guard lock(mutex_);
         ++framesSent_;
+        wake = framesSent_ >= wakeAtSent_;
+        if (wake) {
+            wakeAtSent_ = kNobodyWaits;
+        }
     }
-    transmitted_.notify_all();
+    if (wake) {
+        transmitted_.notify_all();
+    }
 }
 
 void SimCanController::waitForFrames(std::size_t count, SimClock::time_point deadline) {
     std::unique_lock lock(mutex_);
     const uint64_t resets = resets_;
-    received_.wait_until(lock, deadline,
-                         [&] { return receiveBuffer_.size() >= count || resets_ != resets; });
+    while (receiveBuffer_.size() < count && resets_ == resets) {
+        wakeAtFill_ = std::min<uint64_t>(wakeAtFill_, count);
+        if (received_.wait_until(lock, deadline) == std::cv_status::timeout) {
+            return;
+        }
+    }
 }
 
 std::vector<CanFrame> SimCanController::takeFrames(std::size_t max) {
@@ -200,7 +231,9 @@ uint32_t SimCanController::bitRate() const {
     return effectiveRate_;
 }
 
+// Wakes a reader only once the buffer holds what it waits for, not on every frame.
 void SimCanController::onBusFrame(const CanFrame& frame, SimClock::time_point) {
+    bool wake = false;
     {
         std::lock_guard lock(mutex_);
         if (!enabled_ || effectiveRate_ != busRate_ || !acceptance_.admits(frame)) {
@@ -211,8 +244,14 @@ void SimCanController::onBusFrame(const CanFrame& frame, SimClock::time_point) {
             return;
         }
         receiveBuffer_.push_back(frame);
+        wake = receiveBuffer_.size() >= wakeAtFill_;
+        if (wake) {
+            wakeAtFill_ = kNobodyWaits;
+        }
     }
-    received_.notify_all();
+    if (wake) {
+        received_.notify_all();
+    }
 }
 
 }  // namespace vtx::sim

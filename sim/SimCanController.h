@@ -12,7 +12,6 @@
 #include <deque>
 #include <mutex>
 #include <span>
-#include <utility>
 #include <vector>
 
 #include "sim/CanFrame.h"
@@ -96,9 +95,17 @@ class SimCanController : public CanNode {
     void onBusFrame(const CanFrame& frame, SimClock::time_point endOfFrame) override;
 
   private:
-    std::pair<bool, uint64_t> sendingState() const;
+    // How far the bus has got with this controller's frames, as a writer sees it before it
+    // looks for room.
+    struct SendingState {
+        bool sending = false;        // enabled and on the bus
+        uint64_t framesSent = 0;     // frames that have crossed
+        uint64_t interruptions = 0;  // resets and rounds of dropped frames
+    };
+
+    SendingState sendingState() const;
     std::size_t transmitRoom();
-    bool waitForRoom(uint64_t progress, SimClock::time_point deadline);
+    bool waitForRoom(const SendingState& before, std::size_t wanted, SimClock::time_point deadline);
     void dropUnsent();
     void onSent();
 
@@ -108,8 +115,10 @@ class SimCanController : public CanNode {
     const std::size_t transmitCapacity_;
 
     mutable std::mutex mutex_;  // guards every field below; never held while calling the bus
-    std::condition_variable received_;     // a frame was buffered, or the controller was reset
-    std::condition_variable transmitted_;  // one of this controller's frames crossed the bus
+    // The buffer reached wakeAtFill_, or the controller was reset.
+    std::condition_variable received_;
+    // framesSent_ reached wakeAtSent_, frames were dropped, or the controller was reset.
+    std::condition_variable transmitted_;
     bool enabled_ = false;
     Timing timing_;
     Acceptance acceptance_;
@@ -118,6 +127,11 @@ class SimCanController : public CanNode {
     uint64_t overflowedFrames_ = 0;
     uint64_t resets_ = 0;
     uint64_t framesSent_ = 0;
+    uint64_t dropRounds_ = 0;
+    // The lowest fill, and the lowest count of frames sent, a waiting reader or writer needs;
+    // the wake-ups come only then (all ones: nobody waits).
+    uint64_t wakeAtFill_ = ~uint64_t{0};
+    uint64_t wakeAtSent_ = ~uint64_t{0};
     std::atomic<uint32_t> effectiveRate_{0};  // what bitRate() reports; written under mutex_
 };
 

@@ -44,6 +44,9 @@ SimConfig SimConfig::fromVariables(const Lookup& lookup) {
     if (const auto latency = parseBounded(lookup("VTXPTS_SIM_USB_LATENCY_US"), 0, kMaxLatencyUs)) {
         config.usbLatency = std::chrono::microseconds(*latency);
     }
+    const char* stuffing = lookup("VTXPTS_SIM_STUFFING");
+    config.stuffing = stuffing != nullptr && std::string_view(stuffing) == "1" ? BitStuffing::Real
+                                                                               : BitStuffing::None;
     const char* ecu = lookup("VTXPTS_SIM_ECU");
     config.ecu = ecu == nullptr || std::string_view(ecu) != "0";
     if (const auto blockSize = parseBounded(lookup("VTXPTS_SIM_ECU_BS"), 0, kMaxByte)) {

@@ -9,6 +9,8 @@
 //   VTXPTS_SIM_ECU_STMIN       the separation time code it grants: 0 to 127 ms, or 241 to 249
 //                              for 100 to 900 µs (default 0)
 //   VTXPTS_SIM_TRAFFIC         frames per second, or "max" for a saturated bus (default: none)
+//   VTXPTS_SIM_STUFFING        1: frames take their stuff bits on the bus too; unset or anything
+//                              else: their nominal bits only
 // An unreadable value keeps the default.
 #pragma once
 
@@ -17,6 +19,7 @@
 #include <functional>
 #include <optional>
 
+#include "sim/CanFrameBits.h"
 #include "sim/SimDevice.h"
 #include "sim/SimIsoTpReceiver.h"
 #include "sim/TrafficGenerator.h"
@@ -28,6 +31,7 @@ struct SimConfig {
     static constexpr std::chrono::microseconds kDefaultUsbLatency{125};
 
     uint32_t busRate = kDefaultBusRate;
+    BitStuffing stuffing = BitStuffing::None;
     std::chrono::microseconds usbLatency = kDefaultUsbLatency;
     bool ecu = true;
     SimIsoTpReceiver::FlowControlSettings ecuFlowControl;

@@ -1,17 +1,11 @@
 #include "sim/SimPipeTransport.h"
 
 #include <algorithm>
-#include <thread>
 
 namespace vtx::sim {
 
-namespace {
-// A long stall (a descheduled thread) does not buy more than this many free transfers' worth.
-constexpr std::chrono::milliseconds kMaxCredit{20};
-}  // namespace
-
 SimPipeTransport::SimPipeTransport(SimDevice& device, std::chrono::microseconds latency)
-    : device_(device), latency_(latency) {}
+    : device_(device), pacer_(latency) {}
 
 std::vector<std::string> SimPipeTransport::enumerateDevicePaths() {
     if (!device_.plugged()) {
@@ -65,35 +59,11 @@ bool SimPipeTransport::handleAlive() const {
     return open_ && device_.poweredSince(openedCycle_);
 }
 
-// Sleeps off the transfer's latency. A sleep often lasts longer than asked (a whole timer tick
-// on some systems); the surplus is credited to the following transfers, so that on average each
-// costs the latency, however coarse the sleeps.
-void SimPipeTransport::payLatency() {
-    if (latency_.count() <= 0) {
-        return;
-    }
-    std::chrono::nanoseconds owed;
-    {
-        std::lock_guard lock(mutex_);
-        latencyCredit_ -= latency_;
-        if (latencyCredit_.count() >= 0) {
-            return;
-        }
-        owed = -latencyCredit_;
-        latencyCredit_ = {};
-    }
-    const auto start = SimClock::now();
-    std::this_thread::sleep_for(owed);
-    const auto surplus = SimClock::now() - start - owed;
-    std::lock_guard lock(mutex_);
-    latencyCredit_ = std::min<std::chrono::nanoseconds>(latencyCredit_ + surplus, kMaxCredit);
-}
-
 int SimPipeTransport::writePipe(const uint8_t* bytes, int length) {
     if (!isOpen()) {
         return 0;
     }
-    payLatency();
+    pacer_.pay();
     return handleAlive() ? device_.write(bytes, length) : 0;
 }
 
@@ -101,7 +71,7 @@ int SimPipeTransport::readPipe(uint8_t* bytes, int length) {
     if (!isOpen()) {
         return 0;
     }
-    payLatency();
+    pacer_.pay();
     std::chrono::milliseconds timeout;
     {
         std::lock_guard lock(mutex_);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/PipeTransport.h"
+#include "sim/LatencyPacer.h"
 #include "sim/SimDevice.h"
 
 namespace vtx::sim {
@@ -38,21 +39,19 @@ class SimPipeTransport : public PipeTransport {
 
     // The next count calls of setInPipeTimeout fail.
     void failInPipeTimeoutSets(int count);
-    std::chrono::microseconds latency() const { return latency_; }
+    std::chrono::microseconds latency() const { return pacer_.latency(); }
 
   private:
     bool handleAlive() const;
-    void payLatency();
 
     SimDevice& device_;
-    const std::chrono::microseconds latency_;
+    LatencyPacer pacer_;  // every transfer's latency
 
     mutable std::mutex mutex_;  // guards every field below
     bool open_ = false;
     uint64_t openedCycle_ = 0;  // the device's power cycle when the handle was opened
     std::chrono::milliseconds inPipeTimeout_{kInPipeTimeoutMs};
     int failedTimeoutSets_ = 0;
-    std::chrono::nanoseconds latencyCredit_{0};  // sleeping done ahead for later transfers
 };
 
 }  // namespace vtx::sim

@@ -21,7 +21,7 @@ std::unique_ptr<SimEcu> makeEcu(const SimConfig& config, VirtualCanBus& bus) {
 
 SimWorld::SimWorld(const SimConfig& config)
     : config_(config),
-      bus_(config.busRate),
+      bus_(config.busRate, config.stuffing),
       device_(bus_, config.device),
       transport_(device_, config.usbLatency),
       deviceFile_(device_, config.usbLatency),

@@ -88,9 +88,9 @@ std::size_t TrafficGenerator::queueLimit() const {
     return std::clamp(frames, kMinQueue, VirtualCanBus::kMaxPendingPerSender);
 }
 
-// Queues the next frame unless the queue is full. At "max" each frame tops the queue up again
-// once it has crossed. Caller holds mutex_.
-bool TrafficGenerator::queueNext() {
+// Queues the next frame, to start no sooner than notBefore, unless the queue is full. At "max"
+// each frame tops the queue up again once it has crossed. Caller holds mutex_.
+bool TrafficGenerator::queueNext(SimClock::time_point notBefore) {
     if (stopping_ || bus_.pending(this) >= queueLimit()) {
         return false;
     }
@@ -101,7 +101,7 @@ bool TrafficGenerator::queueNext() {
             topUp();
         };
     }
-    if (!bus_.transmit(this, frameFor(nextSequence_), std::move(onSent))) {
+    if (!bus_.transmit(this, frameFor(nextSequence_), notBefore, std::move(onSent))) {
         return false;
     }
     ++nextSequence_;
@@ -110,12 +110,13 @@ bool TrafficGenerator::queueNext() {
 
 // Caller holds mutex_.
 void TrafficGenerator::topUp() {
-    while (queueNext()) {
+    while (queueNext(SimClock::time_point::min())) {
     }
 }
 
-// Queues the frames of a fixed schedule, slot k at origin + k / rate. Slots whose frame the bus
-// cannot take, and slots more than kMaxLag overdue, are left out.
+// Queues the frames of a fixed schedule, slot k released at origin + k / rate, each up to
+// kScheduleAhead before its time. Slots whose frame the bus cannot take, and slots more than
+// kMaxLag overdue, are left out.
 void TrafficGenerator::runSchedule() {
     using Seconds = std::chrono::duration<double>;
     const double perSecond = rate_.framesPerSecond;
@@ -134,14 +135,16 @@ void TrafficGenerator::runSchedule() {
         if (now - dueOf(slot) > kMaxLag) {
             slot = slotAfter(now) - 1;
         }
-        while (dueOf(slot) <= now) {
-            if (!queueNext()) {
-                slot = slotAfter(now);
-                break;
-            }
-            ++slot;
+        bool full = false;
+        while (!full && dueOf(slot) < now + kScheduleAhead) {
+            full = !queueNext(dueOf(slot));
+            slot = full ? std::max(slot + 1, slotAfter(now)) : slot + 1;
         }
-        wake_.wait_until(lock, std::min(dueOf(slot), now + kIdleWait));
+        // Again half way through what is queued ahead, once the next slot comes within reach;
+        // with the queue full (it holds more than kScheduleAhead of bus time), half that later.
+        const SimClock::time_point wakeAt =
+            full ? now + kScheduleAhead / 2 : dueOf(slot) - kScheduleAhead / 2;
+        wake_.wait_until(lock, std::min(wakeAt, now + kIdleWait));
     }
 }
 

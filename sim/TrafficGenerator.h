@@ -2,10 +2,12 @@
 // bytes, the first four a big-endian sequence number starting at 0, the other four zero, so a
 // reader can count the frames it lost.
 //
-// At a rate of n frames per second the frames are queued on a fixed schedule (the k-th at
-// start + k / n s, without drift); when the bus cannot carry them, or the generator falls more
-// than kMaxLag behind, frames are left out of the schedule, not queued late in a burst, and the
-// sequence numbers stay without gaps. At "max" the bus is kept saturated: the generator keeps
+// At a rate of n frames per second the frames go on the bus on a fixed schedule (the k-th not
+// before start + k / n s, without drift). They are queued up to kScheduleAhead ahead of their
+// time, each released at its own, so the generator wakes a few times per kScheduleAhead rather
+// than once a frame. When the bus cannot carry them, or the generator falls more than kMaxLag
+// behind, frames are left out of the schedule, not queued late in a burst, and the sequence
+// numbers stay without gaps. At "max" the bus is kept saturated: the generator keeps
 // enough frames queued to cover kSaturationReserve of bus time, topping up whenever one of them
 // has crossed. Its identifier is low, so on a saturated bus it wins arbitration against any
 // frame with a higher identifier, as a real flooding node would.
@@ -40,6 +42,7 @@ class TrafficGenerator : public CanNode {
     static constexpr uint32_t kIdentifier = 0x100;
     static constexpr std::chrono::milliseconds kSaturationReserve{50};
     static constexpr std::chrono::milliseconds kMaxLag{100};
+    static constexpr std::chrono::milliseconds kScheduleAhead{20};
 
     // The setting as text: "max", or a positive decimal number of frames per second. Anything
     // else (empty, zero, signs, spaces, other words, a number above 2^32 - 1) means off:
@@ -56,12 +59,13 @@ class TrafficGenerator : public CanNode {
     uint32_t bitRate() const override;
     void onBusFrame(const CanFrame& frame, SimClock::time_point endOfFrame) override;
 
-    // Frames queued on the bus so far (the next sequence number).
+    // Frames queued on the bus so far, those waiting for their time included (the next sequence
+    // number).
     uint32_t framesQueued() const;
 
   private:
     std::size_t queueLimit() const;
-    bool queueNext();
+    bool queueNext(SimClock::time_point notBefore);
     void topUp();
     void runSchedule();
 

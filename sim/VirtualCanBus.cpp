@@ -1,6 +1,7 @@
 #include "sim/VirtualCanBus.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -21,6 +22,8 @@ namespace {
 constexpr std::chrono::milliseconds kIdleWait{100};
 // Frames handed out in one go before the thread looks at its queues again.
 constexpr std::size_t kMaxBatch = 256;
+// What sleepingUntil holds while the bus thread is not waiting.
+constexpr SimClock::time_point kAwake = SimClock::time_point::min();
 
 constexpr uint32_t kMaxStandardId = 0x7FF;
 constexpr uint32_t kMaxExtendedId = 0x1FFFFFFF;
@@ -47,8 +50,8 @@ struct VirtualCanBus::State {
     // A frame waiting in its sender's queue.
     struct Queued {
         CanFrame frame;
-        SimClock::time_point queuedAt;
-        uint64_t order;  // bus-wide queueing order, the last tie-breaker
+        SimClock::time_point readyAt;  // queued, or released if it was queued ahead of time
+        uint64_t order;                // bus-wide queueing order, the last tie-breaker
         SentCallback onSent;
     };
     // An attached node (or the outside world, node nullptr) with the frames it queued. serial
@@ -66,6 +69,11 @@ struct VirtualCanBus::State {
         SimClock::time_point end;
         SentCallback onSent;
     };
+    // The queue head that goes on the bus next, and when it can start.
+    struct Candidate {
+        Sender* sender;
+        SimClock::time_point start;
+    };
     struct Recipient {
         CanNode* node;
         uint64_t serial;
@@ -75,7 +83,8 @@ struct VirtualCanBus::State {
         std::shared_ptr<Observer> observer;
     };
 
-    explicit State(uint32_t rate) : bitRate(rate), busFreeAt(SimClock::now()) {
+    State(uint32_t rate, BitStuffing stuff)
+        : bitRate(rate), stuffing(stuff), busFreeAt(SimClock::now()) {
         senders.push_back(Sender{nullptr, kOutsideSerial, {}, 0});
         thread.start([this] {
             platform::nameCurrentThread("sim-bus");
@@ -85,23 +94,34 @@ struct VirtualCanBus::State {
 
     void stop();
     void run();
-    void collectDue(std::vector<Crossing>& batch);
-    std::optional<Crossing> selectNext();
+    void collectDue(std::vector<Crossing>& batch, SimClock::time_point now);
+    std::optional<Candidate> nextCandidate();
+    std::optional<Crossing> placeNext(SimClock::time_point now);
+    SimClock::time_point nextWake(SimClock::time_point now);
+    bool endsBeforeWake(const CanFrame& frame, SimClock::time_point readyAt) const;
     void deliver(std::vector<Crossing>& batch);
     void deliverOne(Crossing& crossing);
+    void takeSnapshot();
+    bool stillAttached(uint64_t serial) const;
+    bool stillObserving(int id) const;
     bool isAttached(uint64_t serial) const;
     bool isObserving(int id) const;
+    void membershipChanged() { membership.fetch_add(1); }
     Sender* findSender(const CanNode* node);
     const Sender* findSender(const CanNode* node) const;
+    std::chrono::nanoseconds durationOf(const CanFrame& frame) const {
+        return frameDuration(frame, bitRate, stuffing);
+    }
     bool onBusThread() const { return std::this_thread::get_id() == thread.id(); }
 
     static constexpr uint64_t kOutsideSerial = 0;
 
     const uint32_t bitRate;
+    const BitStuffing stuffing;
 
     // Lock order: deliveryMutex before mutex. Callbacks run under deliveryMutex only.
     mutable std::mutex mutex;
-    std::condition_variable wake;          // a frame was queued, or the bus is stopping
+    std::condition_variable wake;          // a frame ends before the thread meant to look
     std::vector<Sender> senders;           // guarded by mutex; [0] is the outside world
     std::vector<ObserverEntry> observers;  // guarded by mutex
     uint64_t nextSerial = 1;               // guarded by mutex
@@ -109,13 +129,19 @@ struct VirtualCanBus::State {
     int nextObserverId = 1;                // guarded by mutex
     SimClock::time_point busFreeAt;        // guarded by mutex: end of the last frame placed
     std::optional<Crossing> current;       // guarded by mutex: placed, its end not yet reached
-    bool stopping = false;                 // guarded by mutex
+    SimClock::time_point lastDelivery{};   // guarded by mutex: when the last batch was taken
+    SimClock::time_point sleepingUntil = kAwake;  // guarded by mutex: the bus thread's wake-up
+    bool stopping = false;                        // guarded by mutex
+    // Counts changes to senders and observers; written under mutex, read without it to tell
+    // whether the delivery's snapshot of them still holds.
+    std::atomic<uint64_t> membership{0};
 
     // Held by the bus thread while it calls nodes and observers, so that detach and
     // removeObserver from other threads can wait for a delivery in progress.
     std::mutex deliveryMutex;
-    std::vector<Recipient> recipients;                // guarded by deliveryMutex
-    std::vector<ObserverEntry> observersOfThisFrame;  // guarded by deliveryMutex
+    std::vector<Recipient> recipients;           // guarded by deliveryMutex
+    std::vector<ObserverEntry> observersNow;     // guarded by deliveryMutex
+    uint64_t snapshotMembership = ~uint64_t{0};  // guarded by deliveryMutex: when taken
 
     platform::LibraryThread thread;  // started last, ended by stop()
 };
@@ -129,31 +155,35 @@ void VirtualCanBus::State::stop() {
     thread.end();
 }
 
+// Hands out every frame that has ended, then sleeps until the next one ends, or a tick after
+// this delivery if that is later. The wait ends at its time, or sooner when a frame queued
+// meanwhile ends earlier (transmit wakes it), or when the bus stops.
 void VirtualCanBus::State::run() {
     std::vector<Crossing> batch;
     std::unique_lock lock(mutex);
     while (!stopping) {
-        collectDue(batch);
+        const SimClock::time_point now = SimClock::now();
+        collectDue(batch, now);
         if (!batch.empty()) {
+            lastDelivery = now;
             lock.unlock();
             deliver(batch);
             batch.clear();
             lock.lock();
-        } else if (current) {
-            wake.wait_until(lock, current->end);
-        } else {
-            wake.wait_for(lock, kIdleWait);
+            continue;
         }
+        sleepingUntil = nextWake(now);
+        wake.wait_until(lock, sleepingUntil);
+        sleepingUntil = kAwake;
     }
 }
 
 // Moves the frames whose end has passed into batch, placing further frames on the timeline as
 // the bus becomes free. Caller holds mutex.
-void VirtualCanBus::State::collectDue(std::vector<Crossing>& batch) {
-    const SimClock::time_point now = SimClock::now();
+void VirtualCanBus::State::collectDue(std::vector<Crossing>& batch, SimClock::time_point now) {
     while (batch.size() < kMaxBatch) {
         if (!current) {
-            current = selectNext();
+            current = placeNext(now);
         }
         if (!current || current->end > now) {
             return;
@@ -163,33 +193,61 @@ void VirtualCanBus::State::collectDue(std::vector<Crossing>& batch) {
     }
 }
 
-// Places the next frame on the timeline: the one that can start first; among those waiting when
-// the bus becomes free, the lowest arbitration field, then the earliest queued. Called only once
-// the clock has passed busFreeAt, so no frame queued later could have taken part. Caller holds
-// mutex.
-std::optional<VirtualCanBus::State::Crossing> VirtualCanBus::State::selectNext() {
-    Sender* winner = nullptr;
-    std::tuple<SimClock::time_point, uint64_t, uint64_t> best;
+// The queue head that can start first; among those ready when the bus becomes free, the lowest
+// arbitration field, then the earliest queued. Caller holds mutex.
+std::optional<VirtualCanBus::State::Candidate> VirtualCanBus::State::nextCandidate() {
+    std::optional<Candidate> best;
+    std::tuple<SimClock::time_point, uint64_t, uint64_t> bestKey;
     for (Sender& sender : senders) {
         if (sender.queue.empty()) {
             continue;
         }
         const Queued& head = sender.queue.front();
-        const auto candidate = std::make_tuple(std::max(busFreeAt, head.queuedAt),
-                                               arbitrationKey(head.frame), head.order);
-        if (winner == nullptr || candidate < best) {
-            winner = &sender;
-            best = candidate;
+        const auto key = std::make_tuple(std::max(busFreeAt, head.readyAt),
+                                         arbitrationKey(head.frame), head.order);
+        if (!best || key < bestKey) {
+            best = Candidate{&sender, std::get<0>(key)};
+            bestKey = key;
         }
     }
-    if (winner == nullptr) {
+    return best;
+}
+
+// Places the next frame on the timeline, once the clock has passed its start: a frame queued
+// after now starts later than now, so it could not have taken part. Caller holds mutex.
+std::optional<VirtualCanBus::State::Crossing> VirtualCanBus::State::placeNext(
+    SimClock::time_point now) {
+    const std::optional<Candidate> next = nextCandidate();
+    if (!next || next->start > now) {
         return std::nullopt;
     }
-    Queued head = std::move(winner->queue.front());
-    winner->queue.pop_front();
-    ++winner->crossing;
-    busFreeAt = std::get<0>(best) + frameDuration(head.frame, bitRate);
-    return Crossing{head.frame, winner->serial, busFreeAt, std::move(head.onSent)};
+    Queued head = std::move(next->sender->queue.front());
+    next->sender->queue.pop_front();
+    ++next->sender->crossing;
+    busFreeAt = next->start + durationOf(head.frame);
+    return Crossing{head.frame, next->sender->serial, busFreeAt, std::move(head.onSent)};
+}
+
+// When the bus thread looks again: at the end of the next frame, but a tick after the last
+// delivery at the soonest; after kIdleWait when nothing is queued. Caller holds mutex.
+SimClock::time_point VirtualCanBus::State::nextWake(SimClock::time_point now) {
+    SimClock::time_point nextEnd;
+    if (current) {
+        nextEnd = current->end;
+    } else if (const std::optional<Candidate> next = nextCandidate()) {
+        nextEnd = next->start + durationOf(next->sender->queue.front().frame);
+    } else {
+        return now + kIdleWait;
+    }
+    return std::max(nextEnd, lastDelivery + kDeliveryTick);
+}
+
+// Whether a frame just queued can end before the sleeping bus thread means to look (while it
+// is awake it looks at the queues before it sleeps again). Caller holds mutex.
+bool VirtualCanBus::State::endsBeforeWake(const CanFrame& frame,
+                                          SimClock::time_point readyAt) const {
+    const SimClock::time_point earliestEnd = std::max(busFreeAt, readyAt) + durationOf(frame);
+    return sleepingUntil > std::max(earliestEnd, lastDelivery + kDeliveryTick);
 }
 
 void VirtualCanBus::State::deliver(std::vector<Crossing>& batch) {
@@ -212,27 +270,47 @@ void VirtualCanBus::State::deliverOne(Crossing& crossing) {
             return;  // its sender has gone; the frame goes with it
         }
         --sender->crossing;
-        recipients.clear();
-        for (const Sender& s : senders) {
-            if (s.node != nullptr && s.serial != crossing.senderSerial) {
-                recipients.push_back(Recipient{s.node, s.serial});
-            }
+        if (snapshotMembership != membership.load()) {
+            takeSnapshot();
         }
-        observersOfThisFrame = observers;
     }
     for (const Recipient& recipient : recipients) {
-        if (isAttached(recipient.serial) && recipient.node->bitRate() == bitRate) {
+        if (recipient.serial != crossing.senderSerial && stillAttached(recipient.serial) &&
+            recipient.node->bitRate() == bitRate) {
             recipient.node->onBusFrame(crossing.frame, crossing.end);
         }
     }
-    for (const ObserverEntry& entry : observersOfThisFrame) {
-        if (isObserving(entry.id)) {
+    for (const ObserverEntry& entry : observersNow) {
+        if (stillObserving(entry.id)) {
             (*entry.observer)(crossing.frame, crossing.end);
         }
     }
-    if (crossing.onSent && isAttached(crossing.senderSerial)) {
+    if (crossing.onSent && stillAttached(crossing.senderSerial)) {
         crossing.onSent(crossing.end);
     }
+}
+
+// The nodes and observers as they are now, for the deliveries that follow until they change.
+// Caller holds deliveryMutex and mutex.
+void VirtualCanBus::State::takeSnapshot() {
+    snapshotMembership = membership.load();
+    recipients.clear();
+    for (const Sender& s : senders) {
+        if (s.node != nullptr) {
+            recipients.push_back(Recipient{s.node, s.serial});
+        }
+    }
+    observersNow = observers;
+}
+
+// Whether a node of the snapshot is still attached: certainly while nothing has changed since
+// the snapshot, else as the senders say now.
+bool VirtualCanBus::State::stillAttached(uint64_t serial) const {
+    return membership.load() == snapshotMembership || isAttached(serial);
+}
+
+bool VirtualCanBus::State::stillObserving(int id) const {
+    return membership.load() == snapshotMembership || isObserving(id);
 }
 
 bool VirtualCanBus::State::isAttached(uint64_t serial) const {
@@ -259,7 +337,8 @@ const VirtualCanBus::State::Sender* VirtualCanBus::State::findSender(const CanNo
     return found == senders.end() ? nullptr : &*found;
 }
 
-VirtualCanBus::VirtualCanBus(uint32_t bitRate) : state_(std::make_unique<State>(bitRate)) {}
+VirtualCanBus::VirtualCanBus(uint32_t bitRate, BitStuffing stuffing)
+    : state_(std::make_unique<State>(bitRate, stuffing)) {}
 
 VirtualCanBus::~VirtualCanBus() {
     state_->stop();
@@ -269,6 +348,10 @@ uint32_t VirtualCanBus::bitRate() const {
     return state_->bitRate;
 }
 
+BitStuffing VirtualCanBus::stuffing() const {
+    return state_->stuffing;
+}
+
 void VirtualCanBus::attach(CanNode* node) {
     if (node == nullptr) {
         return;
@@ -276,6 +359,7 @@ void VirtualCanBus::attach(CanNode* node) {
     std::lock_guard lock(state_->mutex);
     if (state_->findSender(node) == nullptr) {
         state_->senders.push_back(State::Sender{node, state_->nextSerial++, {}, 0});
+        state_->membershipChanged();
     }
 }
 
@@ -288,7 +372,9 @@ void VirtualCanBus::detach(CanNode* node) {
         delivering = std::unique_lock(state_->deliveryMutex);
     }
     std::lock_guard lock(state_->mutex);
-    std::erase_if(state_->senders, [&](const State::Sender& s) { return s.node == node; });
+    if (std::erase_if(state_->senders, [&](const State::Sender& s) { return s.node == node; })) {
+        state_->membershipChanged();
+    }
 }
 
 bool VirtualCanBus::transmit(CanNode* sender, const CanFrame& frame) {
@@ -296,6 +382,11 @@ bool VirtualCanBus::transmit(CanNode* sender, const CanFrame& frame) {
 }
 
 bool VirtualCanBus::transmit(CanNode* sender, const CanFrame& frame, SentCallback onSent) {
+    return transmit(sender, frame, SimClock::time_point::min(), std::move(onSent));
+}
+
+bool VirtualCanBus::transmit(CanNode* sender, const CanFrame& frame, SimClock::time_point notBefore,
+                             SentCallback onSent) {
     if (state_->bitRate == 0 || !isWellFormed(frame)) {
         return false;
     }
@@ -304,16 +395,24 @@ bool VirtualCanBus::transmit(CanNode* sender, const CanFrame& frame, SentCallbac
     if (sender != nullptr && sender->bitRate() != state_->bitRate) {
         return false;
     }
+    bool wakeBus = false;
     {
         std::lock_guard lock(state_->mutex);
         State::Sender* queue = state_->findSender(sender);
         if (queue == nullptr || queue->queue.size() >= kMaxPendingPerSender) {
             return false;
         }
+        const SimClock::time_point readyAt = std::max(SimClock::now(), notBefore);
         queue->queue.push_back(
-            State::Queued{frame, SimClock::now(), state_->nextOrder++, std::move(onSent)});
+            State::Queued{frame, readyAt, state_->nextOrder++, std::move(onSent)});
+        wakeBus = state_->endsBeforeWake(frame, readyAt);
+        if (wakeBus) {
+            state_->sleepingUntil = kAwake;  // it looks at every queue once woken
+        }
     }
-    state_->wake.notify_one();
+    if (wakeBus) {
+        state_->wake.notify_one();
+    }
     return true;
 }
 
@@ -339,6 +438,7 @@ int VirtualCanBus::addObserver(Observer observer) {
     std::lock_guard lock(state_->mutex);
     const int id = state_->nextObserverId++;
     state_->observers.push_back(State::ObserverEntry{id, std::move(shared)});
+    state_->membershipChanged();
     return id;
 }
 
@@ -348,19 +448,23 @@ void VirtualCanBus::removeObserver(int id) {
         delivering = std::unique_lock(state_->deliveryMutex);
     }
     std::lock_guard lock(state_->mutex);
-    std::erase_if(state_->observers, [&](const State::ObserverEntry& e) { return e.id == id; });
+    if (std::erase_if(state_->observers,
+                      [&](const State::ObserverEntry& e) { return e.id == id; })) {
+        state_->membershipChanged();
+    }
 }
 
 uint32_t VirtualCanBus::frameBits(const CanFrame& frame) {
-    const uint32_t dataBits = 8u * std::min<uint32_t>(frame.dlc, 8);
-    return (frame.extended ? 67u : 47u) + dataBits;
+    return CanFrameBits::nominal(frame);
 }
 
-std::chrono::nanoseconds VirtualCanBus::frameDuration(const CanFrame& frame, uint32_t bitRate) {
+std::chrono::nanoseconds VirtualCanBus::frameDuration(const CanFrame& frame, uint32_t bitRate,
+                                                      BitStuffing stuffing) {
     if (bitRate == 0) {
         return std::chrono::nanoseconds::zero();
     }
-    const uint64_t bitNanoseconds = uint64_t{frameBits(frame)} * 1'000'000'000u;
+    const uint64_t bitNanoseconds =
+        uint64_t{CanFrameBits::onWire(frame, stuffing)} * 1'000'000'000u;
     return std::chrono::nanoseconds((bitNanoseconds + bitRate - 1) / bitRate);
 }
 

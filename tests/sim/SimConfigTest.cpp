@@ -39,5 +39,21 @@ TEST(SimConfigTest, ReadsTheEcuFlowControl) {
     }
 }
 
+TEST(SimConfigTest, StuffingIsOnOnlyForOne) {
+    const struct {
+        const char* value;
+        BitStuffing expected;
+    } cases[] = {
+        {nullptr, BitStuffing::None}, {"1", BitStuffing::Real},   {"0", BitStuffing::None},
+        {"", BitStuffing::None},      {"yes", BitStuffing::None}, {"11", BitStuffing::None},
+    };
+    for (const auto& c : cases) {
+        const SimConfig config = SimConfig::fromVariables([&](const std::string& name) {
+            return name == "VTXPTS_SIM_STUFFING" ? c.value : nullptr;
+        });
+        EXPECT_EQ(config.stuffing, c.expected) << (c.value ? c.value : "unset");
+    }
+}
+
 }  // namespace
 }  // namespace vtx::sim

@@ -134,23 +134,35 @@ TEST(TrafficGeneratorTest, SaturatesTheBusToItsCapacity) {
     expectGaplessSequence(entries);
 }
 
+// Frames go on the bus on the schedule, never ahead of it (they are queued ahead of their time
+// and released at it), and the generator queues no more than kScheduleAhead early.
 TEST(TrafficGeneratorTest, SendsAtTheGivenRate) {
-    VirtualCanBus bus(500000);
+    constexpr uint32_t kBusRate = 500000;
+    constexpr double kPerSecond = 200;
+    VirtualCanBus bus(kBusRate);
     BusLog log(bus);
+    const std::chrono::nanoseconds frameTime =
+        VirtualCanBus::frameDuration(TrafficGenerator::frameFor(0), kBusRate);
     const SimClock::time_point start = SimClock::now();
     std::size_t sent = 0;
     {
-        TrafficGenerator generator(bus, Rate{false, 200});
+        TrafficGenerator generator(bus, Rate{false, static_cast<uint32_t>(kPerSecond)});
         std::this_thread::sleep_for(1s);
         sent = generator.framesQueued();
     }
     const SimClock::time_point stop = SimClock::now();
     const std::vector<BusLog::Entry> entries = log.entries();
     const double seconds = std::chrono::duration<double>(stop - start).count();
-    // Never ahead of the schedule. How far behind it a loaded machine falls, and how much it
-    // sends at once to catch up, is the machine's, not the generator's: no bound on either.
-    EXPECT_LE(static_cast<double>(sent), 200 * seconds + 1);
-    EXPECT_GT(sent, 0u);
+    const double ahead = std::chrono::duration<double>(TrafficGenerator::kScheduleAhead).count();
+    for (const BusLog::Entry& e : entries) {
+        const auto due = std::chrono::duration_cast<SimClock::duration>(
+            std::chrono::duration<double>(sequenceOf(e.frame) / kPerSecond));
+        ASSERT_GE(e.end - start, due + frameTime) << sequenceOf(e.frame);
+    }
+    // How far behind the schedule a loaded machine falls, and how much it sends at once to
+    // catch up, is the machine's, not the generator's: no bound on either.
+    EXPECT_LE(static_cast<double>(sent), kPerSecond * (seconds + ahead) + 1);
+    EXPECT_GT(entries.size(), 0u);
     EXPECT_LE(entries.size(), sent);
     expectGaplessSequence(entries);
 }

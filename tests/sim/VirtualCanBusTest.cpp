@@ -109,6 +109,61 @@ TEST(VirtualCanBusTest, FrameBitsAndDuration) {
         EXPECT_EQ(VirtualCanBus::frameBits(c.frame), c.bits) << c.frame.id;
         EXPECT_EQ(VirtualCanBus::frameDuration(c.frame, c.rate), c.duration) << c.rate;
     }
+    // With stuffing, the frame's own stuff bits: 6 for identifier 0 without data, 15 for
+    // 0x7E8 with eight zero bytes.
+    EXPECT_EQ(VirtualCanBus::frameDuration(frame(0x000, false, 0), 500000, BitStuffing::Real),
+              106us);
+    EXPECT_EQ(VirtualCanBus::frameDuration(frame(0x7E8, false, 8), 1000000, BitStuffing::Real),
+              126us);
+}
+
+// Frames that wait for the bus follow each other exactly: each ends one frame time (its own,
+// stuff bits included on a stuffing bus) after the one before, however the bus thread batches
+// its deliveries.
+TEST(VirtualCanBusTest, BackToBackFramesEndExactlyOneFrameTimeApart) {
+    for (const BitStuffing stuffing : {BitStuffing::None, BitStuffing::Real}) {
+        VirtualCanBus bus(kBusRate, stuffing);
+        BusRecorder recorder(bus);
+        constexpr int kCount = 100;
+        const SimClock::time_point release = SimClock::now() + 200ms;
+        for (int i = 0; i < kCount; ++i) {
+            CanFrame f =
+                frame(0x100 + i, false, static_cast<uint8_t>(i % 9), static_cast<uint8_t>(i));
+            ASSERT_TRUE(bus.transmit(nullptr, f, release, {}));
+        }
+        ASSERT_LT(SimClock::now(), release) << "the test thread was held up too long";
+        ASSERT_TRUE(recorder.waitFor(kCount));
+        const std::vector<Seen> seen = recorder.seen();
+        SimClock::time_point end = release;
+        for (int i = 0; i < kCount; ++i) {
+            end += VirtualCanBus::frameDuration(seen[i].frame, kBusRate, stuffing);
+            ASSERT_EQ(seen[i].frame.id, 0x100u + i);
+            ASSERT_EQ(seen[i].end, end) << i;
+        }
+    }
+}
+
+// A frame queued ahead of its time starts no sooner, and meanwhile the bus carries what is
+// ready; at its time it arbitrates like any other.
+TEST(VirtualCanBusTest, FrameQueuedAheadWaitsForItsTime) {
+    VirtualCanBus bus(kBusRate);
+    BusRecorder recorder(bus);
+    RecordingNode a(bus), b(bus), c(bus);
+    const auto each = VirtualCanBus::frameDuration(frame(0x100), kBusRate);
+    const SimClock::time_point release = SimClock::now() + 100ms;
+    ASSERT_TRUE(bus.transmit(&a, frame(0x100), release, {}));
+    ASSERT_TRUE(bus.transmit(&c, frame(0x050), release, {}));
+    ASSERT_TRUE(bus.transmit(&b, frame(0x700)));
+    ASSERT_LT(SimClock::now() + each, release) << "the test thread was held up too long";
+    ASSERT_TRUE(recorder.waitFor(3));
+    const std::vector<Seen> seen = recorder.seen();
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[0].frame.id, 0x700u);
+    EXPECT_LT(seen[0].end, release);
+    EXPECT_EQ(seen[1].frame.id, 0x050u);
+    EXPECT_EQ(seen[1].end, release + each);
+    EXPECT_EQ(seen[2].frame.id, 0x100u);
+    EXPECT_EQ(seen[2].end, release + 2 * each);
 }
 
 TEST(VirtualCanBusTest, TwoNodesExchangeFramesInOrder) {
