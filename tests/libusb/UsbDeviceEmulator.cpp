@@ -54,6 +54,8 @@ UsbDeviceEmulator::UsbDeviceEmulator(UsbfsUrbEngine::WorldSource world, uint16_t
     testbed_ = umockdev_testbed_new();
     handler_ = umockdev_ioctl_base_new();
     g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(&UsbDeviceEmulator::onIoctl), this);
+    g_signal_connect(handler_, "client-connected",
+                     G_CALLBACK(&UsbDeviceEmulator::onClientConnected), this);
     umockdev_testbed_attach_ioctl(testbed_, kDeviceNode, handler_, nullptr);
     umockdev_testbed_add_from_string(testbed_, kOtherDevice, nullptr);
     addNode();
@@ -104,6 +106,11 @@ void UsbDeviceEmulator::addNode() {
 gboolean UsbDeviceEmulator::onIoctl(UMockdevIoctlBase* /*handler*/, UMockdevIoctlClient* client,
                                     gpointer self) {
     return static_cast<UsbDeviceEmulator*>(self)->handleIoctl(client) ? TRUE : FALSE;
+}
+
+void UsbDeviceEmulator::onClientConnected(UMockdevIoctlBase* /*handler*/,
+                                          UMockdevIoctlClient* /*client*/, gpointer self) {
+    static_cast<UsbDeviceEmulator*>(self)->engine_.forgetClaim();
 }
 
 // What the kernel's usbdevfs answers for the calls libusb makes on a bulk device; any other

@@ -33,6 +33,8 @@ class UsbDeviceEmulator {
 
   private:
     static gboolean onIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, gpointer self);
+    static void onClientConnected(UMockdevIoctlBase* handler, UMockdevIoctlClient* client,
+                                  gpointer self);
     bool handleIoctl(UMockdevIoctlClient* client);
     void submitUrb(UMockdevIoctlClient* client);
     void reapUrb(UMockdevIoctlClient* client);

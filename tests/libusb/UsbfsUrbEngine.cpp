@@ -43,6 +43,11 @@ void UsbfsUrbEngine::release() {
     claimed_ = false;
 }
 
+void UsbfsUrbEngine::forgetClaim() {
+    const std::lock_guard lock(mutex_);
+    claimed_ = false;
+}
+
 bool UsbfsUrbEngine::alive() {
     uint64_t cycle = 0;
     {

@@ -44,6 +44,9 @@ class UsbfsUrbEngine {
     // Claiming the interface opens the device's pipes: false while it is unplugged.
     bool claim();
     void release();
+    // A new client: a claim its predecessor never released (it lost the device) is forgotten,
+    // without touching the device.
+    void forgetClaim();
     // The device claimed has kept its power since.
     bool alive();
 
