@@ -65,6 +65,7 @@ bool LibusbPipeTransport::open(const std::string& path) {
         return false;
     }
     lastError_.clear();
+    open_ = true;
     return true;
 }
 
@@ -100,6 +101,7 @@ void LibusbPipeTransport::close() {
     if (handle_ == nullptr) {
         return;
     }
+    open_ = false;
     if (!lost_) {
         libusb_release_interface(handle_, kInterface);
     }
@@ -109,7 +111,7 @@ void LibusbPipeTransport::close() {
 }
 
 bool LibusbPipeTransport::isOpen() const {
-    return handle_ != nullptr;
+    return open_;
 }
 
 namespace {

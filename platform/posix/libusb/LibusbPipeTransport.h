@@ -8,10 +8,13 @@
 // reports the loss. Refused access leaves a text that names the udev rule (lastErrorText).
 //
 // Calls come from one thread at a time, as the device layer makes them (the communication
-// thread, or a caller while that thread is parked); the fields below have no lock of their own.
-// The hotplug counts, which libusb's callbacks write, are the context's and under its lock.
+// thread, or a caller while that thread is parked), except isOpen, which any thread may ask while
+// the communication thread closes a lost device: open_ is atomic for it; the other fields have no
+// lock of their own. The hotplug counts, which libusb's callbacks write, are the context's and
+// under its lock.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -64,7 +67,8 @@ class LibusbPipeTransport : public PipeTransport {
 
     std::shared_ptr<LibusbContext> context_;
     libusb_device_handle* handle_ = nullptr;
-    bool lost_ = false;  // the open handle's device has gone
+    std::atomic<bool> open_{false};  // handle_ is set: isOpen's answer
+    bool lost_ = false;              // the open handle's device has gone
     unsigned inTimeoutMs_ = kInPipeTimeoutMs;
     std::vector<uint8_t> readBuffer_;
     std::vector<uint8_t> surplus_;  // bytes read beyond what the last reader asked for
