@@ -281,7 +281,10 @@ void CommunicationThread::setDeviceOpenForUse(bool open) {
 // ---------------------------------------------------------------------------------------------
 // Service tick
 
-// True when the tick moved anything to or from the device.
+// True when the tick leaves work for a next cycle at once: it wrote frames (more may be queued)
+// or its read came back full (the device may hold more). A read that came back short emptied the
+// device: asking again at once would mostly find nothing, so the loop idles until work arrives
+// or the tick passes, and frames that arrive meanwhile come in one read.
 bool CommunicationThread::serviceDevice() {
     if (!device_) {
         return false;
@@ -289,8 +292,8 @@ bool CommunicationThread::serviceDevice() {
     const bool periodic = sendDuePeriodics();
     channels_.serviceProtocols();
     const bool written = writeQueuedChunk();
-    const bool received = receive();
-    return periodic || written || received;
+    const int received = receive();
+    return periodic || written || received == kReceiveBufferFrames;
 }
 
 bool CommunicationThread::sendDuePeriodics() {
@@ -371,16 +374,17 @@ void CommunicationThread::settleTickets(const std::vector<std::shared_ptr<TxTick
     completion.waitTxCompleted.notify_all();
 }
 
-bool CommunicationThread::receive() {
+// The frames read and delivered.
+int CommunicationThread::receive() {
     if (channels_.filterCount() == 0) {
-        return false;
+        return 0;
     }
     const int n = device_->readFrames(std::span(receiveBuffer_.data(), kReceiveBufferFrames));
     if (n <= 0) {
-        return false;
+        return 0;
     }
     channels_.deliverReceived(std::span(receiveBuffer_.data(), static_cast<std::size_t>(n)));
-    return true;
+    return n;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -116,7 +116,7 @@ class CommunicationThread {
     std::size_t writeChunkFrames() const;
     std::size_t roomLocked() const;
     void settleTickets(const std::vector<std::shared_ptr<TxTicket>>& tickets, std::size_t sent);
-    bool receive();
+    int receive();
 
     // A queued frame and the ticket of the write that queued it (null when nobody waits).
     struct QueuedFrame {
