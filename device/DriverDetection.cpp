@@ -44,4 +44,13 @@ InterfaceType detectInterfaceType() {
     return InterfaceType::None;
 }
 
+// The real device's path on platforms where the platform can tell what is missing (on POSIX,
+// the WinUSB path over libusb: no libusb, no device, or no permission).
+const char* missingDriverReason() {
+    if (processDeviceChoice() != DeviceChoice::Real) {
+        return "";
+    }
+    return platform::missingDriverReason(InterfaceType::WinUsb);
+}
+
 }  // namespace vtx

@@ -13,4 +13,8 @@ bool isDriverInstalled(InterfaceType type);
 // otherwise WinUSB when its package is, otherwise none.
 InterfaceType detectInterfaceType();
 
+// Why no driver family serves the device, in words for the caller; empty when there is nothing
+// more to say than that none is installed.
+const char* missingDriverReason();
+
 }  // namespace vtx

@@ -1,5 +1,6 @@
 #include "channel/Channel.h"
 #include "device/Device.h"
+#include "device/DriverDetection.h"
 #include "operations/DevicePause.h"
 #include "operations/OperationTrace.h"
 #include "operations/PassThru.h"
@@ -75,9 +76,11 @@ void PassThru::createCommThread() {
     switch (commThread->startOutcome()) {
         case CommunicationThread::StartOutcome::Running:
             break;
-        case CommunicationThread::StartOutcome::NoDriver:
-            setFailed(text::kDriverNotInstalled);
+        case CommunicationThread::StartOutcome::NoDriver: {
+            const char* reason = missingDriverReason();
+            setFailed(*reason != '\0' ? reason : text::kDriverNotInstalled);
             break;
+        }
         case CommunicationThread::StartOutcome::DeviceNotConnected:
             setStatus(ERR_DEVICE_NOT_CONNECTED);
             break;

@@ -14,6 +14,11 @@ namespace vtx::platform {
 // driver's device node (kernel driver) and for a USB back end (WinUSB).
 bool isDriverPackageInstalled(InterfaceType type);
 
+// Why the driver package of an interface type counts as missing, in words for the caller (a
+// short text, at most 79 characters); empty where the platform has nothing to add to "not
+// installed". Asked when an open finds no driver, never on a hot path.
+const char* missingDriverReason(InterfaceType type);
+
 // The platform's WinUSB-style pipe transport, or nullptr where there is none.
 std::unique_ptr<PipeTransport> createPipeTransport();
 

@@ -78,9 +78,10 @@ class OtherUsbIds : public UsbNode {
     }
 };
 
+// The text says what is missing.
 TEST_F(OtherUsbIds, NoDeviceWithTheIdsIsNoDriver) {
     expectOutcome(PassThruOpen(nullptr, &deviceId), ERR_FAILED,
-                  "The communication interface driver is not installed");
+                  "The interface driver is not installed: no USB device with its IDs");
 }
 
 }  // namespace

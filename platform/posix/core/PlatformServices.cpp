@@ -110,6 +110,16 @@ bool isDriverPackageInstalled(InterfaceType type) {
 #endif
 }
 
+const char* missingDriverReason(InterfaceType type) {
+#if VTX_WITH_LIBUSB
+    if (type == InterfaceType::WinUsb) {
+        return usbDriverStatusText(usbDriverStatus());
+    }
+#endif
+    (void)type;
+    return "";
+}
+
 void* hostProgramFunction(const char* name) {
     return dlsym(RTLD_DEFAULT, name);
 }

@@ -117,6 +117,11 @@ bool isDriverPackageInstalled(InterfaceType type) {
     return driverStoreHasPackage(type);
 }
 
+// The driver store says only whether a package is there.
+const char* missingDriverReason(InterfaceType /*type*/) {
+    return "";
+}
+
 bool readLibraryVersion(std::string& fileVersion) {
     VersionInfo info;
     if (!info.read()) {
