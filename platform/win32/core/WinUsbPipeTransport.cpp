@@ -98,28 +98,29 @@ bool WinUsbPipeTransport::open(const std::string& path) {
     if (file_ == INVALID_HANDLE_VALUE) {
         return false;
     }
-    if (!WinUsb_Initialize(file_, &winusb_)) {
-        winusb_ = nullptr;
+    WINUSB_INTERFACE_HANDLE handle = nullptr;
+    if (!WinUsb_Initialize(file_, &handle)) {
         CloseHandle(file_);
         file_ = INVALID_HANDLE_VALUE;
         return false;
     }
+    winusb_ = handle;
     return true;
 }
 
 bool WinUsbPipeTransport::setInPipeTimeout(uint32_t ms) {
-    if (winusb_ == nullptr) {
+    const WINUSB_INTERFACE_HANDLE handle = winusb_;
+    if (handle == nullptr) {
         return false;
     }
     ULONG value = ms;
-    return WinUsb_SetPipePolicy(winusb_, kInPipe, PIPE_TRANSFER_TIMEOUT, sizeof value, &value) !=
+    return WinUsb_SetPipePolicy(handle, kInPipe, PIPE_TRANSFER_TIMEOUT, sizeof value, &value) !=
            FALSE;
 }
 
 void WinUsbPipeTransport::close() {
-    if (winusb_ != nullptr) {
-        WinUsb_Free(winusb_);
-        winusb_ = nullptr;
+    if (const WINUSB_INTERFACE_HANDLE handle = winusb_.exchange(nullptr); handle != nullptr) {
+        WinUsb_Free(handle);
     }
     if (file_ != INVALID_HANDLE_VALUE) {
         CloseHandle(file_);
@@ -135,9 +136,9 @@ bool WinUsbPipeTransport::isOpen() const {
 // use, as WinUSB allows.
 int WinUsbPipeTransport::writePipe(const uint8_t* bytes, int length) {
     ULONG transferred = 0;
-    if (winusb_ == nullptr ||
-        !WinUsb_WritePipe(winusb_, kOutPipe, const_cast<PUCHAR>(bytes), static_cast<ULONG>(length),
-                          &transferred, nullptr)) {
+    const WINUSB_INTERFACE_HANDLE handle = winusb_;
+    if (handle == nullptr || !WinUsb_WritePipe(handle, kOutPipe, const_cast<PUCHAR>(bytes),
+                                               static_cast<ULONG>(length), &transferred, nullptr)) {
         return 0;
     }
     return static_cast<int>(transferred);
@@ -145,8 +146,9 @@ int WinUsbPipeTransport::writePipe(const uint8_t* bytes, int length) {
 
 int WinUsbPipeTransport::readPipe(uint8_t* bytes, int length) {
     ULONG transferred = 0;
-    if (winusb_ == nullptr || !WinUsb_ReadPipe(winusb_, kInPipe, bytes, static_cast<ULONG>(length),
-                                               &transferred, nullptr)) {
+    const WINUSB_INTERFACE_HANDLE handle = winusb_;
+    if (handle == nullptr || !WinUsb_ReadPipe(handle, kInPipe, bytes, static_cast<ULONG>(length),
+                                              &transferred, nullptr)) {
         return 0;
     }
     return static_cast<int>(transferred);

@@ -5,6 +5,8 @@
 #include <winusb.h>
 // clang-format on
 
+#include <atomic>
+
 #include "platform/PipeTransport.h"
 
 namespace vtx::platform {
@@ -29,7 +31,9 @@ class WinUsbPipeTransport : public PipeTransport {
 
   private:
     HANDLE file_ = INVALID_HANDLE_VALUE;
-    WINUSB_INTERFACE_HANDLE winusb_ = nullptr;
+    // Atomic: callers ask isOpen() from their own threads while the communication thread may
+    // close a lost device; open and close themselves are serialised by the device layer.
+    std::atomic<WINUSB_INTERFACE_HANDLE> winusb_{nullptr};
 };
 
 }  // namespace vtx::platform
