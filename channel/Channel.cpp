@@ -241,9 +241,9 @@ void Channel::enqueueRxCanFrame(CanFrame* frames, uint32_t count, uint8_t echo) 
             CanFrame& frame = frames[i];
             frame.Timestamp = arrival;
             traceAdmission(frame, echoKind);
-            ProtocolOutput out;
-            protocol_->receiveFrame(frame, echoKind, now, out);
-            carried += carryOut(out, frame.Timestamp);
+            receiveOutput_.clear();
+            protocol_->receiveFrame(frame, echoKind, now, receiveOutput_);
+            carried += carryOut(receiveOutput_, frame.Timestamp);
         }
         VTX_TRACE(kGroup, kEvent, "enqueueRxCanFrame() -E-",
                   i32("channelID", static_cast<int32_t>(channelID_)),

@@ -157,13 +157,16 @@ class Channel {
     std::mutex clearMutex_;
 
     // Guards receiveQueue_, the protocol's state (filters, transfers, timers),
-    // awaitedTransfers_, appendCount_ and dropped_: the communication thread runs the protocol
-    // under it while it appends received messages. The protocol's message rules need no lock:
-    // they never change. Lock order: the completion mutex before this one, this one before the
-    // transmit queue's.
+    // awaitedTransfers_, receiveOutput_, appendCount_ and dropped_: the communication thread runs
+    // the protocol under it while it appends received messages. The protocol's message rules need
+    // no lock: they never change. Lock order: the completion mutex before this one, this one before
+    // the transmit queue's.
     mutable std::mutex receiveMutex_;
     std::condition_variable received_;  // appends to receiveQueue_
     std::deque<ChannelMessage> receiveQueue_;
+    // What the protocol makes of each received frame, reused from frame to frame so that the
+    // receive path allocates nothing for it.
+    ProtocolOutput receiveOutput_;
     const std::unique_ptr<ChannelProtocol> protocol_;
     std::map<uint64_t, AwaitedTransfer> awaitedTransfers_;
     // The ticket of the frames the protocol handed out last (credited under the completion

@@ -129,7 +129,7 @@ ChannelMessage CanProtocol::messageOf(const CanFrame& frame) const {
     for (const int shift : {24, 16, 8, 0}) {
         message.data.push_back(static_cast<uint8_t>(id >> shift));
     }
-    message.data.insert(message.data.end(), frame.dataCan, frame.dataCan + length);
+    message.data.append(std::span(frame.dataCan, length));
     return message;
 }
 

@@ -4,16 +4,16 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
 #include "base/J2534.h"
+#include "protocol/MessageBytes.h"
 
 namespace vtx {
 
 struct ChannelMessage {
     uint32_t rxStatus = 0;
-    uint32_t timestamp = 0;     // microseconds, when its (last) frame arrived
-    std::vector<uint8_t> data;  // the identifier bytes, most significant first, then the payload
+    uint32_t timestamp = 0;  // microseconds, when its (last) frame arrived
+    MessageBytes data;       // the identifier bytes, most significant first, then the payload
 
     // The message as the reader gets it on a channel of that protocol.
     void toPassThru(uint32_t protocolId, PASSTHRU_MSG& msg) const;

@@ -107,7 +107,7 @@ ChannelMessage messageFor(const isotp::IsoTpAddress& address, uint32_t status,
     if (address.extendedAddress) {
         message.data.push_back(*address.extendedAddress);
     }
-    message.data.insert(message.data.end(), payload.begin(), payload.end());
+    message.data.append(payload);
     return message;
 }
 

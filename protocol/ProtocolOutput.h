@@ -29,6 +29,13 @@ struct ProtocolOutput {
     // loopback copies) carry 0, and the channel stamps them as it queues them.
     std::vector<ChannelMessage> messages;
     std::vector<TransmitEnd> ended;  // transmit messages whose transfer ended in this call
+
+    // Empty again, keeping the room the vectors have, for the next call.
+    void clear() {
+        frames.clear();
+        messages.clear();
+        ended.clear();
+    }
 };
 
 }  // namespace vtx

@@ -8,6 +8,13 @@
 #include "protocol/ChannelProtocol.h"
 
 namespace vtx {
+
+// gtest shows a message's bytes as their vector.
+void PrintTo(const MessageBytes& bytes, std::ostream* out) {
+    *out << ::testing::PrintToString(
+        std::vector<uint8_t>(bytes.data(), bytes.data() + bytes.size()));
+}
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
