@@ -10,6 +10,13 @@
 
 namespace {
 
+// No driver: the plain text, or where the platform can tell what is missing (libusb on POSIX:
+// no libusb, no device, no permission), a text that says so.
+bool saysDriverMissing(const std::string& text) {
+    return text == "The communication interface driver is not installed" ||
+           text.rfind("The interface driver is not installed: ", 0) == 0;
+}
+
 class ExportedApiTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
@@ -37,9 +44,9 @@ ptcan::PassThruLibrary* ExportedApiTest::library = nullptr;
 TEST_F(ExportedApiTest, OpenWithoutDriver) {
     uint32_t deviceId = 0;
     EXPECT_EQ(library->open(nullptr, &deviceId), ERR_FAILED);
-    EXPECT_EQ(lastError(), "The communication interface driver is not installed");
+    EXPECT_TRUE(saysDriverMissing(lastError())) << lastError();
     EXPECT_EQ(library->open(const_cast<char*>("J2534-1"), &deviceId), ERR_FAILED);
-    EXPECT_EQ(lastError(), "The communication interface driver is not installed");
+    EXPECT_TRUE(saysDriverMissing(lastError())) << lastError();
 }
 
 TEST_F(ExportedApiTest, GuardStatusesBeforeOpen) {

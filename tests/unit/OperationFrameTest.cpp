@@ -10,6 +10,13 @@
 namespace vtx {
 namespace {
 
+// No driver: the plain text, or where the platform can tell what is missing (libusb on POSIX:
+// no libusb, no device, no permission), a text that says so.
+bool saysDriverMissing(const std::string& text) {
+    return text == "The communication interface driver is not installed" ||
+           text.rfind("The interface driver is not installed: ", 0) == 0;
+}
+
 class OperationFrameTest : public ::testing::Test {
   protected:
     std::string lastErrorText() {
@@ -71,11 +78,11 @@ TEST_F(OperationFrameTest, BeforeOpenEveryDeviceCallAnswersInvalidDeviceId) {
 TEST_F(OperationFrameTest, OpenWithoutDriverFailsWithItsText) {
     uint32_t deviceId = 77;
     EXPECT_EQ(passThru.passThruOpen(nullptr, &deviceId), ERR_FAILED);
-    EXPECT_EQ(lastErrorText(), "The communication interface driver is not installed");
+    EXPECT_TRUE(saysDriverMissing(lastErrorText())) << lastErrorText();
     EXPECT_EQ(deviceId, 77u);
     // The thread is created before the pointer is looked at: the same answer without one.
     EXPECT_EQ(passThru.passThruOpen(const_cast<char*>("any name"), nullptr), ERR_FAILED);
-    EXPECT_EQ(lastErrorText(), "The communication interface driver is not installed");
+    EXPECT_TRUE(saysDriverMissing(lastErrorText())) << lastErrorText();
     // The device is still not open.
     EXPECT_EQ(passThru.passThruConnect(1, CAN, 0, 500000, &id), ERR_INVALID_DEVICE_ID);
 }
@@ -120,7 +127,7 @@ TEST_F(OperationFrameTest, LostDeviceIsReportedUntilClose) {
 TEST_F(OperationFrameTest, OpenStartsAfreshAfterLostDevice) {
     passThru.reportDeviceLost();
     EXPECT_EQ(passThru.passThruOpen(nullptr, &id), ERR_FAILED);
-    EXPECT_EQ(lastErrorText(), "The communication interface driver is not installed");
+    EXPECT_TRUE(saysDriverMissing(lastErrorText())) << lastErrorText();
 }
 
 }  // namespace
