@@ -113,6 +113,11 @@ void PassThru::closeDevice(uint32_t DeviceID, bool wasLost) {
         switchDeviceOff();
     }
     closeReset();
+    // The thread has ended: a report of the loss it was still making while the close stopped it
+    // is the loss the caller already had, not this close's outcome.
+    if (wasLost) {
+        resetOutcome();
+    }
 }
 
 void PassThru::switchDeviceOff() {
