@@ -295,7 +295,7 @@ Channel::OutputCarried Channel::carryOut(ProtocolOutput& out, uint32_t timestamp
             ++dropped_;
             ++carried.dropped;
         } else {
-            receiveQueue_.push_back(std::move(message));
+            receiveQueue_.push(std::move(message));
             ++carried.appended;
         }
     }
@@ -453,9 +453,9 @@ std::vector<ChannelMessage> Channel::takeReceived(uint32_t wanted, uint32_t time
     }
     // Sized by what is taken, never by what was asked for: a caller may ask for any count.
     const auto n = static_cast<uint32_t>(std::min<std::size_t>(receiveQueue_.size(), wanted));
-    std::vector<ChannelMessage> messages(std::make_move_iterator(receiveQueue_.begin()),
-                                         std::make_move_iterator(receiveQueue_.begin() + n));
-    receiveQueue_.erase(receiveQueue_.begin(), receiveQueue_.begin() + n);
+    std::vector<ChannelMessage> messages;
+    messages.reserve(n);
+    receiveQueue_.takeFront(n, messages);
     lock.unlock();
     VTX_TRACE(kGroup, kEvent, "dequeueRxCanFrame() -E-", u32("resRx", resRx), u32("numPktsCAN", n),
               u32("t", timer.elapsed()), u32("count", wanted));

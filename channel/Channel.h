@@ -5,7 +5,6 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <list>
 #include <map>
@@ -18,6 +17,7 @@
 #include "base/CanFrame.h"
 #include "base/J2534.h"
 #include "channel/PeriodicRecord.h"
+#include "channel/ReceiveQueue.h"
 #include "comm/TxTicket.h"
 #include "protocol/ChannelMessage.h"
 #include "protocol/ChannelProtocol.h"
@@ -163,7 +163,7 @@ class Channel {
     // the transmit queue's.
     mutable std::mutex receiveMutex_;
     std::condition_variable received_;  // appends to receiveQueue_
-    std::deque<ChannelMessage> receiveQueue_;
+    ReceiveQueue receiveQueue_;
     // What the protocol makes of each received frame, reused from frame to frame so that the
     // receive path allocates nothing for it.
     ProtocolOutput receiveOutput_;
