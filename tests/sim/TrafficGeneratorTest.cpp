@@ -109,6 +109,9 @@ TEST(TrafficGeneratorTest, FrameCarriesTheSequenceNumberBigEndian) {
 
 // At "max" the bus carries what its bit rate allows, no more and hardly less, and no frame of
 // the sequence is lost.
+// Saturation is judged by the frames that follow each other back to back, not by a count in a
+// window of real time: a generator thread held off the processor for a while by a loaded machine
+// leaves one gap, which costs a window count more than the test could allow.
 TEST(TrafficGeneratorTest, SaturatesTheBusToItsCapacity) {
     constexpr uint32_t kBusRate = 500000;
     VirtualCanBus bus(kBusRate);
@@ -116,21 +119,23 @@ TEST(TrafficGeneratorTest, SaturatesTheBusToItsCapacity) {
     const std::chrono::nanoseconds frameTime =
         VirtualCanBus::frameDuration(TrafficGenerator::frameFor(0), kBusRate);
     const double capacity = 1s / std::chrono::duration<double>(frameTime);  // frames per second
+    constexpr std::size_t kFrames = 2000;
     {
         TrafficGenerator generator(bus, Rate{true, 0});
-        std::this_thread::sleep_for(1300ms);
+        const auto deadline = SimClock::now() + 20s;
+        while (log.entries().size() < kFrames && SimClock::now() < deadline) {
+            std::this_thread::sleep_for(20ms);
+        }
     }
     const std::vector<BusLog::Entry> entries = log.entries();
-    ASSERT_GT(entries.size(), 100u);
+    ASSERT_GE(entries.size(), kFrames);
 
     EXPECT_LE(busiestSpan(entries, 1s), static_cast<std::size_t>(capacity) + 1);
-    // One second from 100 ms after the first frame.
-    const SimClock::time_point from = entries.front().end + 100ms;
-    std::size_t inSecond = 0;
-    for (const BusLog::Entry& e : entries) {
-        inSecond += (e.end >= from && e.end < from + 1s) ? 1 : 0;
+    std::size_t backToBack = 0;
+    for (std::size_t i = 1; i < kFrames; ++i) {
+        backToBack += entries[i].end - entries[i - 1].end == frameTime ? 1 : 0;
     }
-    EXPECT_GE(static_cast<double>(inSecond), 0.98 * capacity);
+    EXPECT_GE(backToBack, (kFrames - 1) * 9 / 10);
     expectGaplessSequence(entries);
 }
 
