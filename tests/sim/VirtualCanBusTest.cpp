@@ -125,7 +125,8 @@ TEST(VirtualCanBusTest, BackToBackFramesEndExactlyOneFrameTimeApart) {
         VirtualCanBus bus(kBusRate, stuffing);
         BusRecorder recorder(bus);
         constexpr int kCount = 100;
-        const SimClock::time_point release = SimClock::now() + 200ms;
+        // Far enough ahead that the queueing is done before it, however loaded the machine.
+        const SimClock::time_point release = SimClock::now() + 1s;
         for (int i = 0; i < kCount; ++i) {
             CanFrame f =
                 frame(0x100 + i, false, static_cast<uint8_t>(i % 9), static_cast<uint8_t>(i));
@@ -150,7 +151,7 @@ TEST(VirtualCanBusTest, FrameQueuedAheadWaitsForItsTime) {
     BusRecorder recorder(bus);
     RecordingNode a(bus), b(bus), c(bus);
     const auto each = VirtualCanBus::frameDuration(frame(0x100), kBusRate);
-    const SimClock::time_point release = SimClock::now() + 100ms;
+    const SimClock::time_point release = SimClock::now() + 1s;
     ASSERT_TRUE(bus.transmit(&a, frame(0x100), release, {}));
     ASSERT_TRUE(bus.transmit(&c, frame(0x050), release, {}));
     ASSERT_TRUE(bus.transmit(&b, frame(0x700)));
