@@ -6,16 +6,12 @@
 #include <string>
 
 #include "platform/DynamicLibrary.h"
+#include "tests/support/DriverMissingText.h"
 #include "tools/ptcan/PassThruLibrary.h"
 
 namespace {
 
-// No driver: the plain text, or where the platform can tell what is missing (libusb on POSIX:
-// no libusb, no device, no permission), a text that says so.
-bool saysDriverMissing(const std::string& text) {
-    return text == "The communication interface driver is not installed" ||
-           text.rfind("The interface driver is not installed: ", 0) == 0;
-}
+using vtx::test::saysDriverMissing;
 
 class ExportedApiTest : public ::testing::Test {
   protected:

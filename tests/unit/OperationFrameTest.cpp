@@ -6,16 +6,12 @@
 #include <string>
 
 #include "operations/PassThru.h"
+#include "tests/support/DriverMissingText.h"
 
 namespace vtx {
 namespace {
 
-// No driver: the plain text, or where the platform can tell what is missing (libusb on POSIX:
-// no libusb, no device, no permission), a text that says so.
-bool saysDriverMissing(const std::string& text) {
-    return text == "The communication interface driver is not installed" ||
-           text.rfind("The interface driver is not installed: ", 0) == 0;
-}
+using test::saysDriverMissing;
 
 class OperationFrameTest : public ::testing::Test {
   protected:
