@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/posix/libusb/LibusbErrorText.h"
-
 namespace vtx::platform {
 
 std::unique_ptr<LibusbPipeTransport> LibusbPipeTransport::create() {
@@ -46,14 +44,12 @@ bool LibusbPipeTransport::open(const std::string& path) {
     }
     libusb_device* device = context_->findDevice(path);
     if (device == nullptr) {
-        lastError_ = openErrorText(LIBUSB_ERROR_NO_DEVICE);
         return false;
     }
     const int opened = libusb_open(device, &handle_);
     libusb_unref_device(device);
     if (opened != LIBUSB_SUCCESS) {
         handle_ = nullptr;
-        lastError_ = openErrorText(opened);
         return false;
     }
     lost_ = false;
@@ -64,7 +60,6 @@ bool LibusbPipeTransport::open(const std::string& path) {
         handle_ = nullptr;
         return false;
     }
-    lastError_.clear();
     open_ = true;
     return true;
 }
@@ -73,18 +68,11 @@ bool LibusbPipeTransport::open(const std::string& path) {
 // first; libusb does not bind it again on release.
 bool LibusbPipeTransport::claimInterface() {
     if (libusb_kernel_driver_active(handle_, kInterface) == 1) {
-        const int detached = libusb_detach_kernel_driver(handle_, kInterface);
-        if (detached != LIBUSB_SUCCESS) {
-            lastError_ = openErrorText(detached);
+        if (libusb_detach_kernel_driver(handle_, kInterface) != LIBUSB_SUCCESS) {
             return false;
         }
     }
-    const int claimed = libusb_claim_interface(handle_, kInterface);
-    if (claimed != LIBUSB_SUCCESS) {
-        lastError_ = openErrorText(claimed);
-        return false;
-    }
-    return true;
+    return libusb_claim_interface(handle_, kInterface) == LIBUSB_SUCCESS;
 }
 
 bool LibusbPipeTransport::setInPipeTimeout(uint32_t ms) {

@@ -56,9 +56,6 @@ class LibusbPipeTransport : public PipeTransport {
     int writePipe(const uint8_t* bytes, int length) override;
     int readPipe(uint8_t* bytes, int length) override;
 
-    // Why the last open failed, in words for the caller; empty after a successful one.
-    const std::string& lastErrorText() const { return lastError_; }
-
   private:
     bool claimInterface();
     int takeSurplus(uint8_t* bytes, int length);
@@ -72,7 +69,6 @@ class LibusbPipeTransport : public PipeTransport {
     unsigned inTimeoutMs_ = kInPipeTimeoutMs;
     std::vector<uint8_t> readBuffer_;
     std::vector<uint8_t> surplus_;  // bytes read beyond what the last reader asked for
-    std::string lastError_;
 };
 
 }  // namespace vtx::platform
