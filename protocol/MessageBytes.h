@@ -23,8 +23,6 @@ class MessageBytes {
 
     const uint8_t* data() const { return onHeap() ? heap_.data() : inline_.data(); }
     std::size_t size() const { return onHeap() ? heap_.size() : inlineSize_; }
-    bool empty() const { return size() == 0; }
-    std::span<const uint8_t> view() const { return {data(), size()}; }
 
     friend bool operator==(const MessageBytes& bytes, const std::vector<uint8_t>& other);
 
