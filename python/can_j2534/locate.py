@@ -1,12 +1,17 @@
 """Finding the J2534 library a bus is to load: a path, or on Windows a registered device."""
 
 import os
+import struct
 import sys
 from typing import List, Tuple
 
-# Where J2534 devices register on Windows, one subkey each. A 32-bit library registers in the
-# 32-bit view of the registry, which a 64-bit process reaches with KEY_WOW64_32KEY.
+# Where J2534 devices register on Windows, one subkey each. Each library registers in the
+# registry view of the applications that can load it: a 32-bit DLL in the 32-bit view
+# (WOW6432Node on 64-bit Windows), a 64-bit DLL in the 64-bit view. An interpreter can load
+# only a library of its own width, so it reads the view of its own width.
 REGISTRY_ROOT = r"SOFTWARE\PassThruSupport.04.04"
+# The width of this interpreter's pointers, and so of the libraries it can load.
+INTERPRETER_BITS = struct.calcsize("P") * 8
 
 
 def looks_like_path(name: str) -> bool:
@@ -32,7 +37,7 @@ def registered_devices() -> List[Tuple[str, str, str]]:
     """The registered devices on Windows: (subkey, Name value, FunctionLibrary value) each."""
     import winreg  # pylint: disable=import-outside-toplevel,import-error
 
-    access = winreg.KEY_READ | winreg.KEY_WOW64_32KEY
+    access = winreg.KEY_READ | registry_view(winreg)
     devices = []
     try:
         root = winreg.OpenKey(winreg.HKEY_LOCAL_MACHINE, REGISTRY_ROOT, 0, access)
@@ -51,6 +56,11 @@ def registered_devices() -> List[Tuple[str, str, str]]:
                 if library:
                     devices.append((key_name, _value(winreg, key, "Name") or key_name, library))
     return devices
+
+
+def registry_view(winreg) -> int:
+    """The flag that opens the registry view of this interpreter's width."""
+    return winreg.KEY_WOW64_64KEY if INTERPRETER_BITS == 64 else winreg.KEY_WOW64_32KEY
 
 
 def _value(winreg, key, name: str) -> str:

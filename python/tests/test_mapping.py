@@ -1,11 +1,13 @@
-"""The pieces that need no library: layout, timestamps, filters, message conversion, errors."""
+"""The pieces that need no library: layout, timestamps, filters, errors, the registry lookup."""
 
 import ctypes
+import types
 import unittest
+from unittest import mock
 
 import can
 
-from can_j2534 import api
+from can_j2534 import api, locate
 from can_j2534.errors import J2534InitializationError, J2534OperationError
 from can_j2534.filters import MAX_FILTERS, PassFilter, pass_filters
 from can_j2534.timestamps import TimestampClock
@@ -79,6 +81,71 @@ class ErrorsTest(unittest.TestCase):
             with self.subTest(message):
                 self.assertIsInstance(error, can_class)
                 self.assertTrue(str(error).startswith(message), str(error))
+
+
+class RegistryKey(types.SimpleNamespace):
+    """An open key of WindowsRegistry: its subkeys or its values, as items."""
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *_):
+        return False
+
+
+class WindowsRegistry(types.SimpleNamespace):
+    """Windows' winreg over two registry views: {view flag: {device key: {value: data}}}."""
+    KEY_READ, KEY_WOW64_64KEY, KEY_WOW64_32KEY, HKEY_LOCAL_MACHINE = 0x20019, 0x100, 0x200, "HKLM"
+
+    def __init__(self, views):
+        super().__init__(views=views)
+
+    def OpenKey(self, parent, name, _reserved, access):  # pylint: disable=invalid-name
+        if parent == self.HKEY_LOCAL_MACHINE:
+            view = access & (self.KEY_WOW64_64KEY | self.KEY_WOW64_32KEY)
+            if name != locate.REGISTRY_ROOT or view not in self.views:
+                raise OSError(2, "not found")
+            return RegistryKey(items=self.views[view])
+        return RegistryKey(items=parent.items[name])
+
+    def EnumKey(self, key, index):  # pylint: disable=invalid-name
+        if index >= len(key.items):
+            raise OSError(259, "no more items")
+        return list(key.items)[index]
+
+    def QueryValueEx(self, key, name):  # pylint: disable=invalid-name
+        if name not in key.items:
+            raise OSError(2, "not found")
+        return key.items[name], 1
+
+
+class RegisteredDeviceTest(unittest.TestCase):
+    def test_an_interpreter_finds_the_library_of_its_own_width(self):
+        device = "Vantrix - J2534"
+        registry = WindowsRegistry({
+            WindowsRegistry.KEY_WOW64_64KEY: {
+                device: {"Name": "VTX USB-to-CAN", "FunctionLibrary": r"C:\VTX\vtxpts64.dll"}},
+            WindowsRegistry.KEY_WOW64_32KEY: {
+                device: {"Name": "VTX USB-to-CAN", "FunctionLibrary": r"C:\VTX\vtxpts32.dll"},
+                "Old": {"FunctionLibrary": r"C:\Old\old32.dll"}},
+        })
+        cases = [  # interpreter width, name asked for, library found (None: LookupError)
+            (64, device, r"C:\VTX\vtxpts64.dll"),
+            (64, "vtx usb-to-can", r"C:\VTX\vtxpts64.dll"),
+            (32, device, r"C:\VTX\vtxpts32.dll"),
+            (32, "Old", r"C:\Old\old32.dll"),
+            (64, "Old", None),
+        ]
+        for bits, name, expected in cases:
+            with self.subTest(bits=bits, name=name), \
+                    mock.patch.dict("sys.modules", winreg=registry), \
+                    mock.patch.object(locate.sys, "platform", "win32"), \
+                    mock.patch.object(locate, "INTERPRETER_BITS", bits):
+                if expected is None:
+                    self.assertRaises(LookupError, locate.resolve_library, name)
+                else:
+                    self.assertEqual(locate.resolve_library(name), expected)
+
 
 if __name__ == "__main__":
     unittest.main()
