@@ -30,6 +30,9 @@ uint32_t idOf(const std::string& text, bool extended, const char* what) {
 
 CommandLine::CommandLine() : app_("ptcan: CAN through any J2534 library, loaded by path") {
     app_.name("ptcan");
+    // Options take dashes on every platform, as can-utils' do. CLI11 would take an argument that
+    // starts with '/' for an option on Windows, but there it is a path (a Unix one under Wine).
+    app_.allow_windows_style_options(false);
     app_.add_option("LIBRARY", libraryPath_, "the J2534 library (.so or .dll)")->required();
     app_.add_option("-b,--bitrate", common_.bitrate, "bit rate (default 500000)");
     app_.add_flag("-x,--extended", common_.extended, "29-bit identifiers");
