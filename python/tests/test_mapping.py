@@ -1,7 +1,6 @@
 """The pieces that need no library: layout, timestamps, filters, errors, the registry lookup."""
 
 import ctypes
-import types
 import unittest
 from unittest import mock
 
@@ -83,40 +82,36 @@ class ErrorsTest(unittest.TestCase):
                 self.assertTrue(str(error).startswith(message), str(error))
 
 
-class RegistryKey(types.SimpleNamespace):
-    """An open key of WindowsRegistry: its subkeys or its values, as items."""
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *_):
-        return False
+class RegistryKey(dict):
+    """An open key: its subkeys or its values."""
+    __enter__ = lambda self: self
+    __exit__ = lambda self, *_: False
 
 
-class WindowsRegistry(types.SimpleNamespace):
-    """Windows' winreg over two registry views: {view flag: {device key: {value: data}}}."""
+class WindowsRegistry:  # pylint: disable=invalid-name
+    """winreg over two registry views: {view flag: {device key: {value: data}}}."""
     KEY_READ, KEY_WOW64_64KEY, KEY_WOW64_32KEY, HKEY_LOCAL_MACHINE = 0x20019, 0x100, 0x200, "HKLM"
 
     def __init__(self, views):
-        super().__init__(views=views)
+        self.views = views
 
-    def OpenKey(self, parent, name, _reserved, access):  # pylint: disable=invalid-name
-        if parent == self.HKEY_LOCAL_MACHINE:
-            view = access & (self.KEY_WOW64_64KEY | self.KEY_WOW64_32KEY)
-            if name != locate.REGISTRY_ROOT or view not in self.views:
-                raise OSError(2, "not found")
-            return RegistryKey(items=self.views[view])
-        return RegistryKey(items=parent.items[name])
-
-    def EnumKey(self, key, index):  # pylint: disable=invalid-name
-        if index >= len(key.items):
-            raise OSError(259, "no more items")
-        return list(key.items)[index]
-
-    def QueryValueEx(self, key, name):  # pylint: disable=invalid-name
-        if name not in key.items:
+    def OpenKey(self, parent, name, _reserved, access):
+        if parent != self.HKEY_LOCAL_MACHINE:
+            return RegistryKey(parent[name])
+        view = self.views.get(access & (self.KEY_WOW64_64KEY | self.KEY_WOW64_32KEY))
+        if name != locate.REGISTRY_ROOT or view is None:
             raise OSError(2, "not found")
-        return key.items[name], 1
+        return RegistryKey(view)
+
+    def EnumKey(self, key, index):
+        if index >= len(key):
+            raise OSError(259, "no more data")
+        return list(key)[index]
+
+    def QueryValueEx(self, key, name):
+        if name not in key:
+            raise OSError(2, "not found")
+        return key[name], 1
 
 
 class RegisteredDeviceTest(unittest.TestCase):
