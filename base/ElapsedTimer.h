@@ -16,6 +16,7 @@ class ElapsedTimer {
         start();
         return ms;
     }
+    std::chrono::steady_clock::time_point startedAt() const { return begin_; }
     uint32_t elapsed() const {
         const auto span = std::chrono::steady_clock::now() - begin_;
         return static_cast<uint32_t>(

@@ -176,6 +176,24 @@ void Channel::sendDuePeriodics(const std::function<void(CanFrame&)>& write) {
     }
 }
 
+std::optional<std::chrono::steady_clock::time_point> Channel::nextPeriodicDue() {
+    // A frame goes once its timer has run more whole milliseconds than its interval.
+    constexpr auto kPastTheInterval = std::chrono::milliseconds(1);
+    const std::lock_guard lock(periodicMutex_);
+    std::optional<std::chrono::steady_clock::time_point> earliest;
+    for (const PeriodicRecord& periodic : periodics_) {
+        if (periodic.enabled != 1) {
+            continue;
+        }
+        const auto due = periodic.timer.startedAt() +
+                         std::chrono::milliseconds(periodic.TimeInterval) + kPastTheInterval;
+        if (!earliest || due < *earliest) {
+            earliest = due;
+        }
+    }
+    return earliest;
+}
+
 void Channel::setLoopback(uint32_t value) {
     VTX_TRACE(kGroup, kEvent, "setLoopback() -S-", hex("loopbackFlag", loopbackFlag_),
               hex("value", value));

@@ -89,6 +89,8 @@ class Channel {
 
     // For the service tick: writes each periodic frame that is due through write.
     void sendDuePeriodics(const std::function<void(CanFrame&)>& write);
+    // When the next periodic frame is due; none when no periodic message is enabled.
+    std::optional<std::chrono::steady_clock::time_point> nextPeriodicDue();
     // For the service tick: runs the protocol's timers when they are due.
     void serviceProtocol();
     // When the protocol's timers are due next; none when nothing waits.

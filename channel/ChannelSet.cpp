@@ -59,11 +59,20 @@ void ChannelSet::serviceProtocols() {
 }
 
 std::optional<std::chrono::steady_clock::time_point> ChannelSet::nextProtocolTick() const {
+    return earliestOf(&Channel::nextProtocolTick);
+}
+
+std::optional<std::chrono::steady_clock::time_point> ChannelSet::nextPeriodicDue() const {
+    return earliestOf(&Channel::nextPeriodicDue);
+}
+
+std::optional<std::chrono::steady_clock::time_point> ChannelSet::earliestOf(
+    std::optional<std::chrono::steady_clock::time_point> (Channel::*due)()) const {
     std::optional<std::chrono::steady_clock::time_point> earliest;
     for (const std::unique_ptr<Channel>& channel : channels_) {
-        const auto due = channel->nextProtocolTick();
-        if (due && (!earliest || *due < *earliest)) {
-            earliest = due;
+        const auto next = ((*channel).*due)();
+        if (next && (!earliest || *next < *earliest)) {
+            earliest = next;
         }
     }
     return earliest;

@@ -34,8 +34,13 @@ class ChannelSet final : public ServedChannels {
     void sendDuePeriodics(const std::function<void(CanFrame&)>& write) override;
     void serviceProtocols() override;
     std::optional<std::chrono::steady_clock::time_point> nextProtocolTick() const override;
+    std::optional<std::chrono::steady_clock::time_point> nextPeriodicDue() const override;
 
   private:
+    // The earliest of one due time over every channel.
+    std::optional<std::chrono::steady_clock::time_point> earliestOf(
+        std::optional<std::chrono::steady_clock::time_point> (Channel::*due)()) const;
+
     List channels_;
 };
 

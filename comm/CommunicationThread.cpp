@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <optional>
+#include <utility>
 
 #include "device/DeviceFactory.h"
 #include "platform/ThreadServices.h"
@@ -29,6 +31,9 @@ constexpr char kChunkWritten[] = "dequeueTxCanFrame() -3-";
 }  // namespace checkpoint
 
 constexpr auto kIdleCycle = std::chrono::milliseconds(120);
+// How long a loop about to park lets the frame wait under way end: past its own timeout and the
+// IN pipe's, so that only a transport that hangs makes the parked work wait for it instead.
+constexpr uint32_t kFrameWaitEndMs = 1000;
 // A tick that moved nothing waits this long for work before the next cycle, so that an open
 // device with nothing to do does not spin.
 constexpr auto kIdleTick = std::chrono::milliseconds(2);
@@ -52,6 +57,10 @@ CommunicationThread::CommunicationThread(InterfaceType type, ServedChannels& cha
         device_->setReplyTimeout(kCheckTimeoutMs);
         connected_ = device_->checkConnection();
         if (connected_) {
+            if (device_->waitsBesideWrites()) {
+                frameWaiter_ =
+                    std::make_unique<FrameWaiter>(*device_, [this] { wakeForFrameWaitEnd(); });
+            }
             start();
         } else {
             startOutcome_ = StartOutcome::DeviceNotConnected;
@@ -63,6 +72,8 @@ CommunicationThread::CommunicationThread(InterfaceType type, ServedChannels& cha
 CommunicationThread::~CommunicationThread() {
     VTX_TRACE(kGroup, kEvent, "~CommInterfaceThread() -S-");
     thread_.end();
+    // Before the device it reads and the queue lock its ending takes.
+    frameWaiter_.reset();
     // The interface's close sequence switches the device's outputs off and closes it.
     device_.reset();
     VTX_TRACE(kGroup, kEvent, "~CommInterfaceThread() -E-");
@@ -122,6 +133,9 @@ void CommunicationThread::run() {
     VTX_TRACE(kGroup, kEvent, "run() -E-", u32("_connection", connected_.load()),
               u32("_openPassThruDevice", openSnapshot), u32("_paused", pausedSnapshot));
     pause.unlock();
+    if (frameWaiter_) {
+        frameWaiter_->stop();
+    }
     markEnded();
 }
 
@@ -135,7 +149,8 @@ bool CommunicationThread::runCycle(bool openSnapshot, bool pausedSnapshot,
     }
     device_->setReplyTimeout(0);
     if (openSnapshot) {
-        if (!serviceDevice()) {
+        // The cycle at whose end the loop parks does not idle first.
+        if (!serviceDevice() && !pausedSnapshot) {
             idleUntilWork();
         }
     } else {
@@ -147,6 +162,9 @@ bool CommunicationThread::runCycle(bool openSnapshot, bool pausedSnapshot,
         }
     }
     if (pausedSnapshot) {
+        letFrameWaitEnd();
+        // A check the wait put off is made before the parked work finds the device.
+        (void)checkPresenceWhenDue();
         VTX_TRACE(kGroup, kEvent, checkpoint::kParking, u32("paused", pausedSnapshot),
                   u32("_connection", connected_.load()));
         // Parked until resumed or stopped; the wait releases mutexPause, which is what lets the
@@ -160,16 +178,21 @@ bool CommunicationThread::runCycle(bool openSnapshot, bool pausedSnapshot,
 }
 
 // Asks the device whether it is still there after a failed transfer, or when the last asking
-// is kPresenceCheckInterval old; false when it is gone.
+// is kPresenceCheckInterval old; false when it is gone. Never while a frame wait is under way
+// (asking may close a lost device under the read): its end brings the loop back to ask.
 bool CommunicationThread::checkPresenceWhenDue() {
+    if (frameWaiter_ && frameWaiter_->busy()) {
+        return true;
+    }
     const auto now = std::chrono::steady_clock::now();
-    const bool failed = device_->takeTransferFailure();
+    const bool failed = device_->takeTransferFailure() || std::exchange(presenceCheckOwed_, false);
     if (!failed && now - lastPresenceCheck_ < kPresenceCheckInterval) {
         return true;
     }
     lastPresenceCheck_ = now;
-    device_->setReplyTimeout(kCheckTimeoutMs);
+    const int replyTimeout = device_->setReplyTimeout(kCheckTimeoutMs);
     connected_ = device_->checkConnection();
+    device_->setReplyTimeout(replyTimeout);
     return connected_;
 }
 
@@ -200,15 +223,56 @@ void CommunicationThread::markEnded() {
     cycleStarted_.notify_all();
 }
 
-// Until work is queued, a protocol timer is due, or one idle tick has passed.
+// Until work is queued, a protocol timer or periodic frame is due, or a frame wait ends. After
+// a read that found nothing, the wait for the next frame is the frame waiter's, and the loop
+// sleeps on; otherwise (no waiter, frames still coming in, a wait that did not wait) one idle
+// tick bounds the sleep, so that the frames that arrive meanwhile come in one read.
 void CommunicationThread::idleUntilWork() {
-    auto until = std::chrono::steady_clock::now() + kIdleTick;
-    if (const auto due = channels_.nextProtocolTick(); due && *due < until) {
-        until = *due;
+    const bool arm = frameWaiter_ && lastRead_ == ReadOutcome::Empty && !frameWaitCutShort_;
+    frameWaitCutShort_ = false;
+    if (arm) {
+        frameWaiter_->arm();
     }
+    // A wait ends within its timeout and wakes the loop; the longer bound only keeps the loop
+    // going should the transport hang.
+    const bool waiting = arm || lastRead_ == ReadOutcome::Waiting;
+    const auto until = idleUntil(waiting ? std::chrono::steady_clock::duration(kIdleCycle)
+                                         : std::chrono::steady_clock::duration(kIdleTick));
     std::unique_lock queue(queueMutex_);
-    workArrived_.wait_until(queue, until, [&] { return workQueued_; });
+    workArrived_.wait_until(queue, until, [&] { return workQueued_ || frameWaitEnded_; });
     workQueued_ = false;
+    frameWaitEnded_ = false;
+}
+
+// Now plus most, or the earlier time a protocol timer or periodic frame is due.
+std::chrono::steady_clock::time_point CommunicationThread::idleUntil(
+    std::chrono::steady_clock::duration most) {
+    auto until = std::chrono::steady_clock::now() + most;
+    for (const auto& due : {channels_.nextProtocolTick(), channels_.nextPeriodicDue()}) {
+        if (due && *due < until) {
+            until = *due;
+        }
+    }
+    return until;
+}
+
+// Before parking: the frame wait under way ends and what it brought is delivered, so that the
+// parked work reads and clears the device with no read of the loop's under way.
+void CommunicationThread::letFrameWaitEnd() {
+    if (!frameWaiter_) {
+        return;
+    }
+    (void)frameWaiter_->waitUntilEnded(kFrameWaitEndMs);
+    collectFrameWait();
+}
+
+// Called on the waiter's thread.
+void CommunicationThread::wakeForFrameWaitEnd() {
+    {
+        const std::lock_guard queue(queueMutex_);
+        frameWaitEnded_ = true;
+    }
+    workArrived_.notify_all();
 }
 
 // With the device not open for J2534 use the loop only watches the connection, once per idle
@@ -292,8 +356,8 @@ bool CommunicationThread::serviceDevice() {
     const bool periodic = sendDuePeriodics();
     channels_.serviceProtocols();
     const bool written = writeQueuedChunk();
-    const int received = receive();
-    return periodic || written || received == kReceiveBufferFrames;
+    lastRead_ = receive();
+    return periodic || written || lastRead_ == ReadOutcome::Full;
 }
 
 bool CommunicationThread::sendDuePeriodics() {
@@ -333,11 +397,9 @@ bool CommunicationThread::writeQueuedChunk() {
     settleTickets(tickets, static_cast<std::size_t>(std::clamp(result, 0, countCan)));
     if (result != countCan) {
         VTX_TRACE(kGroup, kEvent, checkpoint::kChunkCutShort);
-        device_->setReplyTimeout(kCheckTimeoutMs);
-        if (!device_->checkConnection()) {
-            connected_ = false;
-        }
-        device_->setReplyTimeout(0);
+        // Asked at once, or as soon as the frame wait under way has ended.
+        presenceCheckOwed_ = true;
+        (void)checkPresenceWhenDue();
     }
     VTX_TRACE(kGroup, kEvent, checkpoint::kChunkWritten);
     return true;
@@ -374,17 +436,38 @@ void CommunicationThread::settleTickets(const std::vector<std::shared_ptr<TxTick
     completion.waitTxCompleted.notify_all();
 }
 
-// The frames read and delivered.
-int CommunicationThread::receive() {
+// Reads what the device holds and delivers it, after the frame a finished wait brought.
+CommunicationThread::ReadOutcome CommunicationThread::receive() {
     if (channels_.filterCount() == 0) {
-        return 0;
+        return ReadOutcome::NotRead;
+    }
+    if (frameWaiter_) {
+        if (frameWaiter_->busy()) {
+            return ReadOutcome::Waiting;
+        }
+        collectFrameWait();
     }
     const int n = device_->readFrames(std::span(receiveBuffer_.data(), kReceiveBufferFrames));
     if (n <= 0) {
-        return 0;
+        return ReadOutcome::Empty;
     }
     channels_.deliverReceived(std::span(receiveBuffer_.data(), static_cast<std::size_t>(n)));
-    return n;
+    return n == kReceiveBufferFrames ? ReadOutcome::Full : ReadOutcome::Short;
+}
+
+// Delivers the frame of a wait that has ended; a wait that did not wait owes a presence check.
+void CommunicationThread::collectFrameWait() {
+    std::optional<FrameWaiter::Ending> ending = frameWaiter_->collect();
+    if (!ending) {
+        return;
+    }
+    if (ending->cutShort) {
+        frameWaitCutShort_ = true;
+        presenceCheckOwed_ = true;
+    }
+    if (ending->frame) {
+        channels_.deliverReceived(std::span(&*ending->frame, 1));
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

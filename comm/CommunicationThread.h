@@ -5,6 +5,11 @@
 // time per cycle, with a receive after each chunk, and a pause, stop or clear takes effect
 // within one chunk. API operations that work on the device directly park the loop first
 // (park) and resume it afterwards.
+//
+// When a read finds nothing, a device whose reads can wait beside writes is handed to the frame
+// waiter (FrameWaiter), and the loop sleeps until work is queued, a timer is due or the wait
+// ends. Before parking, the loop lets a wait under way end and delivers what it brought, so that
+// parked work finds the device as quiet as between two polls.
 #pragma once
 
 #include <atomic>
@@ -19,6 +24,7 @@
 
 #include "base/CanFrame.h"
 #include "base/InterfaceType.h"
+#include "comm/FrameWaiter.h"
 #include "comm/ServedChannels.h"
 #include "comm/TxCompletion.h"
 #include "comm/TxTicket.h"
@@ -105,6 +111,9 @@ class CommunicationThread {
     void signalCycleStart();
     void markEnded();
     void idleUntilWork();
+    std::chrono::steady_clock::time_point idleUntil(std::chrono::steady_clock::duration most);
+    void letFrameWaitEnd();
+    void wakeForFrameWaitEnd();
     bool checkPresenceWhenDue();
     void idleWhileClosed();
     void wakeIdleLoop();
@@ -116,7 +125,16 @@ class CommunicationThread {
     std::size_t writeChunkFrames() const;
     std::size_t roomLocked() const;
     void settleTickets(const std::vector<std::shared_ptr<TxTicket>>& tickets, std::size_t sent);
-    int receive();
+    // What the tick's receive did.
+    enum class ReadOutcome : uint8_t {
+        NotRead,  // no filter anywhere: frames stay in the device
+        Empty,
+        Short,  // some frames, fewer than asked for
+        Full,
+        Waiting,  // the frame waiter holds the reads
+    };
+    ReadOutcome receive();
+    void collectFrameWait();
 
     // A queued frame and the ticket of the write that queued it (null when nobody waits).
     struct QueuedFrame {
@@ -129,8 +147,14 @@ class CommunicationThread {
     const DeviceLostHandler onDeviceLost_;
     StartOutcome startOutcome_ = StartOutcome::Running;  // set by the constructor only
     TxCompletion completion_;
-    std::vector<CanFrame> receiveBuffer_;                        // used by the loop only
-    std::chrono::steady_clock::time_point lastPresenceCheck_{};  // used by the loop only
+    // Null when the device's reads cannot wait beside its writes.
+    std::unique_ptr<FrameWaiter> frameWaiter_;
+    // Used by the loop only.
+    std::vector<CanFrame> receiveBuffer_;
+    std::chrono::steady_clock::time_point lastPresenceCheck_{};
+    bool presenceCheckOwed_ = false;  // a transfer failed; check at the next cycle start
+    ReadOutcome lastRead_ = ReadOutcome::NotRead;
+    bool frameWaitCutShort_ = false;  // the last wait did not wait: poll for one tick instead
 
     // Guards stopRequested_, pauseRequested_ and deviceOpenForUse_; never held while waiting for
     // anything. Lock order: queueMutex_ before this one (the closed loop's idle wait checks the
@@ -151,12 +175,13 @@ class CommunicationThread {
     uint64_t cycleStarts_ = 0;
     bool loopEnded_ = false;
 
-    // Guards transmitQueue_ and workQueued_. Lock order: the completion mutex before this one.
-    // Never held during a device transfer.
+    // Guards transmitQueue_, workQueued_ and frameWaitEnded_. Lock order: the completion mutex
+    // before this one. Never held during a device transfer.
     std::mutex queueMutex_;
     std::condition_variable workArrived_;
     std::deque<QueuedFrame> transmitQueue_;
     bool workQueued_ = false;
+    bool frameWaitEnded_ = false;
 
     std::atomic<bool> connected_{false};
     std::atomic<bool> running_{false};

@@ -26,6 +26,8 @@ class ServedChannels {
     virtual void deliverReceived(std::span<CanFrame> frames) = 0;
     // Writes each periodic frame that is due, of every channel, through write.
     virtual void sendDuePeriodics(const std::function<void(CanFrame&)>& write) = 0;
+    // When the earliest periodic frame is due; none when no periodic message runs.
+    virtual std::optional<std::chrono::steady_clock::time_point> nextPeriodicDue() const = 0;
     // Runs every channel's protocol timers that are due; the frames they make join the transmit
     // queue.
     virtual void serviceProtocols() = 0;

@@ -34,6 +34,10 @@ class UsbProtocolDevice : public Device {
     bool takeTransferFailure() override { return transferFailed_.exchange(false); }
     int writeFrames(std::span<const CanFrame> frames) override;
     int readFrames(std::span<CanFrame> frames) override;
+    bool waitsBesideWrites() const override {
+        return quirks_.frameWait == ProtocolQuirks::FrameWait::BesideWrites;
+    }
+    int awaitFrame(CanFrame& frame, int timeoutMs) override;
     bool configure(const ControllerRequest& request) override;
     void stopController() override;
     bool clearBuffers() override;
@@ -122,9 +126,13 @@ class UsbProtocolDevice : public Device {
     bool queryPacket(const uint8_t* request, uint8_t* reply, int timeoutMs);
     void storeOutputBusSupport(int support);
 
-    // Transfers; callers hold transferMutex_.
+    // Transfers; callers hold outMutex_ for a write, exchangeMutex_ for a read.
     int writeUnlocked(const uint8_t* bytes, int length);
     int readUnlocked(uint8_t* bytes, int length);
+    // Writes a transfer header for replyLength bytes within timeoutMs, then the payload, in one
+    // write; true when it all went out. Caller holds exchangeMutex_.
+    bool writeHeaderAndPayload(const uint8_t* payload, int payloadLength, int replyLength,
+                               uint16_t timeoutMs);
     uint16_t headerTimeout(int requestedMs) const;
 
     // Frames.
@@ -158,15 +166,19 @@ class UsbProtocolDevice : public Device {
     uint32_t auxValue_ = 0;
     uint16_t replyTimeout_ = 0;
 
-    // Serialises transfers, so that a packet sent from another thread (pin 15) never falls
-    // between a transfer header and the read that answers it. Guards the transport's transfers,
-    // sequence_, lastHeaderSequence_ and transferBuffer_.
-    std::mutex transferMutex_;
+    // Held from a transfer header's write to the end of the read that answers it, so that no
+    // other exchange's header or read falls between the two. Guards the IN pipe's reads.
+    // Lock order: exchangeMutex_ before outMutex_.
+    std::mutex exchangeMutex_;
+    // Serialises the OUT pipe's writes. Writes that carry no header (frames, and commands the
+    // device does not answer) take only this one, so they go out while an exchange waits for its
+    // reply. Guards the transport's writes, sequence_, lastHeaderSequence_ and transferBuffer_.
+    std::mutex outMutex_;
     uint16_t sequence_ = 0;  // stamped into every transfer header, then incremented
     uint16_t lastHeaderSequence_ = 0;
     std::vector<uint8_t> transferBuffer_;  // a transfer's header and payload, reused
     // The packets a frame read brings, reused; readFrames is called by one thread only (the
-    // communication thread's loop).
+    // communication thread's loop), and awaitFrame reads into a packet of its own.
     std::vector<uint8_t> readReply_;
     // Set by a transfer that did not go out whole, taken by the communication thread's next
     // presence check; atomic, as commands write from the calling threads.

@@ -143,4 +143,21 @@ int UsbProtocolDevice::readFrames(std::span<CanFrame> frames) {
     return static_cast<int>(stored);
 }
 
+// A transfer header for one packet, carrying the wait's own timeout whatever the family's
+// headers carry otherwise, and the read of that packet.
+int UsbProtocolDevice::awaitFrame(CanFrame& frame, int timeoutMs) {
+    frame = CanFrame{};
+    if (!isOpen()) {
+        return 0;
+    }
+    uint8_t reply[packet::kSize];
+    const std::lock_guard exchange(exchangeMutex_);
+    if (!writeHeaderAndPayload(nullptr, 0, packet::kSize, static_cast<uint16_t>(timeoutMs)) ||
+        readUnlocked(reply, packet::kSize) != packet::kSize) {
+        return 0;
+    }
+    frame = unpackFramePacket(reply);
+    return 1;
+}
+
 }  // namespace vtx

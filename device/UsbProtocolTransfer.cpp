@@ -1,5 +1,7 @@
-// UsbProtocolDevice: transfers. Every transfer holds transferMutex_ from its first write to its
-// last read, and every transfer header takes the next sequence number.
+// UsbProtocolDevice: transfers. An exchange (a transfer header and the read that answers it)
+// holds exchangeMutex_ from its header to the end of its read; every write holds outMutex_ for
+// itself only, so that a plain write goes out while an exchange waits for its reply. Every
+// transfer header takes the next sequence number.
 #include <cstring>
 #include <vector>
 
@@ -48,8 +50,25 @@ int UsbProtocolDevice::readUnlocked(uint8_t* bytes, int length) {
 }
 
 int UsbProtocolDevice::writeBuffer(const uint8_t* bytes, int length) {
-    const std::lock_guard lock(transferMutex_);
+    const std::lock_guard lock(outMutex_);
     return writeUnlocked(bytes, length);
+}
+
+bool UsbProtocolDevice::writeHeaderAndPayload(const uint8_t* payload, int payloadLength,
+                                              int replyLength, uint16_t timeoutMs) {
+    const std::lock_guard lock(outMutex_);
+    // The header, then the payload; the buffer is kept, so a poll allocates nothing.
+    const std::size_t total = static_cast<std::size_t>(payloadLength) + packet::kSize;
+    transferBuffer_.resize(total);
+    if (payloadLength != 0) {
+        std::memcpy(transferBuffer_.data() + packet::kSize, payload,
+                    static_cast<std::size_t>(payloadLength));
+    }
+    packet::buildTransferHeader(transferBuffer_.data(), kPlainTransfer, timeoutMs,
+                                static_cast<uint16_t>(replyLength / packet::kSize), sequence_);
+    lastHeaderSequence_ = sequence_++;
+    return writeUnlocked(transferBuffer_.data(), static_cast<int>(total)) ==
+           static_cast<int>(total);
 }
 
 int UsbProtocolDevice::commandTransfer(const uint8_t* payload, int payloadLength, uint8_t* reply,
@@ -59,18 +78,8 @@ int UsbProtocolDevice::commandTransfer(const uint8_t* payload, int payloadLength
         !validTransferLength(replyLength)) {
         return 0;
     }
-    const std::lock_guard lock(transferMutex_);
-    // The header, then the payload; the buffer is kept, so a poll allocates nothing.
-    const std::size_t total = static_cast<std::size_t>(payloadLength) + packet::kSize;
-    transferBuffer_.resize(total);
-    if (payloadLength != 0) {
-        std::memcpy(transferBuffer_.data() + packet::kSize, payload,
-                    static_cast<std::size_t>(payloadLength));
-    }
-    packet::buildTransferHeader(transferBuffer_.data(), kPlainTransfer, headerTimeout(timeoutMs),
-                                static_cast<uint16_t>(replyLength / packet::kSize), sequence_);
-    lastHeaderSequence_ = sequence_++;
-    if (writeUnlocked(transferBuffer_.data(), static_cast<int>(total)) < static_cast<int>(total)) {
+    const std::lock_guard exchange(exchangeMutex_);
+    if (!writeHeaderAndPayload(payload, payloadLength, replyLength, headerTimeout(timeoutMs))) {
         return 0;
     }
     return readUnlocked(reply, replyLength);

@@ -87,6 +87,18 @@ void SimControl::stallReadsFor(std::chrono::milliseconds duration) {
     device_.faults().stallReadsFor(duration);
 }
 
+void SimControl::holdFrameWritesFor(std::chrono::milliseconds duration) {
+    device_.holdFrameWritesFor(duration);
+}
+
+void SimControl::releaseFrameWrites() {
+    device_.releaseFrameWrites();
+}
+
+uint64_t SimControl::heldFrameWrites() const {
+    return device_.heldFrameWrites();
+}
+
 void SimControl::truncateNextRead() {
     device_.faults().truncateNextRead();
 }

@@ -64,6 +64,11 @@ class SimControl {
     void stallReadsFor(std::chrono::milliseconds duration);
     // The next read that returns data ends in half a packet.
     void truncateNextRead();
+    // Writes that carry frames wait until the time has passed or the release (see SimDevice);
+    // heldFrameWrites counts those that waited since the hold began.
+    void holdFrameWritesFor(std::chrono::milliseconds duration);
+    void releaseFrameWrites();
+    uint64_t heldFrameWrites() const;
 
     // ---- malformed replies and device models ----
     void corruptNextIdentificationClass();

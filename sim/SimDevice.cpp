@@ -33,6 +33,15 @@ std::vector<Packet> splitPackets(const uint8_t* bytes, std::size_t count) {
     return packets;
 }
 
+bool carriesFrame(const uint8_t* bytes, int length) {
+    for (int offset = 0; offset + kPacketSize <= length; offset += kPacketSize) {
+        if (bytes[offset] == static_cast<uint8_t>(PacketClass::Frame)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void writeBe(uint8_t* bytes, uint32_t value, int size) {
     for (int i = size - 1; i >= 0; --i, value >>= 8) {
         bytes[i] = static_cast<uint8_t>(value);
@@ -100,6 +109,9 @@ void SimDevice::setSingleOutputBus(bool single) {
 int SimDevice::write(const uint8_t* bytes, int length) {
     if (bytes == nullptr || length <= 0 || !plugged()) {
         return 0;
+    }
+    if (carriesFrame(bytes, length)) {
+        waitWhileFrameWritesHeld();
     }
     std::lock_guard pipe(outPipe_);
     if (faults_.takeWriteFailure()) {
@@ -425,6 +437,37 @@ void SimDevice::appendFrames(std::size_t max, std::vector<Packet>& out) {
     for (const CanFrame& frame : controller_.takeFrames(max)) {
         out.push_back(packFrame(frame, faults_.takeOversizedDlc().value_or(frame.dlc)));
     }
+}
+
+void SimDevice::holdFrameWritesFor(std::chrono::milliseconds duration) {
+    std::lock_guard lock(mutex_);
+    frameWritesHeldUntil_ = SimClock::now() + duration;
+    heldFrameWrites_ = 0;
+}
+
+void SimDevice::releaseFrameWrites() {
+    {
+        std::lock_guard lock(mutex_);
+        frameWritesHeldUntil_ = {};
+    }
+    powerChanged_.notify_all();
+}
+
+uint64_t SimDevice::heldFrameWrites() const {
+    std::lock_guard lock(mutex_);
+    return heldFrameWrites_;
+}
+
+void SimDevice::waitWhileFrameWritesHeld() {
+    std::unique_lock lock(mutex_);
+    const auto until = frameWritesHeldUntil_;
+    if (SimClock::now() >= until) {
+        return;
+    }
+    ++heldFrameWrites_;
+    const uint64_t cycle = powerCycle_;
+    powerChanged_.wait_until(
+        lock, until, [&] { return powerCycle_ != cycle || frameWritesHeldUntil_ != until; });
 }
 
 void SimDevice::waitForPowerLoss(SimClock::time_point deadline) {

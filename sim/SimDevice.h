@@ -112,6 +112,13 @@ class SimDevice {
     // says otherwise.
     int read(uint8_t* bytes, int length, std::chrono::milliseconds timeout);
 
+    // Writes that carry frames and begin before the time has passed wait until then, or until
+    // the power goes or the hold is released; other writes go on meanwhile. A test holds the
+    // host's transmitting thread this way. The count is of the writes held since the last hold.
+    void holdFrameWritesFor(std::chrono::milliseconds duration);
+    void releaseFrameWrites();
+    uint64_t heldFrameWrites() const;
+
     // A device with a single output bus does not answer the output-bus query.
     void setSingleOutputBus(bool single);
     std::array<uint8_t, kIdentificationSize> identificationBlock() const;
@@ -154,6 +161,7 @@ class SimDevice {
                       std::vector<Packet>& out);
     void appendFrames(std::size_t max, std::vector<Packet>& out);
     void waitForPowerLoss(SimClock::time_point deadline);
+    void waitWhileFrameWritesHeld();
     void powerDown();
 
     const SimDeviceOptions options_;
@@ -178,6 +186,8 @@ class SimDevice {
     uint64_t unknownPackets_ = 0;
     uint64_t packetsReceived_ = 0;
     std::deque<Packet> packetLog_;
+    SimClock::time_point frameWritesHeldUntil_{};
+    uint64_t heldFrameWrites_ = 0;
 };
 
 }  // namespace vtx::sim

@@ -20,6 +20,7 @@ constexpr ProtocolQuirks kKernelDriverQuirks{
     .unreadRecords = ProtocolQuirks::UnreadRecords::AllOnesIdentifier,
     .realisedTiming = ProtocolQuirks::RealisedTiming::InfoOnly,
     .auxValue = ProtocolQuirks::AuxValue::DeviceAndDriver,
+    .frameWait = ProtocolQuirks::FrameWait::BlocksWrites,
 };
 }  // namespace
 

@@ -102,7 +102,8 @@ TEST_F(DeviceLost, LossIsNoticedWithoutAChannel) {
 }
 
 // Pulls the plug at one exact point: when the first cycle that will park writes the transmit
-// queue to the device.
+// queue to the device. The thread, held in a device write, is let go when an operation asks it
+// to park, so that what was queued meanwhile is left for that cycle.
 class UnplugAtParkingWrite : public EventWatcher {
   public:
     explicit UnplugAtParkingWrite(sim::SimControl& control) : control_(control) {}
@@ -111,7 +112,9 @@ class UnplugAtParkingWrite : public EventWatcher {
         if (!watching || event.name != "CommInterfaceThread") {
             return;
         }
-        if (event.message == "run() -0-" && field(event, "paused").value_or(0) != 0) {
+        if (event.message == "setPause() -S-" && field(event, "paused").value_or(0) != 0) {
+            control_.releaseFrameWrites();
+        } else if (event.message == "run() -0-" && field(event, "paused").value_or(0) != 0) {
             parkingCycle = true;
         } else if (event.message == "dequeueTxCanFrame() -0-" && parkingCycle &&
                    !unplugged.exchange(true)) {
@@ -137,10 +140,9 @@ TEST_F(DeviceLost, ResumeThatFindsTheLoopEndingReturns) {
     openAndConnect();
     uint32_t filterId = 0;
     ASSERT_EQ(startFilter(PASS_FILTER, 0x7FF, 0x123, 0, &filterId), STATUS_NOERROR);
-    // The thread is held in a stalled read at the end of a cycle: frames written now wait for
-    // the next one, which the operation below asks to park at its end.
-    world().control().stallNextReads(1);
-    std::this_thread::sleep_for(50ms);
+    // The thread is held in a device write: frames written now wait for the next cycle, which
+    // the operation below asks to park at its end.
+    holdTheThread(10s);
     PASSTHRU_MSG out[2] = {message(0x301, {1}), message(0x302, {2})};
     uint32_t count = 2;
     ASSERT_EQ(PassThruWriteMsgs(channelId, out, &count, 0), STATUS_NOERROR);
@@ -152,7 +154,9 @@ TEST_F(DeviceLost, ResumeThatFindsTheLoopEndingReturns) {
     EXPECT_EQ(awaitOrAbort(operation, 10s, "an operation resuming an ending loop"),
               ERR_DEVICE_NOT_CONNECTED);
     EXPECT_TRUE(unplugger.unplugged);
-    EXPECT_TRUE(busFrames().empty());
+    for (const sim::CanFrame& frame : busFrames()) {
+        EXPECT_EQ(frame.id, kHoldFrameId);
+    }
     expectOutcome(PassThruClose(deviceId), STATUS_NOERROR);
     expectWorkingSessionAfterReplug();
 }

@@ -170,6 +170,21 @@ class EngineFixture : public SimFixture {
         return PassThruStartPeriodicMsg(channelId, &msg, msgId, interval);
     }
 
+    // The frame the communication thread is held in by holdTheThread.
+    static constexpr uint32_t kHoldFrameId = 0x5A5;
+
+    // Holds the communication thread in a device write for up to duration (or until
+    // world().control().releaseFrameWrites()): the device holds frame writes, and a frame with
+    // kHoldFrameId is written for the thread to be held in. Returns once it is; what is written
+    // meanwhile stays queued. The frame goes out when the hold ends.
+    void holdTheThread(std::chrono::milliseconds duration) {
+        world().control().holdFrameWritesFor(duration);
+        PASSTHRU_MSG frame = message(kHoldFrameId, {0});
+        uint32_t count = 1;
+        ASSERT_EQ(PassThruWriteMsgs(channelId, &frame, &count, 0), STATUS_NOERROR) << lastError();
+        ASSERT_TRUE(eventually([&] { return world().control().heldFrameWrites() > 0; }));
+    }
+
     void inject(uint32_t id, bool extended = false, std::vector<uint8_t> data = {}) {
         ASSERT_TRUE(world().control().injectFrame(canFrame(id, extended, std::move(data))));
     }

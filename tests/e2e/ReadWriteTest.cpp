@@ -193,15 +193,14 @@ TEST_F(ReadWrite, WriteThatTheDeviceRefusesIsBufferFull) {
     EXPECT_EQ(busFrames().size(), 2u);
 }
 
-// The thread is held in a stalled device read: a writer's wait ends first. The thread must not
+// The thread is held in a device write: a writer's wait ends first. The thread must not
 // store into that writer's count after it has returned; the frames still go out, and a later
 // writer's count is its own messages only, though one device write carries both.
 TEST_F(ReadWrite, WriterWhoseWaitEndedIsNotWrittenToAfterwards) {
     openAndConnect();
     uint32_t filterId = 0;
     ASSERT_EQ(startFilter(PASS_FILTER, 0x7FF, 0x7FF, 0, &filterId), STATUS_NOERROR);
-    world().control().stallReadsFor(600ms);
-    std::this_thread::sleep_for(100ms);
+    holdTheThread(600ms);
 
     PASSTHRU_MSG first = message(0x301, {1});
     uint32_t firstCount = 1;
@@ -213,17 +212,17 @@ TEST_F(ReadWrite, WriterWhoseWaitEndedIsNotWrittenToAfterwards) {
     expectOutcome(PassThruWriteMsgs(channelId, &second, &secondCount, 3000), STATUS_NOERROR);
     EXPECT_EQ(secondCount, 1u);
     EXPECT_EQ(firstCount, 0u);
-    ASSERT_TRUE(world().control().waitForBusRecords(2, 2000ms));
-    EXPECT_EQ(busFrames()[0], canFrame(0x301, false, {1}));
-    EXPECT_EQ(busFrames()[1], canFrame(0x302, false, {2}));
+    ASSERT_TRUE(world().control().waitForBusRecords(3, 2000ms));
+    EXPECT_EQ(busFrames()[0], canFrame(kHoldFrameId, false, {0}));
+    EXPECT_EQ(busFrames()[1], canFrame(0x301, false, {1}));
+    EXPECT_EQ(busFrames()[2], canFrame(0x302, false, {2}));
 
     // A writer that timed out with nothing else waiting: its frames go out later, and the next
     // writer's count is its own.
-    world().control().stallReadsFor(300ms);
-    std::this_thread::sleep_for(50ms);
+    holdTheThread(300ms);
     firstCount = 1;
     expectOutcome(PassThruWriteMsgs(channelId, &first, &firstCount, 10), ERR_BUFFER_FULL);
-    EXPECT_TRUE(world().control().waitForBusRecords(3, 2000ms));
+    EXPECT_TRUE(world().control().waitForBusRecords(5, 2000ms));
     secondCount = 1;
     expectOutcome(PassThruWriteMsgs(channelId, &second, &secondCount, 1000), STATUS_NOERROR);
     EXPECT_EQ(secondCount, 1u);

@@ -115,8 +115,7 @@ TEST_F(TransmitBacklog, TimedWriteCountsOnlyItsOwnMessages) {
     openAndConnect();
     uint32_t filterId = 0;
     ASSERT_EQ(startFilter(PASS_FILTER, 0x7FF, 0x7FF, 0, &filterId), STATUS_NOERROR);
-    world().control().stallReadsFor(300ms);  // both writes queue while the thread waits
-    std::this_thread::sleep_for(50ms);
+    holdTheThread(300ms);  // both writes queue while the thread is held
     std::vector<PASSTHRU_MSG> first = numbered(0x301, 100);
     uint32_t firstCount = 100;
     expectOutcome(PassThruWriteMsgs(channelId, first.data(), &firstCount, 0), STATUS_NOERROR);
@@ -124,7 +123,7 @@ TEST_F(TransmitBacklog, TimedWriteCountsOnlyItsOwnMessages) {
     uint32_t secondCount = 10;
     expectOutcome(PassThruWriteMsgs(channelId, second.data(), &secondCount, 10000), STATUS_NOERROR);
     EXPECT_EQ(secondCount, 10u);
-    ASSERT_TRUE(world().control().waitForBusRecords(110, 10000ms));
+    ASSERT_TRUE(world().control().waitForBusRecords(111, 10000ms));
 }
 
 // Counts the attempts to queue frames and the device writes of queued frames.
@@ -149,10 +148,9 @@ TEST_F(TransmitBacklog, WriterWaitingForRoomDoesNotSpin) {
     openAndConnect();
     uint32_t filterId = 0;
     ASSERT_EQ(startFilter(PASS_FILTER, 0x7FF, 0x7FF, 0, &filterId), STATUS_NOERROR);
-    // The thread spends its cycles in reads that wait their full timeout: room appears one
-    // chunk at a time, and for the whole test, however slow the machine.
-    world().control().stallReadsFor(20000ms);
-    std::this_thread::sleep_for(50ms);
+    // The thread is held in a device write for the whole test, however slow the machine: no
+    // room appears.
+    holdTheThread(20000ms);
     fillQueue();
     std::vector<PASSTHRU_MSG> out = numbered(0x302, 1);
     uint32_t count = 1;
@@ -160,6 +158,7 @@ TEST_F(TransmitBacklog, WriterWaitingForRoomDoesNotSpin) {
     const uint64_t writesBefore = counts.writes;
     PassThruWriteMsgs(channelId, out.data(), &count, 300);
     EXPECT_LE(counts.attempts - attemptsBefore, counts.writes - writesBefore + 2);
+    world().control().releaseFrameWrites();
 }
 
 // The device loses power after taking the first two frames of a write: the count says two,

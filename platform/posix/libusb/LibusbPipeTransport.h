@@ -7,11 +7,12 @@
 // the device gone (LIBUSB_ERROR_NO_DEVICE) also marks it lost, so that the presence check
 // reports the loss. Refused access leaves a text that names the udev rule (lastErrorText).
 //
-// Calls come from one thread at a time, as the device layer makes them (the communication
-// thread, or a caller while that thread is parked), except isOpen, which any thread may ask while
-// the communication thread closes a lost device: open_ is atomic for it; the other fields have no
-// lock of their own. The hotplug counts, which libusb's callbacks write, are the context's and
-// under its lock.
+// Calls come as the device layer makes them: open, close and the IN pipe's settings from one
+// thread at a time with no transfer under way; a read on one thread while another writes (the
+// frame waiter and the communication thread); and isOpen from any thread while the communication
+// thread closes a lost device. open_ and lost_ are atomic for that; the read buffers are the
+// reading thread's, and the other fields change only with no transfer under way. The hotplug
+// counts, which libusb's callbacks write, are the context's and under its lock.
 #pragma once
 
 #include <atomic>
@@ -65,7 +66,7 @@ class LibusbPipeTransport : public PipeTransport {
     std::shared_ptr<LibusbContext> context_;
     libusb_device_handle* handle_ = nullptr;
     std::atomic<bool> open_{false};  // handle_ is set: isOpen's answer
-    bool lost_ = false;              // the open handle's device has gone
+    std::atomic<bool> lost_{false};  // the open handle's device has gone
     unsigned inTimeoutMs_ = kInPipeTimeoutMs;
     std::vector<uint8_t> readBuffer_;
     std::vector<uint8_t> surplus_;  // bytes read beyond what the last reader asked for
