@@ -137,6 +137,38 @@ TEST_F(WinUsbDeviceSimTest, ReadAsksWithTheHeaderAndReturnsWhatTheDeviceHolds) {
     EXPECT_EQ(iface.readFrames(std::span(in, 128)), 0);
 }
 
+// A frame wait leaves the OUT pipe free: a frame written meanwhile goes out at once, and the
+// wait ends with the first frame that arrives. Were the write held behind the wait, the wait
+// would end empty at its timeout first.
+TEST_F(WinUsbDeviceSimTest, FrameWaitLetsWritesPassAndEndsAtTheFirstFrame) {
+    iface.setReplyTimeout(40);
+    ASSERT_TRUE(iface.checkConnection());
+    ASSERT_TRUE(iface.configure({.acceptanceId = kOpenFilter,
+                                 .acceptanceMask = kOpenFilter,
+                                 .bitRateKbps = 500,
+                                 .outputBus = 0}));
+    ASSERT_TRUE(iface.waitsBesideWrites());
+    CanFrame none;
+    EXPECT_EQ(iface.awaitFrame(none, 20), 0);
+
+    world.control().clearBusRecords();
+    CanFrame arrived;
+    std::thread waiter([&] { EXPECT_EQ(iface.awaitFrame(arrived, 10000), 1); });
+    CanFrame out;
+    out.idCan = 0x321;
+    out.lenDataCan = 1;
+    EXPECT_EQ(iface.writeFrames(std::span(&out, 1)), 1);
+    ASSERT_TRUE(world.control().waitForBusRecords(1, std::chrono::seconds(5)));
+    sim::CanFrame in;
+    in.id = 0x7E8;
+    in.dlc = 1;
+    in.data[0] = 0x42;
+    ASSERT_TRUE(world.control().injectFrame(in));
+    waiter.join();
+    EXPECT_EQ(uint32_t{arrived.idCan}, 0x7E8u);
+    EXPECT_EQ(arrived.dataCan[0], 0x42);
+}
+
 TEST_F(WinUsbDeviceSimTest, AcceptanceFilterReachesTheController) {
     iface.setReplyTimeout(40);
     ASSERT_TRUE(iface.checkConnection());
