@@ -3,10 +3,12 @@
 #
 #   package-windows.sh [-o OUTPUT_DIR] [BUILD_DIR...]
 #
-# Without BUILD_DIR it configures and builds the presets mingw (vtxpts32.dll) and mingw64
-# (vtxpts64.dll), the library and ptcan only, and packages both. With BUILD_DIRs it takes the
-# files those builds made, as they are: each build's windows-package.txt names its library, its
-# ptcan.exe and the project version. The installer holds every library it is given; ptcan.exe
+# Without BUILD_DIR it configures the presets mingw (vtxpts32.dll) and mingw64 (vtxpts64.dll)
+# without tests in build folders of the packaging's own, build/package/mingw and
+# build/package/mingw64 (the presets' own folders, which the tests use, are left alone), builds
+# the library and ptcan only, and packages both. With BUILD_DIRs it takes the files those builds
+# made, as they are: each build's windows-package.txt names its library, its ptcan.exe and the
+# project version. The installer holds every library it is given; ptcan.exe
 # is the 64-bit one when there is a 64-bit build. With a 64-bit library it is a 64-bit installer
 # (64-bit Windows only); with only vtxpts32.dll a 32-bit installer.
 # The installer goes to OUTPUT_DIR (default build/package); its path is the last line printed.
@@ -31,11 +33,13 @@ shift $((OPTIND - 1))
 
 command -v makensis >/dev/null 2>&1 || fail "makensis is not installed (Debian package nsis)"
 
-# Configures and builds one Windows preset's library and ptcan; prints its build folder.
+# Configures and builds one Windows preset's library and ptcan, without tests, in
+# build/package/PRESET; prints that folder.
 build_preset() {
-    cmake --preset "$1" >&2
-    cmake --build --preset "$1" --target vtxpts32 ptcan -j2 >&2
-    echo "$source_dir/build/$1"
+    preset_dir=$source_dir/build/package/$1
+    (cd "$source_dir" && cmake --preset "$1" -B "$preset_dir" -DVTX_BUILD_TESTS=OFF) >&2
+    cmake --build "$preset_dir" --target vtxpts32 ptcan -j2 >&2
+    echo "$preset_dir"
 }
 
 # The value of KEY in a build's windows-package.txt.

@@ -2,7 +2,8 @@
 # Builds the packages: for Linux a .deb and a .tar.gz (library with its SONAME links, header,
 # pkg-config file, CMake package config, the J2534 descriptor /etc/passthru/vtxpts.json, the udev
 # rule, ptcan and the examples), from a release build in build/package installed under /usr;
-# then the Windows installer, through scripts/package-windows.sh when it is there.
+# then the Windows installer, through scripts/package-windows.sh when it is there (its builds go
+# to build/package/mingw and build/package/mingw64).
 # The Linux packages' paths are printed before the Windows part starts; the installer's path is
 # the last line.
 #
