@@ -31,9 +31,6 @@ constexpr char kChunkWritten[] = "dequeueTxCanFrame() -3-";
 }  // namespace checkpoint
 
 constexpr auto kIdleCycle = std::chrono::milliseconds(120);
-// How long a loop about to park lets the frame wait under way end: past its own timeout and the
-// IN pipe's, so that only a transport that hangs makes the parked work wait for it instead.
-constexpr uint32_t kFrameWaitEndMs = 1000;
 // A tick that moved nothing waits this long for work before the next cycle, so that an open
 // device with nothing to do does not spin.
 constexpr auto kIdleTick = std::chrono::milliseconds(2);
@@ -162,9 +159,6 @@ bool CommunicationThread::runCycle(bool openSnapshot, bool pausedSnapshot,
         }
     }
     if (pausedSnapshot) {
-        letFrameWaitEnd();
-        // A check the wait put off is made before the parked work finds the device.
-        (void)checkPresenceWhenDue();
         VTX_TRACE(kGroup, kEvent, checkpoint::kParking, u32("paused", pausedSnapshot),
                   u32("_connection", connected_.load()));
         // Parked until resumed or stopped; the wait releases mutexPause, which is what lets the
@@ -178,12 +172,9 @@ bool CommunicationThread::runCycle(bool openSnapshot, bool pausedSnapshot,
 }
 
 // Asks the device whether it is still there after a failed transfer, or when the last asking
-// is kPresenceCheckInterval old; false when it is gone. Never while a frame wait is under way
-// (asking may close a lost device under the read): its end brings the loop back to ask.
+// is kPresenceCheckInterval old; false when it is gone. A frame wait may be under way: closing a
+// lost device waits for its read to end.
 bool CommunicationThread::checkPresenceWhenDue() {
-    if (frameWaiter_ && frameWaiter_->busy()) {
-        return true;
-    }
     const auto now = std::chrono::steady_clock::now();
     const bool failed = device_->takeTransferFailure() || std::exchange(presenceCheckOwed_, false);
     if (!failed && now - lastPresenceCheck_ < kPresenceCheckInterval) {
@@ -254,16 +245,6 @@ std::chrono::steady_clock::time_point CommunicationThread::idleUntil(
         }
     }
     return until;
-}
-
-// Before parking: the frame wait under way ends and what it brought is delivered, so that the
-// parked work reads and clears the device with no read of the loop's under way.
-void CommunicationThread::letFrameWaitEnd() {
-    if (!frameWaiter_) {
-        return;
-    }
-    (void)frameWaiter_->waitUntilEnded(kFrameWaitEndMs);
-    collectFrameWait();
 }
 
 // Called on the waiter's thread.
@@ -397,7 +378,6 @@ bool CommunicationThread::writeQueuedChunk() {
     settleTickets(tickets, static_cast<std::size_t>(std::clamp(result, 0, countCan)));
     if (result != countCan) {
         VTX_TRACE(kGroup, kEvent, checkpoint::kChunkCutShort);
-        // Asked at once, or as soon as the frame wait under way has ended.
         presenceCheckOwed_ = true;
         (void)checkPresenceWhenDue();
     }

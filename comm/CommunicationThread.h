@@ -8,8 +8,9 @@
 //
 // When a read finds nothing, a device whose reads can wait beside writes is handed to the frame
 // waiter (FrameWaiter), and the loop sleeps until work is queued, a timer is due or the wait
-// ends. Before parking, the loop lets a wait under way end and delivers what it brought, so that
-// parked work finds the device as quiet as between two polls.
+// ends. A wait may still be under way while the loop is parked: the parked work's writes pass
+// it, an exchange that needs a reply waits for it (at most its reply timeout), and the frame it
+// brings is delivered after the resume, before anything read later.
 #pragma once
 
 #include <atomic>
@@ -112,7 +113,6 @@ class CommunicationThread {
     void markEnded();
     void idleUntilWork();
     std::chrono::steady_clock::time_point idleUntil(std::chrono::steady_clock::duration most);
-    void letFrameWaitEnd();
     void wakeForFrameWaitEnd();
     bool checkPresenceWhenDue();
     void idleWhileClosed();

@@ -41,12 +41,6 @@ std::optional<FrameWaiter::Ending> FrameWaiter::collect() {
     return std::move(ending_);
 }
 
-bool FrameWaiter::waitUntilEnded(uint32_t ms) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::milliseconds(ms),
-                             [&] { return state_ != State::Armed; });
-}
-
 void FrameWaiter::stop() {
     {
         const std::lock_guard lock(mutex_);
@@ -72,7 +66,6 @@ void FrameWaiter::run() {
         ending_ = std::move(ending);
         state_ = State::Ended;
         lock.unlock();
-        changed_.notify_all();
         onEnded_();
         lock.lock();
     }

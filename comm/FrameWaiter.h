@@ -50,8 +50,6 @@ class FrameWaiter {
     // The ending of a wait that has ended, leaving the waiter free; none while a wait is under way
     // or when nothing was armed.
     std::optional<Ending> collect();
-    // Waits up to ms for the wait under way to end; true when none is under way any more.
-    bool waitUntilEnded(uint32_t ms);
     // The thread ends after the wait under way; nothing is armed any more.
     void stop();
 

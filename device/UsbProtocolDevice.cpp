@@ -71,6 +71,9 @@ void UsbProtocolDevice::closeDevice() {
         setAuxValue(0);
         sendCommand(packet::kClassClear, kCloseForm);
         clearBuffers();
+        // Not under a frame wait's read: it ends within its reply timeout.
+        const std::lock_guard exchange(exchangeMutex_);
+        const std::lock_guard out(outMutex_);
         transportClose();
     }
     resetDeviceInfo();

@@ -111,6 +111,23 @@ bool printLatency(const Options& options, int silences) {
         .print();
 }
 
+bool printCalls(const Options& options) {
+    const Figures figures = medianOfRuns(options.runs, [&](int run) {
+        return busbench::measureCalls(options.seconds, static_cast<uint32_t>(run + 1));
+    });
+    return ReportLine("calls", figures)
+        .value("GET_CONFIG p50 ms", "ioctl p50 ms", "%.3f")
+        .value("p99", "ioctl p99 ms", "%.3f")
+        .value("max", "ioctl max ms", "%.3f")
+        .value(" write 1 frame p50 ms", "write p50 ms", "%.3f")
+        .value("p99", "write p99 ms", "%.3f")
+        .note(
+            "(" +
+            std::to_string(static_cast<int>(figures.count("samples") ? figures.at("samples") : 0)) +
+            " of each/run)")
+        .print();
+}
+
 bool printReceive(const char* name, const Options& options, const std::string& traceFile,
                   bool withTargets) {
     const Figures figures = medianOfRuns(options.runs, [&](int) {
@@ -175,6 +192,9 @@ int main(int argc, char** argv) {
     }
     if (options.wants("latency")) {
         met = printLatency(options, 5) && met;
+    }
+    if (options.wants("calls")) {
+        met = printCalls(options) && met;
     }
     if (options.wants("rx full bus")) {
         met = printReceive("rx full bus", options, "", true) && met;

@@ -229,6 +229,44 @@ Figures measureIdle(double seconds) {
     return figures;
 }
 
+Figures measureCalls(double seconds, uint32_t seed) {
+    BenchSession session({500000, "", ""});
+    if (!session.ok()) {
+        return {};
+    }
+    std::this_thread::sleep_for(kWarmUp);
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> gapMilliseconds(5, 100);
+    std::vector<double> ioctls;
+    std::vector<double> writes;
+    const auto millisecondsSince = [](Clock::time_point start) {
+        return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    };
+    const auto end = Clock::now() + secondsOf(seconds);
+    for (uint32_t sequence = 0; Clock::now() < end; ++sequence) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(gapMilliseconds(random)));
+        SCONFIG loopback{LOOPBACK, 0};
+        SCONFIG_LIST list{1, &loopback};
+        auto start = Clock::now();
+        PassThruIoctl(session.channel(), GET_CONFIG, &list, nullptr);
+        ioctls.push_back(millisecondsSince(start));
+        std::this_thread::sleep_for(std::chrono::milliseconds(gapMilliseconds(random)));
+        PASSTHRU_MSG msg = sequencedMessage(kTransmitId, sequence);
+        uint32_t count = 1;
+        start = Clock::now();
+        PassThruWriteMsgs(session.channel(), &msg, &count, 100);
+        writes.push_back(millisecondsSince(start));
+    }
+    Figures figures;
+    figures["ioctl p50 ms"] = percentile(ioctls, 0.5);
+    figures["ioctl p99 ms"] = percentile(ioctls, 0.99);
+    figures["ioctl max ms"] = percentile(ioctls, 1.0);
+    figures["write p50 ms"] = percentile(writes, 0.5);
+    figures["write p99 ms"] = percentile(writes, 0.99);
+    figures["samples"] = static_cast<double>(ioctls.size());
+    return figures;
+}
+
 namespace {
 
 // Injects frames at random gaps for the span, then each silence frame after 1 s without one.

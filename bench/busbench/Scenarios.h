@@ -25,6 +25,11 @@ Figures measureTransmit(double seconds, uint32_t timeoutMs);
 // The device open, one channel at 500 kbit/s with its pass filter, nothing on the bus.
 Figures measureIdle(double seconds);
 
+// On a quiet bus: a configuration call (GET_CONFIG, which parks the communication thread) and a
+// one-frame write that waits up to 100 ms for its frame to go out, at random gaps of 5 to 100 ms;
+// how long each call takes.
+Figures measureCalls(double seconds, uint32_t seed);
+
 // Single frames injected at 500 kbit/s at random gaps of 1 to 9 ms, a reader blocked in
 // PassThruReadMsgs for one message at a time: the bus's end of frame to the call's return.
 // Then `silences` frames, each after 1 s of silence.

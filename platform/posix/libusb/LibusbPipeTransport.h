@@ -8,11 +8,12 @@
 // reports the loss. Refused access leaves a text that names the udev rule (lastErrorText).
 //
 // Calls come as the device layer makes them: open, close and the IN pipe's settings from one
-// thread at a time with no transfer under way; a read on one thread while another writes (the
-// frame waiter and the communication thread); and isOpen from any thread while the communication
-// thread closes a lost device. open_ and lost_ are atomic for that; the read buffers are the
-// reading thread's, and the other fields change only with no transfer under way. The hotplug
-// counts, which libusb's callbacks write, are the context's and under its lock.
+// thread at a time, close with no transfer under way; a read on one thread while another writes
+// (the frame waiter and the communication thread); and isOpen from any thread while the
+// communication thread closes a lost device. open_, lost_ and the IN pipe's timeout are atomic
+// for that, the read buffers are the reading thread's, and handle_ changes only with no transfer
+// under way. The hotplug counts, which libusb's callbacks write, are the context's and under its
+// lock.
 #pragma once
 
 #include <atomic>
@@ -67,7 +68,7 @@ class LibusbPipeTransport : public PipeTransport {
     libusb_device_handle* handle_ = nullptr;
     std::atomic<bool> open_{false};  // handle_ is set: isOpen's answer
     std::atomic<bool> lost_{false};  // the open handle's device has gone
-    unsigned inTimeoutMs_ = kInPipeTimeoutMs;
+    std::atomic<unsigned> inTimeoutMs_{kInPipeTimeoutMs};
     std::vector<uint8_t> readBuffer_;
     std::vector<uint8_t> surplus_;  // bytes read beyond what the last reader asked for
 };
