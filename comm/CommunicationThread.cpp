@@ -214,7 +214,8 @@ void CommunicationThread::markEnded() {
     cycleStarted_.notify_all();
 }
 
-// Until work is queued, a protocol timer or periodic frame is due, or a frame wait ends. After
+// Until work is queued, a protocol timer or periodic frame is due, a frame wait ends, or a pause
+// or stop is asked for. After
 // a read that found nothing, the wait for the next frame is the frame waiter's, and the loop
 // sleeps on; otherwise (no waiter, frames still coming in, a wait that did not wait) one idle
 // tick bounds the sleep, so that the frames that arrive meanwhile come in one read.
@@ -230,7 +231,8 @@ void CommunicationThread::idleUntilWork() {
     const auto until = idleUntil(waiting ? std::chrono::steady_clock::duration(kIdleCycle)
                                          : std::chrono::steady_clock::duration(kIdleTick));
     std::unique_lock queue(queueMutex_);
-    workArrived_.wait_until(queue, until, [&] { return workQueued_ || frameWaitEnded_; });
+    workArrived_.wait_until(
+        queue, until, [&] { return workQueued_ || frameWaitEnded_ || pauseOrStopRequested(); });
     workQueued_ = false;
     frameWaitEnded_ = false;
 }
@@ -260,10 +262,12 @@ void CommunicationThread::wakeForFrameWaitEnd() {
 // cycle; a pause or a stop ends the wait at once.
 void CommunicationThread::idleWhileClosed() {
     std::unique_lock queue(queueMutex_);
-    workArrived_.wait_for(queue, kIdleCycle, [&] {
-        const std::lock_guard flags(flagsMutex_);
-        return stopRequested_ || pauseRequested_;
-    });
+    workArrived_.wait_for(queue, kIdleCycle, [&] { return pauseOrStopRequested(); });
+}
+
+bool CommunicationThread::pauseOrStopRequested() {
+    const std::lock_guard flags(flagsMutex_);
+    return stopRequested_ || pauseRequested_;
 }
 
 // Wakes an idle loop after a flag it waits for has changed. The idle wait checks the flags

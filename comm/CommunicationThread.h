@@ -116,6 +116,7 @@ class CommunicationThread {
     void wakeForFrameWaitEnd();
     bool checkPresenceWhenDue();
     void idleWhileClosed();
+    bool pauseOrStopRequested();
     void wakeIdleLoop();
 
     // Service tick.
