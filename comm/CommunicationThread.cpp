@@ -420,7 +420,8 @@ void CommunicationThread::settleTickets(const std::vector<std::shared_ptr<TxTick
     completion.waitTxCompleted.notify_all();
 }
 
-// Reads what the device holds and delivers it, after the frame a finished wait brought.
+// Reads what the device holds and delivers it, after the frame a finished wait brought. A wait
+// that ran to its timeout found the device empty just now: no read follows it.
 CommunicationThread::ReadOutcome CommunicationThread::receive() {
     if (channels_.filterCount() == 0) {
         return ReadOutcome::NotRead;
@@ -429,7 +430,9 @@ CommunicationThread::ReadOutcome CommunicationThread::receive() {
         if (frameWaiter_->busy()) {
             return ReadOutcome::Waiting;
         }
-        collectFrameWait();
+        if (collectFrameWait() == WaitEnding::Quiet) {
+            return ReadOutcome::Empty;
+        }
     }
     const int n = device_->readFrames(std::span(receiveBuffer_.data(), kReceiveBufferFrames));
     if (n <= 0) {
@@ -440,18 +443,21 @@ CommunicationThread::ReadOutcome CommunicationThread::receive() {
 }
 
 // Delivers the frame of a wait that has ended; a wait that did not wait owes a presence check.
-void CommunicationThread::collectFrameWait() {
+CommunicationThread::WaitEnding CommunicationThread::collectFrameWait() {
     std::optional<FrameWaiter::Ending> ending = frameWaiter_->collect();
     if (!ending) {
-        return;
+        return WaitEnding::None;
+    }
+    if (ending->frame) {
+        channels_.deliverReceived(std::span(&*ending->frame, 1));
+        return WaitEnding::Frame;
     }
     if (ending->cutShort) {
         frameWaitCutShort_ = true;
         presenceCheckOwed_ = true;
+        return WaitEnding::CutShort;
     }
-    if (ending->frame) {
-        channels_.deliverReceived(std::span(&*ending->frame, 1));
-    }
+    return WaitEnding::Quiet;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -135,7 +135,14 @@ class CommunicationThread {
         Waiting,  // the frame waiter holds the reads
     };
     ReadOutcome receive();
-    void collectFrameWait();
+    // How the frame wait whose ending the loop collected ended.
+    enum class WaitEnding : uint8_t {
+        None,  // nothing to collect
+        Frame,
+        Quiet,  // at its timeout, with no frame
+        CutShort,
+    };
+    WaitEnding collectFrameWait();
 
     // A queued frame and the ticket of the write that queued it (null when nobody waits).
     struct QueuedFrame {
