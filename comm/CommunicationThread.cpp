@@ -216,10 +216,10 @@ void CommunicationThread::markEnded() {
 }
 
 // Until work is queued, a protocol timer or periodic frame is due, a frame wait ends, or a pause
-// or stop is asked for. After
-// a read that found nothing, the wait for the next frame is the frame waiter's, and the loop
-// sleeps on; otherwise (no waiter, frames still coming in, a wait that did not wait) one idle
-// tick bounds the sleep, so that the frames that arrive meanwhile come in one read.
+// or stop is asked for. After a read that found nothing, the wait for the next frame is the
+// frame waiter's, and the loop sleeps on; otherwise (no waiter, frames still coming in, a wait
+// that did not wait) one idle tick bounds the sleep, so that the frames that arrive meanwhile
+// come in one read.
 void CommunicationThread::idleUntilWork() {
     const bool arm = frameWaiter_ && lastRead_ == ReadOutcome::Empty && !frameWaitCutShort_;
     frameWaitCutShort_ = false;
