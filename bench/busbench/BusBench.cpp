@@ -75,6 +75,12 @@ Figures medianOfRuns(int runs, const std::function<Figures(int)>& runOnce) {
     return busbench::medianOf(all);
 }
 
+// The "samples" figure as text: how many measurements each run took.
+std::string samplesPerRun(const Figures& figures) {
+    const auto found = figures.find("samples");
+    return std::to_string(found == figures.end() ? 0 : static_cast<int>(found->second));
+}
+
 bool printIdle(const Options& options) {
     return ReportLine("idle",
                       medianOfRuns(options.runs,
@@ -104,10 +110,8 @@ bool printLatency(const Options& options, int silences) {
         .value("p99", "delivered p99 ms", "%.3f)")
         .value("cpu %", "cpu%", "%.2f")
         .value("xfer/s", "xfer/s", "%.0f")
-        .note(
-            "(" +
-            std::to_string(static_cast<int>(figures.count("samples") ? figures.at("samples") : 0)) +
-            " samples/run; silence p99 is the worst of " + std::to_string(silences) + ")")
+        .note("(" + samplesPerRun(figures) + " samples/run; silence p99 is the worst of " +
+              std::to_string(silences) + ")")
         .print();
 }
 
@@ -121,10 +125,7 @@ bool printCalls(const Options& options) {
         .value("max", "ioctl max ms", "%.3f")
         .value(" write 1 frame p50 ms", "write p50 ms", "%.3f")
         .value("p99", "write p99 ms", "%.3f")
-        .note(
-            "(" +
-            std::to_string(static_cast<int>(figures.count("samples") ? figures.at("samples") : 0)) +
-            " of each/run)")
+        .note("(" + samplesPerRun(figures) + " of each/run)")
         .print();
 }
 

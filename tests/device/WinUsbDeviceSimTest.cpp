@@ -22,6 +22,17 @@ class WinUsbDeviceSimTest : public ::testing::Test {
   protected:
     sim::SimWorld world{quietBus()};
     WinUsbDevice iface{world.transport()};
+
+    // Opens and identifies the device, then starts its controller at 500 kbit/s taking every
+    // frame.
+    void connectWithOpenFilter() {
+        iface.setReplyTimeout(40);
+        ASSERT_TRUE(iface.checkConnection());
+        ASSERT_TRUE(iface.configure({.acceptanceId = kOpenFilter,
+                                     .acceptanceMask = kOpenFilter,
+                                     .bitRateKbps = 500,
+                                     .outputBus = 0}));
+    }
 };
 
 TEST_F(WinUsbDeviceSimTest, CheckConnectionOpensAndIdentifies) {
@@ -77,12 +88,7 @@ TEST_F(WinUsbDeviceSimTest, UnplugClosesRePlugReopensFresh) {
 }
 
 TEST_F(WinUsbDeviceSimTest, TenThousandFramesCrossTheBusInOrder) {
-    iface.setReplyTimeout(40);
-    ASSERT_TRUE(iface.checkConnection());
-    ASSERT_TRUE(iface.configure({.acceptanceId = kOpenFilter,
-                                 .acceptanceMask = kOpenFilter,
-                                 .bitRateKbps = 500,
-                                 .outputBus = 0}));
+    ASSERT_NO_FATAL_FAILURE(connectWithOpenFilter());
     world.control().clearBusRecords();
     world.control().clearReceivedPackets();
     constexpr int kFrames = 10000;
@@ -104,12 +110,7 @@ TEST_F(WinUsbDeviceSimTest, TenThousandFramesCrossTheBusInOrder) {
 }
 
 TEST_F(WinUsbDeviceSimTest, ReadAsksWithTheHeaderAndReturnsWhatTheDeviceHolds) {
-    iface.setReplyTimeout(40);
-    ASSERT_TRUE(iface.checkConnection());
-    ASSERT_TRUE(iface.configure({.acceptanceId = kOpenFilter,
-                                 .acceptanceMask = kOpenFilter,
-                                 .bitRateKbps = 500,
-                                 .outputBus = 0}));
+    ASSERT_NO_FATAL_FAILURE(connectWithOpenFilter());
     for (uint32_t i = 0; i < 5; ++i) {
         sim::CanFrame frame;
         frame.id = i % 2 == 0 ? 0x100 + i : 0x18DAF110 + i;
@@ -141,12 +142,7 @@ TEST_F(WinUsbDeviceSimTest, ReadAsksWithTheHeaderAndReturnsWhatTheDeviceHolds) {
 // wait ends with the first frame that arrives. Were the write held behind the wait, the wait
 // would end empty at its timeout first.
 TEST_F(WinUsbDeviceSimTest, FrameWaitLetsWritesPassAndEndsAtTheFirstFrame) {
-    iface.setReplyTimeout(40);
-    ASSERT_TRUE(iface.checkConnection());
-    ASSERT_TRUE(iface.configure({.acceptanceId = kOpenFilter,
-                                 .acceptanceMask = kOpenFilter,
-                                 .bitRateKbps = 500,
-                                 .outputBus = 0}));
+    ASSERT_NO_FATAL_FAILURE(connectWithOpenFilter());
     ASSERT_TRUE(iface.waitsBesideWrites());
     CanFrame none;
     EXPECT_EQ(iface.awaitFrame(none, 20), 0);
