@@ -33,6 +33,8 @@ inline constexpr char kTermResistorReadFailed[] =
     "Error returned when reading the CAN bus termination resistor status";
 inline constexpr char kTermResistorWriteFailed[] =
     "Error returned when writing the CAN bus termination resistor status";
+inline constexpr char kNoPassBlockOnIso15765[] =
+    "PASS and BLOCK filters are not allowed on ISO15765: use a FLOW_CONTROL_FILTER";
 // No exception may leave an exported function; these explain the two ways one could arise.
 inline constexpr char kOutOfMemory[] = "Not enough memory to carry out the operation";
 inline constexpr char kInternalError[] = "Unexpected internal error of the library";

@@ -19,18 +19,24 @@ PassThru::~PassThru() {
 void PassThru::resetOutcome() {
     setStatus(STATUS_NOERROR);
     std::memset(lastErrorText, 0, sizeof lastErrorText);
+    explainedStatus = STATUS_NOERROR;
 }
 
 // A truncating copy: at most 79 characters and the terminating zero.
 void PassThru::setFailed(const char* text) {
+    setExplained(ERR_FAILED, text);
+}
+
+void PassThru::setExplained(uint32_t code, const char* text) {
     std::strncpy(lastErrorText, text, sizeof lastErrorText - 1);
     lastErrorText[sizeof lastErrorText - 1] = '\0';
-    setStatus(ERR_FAILED);
+    explainedStatus = code;
+    setStatus(code);
 }
 
 void PassThru::refuse(const ProtocolVerdict& verdict) {
-    if (verdict.status == ERR_FAILED && verdict.failedText != nullptr) {
-        setFailed(verdict.failedText);
+    if (verdict.text != nullptr) {
+        setExplained(verdict.status, verdict.text);
     } else {
         setStatus(verdict.status);
     }
@@ -116,7 +122,7 @@ uint32_t PassThru::describeLastError(char* pErrorDescription) {
         return ERR_NULL_PARAMETER;
     }
     const uint32_t code = lastError.load();
-    if (code == ERR_FAILED) {
+    if (code == ERR_FAILED || (code == explainedStatus && lastErrorText[0] != '\0')) {
         std::memcpy(pErrorDescription, lastErrorText, std::strlen(lastErrorText) + 1);
     } else if (const char* name = statusCodeName(code)) {
         std::memcpy(pErrorDescription, name, std::strlen(name) + 1);

@@ -106,6 +106,9 @@ class PassThru {
         } while (!lastError.compare_exchange_weak(current, code));
     }
     void setFailed(const char* text);
+    // A status with the text that explains it, which the last-error description then gives
+    // instead of the status's name.
+    void setExplained(uint32_t code, const char* text);
     // Ends the operation with what a protocol said of the caller's request.
     void refuse(const ProtocolVerdict& verdict);
     bool checkDeviceOpen();
@@ -166,6 +169,8 @@ class PassThru {
 
     // All but lastError are guarded by the API lock.
     char lastErrorText[kErrorTextSize] = {};
+    // The status lastErrorText explains (ERR_FAILED's, or another's set with setExplained).
+    uint32_t explainedStatus = STATUS_NOERROR;
     std::unique_ptr<CommunicationThread> commThread;
     // Changed only while the communication thread is parked or stopped: its service tick walks
     // the list.

@@ -12,7 +12,9 @@ void ChannelMessage::toPassThru(uint32_t protocolId, PASSTHRU_MSG& msg) const {
     msg.TxFlags = 0;
     msg.Timestamp = timestamp;
     msg.DataSize = static_cast<uint32_t>(size);
-    msg.ExtraDataIndex = msg.DataSize;
+    // An indication (a first frame announced, a transmission done) carries the header only and
+    // no data: its data start nowhere. A message's data run to its end.
+    msg.ExtraDataIndex = isIndication() ? 0 : msg.DataSize;
     std::memcpy(msg.Data, data.data(), size);
 }
 

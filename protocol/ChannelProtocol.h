@@ -27,10 +27,11 @@ struct FilterRequest {
     const PASSTHRU_MSG* flowControl = nullptr;
 };
 
-// The verdict on a request: STATUS_NOERROR, or the status and, for ERR_FAILED, its text.
+// The verdict on a request: STATUS_NOERROR, or the status and the text that explains it (always
+// for ERR_FAILED; for another status, where its name alone would not tell the caller why).
 struct ProtocolVerdict {
     uint32_t status = STATUS_NOERROR;
-    const char* failedText = nullptr;
+    const char* text = nullptr;
 
     bool accepted() const { return status == STATUS_NOERROR; }
 };

@@ -4,6 +4,7 @@
 #include <span>
 #include <utility>
 
+#include "base/ErrorTexts.h"
 #include "protocol/Iso15765Messages.h"
 #include "protocol/isotp/IsoTpFrame.h"
 
@@ -24,6 +25,9 @@ std::optional<isotp::TimePoint> earliest(std::optional<isotp::TimePoint> a,
 
 // Only flow-control filters, with their flow-control message, each address used once.
 ProtocolVerdict Iso15765Protocol::checkFilter(const FilterRequest& request) const {
+    if (request.type == PASS_FILTER || request.type == BLOCK_FILTER) {
+        return {ERR_INVALID_FILTER_ID, text::kNoPassBlockOnIso15765};
+    }
     if (request.type != FLOW_CONTROL_FILTER) {
         return {ERR_INVALID_MSG};
     }

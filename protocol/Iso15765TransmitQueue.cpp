@@ -73,7 +73,7 @@ void Iso15765TransmitQueue::endHead(isotp::SendOutcome outcome, ProtocolOutput& 
     const bool sent = outcome == isotp::SendOutcome::Completed;
     out.ended.push_back({head.transmitId, sent ? TransmitResult::Sent : TransmitResult::NotSent});
     if (sent) {
-        out.messages.push_back(iso15765::messageFor(head.address, TX_DONE, {}, 0));
+        out.messages.push_back(iso15765::messageFor(head.address, TX_MSG_TYPE | TX_DONE, {}, 0));
         if (head.loopback == Loopback::On) {
             out.messages.push_back(
                 iso15765::messageFor(head.address, TX_MSG_TYPE, head.loopbackPayload, 0));

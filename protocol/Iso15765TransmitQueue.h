@@ -1,8 +1,9 @@
 // The ISO 15765 messages a channel has to send, one transfer at a time in the order they came:
 // only the message at the head talks to the bus; the next starts when it ends.
 //
-// When a message ended sent whole, the reader gets a TX_DONE indication (its header only),
-// whatever the loopback setting: the indication tells that the transfer is over, which a writer
+// When a message ended sent whole, the reader gets a transmit indication (its header only,
+// RxStatus TX_MSG_TYPE | TX_DONE with the address's width and addressing bits), whatever the
+// loopback setting: the indication tells that the transfer is over, which a writer
 // of multi-frame messages needs to know with loopback off too. With loopback on the whole
 // message follows it as the loopback copy (TX_MSG_TYPE): the indication always comes first.
 #pragma once

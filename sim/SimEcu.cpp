@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/ThreadServices.h"
+#include "sim/UdsCodes.h"
 
 namespace vtx::sim {
 
@@ -269,6 +270,9 @@ void SimEcu::sendFlowControl(const SimIsoTpReceiver::Step& step, const Addressin
 void SimEcu::respond(std::span<const uint8_t> request, const Addressing& addressing,
                      SimClock::time_point endOfFrame) {
     std::vector<UdsServer::Answer> answers = answersTo(request, endOfFrame);
+    if (addressing.target == Target::Functional) {
+        std::erase_if(answers, [](const UdsServer::Answer& a) { return keptSilent(a.payload); });
+    }
     if (answers.empty()) {
         return;
     }
@@ -279,6 +283,19 @@ void SimEcu::respond(std::span<const uint8_t> request, const Addressing& address
         }
     }
     wake_.notify_one();
+}
+
+// A functionally addressed request reaches every ECU on the bus, so an ECU keeps to itself the
+// refusals that only say the request was not for it: service or sub-function not supported (in
+// the active session too) and request out of range. Other answers, negative ones included,
+// still go out.
+bool SimEcu::keptSilent(std::span<const uint8_t> answer) {
+    constexpr uint8_t kSilentCodes[] = {
+        uds::kServiceNotSupported, uds::kSubFunctionNotSupported, uds::kRequestOutOfRange,
+        uds::kSubFunctionNotSupportedInActiveSession, uds::kServiceNotSupportedInActiveSession};
+    return answer.size() == 3 && answer[0] == uds::kNegativeResponse &&
+           std::find(std::begin(kSilentCodes), std::end(kSilentCodes), answer[2]) !=
+               std::end(kSilentCodes);
 }
 
 std::vector<UdsServer::Answer> SimEcu::answersTo(std::span<const uint8_t> request,

@@ -11,7 +11,8 @@
 // 0x02: the VIN "1VTXSIM0000000001" as a multi-frame answer (49 02 01 and the 17 characters).
 // Any other request in the OBD-II range (services 0x01 to 0x0A) is answered 7F <service> 11;
 // requests for other services go to the diagnostic server (UdsServer: sessions, reset, read
-// data, security access, download and its routines).
+// data, security access, download and its routines). A functionally addressed request gets no
+// negative answer 11, 12, 31, 7E or 7F: as on a vehicle, the tester hears silence instead.
 //
 // Requests come as single frames to any request identifier, or as multi-frame requests (up to
 // 4095 bytes) to the physical ones: the ECU answers a first frame with its flow control at once
@@ -130,6 +131,8 @@ class SimEcu : public CanNode {
     void handleConsecutiveFrame(const CanFrame& frame, const Addressing& addressing,
                                 SimClock::time_point endOfFrame);
     void sendFlowControl(const SimIsoTpReceiver::Step& step, const Addressing& addressing);
+    // Whether an answer to a functionally addressed request is kept back.
+    static bool keptSilent(std::span<const uint8_t> answer);
     void respond(std::span<const uint8_t> request, const Addressing& addressing,
                  SimClock::time_point endOfFrame);
     std::vector<UdsServer::Answer> answersTo(std::span<const uint8_t> request,

@@ -42,6 +42,7 @@ constexpr uint8_t kRequiredTimeDelayNotExpired = 0x37;
 constexpr uint8_t kTransferDataSuspended = 0x71;
 constexpr uint8_t kWrongBlockSequenceCounter = 0x73;
 constexpr uint8_t kResponsePending = 0x78;
+constexpr uint8_t kSubFunctionNotSupportedInActiveSession = 0x7E;
 constexpr uint8_t kServiceNotSupportedInActiveSession = 0x7F;
 
 inline std::vector<uint8_t> negativeAnswer(uint8_t service, uint8_t code) {

@@ -149,6 +149,11 @@ class EngineFixture : public SimFixture {
         EXPECT_EQ(status, expected) << statusName(status) << " / " << lastError();
         EXPECT_EQ(lastError(), expected == ERR_FAILED ? failedText : statusName(expected));
     }
+    // The same for a status whose description explains it instead of naming it.
+    static void expectExplained(uint32_t status, uint32_t expected, const char* text) {
+        EXPECT_EQ(status, expected) << statusName(status) << " / " << lastError();
+        EXPECT_EQ(lastError(), text);
+    }
 
     void setLoopback(uint32_t on) {
         SCONFIG loopback{LOOPBACK, on};

@@ -3,6 +3,7 @@
 // refusals that protect a transfer.
 #include <string>
 
+#include "base/ErrorTexts.h"
 #include "platform/DynamicLibrary.h"
 #include "sim/SimEcu.h"
 #include "tests/e2e/EngineFixture.h"
@@ -119,28 +120,33 @@ TEST_F(Iso15765, ReadsTheVinInSeveralFramesByUdsAndByObd) {
     EXPECT_EQ(ask(channelId, {0x09, 0x02}), obd);
 }
 
-// The first frame of an answer is announced before the answer, with the identifier only.
-TEST_F(Iso15765, FirstFrameIsAnnouncedBeforeTheAnswer) {
+// The request's transmit indication, then the answer's first-frame indication, then the answer:
+// the indications carry the identifier only and no data (ExtraDataIndex 0), the answer its data
+// to its end.
+TEST_F(Iso15765, IndicationsComeAsDrawnBeforeTheAnswer) {
     ASSERT_EQ(PassThruOpen(nullptr, &deviceId), STATUS_NOERROR);
     connectIso(&channelId);
     startFlowControlFilter(channelId);
     PASSTHRU_MSG request = isoMessage(kTester, {0x22, 0xF1, 0x90});
     uint32_t count = 1;
     ASSERT_EQ(PassThruWriteMsgs(channelId, &request, &count, 1000), STATUS_NOERROR);
-    std::vector<uint32_t> kinds;
+    struct Seen {
+        uint32_t rxStatus, dataSize, extraDataIndex, id;
+        bool operator==(const Seen&) const = default;
+    };
+    std::vector<Seen> seen;
     const auto deadline = Clock::now() + 3000ms;
-    while (kinds.size() < 3 && Clock::now() < deadline) {
+    while (seen.size() < 3 && Clock::now() < deadline) {
         PASSTHRU_MSG in{};
         count = 1;
         if (PassThruReadMsgs(channelId, &in, &count, 100) == STATUS_NOERROR && count == 1) {
-            kinds.push_back(in.RxStatus & (ISO15765_FIRST_FRAME | TX_DONE));
-            if (in.RxStatus & ISO15765_FIRST_FRAME) {
-                EXPECT_EQ(in.DataSize, 4u);
-                EXPECT_EQ(idOf(in), kEcu);
-            }
+            seen.push_back({in.RxStatus, in.DataSize, in.ExtraDataIndex, idOf(in)});
         }
     }
-    EXPECT_EQ(kinds, (std::vector<uint32_t>{TX_DONE, ISO15765_FIRST_FRAME, 0}));
+    const auto answerSize = static_cast<uint32_t>(4 + 3 + sim::SimEcu::kVin.size());
+    EXPECT_EQ(seen, (std::vector<Seen>{{TX_MSG_TYPE | TX_DONE, 4, 0, kTester},
+                                       {ISO15765_FIRST_FRAME, 4, 0, kEcu},
+                                       {0, answerSize, answerSize, kEcu}}));
 }
 
 TEST_F(Iso15765, WorksBesideACanChannel) {
@@ -194,6 +200,21 @@ TEST_F(Iso15765, SeveralFramesNeedAFlowControlFilter) {
     PASSTHRU_MSG longRequest = isoMessage(kTester, std::vector<uint8_t>(20, 0x11));
     uint32_t count = 1;
     expectOutcome(PassThruWriteMsgs(channelId, &longRequest, &count, 0), ERR_NO_FLOW_CONTROL);
+}
+
+// Pass and block filters have no place on an ISO15765 channel: refused as an invalid filter,
+// with a description that says what to use instead.
+TEST_F(Iso15765, PassAndBlockFiltersAreRefused) {
+    ASSERT_EQ(PassThruOpen(nullptr, &deviceId), STATUS_NOERROR);
+    connectIso(&channelId);
+    for (const uint32_t type : {PASS_FILTER, BLOCK_FILTER}) {
+        PASSTHRU_MSG mask = isoMessage(0xFFFFFFFF, {});
+        PASSTHRU_MSG pattern = isoMessage(kEcu, {});
+        uint32_t filterId = 0;
+        expectExplained(
+            PassThruStartMsgFilter(channelId, type, &mask, &pattern, nullptr, &filterId),
+            ERR_INVALID_FILTER_ID, text::kNoPassBlockOnIso15765);
+    }
 }
 
 // A periodic tester present, with loopback on, comes back as its loopback copy, as a message

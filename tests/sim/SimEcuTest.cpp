@@ -234,6 +234,39 @@ TEST_F(SimEcuTest, RefusesWhatItDoesNotSupport) {
     }
 }
 
+// A functionally addressed request the ECU refuses as not supported or out of range gets no
+// answer; other negative answers, and positive ones, still come. Each silent request is followed
+// by one that is answered: the first answer heard after it must be that one's.
+TEST_F(SimEcuTest, KeepsNotSupportedRefusalsToFunctionalRequestsToItself) {
+    const struct {
+        Bytes request;
+        bool answered;
+    } cases[] = {
+        {{0x01, 0x2F}, false},        // OBD PID not supported: 7F 01 11
+        {{0x2F, 0xF1, 0x90}, false},  // service not supported: 7F 2F 11
+        {{0x10, 0x7F}, false},        // sub-function not supported: 7F 10 12
+        {{0x22, 0x12, 0x34}, false},  // no known identifier: 7F 22 31
+        {{0x27, 0x01}, false},        // not in the default session: 7F 27 7F
+        {{0x11, 0x01, 0x00}, true},   // wrong length: 7F 11 13 is still said
+        {{0x3E, 0x00}, true},
+    };
+    for (const Scheme& scheme : kSchemes) {
+        for (const auto& c : cases) {
+            const std::size_t before = tester_.heard().size();
+            tester_.send(request(scheme.functionalId, scheme.extended, c.request));
+            tester_.send(request(scheme.functionalId, scheme.extended, {0x01, 0x05}));
+            ASSERT_TRUE(tester_.waitFor(before + (c.answered ? 2 : 1))) << scheme.name;
+            const Bytes first = bytesOf(tester_.heard()[before].frame);
+            EXPECT_EQ(first[1] == 0x41, !c.answered) << scheme.name << " " << int(c.request[0]);
+        }
+        // Physically addressed, the same refusal is said.
+        const std::size_t before = tester_.heard().size();
+        tester_.send(request(scheme.physicalId, scheme.extended, {0x2F, 0xF1, 0x90}));
+        ASSERT_TRUE(tester_.waitFor(before + 1)) << scheme.name;
+        EXPECT_EQ(bytesOf(tester_.heard()[before].frame)[1], 0x7F) << scheme.name;
+    }
+}
+
 // The VIN: first frame, nothing until flow control, then the consecutive frames.
 TEST_F(SimEcuTest, SendsTheVinAfterFlowControl) {
     for (const Scheme& scheme : kSchemes) {

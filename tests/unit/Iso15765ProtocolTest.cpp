@@ -155,9 +155,10 @@ TEST_F(Iso15765ProtocolTest, FilterChecks) {
     };
     const Case cases[] = {
         {"valid", [](FilterMessages&, FilterRequest&) {}, STATUS_NOERROR},
-        {"pass", [](FilterMessages&, FilterRequest& r) { r.type = PASS_FILTER; }, ERR_INVALID_MSG},
+        {"pass", [](FilterMessages&, FilterRequest& r) { r.type = PASS_FILTER; },
+         ERR_INVALID_FILTER_ID},
         {"block", [](FilterMessages&, FilterRequest& r) { r.type = BLOCK_FILTER; },
-         ERR_INVALID_MSG},
+         ERR_INVALID_FILTER_ID},
         {"no flow control", [](FilterMessages&, FilterRequest& r) { r.flowControl = nullptr; },
          ERR_NULL_PARAMETER},
         {"five bytes without extended addressing",
@@ -186,7 +187,10 @@ TEST_F(Iso15765ProtocolTest, FilterChecks) {
         const ProtocolVerdict verdict = protocol->checkFilter(request);
         EXPECT_EQ(verdict.status, c.status) << c.what;
         if (c.status == ERR_FAILED) {
-            EXPECT_STREQ(verdict.failedText, text::kTxFlagsInconsistent);
+            EXPECT_STREQ(verdict.text, text::kTxFlagsInconsistent);
+        }
+        if (c.status == ERR_INVALID_FILTER_ID) {
+            EXPECT_STREQ(verdict.text, text::kNoPassBlockOnIso15765);
         }
     }
 }
@@ -348,7 +352,7 @@ TEST_F(Iso15765ProtocolTest, MultiFrameTransmission) {
         EXPECT_EQ(out.ended[0].transmitId, id);
         EXPECT_TRUE(out.ended[0].sent());
         ASSERT_EQ(out.messages.size(), loopback == Loopback::On ? 2u : 1u);
-        EXPECT_EQ(out.messages[0].rxStatus, TX_DONE);
+        EXPECT_EQ(out.messages[0].rxStatus, TX_MSG_TYPE | TX_DONE);
         EXPECT_EQ(out.messages[0].data, headerOf(kTester));
         if (loopback == Loopback::On) {
             EXPECT_EQ(out.messages[1].rxStatus, TX_MSG_TYPE);
@@ -477,7 +481,7 @@ TEST_F(Iso15765ProtocolTest, ExtendedAddressingRoundTrip) {
     EXPECT_EQ(bytesOf(out.frames[0]), Bytes({0x10, 0x10, 8, 1, 2, 3, 4, 5}));
     EXPECT_EQ(bytesOf(out.frames[1]), Bytes({0x10, 0x21, 6, 7, 8}));
     ASSERT_EQ(out.messages.size(), 1u);
-    EXPECT_EQ(out.messages[0].rxStatus, TX_DONE | ISO15765_EXT_ADDR);
+    EXPECT_EQ(out.messages[0].rxStatus, TX_MSG_TYPE | TX_DONE | ISO15765_EXT_ADDR);
 
     receive({0xF1, 0x10, 7, 1, 2, 3, 4, 5});
     EXPECT_EQ(bytesOf(out.frames.back()), Bytes({0x10, 0x30, 0, 0}));
