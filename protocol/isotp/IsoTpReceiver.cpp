@@ -108,7 +108,7 @@ void IsoTpReceiver::handleConsecutiveFrame(const ConsecutiveFrame& frame, Paddin
     expectedSequenceNumber_ = (expectedSequenceNumber_ + 1) % kSequenceNumberModulus;
     deadline_ = now + settings_.consecutiveFrameTimeout;
     ++framesInBlock_;
-    if (settings_.offer.blockSize != 0 && framesInBlock_ == settings_.offer.blockSize) {
+    if (grantedBlockSize_ != 0 && framesInBlock_ == grantedBlockSize_) {
         framesInBlock_ = 0;
         sendClearToSend(output);
     }
@@ -124,8 +124,11 @@ void IsoTpReceiver::completeMessage(ReceiverOutput& output) {
     abort();
 }
 
-void IsoTpReceiver::sendClearToSend(ReceiverOutput& output) const {
-    const FlowControl flowControl{FlowStatus::ClearToSend, settings_.offer.blockSize,
+// The sender counts its block against what this flow control grants, so the receiver does too,
+// whatever the offer becomes before the block ends.
+void IsoTpReceiver::sendClearToSend(ReceiverOutput& output) {
+    grantedBlockSize_ = settings_.offer.blockSize;
+    const FlowControl flowControl{FlowStatus::ClearToSend, grantedBlockSize_,
                                   settings_.offer.separationTimeCode};
     output.frames.push_back(
         buildFlowControl(settings_.flowControlAddress, flowControl, settings_.padding));

@@ -80,7 +80,8 @@ class IsoTpReceiver {
     std::optional<TimePoint> nextTickAt() const;
     // Drops the message being received, without an event.
     void abort();
-    // The block size and STmin of the flow controls sent from now on.
+    // The block size and STmin of the flow controls sent from now on; a block under way keeps
+    // the size its flow control granted.
     void setOffer(const FlowControlOffer& offer) { settings_.offer = offer; }
 
     bool isReceiving() const { return receiving_; }
@@ -94,7 +95,7 @@ class IsoTpReceiver {
                                 ReceiverOutput& output);
     void dropPartialMessage(DropReason reason, ReceiverOutput& output);
     void completeMessage(ReceiverOutput& output);
-    void sendClearToSend(ReceiverOutput& output) const;
+    void sendClearToSend(ReceiverOutput& output);
     bool coversWhatIsNeeded(const ConsecutiveFrame& frame) const;
 
     IsoTpReceiverSettings settings_;
@@ -104,6 +105,7 @@ class IsoTpReceiver {
     PaddingCheck padding_ = PaddingCheck::Fine;
     uint8_t expectedSequenceNumber_ = 0;
     std::size_t framesInBlock_ = 0;
+    uint8_t grantedBlockSize_ = 0;  // in the last flow control sent; 0: no limit
     TimePoint deadline_{};
 };
 

@@ -90,6 +90,13 @@ class Iso15765 : public EngineFixture {
         startFlowControlFilter(channelId);
     }
 
+    void setIsoParameter(uint32_t parameter, uint32_t value) {
+        SCONFIG entry{parameter, value};
+        SCONFIG_LIST config{1, &entry};
+        ASSERT_EQ(PassThruIoctl(channelId, SET_CONFIG, &config, nullptr), STATUS_NOERROR)
+            << lastError();
+    }
+
     // Read data (22) asking for the same identifier count times.
     static std::vector<uint8_t> readDataRequest(uint16_t identifier, int count) {
         std::vector<uint8_t> request = {0x22};
@@ -249,6 +256,46 @@ TEST_F(Iso15765, RequestInSeveralFramesKeepsTheEcusPace) {
     ASSERT_FALSE(answer.empty());
     EXPECT_EQ(answer[0], 0x62);
     EXPECT_EQ(world().control().ecuFlowControlViolations(), 0u);
+}
+
+// A block size changed while an answer comes in holds from the next flow control: the block
+// under way ends where its flow control said, and the answer arrives whole (the ECU waits for a
+// flow control after every block it was granted).
+TEST_F(Iso15765, BlockSizeChangedDuringAnAnswerLosesNothing) {
+    ASSERT_EQ(PassThruOpen(nullptr, &deviceId), STATUS_NOERROR);
+    connectIso(&channelId);
+    startFlowControlFilter(channelId);
+    constexpr int kIdentifiers = 40;  // an answer of 1 + 40 * 19 bytes, 109 frames
+    std::vector<uint8_t> expected = {0x62};
+    for (int i = 0; i < kIdentifiers; ++i) {
+        expected.insert(expected.end(), {0xF1, 0x90});
+        expected.insert(expected.end(), sim::SimEcu::kVin.begin(), sim::SimEcu::kVin.end());
+    }
+    const std::pair<uint32_t, uint32_t> changes[] = {{1, 0}, {2, 0}, {4, 0}, {2, 16}, {1, 2}};
+    for (const auto& [before, after] : changes) {
+        setIsoParameter(ISO15765_BS, before);
+        PASSTHRU_MSG request = isoMessage(kTester, readDataRequest(0xF190, kIdentifiers));
+        uint32_t count = 1;
+        ASSERT_EQ(PassThruWriteMsgs(channelId, &request, &count, 1000), STATUS_NOERROR);
+        std::vector<uint8_t> answer;
+        bool changed = false;
+        const auto deadline = Clock::now() + 10s;
+        while (answer.empty() && Clock::now() < deadline) {
+            PASSTHRU_MSG in{};
+            count = 1;
+            if (PassThruReadMsgs(channelId, &in, &count, 100) != STATUS_NOERROR || count == 0) {
+                continue;
+            }
+            if ((in.RxStatus & ISO15765_FIRST_FRAME) != 0 && !changed) {
+                setIsoParameter(ISO15765_BS, after);
+                changed = true;
+            } else if ((in.RxStatus & (ISO15765_FIRST_FRAME | TX_DONE | TX_MSG_TYPE)) == 0) {
+                answer.assign(in.Data + 4, in.Data + in.DataSize);
+            }
+        }
+        EXPECT_TRUE(changed) << before << " to " << after;
+        EXPECT_EQ(answer, expected) << before << " to " << after;
+    }
 }
 
 // CLEAR_TX_BUFFER in the middle of a transfer ends it: no frame of it crosses the bus

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <numeric>
+#include <string>
 #include <vector>
 
 namespace vtx::isotp {
@@ -75,6 +76,58 @@ TEST(IsoTpReceiver, SendsFlowControlAfterEveryBlockButNotAfterTheLastFrame) {
         }
         EXPECT_EQ(followed, framesFollowedByFlowControl) << int{blockSize};
         EXPECT_FALSE(receiver.isReceiving());
+    }
+}
+
+// A new block size holds from the next flow control sent: the block under way is counted
+// against what its flow control granted, so the sender, which counts the same way, gets its next
+// flow control where it waits for one, and the message comes whole. changeAfter is the number of
+// consecutive frames received when the offer changes (-1: before the first frame).
+TEST(IsoTpReceiver, BlockSizeChangeHoldsFromTheNextFlowControl) {
+    struct Case {
+        uint8_t before;
+        uint8_t after;
+        int changeAfter;
+        std::vector<std::size_t> followedByFlowControl;  // of ten consecutive frames
+        std::vector<uint8_t> grantedThere;
+    };
+    const Case cases[] = {
+        {0, 3, -1, {3, 6, 9}, {3, 3, 3}},
+        {1, 0, 0, {1}, {0}},
+        {2, 0, 1, {2}, {0}},
+        {4, 0, 2, {4}, {0}},
+        {2, 16, 1, {2}, {16}},
+        {1, 2, 0, {1, 3, 5, 7, 9}, {2, 2, 2, 2, 2}},
+        {3, 1, 4, {3, 6, 7, 8, 9}, {3, 1, 1, 1, 1}},
+    };
+    for (const Case& c : cases) {
+        const std::string label = std::to_string(c.before) + " to " + std::to_string(c.after) +
+                                  " after " + std::to_string(c.changeAfter);
+        IsoTpReceiver receiver(settingsWith(c.before));
+        const auto change = [&] { receiver.setOffer({c.after, 0x05}); };
+        if (c.changeAfter < 0) {
+            change();
+        }
+        receiver.onFrame(firstFrame(76), kStart);
+        std::vector<std::size_t> followed;
+        std::vector<uint8_t> granted;
+        std::vector<uint8_t> payload;
+        for (std::size_t index = 1; index <= 10; ++index) {
+            if (c.changeAfter == static_cast<int>(index) - 1) {
+                change();
+            }
+            const ReceiverOutput output = receiver.onFrame(consecutiveFrame(index), kStart);
+            if (!output.frames.empty()) {
+                followed.push_back(index);
+                granted.push_back(output.frames[0].dataCan[1]);
+            }
+            if (const auto* message = lastEvent<ReceivedMessage>(output)) {
+                payload = message->payload;
+            }
+        }
+        EXPECT_EQ(followed, c.followedByFlowControl) << label;
+        EXPECT_EQ(granted, c.grantedThere) << label;
+        EXPECT_EQ(payload, bytesFrom(0, 76)) << label;
     }
 }
 
