@@ -35,6 +35,18 @@ inline constexpr char kTermResistorWriteFailed[] =
     "Error returned when writing the CAN bus termination resistor status";
 inline constexpr char kNoPassBlockOnIso15765[] =
     "PASS and BLOCK filters are not allowed on ISO15765: use a FLOW_CONTROL_FILTER";
+// Why a timed ISO15765 write ended with fewer messages sent whole than it was given.
+inline constexpr char kNoFlowControlInTime[] =
+    "No flow control came from the receiver within N_Bs: the message was not sent";
+inline constexpr char kWaitFrameLimit[] =
+    "The receiver sent more WAIT flow controls in a row than ISO15765_WFT_MAX allows";
+inline constexpr char kReceiverOverflow[] =
+    "The receiver answered with an overflow flow control: the message is too long";
+inline constexpr char kInvalidFlowControl[] =
+    "The receiver sent a flow control with a reserved flow status";
+inline constexpr char kTransferCleared[] = "The message was discarded before it was sent whole";
+inline constexpr char kTransferTimedOut[] =
+    "The timeout passed before every message was sent whole";
 // No exception may leave an exported function; these explain the two ways one could arise.
 inline constexpr char kOutOfMemory[] = "Not enough memory to carry out the operation";
 inline constexpr char kInternalError[] = "Unexpected internal error of the library";

@@ -516,16 +516,18 @@ uint64_t Channel::droppedFrames() const {
 // ---------------------------------------------------------------------------------------------
 // Transmit path
 
-void Channel::enqueueTxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t timeout) {
+TransferShortfall Channel::enqueueTxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs,
+                                           uint32_t timeout) {
+    TransferShortfall shortfall;
     if (msgs == nullptr || pNumMsgs == nullptr || *pNumMsgs == 0) {
-        return;
+        return shortfall;
     }
     const trace::TraceTimer timer(kGroup);
     VTX_TRACE(kGroup, kEvent, "enqueueTxPtMsgs() -S-", u32("NumMsgs", *pNumMsgs),
               u32("timeout", timeout), u32("loopbackFlag", loopbackFlag_));
     if (protocol_->transmitStyle() == ChannelProtocol::TransmitStyle::Transfers) {
-        *pNumMsgs = sendTransfers(std::span(msgs, *pNumMsgs), timeout);
-        return;
+        *pNumMsgs = sendTransfers(std::span(msgs, *pNumMsgs), timeout, shortfall);
+        return shortfall;
     }
     std::vector<CanFrame> frames;
     frames.reserve(*pNumMsgs);
@@ -533,17 +535,18 @@ void Channel::enqueueTxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t t
         frames.push_back(protocol_->frameOf(msgs[i], echoMarker()));
     }
     if (frames.empty() || commThread_ == nullptr) {
-        return;
+        return shortfall;
     }
     if (timeout == 0) {
         VTX_TRACE(kGroup, kEvent, checkpoint::kQueueingWithoutWait);
         *pNumMsgs = queueWithEcho(frames, nullptr);
-        return;
+        return shortfall;
     }
     const uint32_t sent = writeAndWait(frames, timeout);
     *pNumMsgs = sent;
     VTX_TRACE(kGroup, kEvent, "enqueueTxPtMsgs() -E-", u32("numPktsTransmitted", sent),
               u32("pNumMsgs", *pNumMsgs), u32("t", timer.elapsed()));
+    return shortfall;
 }
 
 // Queues the frames that fit, each echoed first when loopback is on, so that an echo always
@@ -594,10 +597,11 @@ uint32_t Channel::writeAndWait(std::span<const CanFrame> frames, uint32_t timeou
     return ticket->sent;
 }
 
-// Starts one transfer per message, in order. Timeout 0: every message is taken and the call
-// returns at once. Otherwise it waits until each of its transfers has ended or the timeout has
-// passed, and returns how many were sent whole.
-uint32_t Channel::sendTransfers(std::span<const PASSTHRU_MSG> msgs, uint32_t timeout) {
+// Starts one transfer per message, in order, as long as the protocol's transmit queue has room.
+// Timeout 0: the call returns at once with the number taken. Otherwise it waits until each of
+// its transfers has ended or the timeout has passed, and returns how many were sent whole.
+uint32_t Channel::sendTransfers(std::span<const PASSTHRU_MSG> msgs, uint32_t timeout,
+                                TransferShortfall& shortfall) {
     const bool waits = timeout != 0 && commThread_ != nullptr;
     std::vector<uint64_t> ids;
     ids.reserve(msgs.size());
@@ -610,6 +614,10 @@ uint32_t Channel::sendTransfers(std::span<const PASSTHRU_MSG> msgs, uint32_t tim
         ProtocolOutput out;
         for (const PASSTHRU_MSG& msg : msgs) {
             const uint64_t id = protocol_->startTransmit(msg, loopback, now, out);
+            if (id == 0) {
+                shortfall.queueFull = true;
+                break;
+            }
             ids.push_back(id);
             if (waits) {
                 awaitedTransfers_.emplace(id, AwaitedTransfer{});
@@ -621,7 +629,7 @@ uint32_t Channel::sendTransfers(std::span<const PASSTHRU_MSG> msgs, uint32_t tim
         received_.notify_all();
     }
     if (!waits) {
-        return static_cast<uint32_t>(msgs.size());
+        return static_cast<uint32_t>(ids.size());
     }
     TxCompletion& completion = commThread_->completion();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
@@ -632,7 +640,7 @@ uint32_t Channel::sendTransfers(std::span<const PASSTHRU_MSG> msgs, uint32_t tim
         // is announced).
         completion.waitTxCompleted.wait_until(lock, deadline, [&] { return transfersEnded(ids); });
     }
-    return collectSentTransfers(ids);
+    return collectSentTransfers(ids, shortfall);
 }
 
 // Caller holds the completion mutex (it guards the tickets).
@@ -649,9 +657,11 @@ bool Channel::transferDone(const AwaitedTransfer& transfer) {
            (!transfer.lastFrames || transfer.lastFrames->resolved() >= transfer.lastFrameCount);
 }
 
-// How many of the transfers the device took whole; they are no longer awaited. Caller holds
-// the completion mutex.
-uint32_t Channel::collectSentTransfers(const std::vector<uint64_t>& ids) {
+// How many of the transfers the device took whole; they are no longer awaited. The first one
+// given up tells the shortfall why (a transfer still under way, or whose last frames the device
+// dropped, tells nothing). Caller holds the completion mutex.
+uint32_t Channel::collectSentTransfers(const std::vector<uint64_t>& ids,
+                                       TransferShortfall& shortfall) {
     const std::lock_guard lock(receiveMutex_);
     uint32_t sent = 0;
     for (const uint64_t id : ids) {
@@ -663,6 +673,9 @@ uint32_t Channel::collectSentTransfers(const std::vector<uint64_t>& ids) {
         if (transferDone(transfer) && transfer.result == TransmitResult::Sent &&
             (!transfer.lastFrames || transfer.lastFrames->discarded == 0)) {
             ++sent;
+        } else if (!shortfall.givenUp && transfer.result &&
+                   transfer.result != TransmitResult::Sent) {
+            shortfall.givenUp = transfer.result;
         }
         awaitedTransfers_.erase(awaited);
     }

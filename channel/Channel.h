@@ -28,6 +28,13 @@ namespace vtx {
 
 class CommunicationThread;
 
+// What kept a write from sending every message it was given, beyond its timeout.
+struct TransferShortfall {
+    bool queueFull = false;  // messages past the protocol's transmit queue bound were not taken
+    // The first of the write's transfers that was given up, and why.
+    std::optional<TransmitResult> givenUp;
+};
+
 class Channel {
   public:
     static constexpr std::size_t kMaxPeriodics = 10;
@@ -84,8 +91,11 @@ class Channel {
     void dequeueRxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t timeout);
 
     // Transmit path. Timeout 0: the count becomes the number of messages queued (all, unless
-    // the transmit queue is full). Otherwise: the number the device took before the timeout.
-    void enqueueTxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t timeout);
+    // the transmit queue is full). Otherwise: the number the device took before the timeout
+    // (for a protocol that sends transfers, the number sent whole).
+    TransferShortfall enqueueTxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t timeout);
+    // Whether the protocol sends transfers it paces itself (ISO 15765), not a frame a message.
+    bool sendsTransfers() const { return protocolPaces(); }
 
     // For the service tick: writes each periodic frame that is due through write.
     void sendDuePeriodics(const std::function<void(CanFrame&)>& write);
@@ -140,10 +150,11 @@ class Channel {
     bool protocolPaces() const;
     std::unique_lock<std::mutex> lockCompletion() const;
     isotp::TimePoint protocolClock();
-    uint32_t sendTransfers(std::span<const PASSTHRU_MSG> msgs, uint32_t timeout);
+    uint32_t sendTransfers(std::span<const PASSTHRU_MSG> msgs, uint32_t timeout,
+                           TransferShortfall& shortfall);
     bool transfersEnded(const std::vector<uint64_t>& ids) const;
     static bool transferDone(const AwaitedTransfer& transfer);
-    uint32_t collectSentTransfers(const std::vector<uint64_t>& ids);
+    uint32_t collectSentTransfers(const std::vector<uint64_t>& ids, TransferShortfall& shortfall);
     uint32_t queueWithEcho(std::span<const CanFrame> frames,
                            const std::shared_ptr<TxTicket>& ticket);
     uint32_t writeAndWait(std::span<const CanFrame> frames, uint32_t timeout);

@@ -1,3 +1,4 @@
+#include "base/ErrorTexts.h"
 #include "channel/Channel.h"
 #include "operations/OperationTrace.h"
 #include "operations/PassThru.h"
@@ -6,6 +7,31 @@
 namespace vtx {
 
 using namespace trace;
+
+namespace {
+
+// What a timed write of transfers tells the caller about the message that kept it short.
+const char* shortfallText(const std::optional<TransmitResult>& givenUp) {
+    if (!givenUp) {
+        return text::kTransferTimedOut;
+    }
+    switch (*givenUp) {
+        case TransmitResult::FlowControlTimeout:
+            return text::kNoFlowControlInTime;
+        case TransmitResult::WaitLimitExceeded:
+            return text::kWaitFrameLimit;
+        case TransmitResult::ReceiverOverflow:
+            return text::kReceiverOverflow;
+        case TransmitResult::InvalidFlowControl:
+            return text::kInvalidFlowControl;
+        case TransmitResult::Cleared:
+        case TransmitResult::Sent:
+            break;
+    }
+    return text::kTransferCleared;
+}
+
+}  // namespace
 
 // The checks read and write share; the channel when the transfer goes ahead. A count of 0 ends
 // the call with success and nothing done.
@@ -92,10 +118,22 @@ void PassThru::writeMessages(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* p
             return refuse(verdict);
         }
     }
-    channel->enqueueTxPtMsgs(pMsg, pNumMsgs, Timeout);
+    const TransferShortfall shortfall = channel->enqueueTxPtMsgs(pMsg, pNumMsgs, Timeout);
+    if (*pNumMsgs == offered) {
+        return;
+    }
+    if (shortfall.queueFull) {
+        return setStatus(ERR_BUFFER_FULL);
+    }
+    // A timed write of transfers sent short: the receiver's flow control (or the lack of it) or
+    // the timeout kept the messages back, never a full buffer. A frame-per-message channel's
+    // timed write that the device took nothing of found the buffer full.
+    if (Timeout != 0 && channel->sendsTransfers()) {
+        return setExplained(ERR_TIMEOUT, shortfallText(shortfall.givenUp));
+    }
     if (*pNumMsgs == 0) {
         setStatus(ERR_BUFFER_FULL);
-    } else if (*pNumMsgs != offered) {
+    } else {
         setStatus(Timeout != 0 ? ERR_TIMEOUT : ERR_BUFFER_FULL);
     }
 }

@@ -87,10 +87,10 @@ class ChannelProtocol {
     // A received frame (stamped). Default: the message of the filter that admits it.
     virtual void receiveFrame(const CanFrame& frame, Echo echo, isotp::TimePoint now,
                               ProtocolOutput& out);
-    // Starts sending a checked message; returns its transmit ID, never 0, which out.ended names
-    // when the transfer ends (in this call or a later one). Default: its one frame (echo-marked
-    // with loopback on, and then its echo for the reader when a filter admits echoes), ended at
-    // once as sent.
+    // Starts sending a checked message; returns its transmit ID, which out.ended names when the
+    // transfer ends (in this call or a later one), or 0 when the protocol's transmit queue has no
+    // room for it (nothing is done then). Default: its one frame (echo-marked with loopback on,
+    // and then its echo for the reader when a filter admits echoes), ended at once as sent.
     virtual uint64_t startTransmit(const PASSTHRU_MSG& msg, Loopback loopback, isotp::TimePoint now,
                                    ProtocolOutput& out);
     // Runs the timers due by now. Default: nothing.

@@ -158,6 +158,9 @@ void Iso15765Protocol::deliverEcho(const CanFrame& frame, ProtocolOutput& out) c
 uint64_t Iso15765Protocol::startTransmit(const PASSTHRU_MSG& msg, Loopback loopback,
                                          isotp::TimePoint now, ProtocolOutput& out) {
     const std::span<const uint8_t> payload = iso15765::payloadOf(msg);
+    if (!transmits_.hasRoomFor(payload.size())) {
+        return 0;
+    }
     const uint64_t id = nextTransmitId();
     transmits_.push({id, loopback, senderSettings(msg), {payload.begin(), payload.end()}}, now,
                     out);

@@ -1,6 +1,9 @@
 // The ISO 15765 messages a channel has to send, one transfer at a time in the order they came:
 // only the message at the head talks to the bus; the next starts when it ends.
 //
+// A message given up (no flow control in time, refused by the receiver, cleared) ends with the
+// reason as its result, and no indication.
+//
 // When a message ended sent whole, the reader gets a transmit indication (its header only,
 // RxStatus TX_MSG_TYPE | TX_DONE with the address's width and addressing bits), whatever the
 // loopback setting: the indication tells that the transfer is over, which a writer
@@ -32,7 +35,16 @@ struct TransmitRequest {
 
 class Iso15765TransmitQueue {
   public:
-    // Queues the message; it starts at once when nothing is ahead of it.
+    // What the queue holds at most, the transfer under way included: an application that
+    // queues without waiting gets ERR_BUFFER_FULL past it instead of growing the process's
+    // memory without end. 1 MiB is 256 messages of the longest kind.
+    static constexpr std::size_t kMaxMessages = 4096;
+    static constexpr std::size_t kMaxPayloadBytes = 1024 * 1024;
+
+    // Whether a message of that many payload bytes fits the queue now.
+    bool hasRoomFor(std::size_t payloadBytes) const;
+    // Queues the message (the caller has checked there is room); it starts at once when nothing
+    // is ahead of it.
     void push(TransmitRequest request, isotp::TimePoint now, ProtocolOutput& out);
     // A received frame: the flow control the head's transfer waits for, perhaps.
     void receiveFrame(const CanFrame& frame, isotp::TimePoint now, ProtocolOutput& out);
@@ -60,6 +72,9 @@ class Iso15765TransmitQueue {
     void endHead(isotp::SendOutcome outcome, ProtocolOutput& out);
 
     std::deque<Pending> pending_;  // the head is the transfer under way
+    // The payload bytes of pending_, kept beside it so that a full queue is found without
+    // walking it.
+    std::size_t pendingBytes_ = 0;
 };
 
 }  // namespace vtx

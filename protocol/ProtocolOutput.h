@@ -10,11 +10,17 @@
 
 namespace vtx {
 
-// Whether a transmit message's every frame went out.
-enum class TransmitResult : uint8_t { Sent, NotSent };
+// Whether a transmit message's every frame went out, and if not, why it was given up.
+enum class TransmitResult : uint8_t {
+    Sent,
+    Cleared,             // ended by CLEAR_TX_BUFFER or the channel's end
+    FlowControlTimeout,  // no flow control within N_Bs
+    ReceiverOverflow,    // the receiver answered with an overflow flow control
+    WaitLimitExceeded,   // more WAIT flow controls in a row than ISO15765_WFT_MAX
+    InvalidFlowControl,  // a flow control with a reserved flow status
+};
 
-// A transmit message whose transfer ended: sent whole, or given up (aborted, no flow control in
-// time, refused by the receiver).
+// A transmit message whose transfer ended: sent whole, or given up.
 struct TransmitEnd {
     uint64_t transmitId = 0;  // as startTransmit returned it
     TransmitResult result = TransmitResult::Sent;

@@ -87,6 +87,7 @@ class IsoTpSender {
     SenderPhase phase() const { return phase_; }
     std::optional<SendOutcome> outcome() const { return outcome_; }
     std::size_t bytesSent() const { return offset_; }
+    std::size_t messageLength() const { return message_.size(); }
 
   private:
     SenderOutput sendSingleFrame();

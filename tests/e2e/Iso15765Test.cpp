@@ -13,6 +13,9 @@ namespace {
 
 constexpr uint32_t kTester = 0x7E0;
 constexpr uint32_t kEcu = 0x7E8;
+// A pairing no node on the bus answers: a first frame to it never gets a flow control.
+constexpr uint32_t kSilentEcu = 0x7E9;
+constexpr uint32_t kSilentTester = 0x7E1;
 
 // The simulated ECU's flow control for the world built while it lives (the world reads its
 // variables when it is first used).
@@ -46,10 +49,10 @@ class Iso15765 : public EngineFixture {
 
     // The pairing every diagnostic application sets up: the ECU's answers on 0x7E8, the flow
     // control to it on 0x7E0.
-    void startFlowControlFilter(uint32_t channel) {
+    void startFlowControlFilter(uint32_t channel, uint32_t ecu = kEcu, uint32_t tester = kTester) {
         PASSTHRU_MSG mask = isoMessage(0xFFFFFFFF, {});
-        PASSTHRU_MSG pattern = isoMessage(kEcu, {});
-        PASSTHRU_MSG flowControl = isoMessage(kTester, {});
+        PASSTHRU_MSG pattern = isoMessage(ecu, {});
+        PASSTHRU_MSG flowControl = isoMessage(tester, {});
         uint32_t filterId = 0;
         ASSERT_EQ(PassThruStartMsgFilter(channel, FLOW_CONTROL_FILTER, &mask, &pattern,
                                          &flowControl, &filterId),
@@ -222,6 +225,40 @@ TEST_F(Iso15765, PassAndBlockFiltersAreRefused) {
             PassThruStartMsgFilter(channelId, type, &mask, &pattern, nullptr, &filterId),
             ERR_INVALID_FILTER_ID, text::kNoPassBlockOnIso15765);
     }
+}
+
+// A timed write whose first frame no receiver answers ends when N_Bs runs out: a timeout, no
+// message sent, and a description that names the missing flow control.
+TEST_F(Iso15765, TimedWriteWithoutFlowControlTimesOut) {
+    ASSERT_EQ(PassThruOpen(nullptr, &deviceId), STATUS_NOERROR);
+    connectIso(&channelId);
+    startFlowControlFilter(channelId, kSilentEcu, kSilentTester);
+    PASSTHRU_MSG msg = isoMessage(kSilentTester, std::vector<uint8_t>(20, 0x11));
+    uint32_t count = 1;
+    expectExplained(PassThruWriteMsgs(channelId, &msg, &count, 5000), ERR_TIMEOUT,
+                    text::kNoFlowControlInTime);
+    EXPECT_EQ(count, 0u);
+}
+
+// Writes without a timeout are taken up to the transmit queue's bound (1 MiB of payload here,
+// the messages waiting behind a first frame nobody answers), then refused with the count taken.
+// Clearing the queue makes room again at once.
+TEST_F(Iso15765, UntimedWritesAreBounded) {
+    ASSERT_EQ(PassThruOpen(nullptr, &deviceId), STATUS_NOERROR);
+    connectIso(&channelId);
+    startFlowControlFilter(channelId, kSilentEcu, kSilentTester);
+    std::vector<PASSTHRU_MSG> msgs(300,
+                                   isoMessage(kSilentTester, std::vector<uint8_t>(4095, 0x22)));
+    uint32_t count = static_cast<uint32_t>(msgs.size());
+    expectOutcome(PassThruWriteMsgs(channelId, msgs.data(), &count, 0), ERR_BUFFER_FULL);
+    EXPECT_EQ(count, 256u);
+    count = 1;
+    expectOutcome(PassThruWriteMsgs(channelId, msgs.data(), &count, 0), ERR_BUFFER_FULL);
+    EXPECT_EQ(count, 0u);
+    ASSERT_EQ(PassThruIoctl(channelId, CLEAR_TX_BUFFER, nullptr, nullptr), STATUS_NOERROR);
+    count = 1;
+    EXPECT_EQ(PassThruWriteMsgs(channelId, msgs.data(), &count, 0), STATUS_NOERROR);
+    EXPECT_EQ(count, 1u);
 }
 
 // A periodic tester present, with loopback on, comes back as its loopback copy, as a message

@@ -42,16 +42,18 @@ TEST(StatusCodeName, EveryCodeByteForByte) {
 
 TEST(ErrorTexts, AllFitTheDescriptionBuffer) {
     const char* const texts[] = {
-        text::kConnectionClosed,  text::kThreadNotInitialized,    text::kDriverNotInstalled,
-        text::kCanNotSupported,   text::kBitrateAlreadySet,       text::kWriteSettingsFailed,
-        text::kInvalidTxFlags,    text::kTxFlagsInconsistent,     text::kVoltageNotAdmitted,
-        text::kZeroIoctlElements, text::kTermResistorReadFailed,  text::kOutOfMemory,
-        text::kInternalError,     text::kTermResistorWriteFailed,
+        text::kConnectionClosed,    text::kThreadNotInitialized,    text::kDriverNotInstalled,
+        text::kCanNotSupported,     text::kBitrateAlreadySet,       text::kWriteSettingsFailed,
+        text::kInvalidTxFlags,      text::kTxFlagsInconsistent,     text::kVoltageNotAdmitted,
+        text::kZeroIoctlElements,   text::kTermResistorReadFailed,  text::kOutOfMemory,
+        text::kInternalError,       text::kTermResistorWriteFailed, text::kNoPassBlockOnIso15765,
+        text::kNoFlowControlInTime, text::kWaitFrameLimit,          text::kReceiverOverflow,
+        text::kInvalidFlowControl,  text::kTransferCleared,         text::kTransferTimedOut,
     };
     for (const char* t : texts) {
         EXPECT_LT(std::strlen(t), static_cast<std::size_t>(kErrorTextSize)) << t;
     }
-    // The two longest use the whole buffer.
+    // The longest use the whole buffer.
     EXPECT_EQ(std::strlen(text::kWriteSettingsFailed), 79u);
     EXPECT_EQ(std::strlen(text::kTxFlagsInconsistent), 79u);
 }

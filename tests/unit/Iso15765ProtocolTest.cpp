@@ -6,6 +6,7 @@
 
 #include "base/ErrorTexts.h"
 #include "protocol/ChannelProtocol.h"
+#include "protocol/Iso15765TransmitQueue.h"
 
 namespace vtx {
 
@@ -394,8 +395,33 @@ TEST_F(Iso15765ProtocolTest, TransfersEndUnsentOnAbortOrWithoutFlowControl) {
     protocol->startTransmit(msg, Loopback::On, kStart, out);
     protocol->tick(*protocol->nextTickAt(), out);
     ASSERT_EQ(out.ended.size(), 3u);
-    EXPECT_FALSE(out.ended[2].sent()) << "N_Bs ran out";
+    EXPECT_EQ(out.ended[2].result, TransmitResult::FlowControlTimeout);
     EXPECT_TRUE(out.messages.empty());
+}
+
+// The transmit queue holds so many messages and so many payload bytes: past either bound a
+// message is not taken (transmit ID 0), and once the queue empties there is room again.
+TEST_F(Iso15765ProtocolTest, TransmitQueueIsBounded) {
+    addFilter(FilterMessages());
+    const struct {
+        std::size_t payload;
+        std::size_t fits;
+    } cases[] = {
+        {4095, Iso15765TransmitQueue::kMaxPayloadBytes / 4095},
+        {1000, Iso15765TransmitQueue::kMaxPayloadBytes / 1000},
+        {10, Iso15765TransmitQueue::kMaxMessages},
+    };
+    for (const auto& c : cases) {
+        const PASSTHRU_MSG msg = messageOf(join(headerOf(kTester), payloadOf(c.payload)));
+        std::size_t taken = 0;
+        while (protocol->startTransmit(msg, Loopback::Off, kStart, out) != 0) {
+            ++taken;
+        }
+        EXPECT_EQ(taken, c.fits) << c.payload;
+        protocol->abortTransmits(out);
+        EXPECT_NE(protocol->startTransmit(msg, Loopback::Off, kStart, out), 0u) << c.payload;
+        protocol->abortTransmits(out);
+    }
 }
 
 // WAIT flow controls up to ISO15765_WFT_MAX in a row; OVERFLOW ends the transfer.
@@ -406,10 +432,11 @@ TEST_F(Iso15765ProtocolTest, WaitLimitAndOverflow) {
         TransmitResult result;
     };
     const Case cases[] = {
-        {0, {{0x31, 0, 0}}, TransmitResult::NotSent},
+        {0, {{0x31, 0, 0}}, TransmitResult::WaitLimitExceeded},
         {1, {{0x31, 0, 0}, {0x30, 0, 0}}, TransmitResult::Sent},
-        {1, {{0x31, 0, 0}, {0x31, 0, 0}}, TransmitResult::NotSent},
-        {1, {{0x32, 0, 0}}, TransmitResult::NotSent},
+        {1, {{0x31, 0, 0}, {0x31, 0, 0}}, TransmitResult::WaitLimitExceeded},
+        {1, {{0x32, 0, 0}}, TransmitResult::ReceiverOverflow},
+        {1, {{0x33, 0, 0}}, TransmitResult::InvalidFlowControl},
     };
     for (const Case& c : cases) {
         protocol = createChannelProtocol(ISO15765, 0);
