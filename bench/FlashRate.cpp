@@ -14,6 +14,16 @@
 // each write holds one USB transfer (125 us on the simulated device), so against that figure
 // the ceiling is 1 / 1.125, 0.889.
 //
+// A frame the device takes while another node's frame is on the wire goes out after it, and the
+// device tells nothing of when; so the library keeps, besides STmin, the time of the longest
+// frame (320 us at 500 kbit/s) between its consecutive frames, and with STmin 1 ms its pace is
+// one frame per 1.445 ms plus the loop's own delays: 0.85 of the limit at best, 0.70 the target.
+//
+// Each scenario runs on a quiet bus and again on a loaded one: another node sends 2000 frames/s
+// (VTXPTS_SIM_TRAFFIC, identifier 0x100, which wins arbitration), about 44 % of the bus. There
+// the rate is set against the same limits; what counts is that the flash succeeds (a consecutive
+// frame that breaks the ECU's STmin makes it drop the request, and the flash fails).
+//
 //   vtx_bench_flash [RUNS]
 #include <algorithm>
 #include <cstdio>
@@ -36,8 +46,9 @@ constexpr double kTransferSeconds = 125e-6;  // the simulated device's USB laten
 struct Scenario {
     const char* name;
     const char* separationTime;  // VTXPTS_SIM_ECU_STMIN
-    double target;
-    double separationSeconds;  // the ECU's STmin
+    const char* traffic;         // VTXPTS_SIM_TRAFFIC, or nullptr for a quiet bus
+    double target;               // 0: none, the flash must only succeed
+    double separationSeconds;    // the ECU's STmin
 };
 
 double frameSeconds() {
@@ -84,21 +95,28 @@ int main(int argc, char** argv) {
         byte = static_cast<uint8_t>(random());
     }
     const Scenario scenarios[] = {
-        {"ECU BS 0, STmin 0", "0", 0.85, 0},
-        {"ECU BS 0, STmin 1 ms", "1", 0.95, 0.001},
+        {"ECU BS 0, STmin 0", "0", nullptr, 0.85, 0},
+        {"ECU BS 0, STmin 1 ms", "1", nullptr, 0.70, 0.001},
+        {"  loaded, STmin 0", "0", "2000", 0, 0},
+        {"  loaded, STmin 1 ms", "1", "2000", 0, 0.001},
     };
     vtx::platform::setEnvironment("VTXPTS_DEVICE", "sim");
     vtx::platform::setEnvironment("VTXPTS_SIM_ECU_BS", "0");
     bool met = true;
     for (const Scenario& scenario : scenarios) {
         vtx::platform::setEnvironment("VTXPTS_SIM_ECU_STMIN", scenario.separationTime);
+        if (scenario.traffic != nullptr) {
+            vtx::platform::setEnvironment("VTXPTS_SIM_TRAFFIC", scenario.traffic);
+        } else {
+            vtx::platform::unsetEnvironment("VTXPTS_SIM_TRAFFIC");
+        }
         for (int run = 0; run < runs; ++run) {
             const double rate = flashOnce(image);
             const double limit = limitBytesPerSecond(scenario);
             const double ratio = rate / limit;
+            const bool reached = rate > 0 && ratio >= scenario.target;
             std::printf("%-22s %8.0f B/s of %8.0f B/s: %.3f (target %.2f) %s\n", scenario.name,
-                        rate, limit, ratio, scenario.target,
-                        ratio >= scenario.target ? "met" : "MISSED");
+                        rate, limit, ratio, scenario.target, reached ? "met" : "MISSED");
             if (scenario.separationSeconds > frameSeconds()) {
                 const double startToStart = startToStartBytesPerSecond(scenario);
                 std::printf(
@@ -106,7 +124,7 @@ int main(int argc, char** argv) {
                     "", startToStart, rate / startToStart,
                     scenario.separationSeconds / (scenario.separationSeconds + kTransferSeconds));
             }
-            met = met && ratio >= scenario.target;
+            met = met && reached;
         }
     }
     return met ? 0 : 1;

@@ -49,6 +49,7 @@ Channel::Channel(CommunicationThread* commThread, std::unique_ptr<ChannelProtoco
       baudrate_(baudrate),
       commThread_(commThread),
       protocol_(std::move(protocol)) {
+    protocol_->setBitRate(baudrate * 1000);
     VTX_TRACE(kGroup, kEvent, "Channel() -S-", u32("protocolID", protocol_->protocolId()),
               hex("flags", flags), u32("baudrate", baudrate));
     VTX_TRACE(kGroup, kEvent, "Channel() -E-", u32("channelID", channelID_));
@@ -192,6 +193,11 @@ std::optional<std::chrono::steady_clock::time_point> Channel::nextPeriodicDue() 
         }
     }
     return earliest;
+}
+
+void Channel::setBitRate(uint32_t bitsPerSecond) {
+    const std::lock_guard lock(receiveMutex_);
+    protocol_->setBitRate(bitsPerSecond);
 }
 
 void Channel::setLoopback(uint32_t value) {

@@ -78,6 +78,8 @@ class Channel {
     std::size_t periodicCount();
 
     void setLoopback(uint32_t value);
+    // The bus's bit rate changed (DATA_RATE): the protocol's timing follows it.
+    void setBitRate(uint32_t bitsPerSecond);
 
     void clearFilters();
     void clearPeriodics();

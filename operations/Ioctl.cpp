@@ -216,6 +216,9 @@ uint32_t PassThru::setConfigEntry(Channel& channel, const SCONFIG& entry) {
                 return STATUS_NOERROR;
             }
             currentBaudrate = entry.Value / 1000;
+            for (const std::unique_ptr<Channel>& each : channels) {
+                each->setBitRate(entry.Value);
+            }
             return dev.configure({.bitRateKbps = currentBaudrate,
                                   .outputBus = 0,
                                   .extendedIds = onlyExtendedIds(),

@@ -57,6 +57,8 @@ ProtocolVerdict ChannelProtocol::setConfig(uint32_t /*parameter*/, uint32_t /*va
     return {ERR_NOT_SUPPORTED};
 }
 
+void ChannelProtocol::setBitRate(uint32_t /*bitsPerSecond*/) {}
+
 void ChannelProtocol::abortTransmits(ProtocolOutput& /*out*/) {}
 
 void ChannelProtocol::abortReceptions() {}

@@ -104,6 +104,9 @@ class ChannelProtocol {
     virtual ProtocolVerdict getConfig(uint32_t parameter, uint32_t& value) const;
     virtual ProtocolVerdict setConfig(uint32_t parameter, uint32_t value);
 
+    // The bus's bit rate, at connect and after a DATA_RATE change. Default: not needed.
+    virtual void setBitRate(uint32_t bitsPerSecond);
+
     // CLEAR_TX_BUFFER: ends every transfer under way or waiting (each in out.ended, not sent).
     virtual void abortTransmits(ProtocolOutput& out);
     // CLEAR_RX_BUFFER: forgets the messages being received.

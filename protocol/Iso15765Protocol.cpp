@@ -7,6 +7,7 @@
 #include "base/ErrorTexts.h"
 #include "protocol/Iso15765Messages.h"
 #include "protocol/isotp/IsoTpFrame.h"
+#include "protocol/isotp/SeparationTime.h"
 
 namespace vtx {
 
@@ -252,6 +253,7 @@ isotp::IsoTpSenderSettings Iso15765Protocol::senderSettings(const PASSTHRU_MSG& 
     settings.waitFrameLimit = parameters_.waitFrameLimit();
     settings.blockSizeOverride = parameters_.blockSizeOverride();
     settings.separationTimeOverride = parameters_.separationTimeOverride();
+    settings.wireWaitMargin = isotp::longestFrameTime(bitRate_);
     return settings;
 }
 

@@ -61,6 +61,9 @@ class Iso15765Protocol final : public ChannelProtocol {
     ProtocolVerdict getConfig(uint32_t parameter, uint32_t& value) const override;
     ProtocolVerdict setConfig(uint32_t parameter, uint32_t value) override;
 
+    // The wire wait margin of the messages that start from now on follows it.
+    void setBitRate(uint32_t bitsPerSecond) override { bitRate_ = bitsPerSecond; }
+
     void abortTransmits(ProtocolOutput& out) override;
     void abortReceptions() override;
 
@@ -77,6 +80,7 @@ class Iso15765Protocol final : public ChannelProtocol {
     isotp::IsoTpSenderSettings senderSettings(const PASSTHRU_MSG& msg) const;
 
     const uint32_t flags_;
+    uint32_t bitRate_ = 0;  // bit/s; 0 until set
     Iso15765Parameters parameters_;
     std::vector<FlowControlPairing> pairings_;  // in the order they were added
     std::vector<FilterRecord> records_;         // the pairings' records, in the same order

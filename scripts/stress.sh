@@ -11,6 +11,8 @@
 #                          (default build/); a directory not there yet is configured with the
 #                          preset's settings
 #   VTX_STRESS_JOBS        tests run at once, and build jobs (default 2)
+#   VTX_STRESS_TESTS       only the tests whose name (after the suite's e2e.../ prefix) starts
+#                          with this, e.g. "Iso15765" (default: all)
 set -eu
 usage() {
     echo "usage: $0 N" >&2
@@ -24,7 +26,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build_root=${VTX_STRESS_BUILD_ROOT:-$root/build}
 presets=${VTX_STRESS_PRESETS:-debug tsan}
 jobs=${VTX_STRESS_JOBS:-2}
-suites='^(e2e|e2e_kernel|e2e_library)/'
+suites="^(e2e|e2e_kernel|e2e_library)/${VTX_STRESS_TESTS:-}"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 results=$work/results # one line per test run: preset test passed|failed

@@ -115,12 +115,13 @@ void TrafficGenerator::topUp() {
 }
 
 // Queues the frames of a fixed schedule, slot k released at origin + k / rate, each up to
-// kScheduleAhead before its time. Slots whose frame the bus cannot take, and slots more than
-// kMaxLag overdue, are left out.
+// kScheduleAhead before its time. Slots whose frame the bus cannot take, and slots overdue by
+// more than one slot's time (the thread woke late), are left out.
 void TrafficGenerator::runSchedule() {
     using Seconds = std::chrono::duration<double>;
     const double perSecond = rate_.framesPerSecond;
     const SimClock::time_point origin = SimClock::now();
+    const auto slotTime = std::chrono::duration_cast<SimClock::duration>(Seconds(1.0 / perSecond));
     const auto dueOf = [&](uint64_t slot) {
         return origin + std::chrono::duration_cast<SimClock::duration>(Seconds(slot / perSecond));
     };
@@ -132,7 +133,7 @@ void TrafficGenerator::runSchedule() {
     std::unique_lock lock(mutex_);
     while (!stopping_) {
         const SimClock::time_point now = SimClock::now();
-        if (now - dueOf(slot) > kMaxLag) {
+        if (now - dueOf(slot) > slotTime) {
             slot = slotAfter(now) - 1;
         }
         bool full = false;

@@ -5,12 +5,13 @@
 // At a rate of n frames per second the frames go on the bus on a fixed schedule (the k-th not
 // before start + k / n s, without drift). They are queued up to kScheduleAhead ahead of their
 // time, each released at its own, so the generator wakes a few times per kScheduleAhead rather
-// than once a frame. When the bus cannot carry them, or the generator falls more than kMaxLag
-// behind, frames are left out of the schedule, not queued late in a burst, and the sequence
-// numbers stay without gaps. At "max" the bus is kept saturated: the generator keeps
-// enough frames queued to cover kSaturationReserve of bus time, topping up whenever one of them
-// has crossed. Its identifier is low, so on a saturated bus it wins arbitration against any
-// frame with a higher identifier, as a real flooding node would.
+// than once a frame. When the bus cannot carry them, or the generator's thread wakes so late that
+// a slot's time has passed by more than one slot, those frames are left out of the schedule, not
+// queued late in a burst: the load stays the steady one asked for whatever the host machine's
+// scheduling, as another node's would. The sequence numbers stay without gaps. At "max" the bus is
+// kept saturated: the generator keeps enough frames queued to cover kSaturationReserve of bus time,
+// topping up whenever one of them has crossed. Its identifier is low, so on a saturated bus it wins
+// arbitration against any frame with a higher identifier, as a real flooding node would.
 //
 // The generator attaches to the bus and starts in its constructor, and detaches (dropping the
 // frames still queued) in its destructor; it runs at the bus's rate and ignores what it hears.
@@ -41,7 +42,6 @@ class TrafficGenerator : public CanNode {
 
     static constexpr uint32_t kIdentifier = 0x100;
     static constexpr std::chrono::milliseconds kSaturationReserve{50};
-    static constexpr std::chrono::milliseconds kMaxLag{100};
     static constexpr std::chrono::milliseconds kScheduleAhead{20};
 
     // The setting as text: "max", or a positive decimal number of frames per second. Anything

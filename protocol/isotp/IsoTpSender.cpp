@@ -118,9 +118,9 @@ SenderOutput IsoTpSender::handleFlowControl(const FlowControl& flowControl, Time
     return finish(SendOutcome::InvalidFlowControl);
 }
 
-// The first frame of the block may go at once, unless the STmin since the last consecutive frame
-// of the previous block has not passed yet: a receiver measuring the gap from frame to frame
-// sees it kept across flow controls too.
+// The first frame of the block may go at once, unless the separation since the last consecutive
+// frame of the previous block has not passed yet: a receiver measuring the gap from frame to
+// frame sees it kept across flow controls too.
 SenderOutput IsoTpSender::handleClearToSend(const FlowControl& flowControl, TimePoint now,
                                             std::size_t maxFrames) {
     blockSize_ = settings_.blockSizeOverride.value_or(flowControl.blockSize);
@@ -128,7 +128,7 @@ SenderOutput IsoTpSender::handleClearToSend(const FlowControl& flowControl, Time
         settings_.separationTimeOverride.value_or(flowControl.separationTimeCode));
     framesInBlock_ = 0;
     waitFrames_ = 0;
-    nextFrameAt_ = lastFrameAt_ ? std::max(now, *lastFrameAt_ + separationTime_) : now;
+    nextFrameAt_ = lastFrameAt_ ? std::max(now, *lastFrameAt_ + separation()) : now;
     phase_ = SenderPhase::SendingBlock;
     return sendDueFrames(now, maxFrames);
 }
@@ -148,7 +148,7 @@ SenderOutput IsoTpSender::sendDueFrames(TimePoint now, std::size_t maxFrames) {
            output.frames.size() < maxFrames) {
         output.frames.push_back(nextConsecutiveFrame());
         lastFrameAt_ = now;
-        nextFrameAt_ = now + separationTime_;
+        nextFrameAt_ = now + separation();
         if (offset_ == message_.size()) {
             return finish(SendOutcome::Completed, std::move(output));
         }
@@ -169,6 +169,11 @@ CanFrame IsoTpSender::nextConsecutiveFrame() {
     offset_ += count;
     sequenceNumber_ = (sequenceNumber_ + 1) % kSequenceNumberModulus;
     return frame;
+}
+
+Microseconds IsoTpSender::separation() const {
+    return separationTime_.count() == 0 ? separationTime_
+                                        : separationTime_ + settings_.wireWaitMargin;
 }
 
 void IsoTpSender::awaitFlowControl(TimePoint now) {

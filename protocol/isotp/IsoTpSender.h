@@ -4,8 +4,11 @@
 //
 // Use: start() once, then hand in every frame from the flow-control address with onFrame() and
 // call tick() no later than nextTickAt(). Every call returns the frames to transmit now, in order.
-// A frame counts as sent when it is handed out: STmin runs from then, and so does N_Bs after a
-// first frame or the last frame of a block.
+// A frame counts as sent when it is handed out: N_Bs runs from then after a first frame or the
+// last frame of a block, and so does the separation before the next consecutive frame. That
+// separation is STmin plus the wire wait margin: the device tells nothing of when a frame it took
+// is on the wire, and a frame that waited behind another node's frame ends that much later, so
+// without the margin the next one could follow it sooner than STmin. STmin 0 needs no margin.
 #pragma once
 
 #include <cstddef>
@@ -35,6 +38,9 @@ struct IsoTpSenderSettings {
     FramePadding padding;
     Microseconds flowControlTimeout = kDefaultFlowControlTimeout;  // N_Bs
     uint32_t waitFrameLimit = 0;  // WAIT flow controls accepted in a row (WFT_MAX)
+    // Added to a non-zero STmin: the longest a handed-out frame may wait on the wire behind
+    // another node's frame (longestFrameTime at the bus's bit rate).
+    Microseconds wireWaitMargin{};
     // When set, they replace the block size and STmin of every flow control received.
     std::optional<uint8_t> blockSizeOverride;
     std::optional<uint8_t> separationTimeOverride;  // an STmin code
@@ -101,6 +107,8 @@ class IsoTpSender {
     CanFrame nextConsecutiveFrame();
     void awaitFlowControl(TimePoint now);
     SenderOutput finish(SendOutcome outcome, SenderOutput output = {});
+    // What is kept between two consecutive frames handed out: STmin plus the margin.
+    Microseconds separation() const;
 
     IsoTpSenderSettings settings_;
     std::vector<uint8_t> message_;

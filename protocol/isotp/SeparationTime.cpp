@@ -12,6 +12,17 @@ constexpr Microseconds kReservedCodeGap = std::chrono::milliseconds(kLastMillise
 
 }  // namespace
 
+Microseconds longestFrameTime(uint32_t bitsPerSecond) {
+    constexpr uint64_t kLongestFrameBits = 160;
+    constexpr uint64_t kMicrosecondsPerSecond = 1'000'000;
+    if (bitsPerSecond == 0) {
+        return Microseconds{0};
+    }
+    const uint64_t bitMicroseconds = kLongestFrameBits * kMicrosecondsPerSecond;
+    return Microseconds{
+        static_cast<Microseconds::rep>((bitMicroseconds + bitsPerSecond - 1) / bitsPerSecond)};
+}
+
 Microseconds separationTimeFromCode(uint8_t code) {
     if (code <= kLastMillisecondCode) {
         return std::chrono::milliseconds(code);

@@ -5,6 +5,8 @@
 #include <numeric>
 #include <vector>
 
+#include "protocol/isotp/SeparationTime.h"
+
 namespace vtx::isotp {
 namespace {
 
@@ -138,6 +140,36 @@ TEST(IsoTpSender, KeepsBlockSizeAndSeparationTime) {
         const std::vector<CanFrame> answers(3, flowControl(FlowStatus::ClearToSend, 2, code));
         EXPECT_EQ(consecutiveFrameTimes(sender, answers, delays), frameTimes) << int{code};
         EXPECT_EQ(sender.outcome(), SendOutcome::Completed);
+    }
+}
+
+// With a wire wait margin (a frame handed out may leave that much later, behind another node's
+// frame), the separation is STmin plus the margin, within a block and across a flow control;
+// STmin 0 stays back to back.
+TEST(IsoTpSender, KeepsTheWireWaitMarginBesideSeparationTime) {
+    const std::vector<us> delays(3, milliseconds(1));
+    const std::pair<uint8_t, std::vector<us>> cases[] = {
+        {0x00, {us{1000}, us{1000}, us{2000}, us{2000}, us{3000}}},
+        {0x01, {us{1000}, us{2320}, us{3640}, us{4960}, us{6280}}},
+        {0xF5, {us{1000}, us{1820}, us{2820}, us{3640}, us{4640}}},
+    };
+    for (const auto& [code, frameTimes] : cases) {
+        IsoTpSenderSettings settings = settingsWith();
+        settings.wireWaitMargin = us{320};
+        IsoTpSender sender(settings, messageOf(37));
+        const std::vector<CanFrame> answers(3, flowControl(FlowStatus::ClearToSend, 2, code));
+        EXPECT_EQ(consecutiveFrameTimes(sender, answers, delays), frameTimes) << int{code};
+    }
+}
+
+// The margin is the longest frame's time on the wire: 160 bits at the bit rate, rounded up.
+TEST(IsoTpSender, WireWaitMarginIsTheLongestFrameAtTheBitRate) {
+    const std::pair<uint32_t, us> cases[] = {
+        {1000000, us{160}}, {500000, us{320}}, {250000, us{640}},
+        {125000, us{1280}}, {33333, us{4801}}, {0, us{0}},
+    };
+    for (const auto& [rate, time] : cases) {
+        EXPECT_EQ(longestFrameTime(rate), time) << rate;
     }
 }
 
