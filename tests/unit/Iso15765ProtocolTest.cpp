@@ -399,6 +399,25 @@ TEST_F(Iso15765ProtocolTest, TransfersEndUnsentOnAbortOrWithoutFlowControl) {
     EXPECT_TRUE(out.messages.empty());
 }
 
+// Transmit overrides and the wait limit changed during a transfer hold from the next message:
+// the one under way goes on with the flow control it was granted and ends sent whole.
+TEST_F(Iso15765ProtocolTest, TransmitParametersChangedMidTransferHoldFromTheNextMessage) {
+    addFilter(FilterMessages());
+    set(ISO15765_WFT_MAX, 1);
+    protocol->startTransmit(messageOf(join(headerOf(kTester), payloadOf(22))), Loopback::Off,
+                            kStart, out);
+    receive({0x30, 2, 0});
+    ASSERT_EQ(out.frames.size(), 3u) << "the first frame and a block of two";
+    set(ISO15765_BS_TX, 1);
+    set(ISO15765_STMIN_TX, 0x7F);
+    set(ISO15765_WFT_MAX, 0);
+    receive({0x31, 0, 0});  // one wait, which the limit of the transfer's start allowed
+    receive({0x30, 2, 0});
+    ASSERT_EQ(out.frames.size(), 4u) << "the last frame at once, not 127 ms later";
+    ASSERT_EQ(out.ended.size(), 1u);
+    EXPECT_TRUE(out.ended[0].sent());
+}
+
 // The transmit queue holds so many messages and so many payload bytes: past either bound a
 // message is not taken (transmit ID 0), and once the queue empties there is room again.
 TEST_F(Iso15765ProtocolTest, TransmitQueueIsBounded) {
