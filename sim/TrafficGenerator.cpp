@@ -115,13 +115,12 @@ void TrafficGenerator::topUp() {
 }
 
 // Queues the frames of a fixed schedule, slot k released at origin + k / rate, each up to
-// kScheduleAhead before its time. Slots whose frame the bus cannot take, and slots overdue by
-// more than one slot's time (the thread woke late), are left out.
+// kScheduleAhead before its time. Slots whose frame the bus cannot take, and slots whose time
+// has passed before their frame was queued, are left out.
 void TrafficGenerator::runSchedule() {
     using Seconds = std::chrono::duration<double>;
     const double perSecond = rate_.framesPerSecond;
     const SimClock::time_point origin = SimClock::now();
-    const auto slotTime = std::chrono::duration_cast<SimClock::duration>(Seconds(1.0 / perSecond));
     const auto dueOf = [&](uint64_t slot) {
         return origin + std::chrono::duration_cast<SimClock::duration>(Seconds(slot / perSecond));
     };
@@ -133,11 +132,14 @@ void TrafficGenerator::runSchedule() {
     std::unique_lock lock(mutex_);
     while (!stopping_) {
         const SimClock::time_point now = SimClock::now();
-        if (now - dueOf(slot) > slotTime) {
-            slot = slotAfter(now) - 1;
-        }
         bool full = false;
         while (!full && dueOf(slot) < now + kScheduleAhead) {
+            // A slot whose time has passed (the thread woke, or ran, late) is left out: a frame
+            // goes out at its time or not at all.
+            if (const SimClock::time_point late = SimClock::now(); dueOf(slot) <= late) {
+                slot = slotAfter(late);
+                continue;
+            }
             full = !queueNext(dueOf(slot));
             slot = full ? std::max(slot + 1, slotAfter(now)) : slot + 1;
         }

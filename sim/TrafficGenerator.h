@@ -5,13 +5,14 @@
 // At a rate of n frames per second the frames go on the bus on a fixed schedule (the k-th not
 // before start + k / n s, without drift). They are queued up to kScheduleAhead ahead of their
 // time, each released at its own, so the generator wakes a few times per kScheduleAhead rather
-// than once a frame. When the bus cannot carry them, or the generator's thread wakes so late that
-// a slot's time has passed by more than one slot, those frames are left out of the schedule, not
-// queued late in a burst: the load stays the steady one asked for whatever the host machine's
-// scheduling, as another node's would. The sequence numbers stay without gaps. At "max" the bus is
-// kept saturated: the generator keeps enough frames queued to cover kSaturationReserve of bus time,
-// topping up whenever one of them has crossed. Its identifier is low, so on a saturated bus it wins
-// arbitration against any frame with a higher identifier, as a real flooding node would.
+// than once a frame. When the bus cannot carry them, or the generator's thread runs so late that
+// a slot's time has passed before its frame is queued, those frames are left out of the
+// schedule, never sent late in a burst: the load stays the steady one asked for whatever the
+// host machine's scheduling, as another node's would. The sequence numbers stay without gaps. At
+// "max" the bus is kept saturated: the generator keeps enough frames queued to cover
+// kSaturationReserve of bus time, topping up whenever one of them has crossed. Its identifier is
+// low, so on a saturated bus it wins arbitration against any frame with a higher identifier, as a
+// real flooding node would.
 //
 // The generator attaches to the bus and starts in its constructor, and detaches (dropping the
 // frames still queued) in its destructor; it runs at the bus's rate and ignores what it hears.
