@@ -21,8 +21,10 @@ void unsetEnvironment(const char* name) {
 
 namespace {
 constexpr const char* kSwitchKey = kDeviceRegistryKey;
-// The view the key is in: the 32-bit one for a 32-bit build, the native one for a 64-bit build.
-constexpr REGSAM kRegistryView = sizeof(void*) == 8 ? 0 : KEY_WOW64_32KEY;
+// The key's path is the one the native (64-bit) view shows: a 32-bit build names the
+// WOW6432Node path itself, so it writes through the 64-bit view. Through the 32-bit view, 32-bit
+// Wine nests that path once more and the switch lands where the library never looks.
+constexpr REGSAM kRegistryView = KEY_WOW64_64KEY;
 
 bool parseNumber(const char* text, DWORD& number) {
     char* end = nullptr;
