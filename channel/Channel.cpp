@@ -531,7 +531,7 @@ TransferShortfall Channel::enqueueTxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsg
     const trace::TraceTimer timer(kGroup);
     VTX_TRACE(kGroup, kEvent, "enqueueTxPtMsgs() -S-", u32("NumMsgs", *pNumMsgs),
               u32("timeout", timeout), u32("loopbackFlag", loopbackFlag_));
-    if (protocol_->transmitStyle() == ChannelProtocol::TransmitStyle::Transfers) {
+    if (protocolPaces()) {
         *pNumMsgs = sendTransfers(std::span(msgs, *pNumMsgs), timeout, shortfall);
         return shortfall;
     }

@@ -155,12 +155,13 @@ class EngineFixture : public SimFixture {
         EXPECT_EQ(lastError(), text);
     }
 
-    void setLoopback(uint32_t on) {
-        SCONFIG loopback{LOOPBACK, on};
-        SCONFIG_LIST config{1, &loopback};
+    void setConfig(uint32_t parameter, uint32_t value) {
+        SCONFIG entry{parameter, value};
+        SCONFIG_LIST config{1, &entry};
         ASSERT_EQ(PassThruIoctl(channelId, SET_CONFIG, &config, nullptr), STATUS_NOERROR)
             << lastError();
     }
+    void setLoopback(uint32_t on) { setConfig(LOOPBACK, on); }
 
     uint32_t startFilter(uint32_t type, uint32_t mask, uint32_t pattern, uint32_t txFlags,
                          uint32_t* filterId) {

@@ -259,11 +259,6 @@ TEST_F(SimEcuTest, KeepsNotSupportedRefusalsToFunctionalRequestsToItself) {
             const Bytes first = bytesOf(tester_.heard()[before].frame);
             EXPECT_EQ(first[1] == 0x41, !c.answered) << scheme.name << " " << int(c.request[0]);
         }
-        // Physically addressed, the same refusal is said.
-        const std::size_t before = tester_.heard().size();
-        tester_.send(request(scheme.physicalId, scheme.extended, {0x2F, 0xF1, 0x90}));
-        ASSERT_TRUE(tester_.waitFor(before + 1)) << scheme.name;
-        EXPECT_EQ(bytesOf(tester_.heard()[before].frame)[1], 0x7F) << scheme.name;
     }
 }
 

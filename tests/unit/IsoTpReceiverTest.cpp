@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <numeric>
-#include <string>
 #include <vector>
 
 namespace vtx::isotp {
@@ -101,8 +100,8 @@ TEST(IsoTpReceiver, BlockSizeChangeHoldsFromTheNextFlowControl) {
         {3, 1, 4, {3, 6, 7, 8, 9}, {3, 1, 1, 1, 1}},
     };
     for (const Case& c : cases) {
-        const std::string label = std::to_string(c.before) + " to " + std::to_string(c.after) +
-                                  " after " + std::to_string(c.changeAfter);
+        SCOPED_TRACE(testing::Message()
+                     << int{c.before} << " to " << int{c.after} << " after " << c.changeAfter);
         IsoTpReceiver receiver(settingsWith(c.before));
         const auto change = [&] { receiver.setOffer({c.after, 0x05}); };
         if (c.changeAfter < 0) {
@@ -125,9 +124,9 @@ TEST(IsoTpReceiver, BlockSizeChangeHoldsFromTheNextFlowControl) {
                 payload = message->payload;
             }
         }
-        EXPECT_EQ(followed, c.followedByFlowControl) << label;
-        EXPECT_EQ(granted, c.grantedThere) << label;
-        EXPECT_EQ(payload, bytesFrom(0, 76)) << label;
+        EXPECT_EQ(followed, c.followedByFlowControl);
+        EXPECT_EQ(granted, c.grantedThere);
+        EXPECT_EQ(payload, bytesFrom(0, 76));
     }
 }
 

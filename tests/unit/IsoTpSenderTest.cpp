@@ -124,53 +124,38 @@ TEST(IsoTpSender, GivesUpWithoutFlowControlAfterFirstFrameWaitOrBlock) {
     EXPECT_FALSE(sender.nextTickAt());
 }
 
+// A wire wait margin (a frame handed out may leave that much later, behind another node's frame)
+// is added to a non-zero STmin, within a block and across a flow control.
 TEST(IsoTpSender, KeepsBlockSizeAndSeparationTime) {
     // 37 bytes: a first frame and 5 consecutive frames; blocks of 2 take three flow controls,
     // each answered 1 ms after the frame before it.
     const std::vector<us> delays(3, milliseconds(1));
-    const std::pair<uint8_t, std::vector<us>> cases[] = {
-        {0x00, {us{1000}, us{1000}, us{2000}, us{2000}, us{3000}}},
-        {0xF3, {us{1000}, us{1300}, us{2300}, us{2600}, us{3600}}},
+    const struct {
+        uint8_t code;
+        us margin;
+        std::vector<us> frameTimes;
+    } cases[] = {
+        {0x00, us{0}, {us{1000}, us{1000}, us{2000}, us{2000}, us{3000}}},
+        {0xF3, us{0}, {us{1000}, us{1300}, us{2300}, us{2600}, us{3600}}},
         // The flow control comes before STmin has passed since the last frame: the next waits.
-        {0x0A, {us{1000}, us{11000}, us{21000}, us{31000}, us{41000}}},
-        {0x80, {us{1000}, us{128000}, us{255000}, us{382000}, us{509000}}},  // reserved: 127 ms
+        {0x0A, us{0}, {us{1000}, us{11000}, us{21000}, us{31000}, us{41000}}},
+        {0x80, us{0}, {us{1000}, us{128000}, us{255000}, us{382000}, us{509000}}},  // 127 ms
+        {0x00, us{320}, {us{1000}, us{1000}, us{2000}, us{2000}, us{3000}}},
+        {0x01, us{320}, {us{1000}, us{2320}, us{3640}, us{4960}, us{6280}}},
+        {0xF5, us{320}, {us{1000}, us{1820}, us{2820}, us{3640}, us{4640}}},
     };
-    for (const auto& [code, frameTimes] : cases) {
-        IsoTpSender sender(settingsWith(), messageOf(37));
-        const std::vector<CanFrame> answers(3, flowControl(FlowStatus::ClearToSend, 2, code));
-        EXPECT_EQ(consecutiveFrameTimes(sender, answers, delays), frameTimes) << int{code};
+    for (const auto& c : cases) {
+        IsoTpSenderSettings settings = settingsWith();
+        settings.wireWaitMargin = c.margin;
+        IsoTpSender sender(settings, messageOf(37));
+        const std::vector<CanFrame> answers(3, flowControl(FlowStatus::ClearToSend, 2, c.code));
+        EXPECT_EQ(consecutiveFrameTimes(sender, answers, delays), c.frameTimes)
+            << int{c.code} << " " << c.margin.count();
         EXPECT_EQ(sender.outcome(), SendOutcome::Completed);
     }
-}
-
-// With a wire wait margin (a frame handed out may leave that much later, behind another node's
-// frame), the separation is STmin plus the margin, within a block and across a flow control;
-// STmin 0 stays back to back.
-TEST(IsoTpSender, KeepsTheWireWaitMarginBesideSeparationTime) {
-    const std::vector<us> delays(3, milliseconds(1));
-    const std::pair<uint8_t, std::vector<us>> cases[] = {
-        {0x00, {us{1000}, us{1000}, us{2000}, us{2000}, us{3000}}},
-        {0x01, {us{1000}, us{2320}, us{3640}, us{4960}, us{6280}}},
-        {0xF5, {us{1000}, us{1820}, us{2820}, us{3640}, us{4640}}},
-    };
-    for (const auto& [code, frameTimes] : cases) {
-        IsoTpSenderSettings settings = settingsWith();
-        settings.wireWaitMargin = us{320};
-        IsoTpSender sender(settings, messageOf(37));
-        const std::vector<CanFrame> answers(3, flowControl(FlowStatus::ClearToSend, 2, code));
-        EXPECT_EQ(consecutiveFrameTimes(sender, answers, delays), frameTimes) << int{code};
-    }
-}
-
-// The margin is the longest frame's time on the wire: 160 bits at the bit rate, rounded up.
-TEST(IsoTpSender, WireWaitMarginIsTheLongestFrameAtTheBitRate) {
-    const std::pair<uint32_t, us> cases[] = {
-        {1000000, us{160}}, {500000, us{320}}, {250000, us{640}},
-        {125000, us{1280}}, {33333, us{4801}}, {0, us{0}},
-    };
-    for (const auto& [rate, time] : cases) {
-        EXPECT_EQ(longestFrameTime(rate), time) << rate;
-    }
+    // The margin: the longest frame (160 bits) at the bit rate, rounded up.
+    EXPECT_EQ(longestFrameTime(500000), us{320});
+    EXPECT_EQ(longestFrameTime(33333), us{4801});
 }
 
 TEST(IsoTpSender, OverridesReplaceTheGrantedBlockSizeAndSeparationTime) {
