@@ -17,6 +17,12 @@ struct PackingCase {
     std::array<uint8_t, 4> bytes;  // packet bytes 1 to 4 as the device sends them
 };
 
+// Names the case by its identifier; printed as raw bytes, the padding made names that changed
+// from build to build.
+void PrintTo(const PackingCase& c, std::ostream* out) {
+    *out << std::hex << c.id << (c.extended ? " (29-bit)" : " (11-bit)");
+}
+
 class SimDevicePacketPacking : public ::testing::TestWithParam<PackingCase> {};
 
 TEST_P(SimDevicePacketPacking, PacksAndUnpacksTheIdentifier) {
