@@ -335,6 +335,12 @@ TEST_F(Iso15765, BlockSizeChangedDuringAnAnswerLosesNothing) {
 // still keep the ECU's STmin after it. 200 requests of 61 consecutive frames at STmin 1 ms and
 // 500 us: every answer comes and the ECU counts no violation.
 TEST_F(Iso15765, SeparationTimeHoldsOnALoadedBus) {
+    if (devicePath() == "libusb") {
+        // The emulated USB node takes about 9 ms a transfer: a 61-frame request takes half a
+        // second whatever the separation time, so the pacing under test never comes into play,
+        // and 400 of them outlast the suite's bound. The pacing is the same code on every path.
+        GTEST_SKIP() << "the emulated USB node is slower than the separation times under test";
+    }
     // Read data for the VIN and 211 identifiers the ECU does not know: 425 bytes, 61 frames.
     std::vector<uint8_t> request = readDataRequest(0xF190, 1);
     const std::vector<uint8_t> unknown = readDataRequest(0x0001, 211);
