@@ -47,6 +47,14 @@ inline constexpr char kInvalidFlowControl[] =
 inline constexpr char kTransferCleared[] = "The message was discarded before it was sent whole";
 inline constexpr char kTransferTimedOut[] =
     "The timeout passed before every message was sent whole";
+// Why a read or timed write returned before its messages or its timeout: another thread's call
+// ended what it waited on.
+inline constexpr char kChannelDisconnectedWhileWaiting[] =
+    "The channel was disconnected by another call while this call waited on it";
+inline constexpr char kDeviceClosedWhileWaiting[] =
+    "The device was closed by another call while this call waited on its channel";
+inline constexpr char kReceiveBufferClearedWhileWaiting[] =
+    "The receive buffer was cleared by another call while this read waited";
 // No exception may leave an exported function; these explain the two ways one could arise.
 inline constexpr char kOutOfMemory[] = "Not enough memory to carry out the operation";
 inline constexpr char kInternalError[] = "Unexpected internal error of the library";

@@ -60,6 +60,16 @@ Channel::~Channel() {
     VTX_TRACE(kGroup, kEvent, "~Channel() -E-", u32("channelID", channelID_));
 }
 
+// Wakes the readers (on the receive queue's signal) and the writers (on the completion signal),
+// each after taking its lock, so that a waiter is either before its check (and sees the end) or
+// inside its wait (and is notified).
+void Channel::end(WaitInterruption why) {
+    ending_.store(why);
+    { const std::lock_guard lock(receiveMutex_); }
+    received_.notify_all();
+    announceEndedTransfers();
+}
+
 // ---------------------------------------------------------------------------------------------
 // Filters
 
@@ -133,7 +143,7 @@ uint32_t Channel::addPeriodic(PeriodicRecord& record) {
     }
     // The first frame goes out at once; only it is echoed.
     CanFrame frame = protocol_->frameOf(record.message, echoMarker());
-    if (loopbackFlag_ == 1) {
+    if (loopbackFlag_.load() == 1) {
         enqueueRxCanFrame(&frame, 1, 1);
     }
     if (commThread_ != nullptr) {
@@ -201,9 +211,9 @@ void Channel::setBitRate(uint32_t bitsPerSecond) {
 }
 
 void Channel::setLoopback(uint32_t value) {
-    VTX_TRACE(kGroup, kEvent, "setLoopback() -S-", hex("loopbackFlag", loopbackFlag_),
+    VTX_TRACE(kGroup, kEvent, "setLoopback() -S-", hex("loopbackFlag", loopbackFlag_.load()),
               hex("value", value));
-    loopbackFlag_ = static_cast<uint8_t>(value);
+    loopbackFlag_.store(static_cast<uint8_t>(value));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -221,11 +231,16 @@ void Channel::clearPeriodics() {
     periodics_.clear();
 }
 
+// A reader waiting for messages wakes: those it waited among are gone.
 void Channel::clearQueueIn() {
     const std::lock_guard clear(clearMutex_);
-    const std::lock_guard lock(receiveMutex_);
-    receiveQueue_.clear();
-    protocol_->abortReceptions();
+    {
+        const std::lock_guard lock(receiveMutex_);
+        receiveQueue_.clear();
+        protocol_->abortReceptions();
+        ++receiveClears_;
+    }
+    received_.notify_all();
 }
 
 // The frames queued for the device go, and so do the protocol's transfers under way.
@@ -460,23 +475,40 @@ ProtocolVerdict Channel::setProtocolConfig(uint32_t parameter, uint32_t value) {
     return protocol_->setConfig(parameter, value);
 }
 
-std::vector<ChannelMessage> Channel::takeReceived(uint32_t wanted, uint32_t timeout) {
+std::vector<ChannelMessage> Channel::takeReceived(uint32_t wanted, uint32_t timeout,
+                                                  WaitInterruption& interrupted) {
     if (wanted == 0) {
         return {};
     }
     const trace::TraceTimer timer(kGroup);
+    std::unique_lock lock(receiveMutex_);
+    // The read begins here: an append or a clear from now on is one it sees.
+    const uint64_t seenAppends = appendCount_;
+    const uint64_t seenClears = receiveClears_;
+    lock.unlock();
     VTX_TRACE(kGroup, kEvent, "dequeueRxCanFrame() -S-", u32("numPktsCAN", wanted),
               u32("timeout", timeout));
-    std::unique_lock lock(receiveMutex_);
+    lock.lock();
     bool resRx = true;
     if (receiveQueue_.size() < wanted && timeout != 0) {
-        // One wait: it ends at the first append after the count above, or at the timeout.
-        const uint64_t seen = appendCount_;
-        resRx = received_.wait_for(lock, std::chrono::milliseconds(timeout),
-                                   [&] { return appendCount_ != seen; });
+        // One wait: it ends at the first append since the read began, at a clear, at the
+        // channel's end, or at the timeout.
+        resRx = received_.wait_for(lock, std::chrono::milliseconds(timeout), [&] {
+            return appendCount_ != seenAppends || receiveClears_ != seenClears ||
+                   ending_.load() != WaitInterruption::None;
+        });
+        if (ending_.load() != WaitInterruption::None) {
+            interrupted = ending_.load();
+        } else if (receiveClears_ != seenClears) {
+            interrupted = WaitInterruption::ReceiveBufferCleared;
+        }
     }
-    // Sized by what is taken, never by what was asked for: a caller may ask for any count.
-    const auto n = static_cast<uint32_t>(std::min<std::size_t>(receiveQueue_.size(), wanted));
+    // Sized by what is taken, never by what was asked for: a caller may ask for any count. A
+    // channel that has ended gives nothing more.
+    const auto n = interrupted == WaitInterruption::ChannelDisconnected ||
+                           interrupted == WaitInterruption::DeviceClosed
+                       ? 0u
+                       : static_cast<uint32_t>(std::min<std::size_t>(receiveQueue_.size(), wanted));
     std::vector<ChannelMessage> messages;
     messages.reserve(n);
     receiveQueue_.takeFront(n, messages);
@@ -486,14 +518,16 @@ std::vector<ChannelMessage> Channel::takeReceived(uint32_t wanted, uint32_t time
     return messages;
 }
 
-void Channel::dequeueRxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t timeout) {
+WaitInterruption Channel::dequeueRxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs,
+                                          uint32_t timeout) {
+    WaitInterruption interrupted = WaitInterruption::None;
     if (msgs == nullptr || pNumMsgs == nullptr || *pNumMsgs == 0) {
-        return;
+        return interrupted;
     }
     const trace::TraceTimer timer(kGroup);
     VTX_TRACE(kGroup, kEvent, "dequeueRxPtMsgs() -S-", u32("pNumMsgs", *pNumMsgs),
               u32("timeout", timeout));
-    const std::vector<ChannelMessage> messages = takeReceived(*pNumMsgs, timeout);
+    const std::vector<ChannelMessage> messages = takeReceived(*pNumMsgs, timeout, interrupted);
     const auto delivered = static_cast<uint32_t>(messages.size());
     VTX_TRACE(kGroup, kEvent, checkpoint::kFramesTaken, u32("num_pkt_can", delivered),
               u32("pNumMsgs", *pNumMsgs));
@@ -507,6 +541,7 @@ void Channel::dequeueRxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t t
     *pNumMsgs = delivered;
     VTX_TRACE(kGroup, kEvent, "dequeueRxPtMsgs() -E-", u32("NumMsgs", delivered),
               u32("t", timer.elapsed()));
+    return interrupted;
 }
 
 std::size_t Channel::receiveQueueSize() const {
@@ -530,9 +565,10 @@ TransferShortfall Channel::enqueueTxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsg
     }
     const trace::TraceTimer timer(kGroup);
     VTX_TRACE(kGroup, kEvent, "enqueueTxPtMsgs() -S-", u32("NumMsgs", *pNumMsgs),
-              u32("timeout", timeout), u32("loopbackFlag", loopbackFlag_));
+              u32("timeout", timeout), u32("loopbackFlag", loopbackFlag_.load()));
     if (protocolPaces()) {
         *pNumMsgs = sendTransfers(std::span(msgs, *pNumMsgs), timeout, shortfall);
+        shortfall.interrupted = ending_.load();
         return shortfall;
     }
     std::vector<CanFrame> frames;
@@ -550,6 +586,7 @@ TransferShortfall Channel::enqueueTxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsg
     }
     const uint32_t sent = writeAndWait(frames, timeout);
     *pNumMsgs = sent;
+    shortfall.interrupted = ending_.load();
     VTX_TRACE(kGroup, kEvent, "enqueueTxPtMsgs() -E-", u32("numPktsTransmitted", sent),
               u32("pNumMsgs", *pNumMsgs), u32("t", timer.elapsed()));
     return shortfall;
@@ -559,16 +596,13 @@ TransferShortfall Channel::enqueueTxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsg
 // comes before anything the bus answers to its frame. Returns how many were queued.
 uint32_t Channel::queueWithEcho(std::span<const CanFrame> frames,
                                 const std::shared_ptr<TxTicket>& ticket) {
-    // Calls that queue run one at a time under the API lock and the thread only takes from the
-    // queue, so the room seen here is there when the frames are queued below.
-    const std::size_t fits = std::min(frames.size(), commThread_->transmitRoom());
-    if (loopbackFlag_ == 1) {
-        for (std::size_t i = 0; i < fits; ++i) {
+    const bool echoed = loopbackFlag_.load() == 1;
+    return static_cast<uint32_t>(commThread_->queueFrames(frames, ticket, [&](std::size_t fits) {
+        for (std::size_t i = 0; echoed && i < fits; ++i) {
             CanFrame echo = frames[i];
             enqueueRxCanFrame(&echo, 1, 1);
         }
-    }
-    return static_cast<uint32_t>(commThread_->queueFrames(frames.first(fits), ticket));
+    }));
 }
 
 // Queues the frames (more as room appears, when they do not all fit at once) and waits until
@@ -578,9 +612,10 @@ uint32_t Channel::writeAndWait(std::span<const CanFrame> frames, uint32_t timeou
     TxCompletion& completion = commThread_->completion();
     const auto ticket = std::make_shared<TxTicket>();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
+    const auto ended = [&] { return ending_.load() != WaitInterruption::None; };
     std::size_t queued = 0;
     std::unique_lock lock(completion.mutexTxCompleted);
-    while (true) {
+    while (!ended()) {
         // Taken before looking for room: a write completed after that look wakes the wait.
         const uint64_t seenWrites = completion.writesCompleted;
         if (queued < frames.size()) {
@@ -590,10 +625,10 @@ uint32_t Channel::writeAndWait(std::span<const CanFrame> frames, uint32_t timeou
         }
         const bool allQueued = queued == frames.size();
         // Once every frame is queued, ends when all are settled; before, at the next write the
-        // thread completes (or clear), which is what makes room.
+        // thread completes (or clear), which is what makes room. The channel's end ends it too.
         const bool settled = completion.waitTxCompleted.wait_until(lock, deadline, [&] {
-            return allQueued ? ticket->resolved() == queued
-                             : completion.writesCompleted != seenWrites;
+            return ended() || (allQueued ? ticket->resolved() == queued
+                                         : completion.writesCompleted != seenWrites);
         });
         if (!settled || ticket->discarded != 0 || (allQueued && ticket->resolved() == queued)) {
             break;
@@ -616,7 +651,7 @@ uint32_t Channel::sendTransfers(std::span<const PASSTHRU_MSG> msgs, uint32_t tim
         const std::unique_lock completed = lockCompletion();
         const std::lock_guard lock(receiveMutex_);
         const isotp::TimePoint now = protocolClock();
-        const Loopback loopback = loopbackFlag_ == 1 ? Loopback::On : Loopback::Off;
+        const Loopback loopback = loopbackFlag_.load() == 1 ? Loopback::On : Loopback::Off;
         ProtocolOutput out;
         for (const PASSTHRU_MSG& msg : msgs) {
             const uint64_t id = protocol_->startTransmit(msg, loopback, now, out);
@@ -644,7 +679,9 @@ uint32_t Channel::sendTransfers(std::span<const PASSTHRU_MSG> msgs, uint32_t tim
         // Ends when every transfer has ended, or at the deadline: a transfer ends when the device
         // has taken its last frame (each device write wakes the wait) or it is given up (which
         // is announced).
-        completion.waitTxCompleted.wait_until(lock, deadline, [&] { return transfersEnded(ids); });
+        completion.waitTxCompleted.wait_until(lock, deadline, [&] {
+            return transfersEnded(ids) || ending_.load() != WaitInterruption::None;
+        });
     }
     return collectSentTransfers(ids, shortfall);
 }

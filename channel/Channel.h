@@ -3,6 +3,7 @@
 // queue.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -18,6 +19,7 @@
 #include "base/J2534.h"
 #include "channel/PeriodicRecord.h"
 #include "channel/ReceiveQueue.h"
+#include "channel/WaitingCalls.h"
 #include "comm/TxTicket.h"
 #include "protocol/ChannelMessage.h"
 #include "protocol/ChannelProtocol.h"
@@ -28,8 +30,17 @@ namespace vtx {
 
 class CommunicationThread;
 
+// What ended the wait of a read or a timed write before its messages or its timeout did.
+enum class WaitInterruption : uint8_t {
+    None,
+    ReceiveBufferCleared,  // a read's: the messages it waited among were cleared
+    ChannelDisconnected,
+    DeviceClosed,
+};
+
 // What kept a write from sending every message it was given, beyond its timeout.
 struct TransferShortfall {
+    WaitInterruption interrupted = WaitInterruption::None;
     bool queueFull = false;  // messages past the protocol's transmit queue bound were not taken
     // The first of the write's transfers that was given up, and why.
     std::optional<TransmitResult> givenUp;
@@ -52,7 +63,13 @@ class Channel {
     uint32_t protocolID() const { return protocol_->protocolId(); }
     uint32_t flags() const { return flags_; }
     uint32_t baudrate() const { return baudrate_; }
-    uint8_t loopbackFlag() const { return loopbackFlag_; }
+    uint8_t loopbackFlag() const { return loopbackFlag_.load(); }
+
+    // The channel ends (disconnected, or its device closed): every read and write waiting on it
+    // wakes and returns; calls that come later are refused before they reach it.
+    void end(WaitInterruption why);
+    // The reads and timed writes inside the channel outside the call lock.
+    WaitingCalls& waitingCalls() { return waitingCalls_; }
 
     // Filters: what the protocol says of a request, then the new filter (with its ID), or
     // nothing when the channel has its limit already.
@@ -88,9 +105,11 @@ class Channel {
 
     // Receive path.
     void enqueueRxCanFrame(CanFrame* frames, uint32_t count, uint8_t echo);
-    // At most wanted frames, waiting up to timeout ms for more when fewer are queued.
-    std::vector<ChannelMessage> takeReceived(uint32_t wanted, uint32_t timeout);
-    void dequeueRxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t timeout);
+    // At most wanted frames, waiting up to timeout ms for more when fewer are queued; a clear
+    // of the receive queue or the channel's end cuts the wait short, and interrupted says so.
+    std::vector<ChannelMessage> takeReceived(uint32_t wanted, uint32_t timeout,
+                                             WaitInterruption& interrupted);
+    WaitInterruption dequeueRxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t timeout);
 
     // Transmit path. Timeout 0: the count becomes the number of messages queued (all, unless
     // the transmit queue is full). Otherwise: the number the device took before the timeout
@@ -164,18 +183,22 @@ class Channel {
     const uint32_t channelID_;
     const uint32_t flags_;
     const uint32_t baudrate_;  // kbit/s
-    // Written and read by API operations only, one at a time under the API lock.
-    uint8_t loopbackFlag_ = 0;
+    // Written by SET_CONFIG under the call lock, read by writers outside it.
+    std::atomic<uint8_t> loopbackFlag_{0};
+    // Kept alive by the owner until every waiting call has left (waitingCalls_).
     CommunicationThread* const commThread_;  // not owned
+    // Set once, before the waiting calls are woken; their waits watch it.
+    std::atomic<WaitInterruption> ending_{WaitInterruption::None};
+    WaitingCalls waitingCalls_;
 
     // Orders the clear operations among themselves.
     std::mutex clearMutex_;
 
     // Guards receiveQueue_, the protocol's state (filters, transfers, timers),
-    // awaitedTransfers_, receiveOutput_, appendCount_ and dropped_: the communication thread runs
-    // the protocol under it while it appends received messages. The protocol's message rules need
-    // no lock: they never change. Lock order: the completion mutex before this one, this one before
-    // the transmit queue's.
+    // awaitedTransfers_, receiveOutput_, appendCount_, receiveClears_ and dropped_: the
+    // communication thread runs the protocol under it while it appends received messages. The
+    // protocol's message rules need no lock: they never change. Lock order: the completion mutex
+    // before this one, this one before the transmit queue's.
     mutable std::mutex receiveMutex_;
     std::condition_variable received_;  // appends to receiveQueue_
     ReceiveQueue receiveQueue_;
@@ -195,6 +218,7 @@ class Channel {
     // How far the protocol's clock runs behind the real one: the waits its frames had.
     std::chrono::nanoseconds writeLag_{0};
     uint64_t appendCount_ = 0;  // appends so far: a waiting reader sees any append after its count
+    uint64_t receiveClears_ = 0;  // clears of the receive queue so far, seen the same way
     uint64_t dropped_ = 0;
 
     // Guards periodics_: the service tick walks it and sends due frames while holding it.

@@ -464,19 +464,16 @@ CommunicationThread::WaitEnding CommunicationThread::collectFrameWait() {
 // ---------------------------------------------------------------------------------------------
 // Transmit queue
 
-std::size_t CommunicationThread::transmitRoom() {
-    const std::lock_guard queue(queueMutex_);
-    return roomLocked();
-}
-
 // Caller holds queueMutex_.
 std::size_t CommunicationThread::roomLocked() const {
     return kTransmitQueueLimit - std::min(kTransmitQueueLimit, transmitQueue_.size());
 }
 
-std::size_t CommunicationThread::queueFrames(std::span<const CanFrame> frames,
-                                             const std::shared_ptr<TxTicket>& ticket) {
+std::size_t CommunicationThread::queueFrames(
+    std::span<const CanFrame> frames, const std::shared_ptr<TxTicket>& ticket,
+    const std::function<void(std::size_t)>& beforeQueueing) {
     const auto started = std::chrono::steady_clock::now();
+    const std::lock_guard admission(admissionMutex_);
     std::size_t queued = 0;
     {
         const std::lock_guard queue(queueMutex_);
@@ -485,11 +482,18 @@ std::size_t CommunicationThread::queueFrames(std::span<const CanFrame> frames,
                   u32("queueOutPktsCAN.count", static_cast<uint32_t>(transmitQueue_.size())),
                   hex("numPktsTransmitted", 0));
         queued = std::min(roomLocked(), frames.size());
+    }
+    if (queued == 0) {
+        return 0;
+    }
+    if (beforeQueueing) {
+        beforeQueueing(queued);
+    }
+    {
+        // Only frames queued beyond the limit can have come in meanwhile; these still go.
+        const std::lock_guard queue(queueMutex_);
         for (std::size_t i = 0; i < queued; ++i) {
             transmitQueue_.push_back(QueuedFrame{frames[i], ticket});
-        }
-        if (queued == 0) {
-            return 0;
         }
         workQueued_ = true;
         VTX_TRACE(

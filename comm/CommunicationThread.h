@@ -84,15 +84,15 @@ class CommunicationThread {
     // Signalled after every device write of queued frames and every clear of the queue.
     TxCompletion& completion() { return completion_; }
 
-    // Transmit queue. Free places in it: only this thread takes from it, and every operation
-    // that adds to it runs under the API lock, so the room a call sees cannot shrink before the
-    // same call queues.
-    std::size_t transmitRoom();
-    // Appends as many of the frames as there is room for, in order, and returns how many. The
-    // ticket (may be null) is credited under the completion mutex as each frame is written to
-    // the device or discarded.
+    // Transmit queue. Appends as many of the frames as there is room for, in order, and returns
+    // how many. beforeQueueing (may be empty) is called first with that count, under the
+    // admission lock that every such call takes, so that what it does for those frames (their
+    // echoes) comes before they can be written, and no other call's frames take their room
+    // meanwhile. The ticket (may be null) is credited under the completion mutex as each frame
+    // is written to the device or discarded.
     std::size_t queueFrames(std::span<const CanFrame> frames,
-                            const std::shared_ptr<TxTicket>& ticket);
+                            const std::shared_ptr<TxTicket>& ticket,
+                            const std::function<void(std::size_t)>& beforeQueueing = {});
     // Frames queued even beyond the limit, since what they belong to would break without them:
     // the first frame of a periodic message (one per start), and the frames a protocol paces
     // itself (flow control, a block of consecutive frames), whose pacing bounds how many there
@@ -182,6 +182,10 @@ class CommunicationThread {
     std::condition_variable cycleStarted_;
     uint64_t cycleStarts_ = 0;
     bool loopEnded_ = false;
+
+    // Held by queueFrames from its look at the room to its queueing. Lock order: first of the
+    // transmit side's (before a channel's receive lock, which the echoes take).
+    std::mutex admissionMutex_;
 
     // Guards transmitQueue_, workQueued_ and frameWaitEnded_. Lock order: the completion mutex
     // before this one. Never held during a device transfer.

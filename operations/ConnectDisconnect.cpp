@@ -22,13 +22,13 @@ uint32_t PassThru::passThruConnect(uint32_t DeviceID, uint32_t ProtocolID, uint3
         [&] {
             VTX_TRACE(op::kGroup, op::kEvent, "****passThruConnect()**** -S-",
                       u32("devID", DeviceID), u32("protID", ProtocolID), hex("flags", Flags),
-                      u32("baudrate", BaudRate), u32("lastError", lastError));
+                      u32("baudrate", BaudRate), u32("lastError", lastError()));
         },
         [&] { connectChannel(DeviceID, ProtocolID, Flags, BaudRate, pChannelID); },
         [&] {
             VTX_TRACE(op::kGroup, op::kEvent, "****passThruConnect()**** -E-",
                       u32("devID", deviceId), u32("chlID", op::valueAt(pChannelID)),
-                      u32("lastError", lastError));
+                      u32("lastError", lastError()));
         });
 }
 
@@ -81,12 +81,12 @@ uint32_t PassThru::passThruDisconnect(uint32_t ChannelID) {
         OnLostDevice::Answer,
         [&] {
             VTX_TRACE(op::kGroup, op::kEvent, "****passThruDisconnect()**** -S-",
-                      u32("chID", ChannelID), u32("lastError", lastError));
+                      u32("chID", ChannelID), u32("lastError", lastError()));
         },
         [&] { disconnectChannel(ChannelID); },
         [&] {
             VTX_TRACE(op::kGroup, op::kEvent, "****passThruDisconnect()**** -E-",
-                      u32("devID", deviceId), u32("lastError", lastError));
+                      u32("devID", deviceId), u32("lastError", lastError()));
         });
 }
 
@@ -101,6 +101,9 @@ void PassThru::disconnectChannel(uint32_t ChannelID) {
     if (!checkDevicePresent()) {
         return;
     }
+    Channel* channel = channels.find(ChannelID);
+    channel->end(WaitInterruption::ChannelDisconnected);
+    channel->waitingCalls().waitUntilEmpty();
     channels.remove(ChannelID);
     if (channels.empty()) {
         device()->stopController();

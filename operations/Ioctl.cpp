@@ -43,12 +43,12 @@ uint32_t PassThru::passThruIoctl(uint32_t ChannelID, uint32_t IoctlID, void* pIn
         OnLostDevice::Answer,
         [&] {
             VTX_TRACE(op::kGroup, op::kEvent, "****passThruIoctl()**** -S-", u32("chID", ChannelID),
-                      u32("ioctlID", IoctlID), u32("lastError", lastError));
+                      u32("ioctlID", IoctlID), u32("lastError", lastError()));
         },
         [&] { controlChannel(ChannelID, IoctlID, pInput, pOutput); },
         [&] {
             VTX_TRACE(op::kGroup, op::kEvent, "****passThruIoctl()**** -E-", u32("chID", ChannelID),
-                      u32("ioctlID", IoctlID), u32("lastError", lastError));
+                      u32("ioctlID", IoctlID), u32("lastError", lastError()));
         });
 }
 
@@ -151,13 +151,13 @@ void PassThru::getConfig(Channel& channel, SCONFIG_LIST& list) {
                 entry.Value = info.SamplePoint;
                 VTX_TRACE(op::kGroup, op::kEvent, "passThruIoctl() GET_CONFIG",
                           u32("chID", channel.channelID()), u32("BIT_SAMPLE_POINT", entry.Value),
-                          u32("lastError", lastError));
+                          u32("lastError", lastError()));
                 break;
             case SYNC_JUMP_WIDTH:
                 entry.Value = info.Sjw * 100 / quantaPerBit(info);
                 VTX_TRACE(op::kGroup, op::kEvent, "passThruIoctl() GET_CONFIG",
                           u32("chID", channel.channelID()), u32("SYNC_JUMP_WIDTH", entry.Value),
-                          u32("lastError", lastError));
+                          u32("lastError", lastError()));
                 break;
             default: {
                 // A parameter of the channel's protocol; any other is left as it is.
@@ -202,13 +202,13 @@ uint32_t PassThru::setConfigEntry(Channel& channel, const SCONFIG& entry) {
         case LOOPBACK:
             VTX_TRACE(op::kGroup, op::kEvent, "passThruIoctl() SET_CONFIG",
                       u32("chID", channel.channelID()), u32("LOOPBACK", entry.Value),
-                      u32("lastError", lastError));
+                      u32("lastError", lastError()));
             channel.setLoopback(entry.Value != 0 ? 1 : 0);
             return STATUS_NOERROR;
         case DATA_RATE: {
             VTX_TRACE(op::kGroup, op::kEvent, "passThruIoctl() SET_CONFIG",
                       u32("chID", channel.channelID()), u32("DATA_RATE", entry.Value),
-                      u32("lastError", lastError));
+                      u32("lastError", lastError()));
             if (!isAdmittedChannelBitRate(entry.Value)) {
                 return ERR_INVALID_BAUDRATE;
             }
@@ -230,7 +230,7 @@ uint32_t PassThru::setConfigEntry(Channel& channel, const SCONFIG& entry) {
         case BIT_SAMPLE_POINT: {
             VTX_TRACE(op::kGroup, op::kEvent, "passThruIoctl() SET_CONFIG",
                       u32("chID", channel.channelID()), u32("BIT_SAMPLE_POINT", entry.Value),
-                      u32("lastError", lastError));
+                      u32("lastError", lastError()));
             const CommParameters saved = dev.settings();
             CommParameters working = saved;
             working.SamplePoint = entry.Value;
@@ -244,7 +244,7 @@ uint32_t PassThru::setConfigEntry(Channel& channel, const SCONFIG& entry) {
         case SYNC_JUMP_WIDTH: {
             VTX_TRACE(op::kGroup, op::kEvent, "passThruIoctl() SET_CONFIG",
                       u32("chID", channel.channelID()), u32("SYNC_JUMP_WIDTH", entry.Value),
-                      u32("lastError", lastError));
+                      u32("lastError", lastError()));
             const CommParameters saved = dev.settings();
             CommParameters working = saved;
             working.Sjw = quantaPerBit(dev.info()) * entry.Value / 100;

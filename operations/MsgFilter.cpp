@@ -76,7 +76,7 @@ uint32_t PassThru::passThruStartMsgFilter(uint32_t ChannelID, uint32_t FilterTyp
         OnLostDevice::Answer,
         [&] {
             traceFilterStart(ChannelID, FilterType, pMaskMsg, pPatternMsg, pFlowControlMsg,
-                             lastError);
+                             lastError());
         },
         [&] {
             channel = guardedChannel(ChannelID);
@@ -90,7 +90,7 @@ uint32_t PassThru::passThruStartMsgFilter(uint32_t ChannelID, uint32_t FilterTyp
                       hex("pFilterID", op::valueAt(pFilterID)),
                       u32("numFilter",
                           channel != nullptr ? static_cast<uint32_t>(channel->filterCount()) : 0),
-                      u32("lastError", lastError));
+                      u32("lastError", lastError()));
         });
 }
 
@@ -139,12 +139,12 @@ uint32_t PassThru::passThruStopMsgFilter(uint32_t ChannelID, uint32_t FilterID) 
         [&] {
             VTX_TRACE(op::kGroup, op::kEvent, "****passThruStopMsgFilter()**** -S-",
                       u32("chID", ChannelID), u32("filterID", FilterID),
-                      u32("lastError", lastError));
+                      u32("lastError", lastError()));
         },
         [&] { stopFilter(ChannelID, FilterID, code, deviceMask); },
         [&] {
             VTX_TRACE(op::kGroup, op::kEvent, "****passThruStopMsgFilter()**** -E-",
-                      hex("code", code), hex("mask", deviceMask), u32("lastError", lastError));
+                      hex("code", code), hex("mask", deviceMask), u32("lastError", lastError()));
         });
 }
 

@@ -14,18 +14,18 @@ uint32_t PassThru::passThruOpen(void* /*pName*/, uint32_t* pDeviceID) {
         OnLostDevice::StartAfresh,
         [&] {
             VTX_TRACE(op::kGroup, op::kEvent, "****passThruOpen()**** -S-",
-                      u32("lastError", lastError));
+                      u32("lastError", lastError()));
         },
         [&] { openDevice(pDeviceID); },
         [&] {
             VTX_TRACE(op::kGroup, op::kEvent, "****passThruOpen()**** -E-",
-                      u32("deviceId", deviceId), u32("lastError", lastError));
+                      u32("deviceId", deviceId), u32("lastError", lastError()));
         });
 }
 
 void PassThru::openDevice(uint32_t* pDeviceID) {
     createCommThread();
-    if (lastError != STATUS_NOERROR) {
+    if (lastError() != STATUS_NOERROR) {
         return;  // the failed thread object stays until the next open or close
     }
     if (pDeviceID == nullptr) {
@@ -39,7 +39,7 @@ void PassThru::openDevice(uint32_t* pDeviceID) {
         return;
     }
     claimOpenedDevice(pDeviceID);
-    if (lastError != STATUS_NOERROR) {
+    if (lastError() != STATUS_NOERROR) {
         closeReset();
     }
 }
@@ -71,6 +71,8 @@ void PassThru::createCommThread() {
     if (commThread) {
         closeReset();
     }
+    // The loss the old thread reported ends with it.
+    deviceLost_.store(false);
     commThread = std::make_unique<CommunicationThread>(interfaceType_, channels,
                                                        [this] { reportDeviceLost(); });
     switch (commThread->startOutcome()) {
@@ -88,18 +90,22 @@ void PassThru::createCommThread() {
 }
 
 uint32_t PassThru::passThruClose(uint32_t DeviceID) {
-    const bool wasLost = deviceLost();
     return runOperation(
         OnLostDevice::StartAfresh,
         [&] {
             VTX_TRACE(op::kGroup, op::kEvent, "****passThruClose()**** -S-", u32("devID", DeviceID),
-                      u32("lastError", lastError));
+                      u32("lastError", lastError()));
         },
-        [&] { closeDevice(DeviceID, wasLost); },
+        [&] { closeDevice(DeviceID, deviceGone()); },
         [&] {
             VTX_TRACE(op::kGroup, op::kEvent, "****passThruClose()**** -E-", u32("devID", deviceId),
-                      u32("lastError", lastError));
+                      u32("lastError", lastError()));
         });
+}
+
+// The device was lost, or not found by the last open: its thread has ended or never ran.
+bool PassThru::deviceGone() const {
+    return deviceLost() || (commThread && !commThread->running());
 }
 
 // After a lost device close checks nothing and reports success; otherwise a failed check only
@@ -116,6 +122,7 @@ void PassThru::closeDevice(uint32_t DeviceID, bool wasLost) {
     // The thread has ended: a report of the loss it was still making while the close stopped it
     // is the loss the caller already had, not this close's outcome.
     if (wasLost) {
+        deviceLost_.store(false);
         resetOutcome();
     }
 }
@@ -129,14 +136,25 @@ void PassThru::switchDeviceOff() {
     }
 }
 
-// Leaves nothing open; the outcome stays as it is. The thread is stopped before the channels
-// are destroyed, since its service tick walks them until it ends.
+// Leaves nothing open; the outcome stays as it is. The channels' waiting calls leave first,
+// then the thread is stopped before the channels are destroyed, since its service tick walks
+// them until it ends.
 void PassThru::closeReset() {
     deviceId = 0;
     currentBaudrate = 0;
     connectionOpen = false;
+    endChannels();
     CommunicationThread::stop(commThread);
     channels.clear();
+}
+
+void PassThru::endChannels() {
+    for (const std::unique_ptr<Channel>& channel : channels) {
+        channel->end(WaitInterruption::DeviceClosed);
+    }
+    for (const std::unique_ptr<Channel>& channel : channels) {
+        channel->waitingCalls().waitUntilEmpty();
+    }
 }
 
 }  // namespace vtx

@@ -7,19 +7,19 @@
 
 namespace vtx {
 
+thread_local PassThru::CallOutcome PassThru::outcome_{};
+
 PassThru::PassThru(InterfaceType interfaceType) : interfaceType_(interfaceType) {}
 
-// Stops the communication thread first, then destroys the channels: the thread's service tick
-// walks them until it has ended.
+// Unloading with a call inside is the caller's error; the channels' waits still end first, so
+// that a call already on its way out is not left waiting on what goes.
 PassThru::~PassThru() {
-    CommunicationThread::stop(commThread);
-    channels.clear();
+    const std::lock_guard call(callMutex_);
+    closeReset();
 }
 
 void PassThru::resetOutcome() {
-    setStatus(STATUS_NOERROR);
-    std::memset(lastErrorText, 0, sizeof lastErrorText);
-    explainedStatus = STATUS_NOERROR;
+    outcome_ = CallOutcome{};
 }
 
 // A truncating copy: at most 79 characters and the terminating zero.
@@ -28,9 +28,9 @@ void PassThru::setFailed(const char* text) {
 }
 
 void PassThru::setExplained(uint32_t code, const char* text) {
-    std::strncpy(lastErrorText, text, sizeof lastErrorText - 1);
-    lastErrorText[sizeof lastErrorText - 1] = '\0';
-    explainedStatus = code;
+    std::strncpy(outcome_.text, text, sizeof outcome_.text - 1);
+    outcome_.text[sizeof outcome_.text - 1] = '\0';
+    outcome_.explainedStatus = code;
     setStatus(code);
 }
 
@@ -121,9 +121,9 @@ uint32_t PassThru::describeLastError(char* pErrorDescription) {
         setStatus(ERR_NULL_PARAMETER);
         return ERR_NULL_PARAMETER;
     }
-    const uint32_t code = lastError.load();
-    if (code == ERR_FAILED || (code == explainedStatus && lastErrorText[0] != '\0')) {
-        std::memcpy(pErrorDescription, lastErrorText, std::strlen(lastErrorText) + 1);
+    const uint32_t code = lastError();
+    if (code == ERR_FAILED || (code == outcome_.explainedStatus && outcome_.text[0] != '\0')) {
+        std::memcpy(pErrorDescription, outcome_.text, std::strlen(outcome_.text) + 1);
     } else if (const char* name = statusCodeName(code)) {
         std::memcpy(pErrorDescription, name, std::strlen(name) + 1);
     }

@@ -1,10 +1,12 @@
-// The one object that carries out every J2534 call of the process. Its operations run under
-// the API lock; the communication thread shares lastError with them.
+// The one object that carries out every J2534 call of the process. Its operations run one at a
+// time under the call lock, except for the wait of a read or a timed write, which waits on its
+// channel with no lock of this object held. Each thread has its own outcome of its last call.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <type_traits>
 
@@ -50,11 +52,12 @@ class PassThru {
     uint32_t passThruIoctl(uint32_t ChannelID, uint32_t IoctlID, void* pInput, void* pOutput);
 
     InterfaceType interfaceType() const { return interfaceType_; }
-    uint32_t lastStatus() const { return lastError.load(); }
+    // The status of the calling thread's last call.
+    uint32_t lastStatus() const { return lastError(); }
 
     // What the communication thread reports when it loses the device; every later operation
     // but open and close then answers ERR_DEVICE_NOT_CONNECTED.
-    void reportDeviceLost() { lastError.store(ERR_DEVICE_NOT_CONNECTED); }
+    void reportDeviceLost() { deviceLost_.store(true); }
 
     // Ends a call that could not complete inside the library with ERR_FAILED and its text.
     uint32_t failOperation(const char* text);
@@ -67,44 +70,49 @@ class PassThru {
         KeepOutcome,  // reading the outcome never resets it
     };
 
-    // The frame every operation runs in: its start event, the lost-device rule, the reset of
-    // the outcome, the body, its end event. The status returned is the outcome, or what the
-    // body returns when it returns one.
+    // The frame every operation runs in: its start event, the call lock (but for reading the
+    // outcome, which is the calling thread's own), the lost-device rule, the reset of the
+    // outcome, the body, its end event. A body that takes the lock (std::unique_lock&) may
+    // release it before it waits. The status returned is the outcome, or what the body returns
+    // when it returns one; a loss the thread reported meanwhile wins over either.
     template <typename StartEvent, typename Body, typename EndEvent>
     uint32_t runOperation(OnLostDevice rule, StartEvent&& traceStart, Body&& body,
                           EndEvent&& traceEnd) {
+        std::unique_lock call(callMutex_, std::defer_lock);
+        if (rule != OnLostDevice::KeepOutcome) {
+            call.lock();
+        }
         traceStart();
         if (rule == OnLostDevice::Answer && deviceLost()) {
+            setStatus(ERR_DEVICE_NOT_CONNECTED);
             traceEnd();
-            return lastError;
+            return lastError();
         }
         if (rule != OnLostDevice::KeepOutcome) {
             resetOutcome();
         }
-        if constexpr (std::is_void_v<std::invoke_result_t<Body&>>) {
+        uint32_t status = STATUS_NOERROR;
+        if constexpr (std::is_invocable_v<Body&, std::unique_lock<std::mutex>&>) {
+            body(call);
+            status = lastError();
+        } else if constexpr (std::is_void_v<std::invoke_result_t<Body&>>) {
             body();
-            traceEnd();
-            return lastError;
+            status = lastError();
         } else {
-            const uint32_t status = body();
-            traceEnd();
-            return status;
+            status = body();
         }
+        if (rule != OnLostDevice::KeepOutcome && deviceLost()) {
+            setStatus(ERR_DEVICE_NOT_CONNECTED);
+            status = ERR_DEVICE_NOT_CONNECTED;
+        }
+        traceEnd();
+        return status;
     }
 
-    bool deviceLost() const { return lastError.load() == ERR_DEVICE_NOT_CONNECTED; }
+    bool deviceLost() const { return deviceLost_.load(); }
+    uint32_t lastError() const { return outcome_.status; }
     void resetOutcome();
-    // The communication thread may report a lost device while an operation runs (after its
-    // reset): no later status of that operation hides the report. Only the reset at the start
-    // of open, close or an operation that found no loss clears it.
-    void setStatus(uint32_t code) {
-        uint32_t current = lastError.load();
-        do {
-            if (current == ERR_DEVICE_NOT_CONNECTED && code != STATUS_NOERROR) {
-                return;
-            }
-        } while (!lastError.compare_exchange_weak(current, code));
-    }
+    void setStatus(uint32_t code) { outcome_.status = code; }
     void setFailed(const char* text);
     // A status with the text that explains it, which the last-error description then gives
     // instead of the status's name.
@@ -124,9 +132,10 @@ class PassThru {
     void connectChannel(uint32_t DeviceID, uint32_t ProtocolID, uint32_t Flags, uint32_t BaudRate,
                         uint32_t* pChannelID);
     void disconnectChannel(uint32_t ChannelID);
-    void readMessages(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs, uint32_t Timeout);
-    void writeMessages(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs,
-                       uint32_t Timeout);
+    void readMessages(std::unique_lock<std::mutex>& call, uint32_t ChannelID, PASSTHRU_MSG* pMsg,
+                      uint32_t* pNumMsgs, uint32_t Timeout);
+    void writeMessages(std::unique_lock<std::mutex>& call, uint32_t ChannelID, PASSTHRU_MSG* pMsg,
+                       uint32_t* pNumMsgs, uint32_t Timeout);
     void startPeriodic(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pMsgID,
                        uint32_t TimeInterval);
     void stopPeriodic(uint32_t ChannelID, uint32_t MsgID);
@@ -141,7 +150,10 @@ class PassThru {
 
     // Open and close.
     void createCommThread();
+    bool deviceGone() const;
     void closeReset();
+    // Ends every channel's waits and waits for the calls inside to leave.
+    void endChannels();
     void switchDeviceOff();
 
     // Ioctl.
@@ -167,10 +179,19 @@ class PassThru {
     bool onlyExtendedIds() const;
     bool bothIdWidths() const;
 
-    // All but lastError are guarded by the API lock.
-    char lastErrorText[kErrorTextSize] = {};
-    // The status lastErrorText explains (ERR_FAILED's, or another's set with setExplained).
-    uint32_t explainedStatus = STATUS_NOERROR;
+    // The outcome of a thread's last call: its status and, for ERR_FAILED or a status set with
+    // setExplained, the text that explains it. Each thread has its own, so that one thread's
+    // call never overwrites what another's GetLastError gives.
+    struct CallOutcome {
+        uint32_t status;
+        uint32_t explainedStatus;  // the status text explains
+        char text[kErrorTextSize];
+    };
+    static thread_local CallOutcome outcome_;
+
+    // Orders the operations: held for the whole of each but reading the outcome, and released
+    // by a read or timed write before it waits. Guards every field below but deviceLost_.
+    std::mutex callMutex_;
     std::unique_ptr<CommunicationThread> commThread;
     // Changed only while the communication thread is parked or stopped: its service tick walks
     // the list.
@@ -178,8 +199,8 @@ class PassThru {
     bool connectionOpen = false;
     uint32_t deviceId = 0;
     uint32_t currentBaudrate = 0;  // kbit/s
-    // Also written by the communication thread, outside the API lock.
-    std::atomic<uint32_t> lastError{STATUS_NOERROR};
+    // Set by the communication thread when it loses the device; cleared by open and close.
+    std::atomic<bool> deviceLost_{false};
     const InterfaceType interfaceType_;
 };
 

@@ -18,12 +18,12 @@ uint32_t PassThru::passThruStartPeriodicMsg(uint32_t ChannelID, PASSTHRU_MSG* pM
         [&] {
             VTX_TRACE(op::kGroup, op::kEvent, "****passThruStartPeriodicMsg()**** -S-",
                       u32("chID", ChannelID), hex("MsgID", op::valueAt(pMsgID)),
-                      u32("TimeInterval", TimeInterval), u32("lastError", lastError));
+                      u32("TimeInterval", TimeInterval), u32("lastError", lastError()));
         },
         [&] { startPeriodic(ChannelID, pMsg, pMsgID, TimeInterval); },
         [&] {
             VTX_TRACE(op::kGroup, op::kEvent, "****passThruStartPeriodicMsg()**** -E-",
-                      u32("lastError", lastError));
+                      u32("lastError", lastError()));
         });
 }
 
@@ -60,12 +60,12 @@ uint32_t PassThru::passThruStopPeriodicMsg(uint32_t ChannelID, uint32_t MsgID) {
         OnLostDevice::Answer,
         [&] {
             VTX_TRACE(op::kGroup, op::kEvent, "****passThruStopPeriodicMsg()**** -S-",
-                      u32("chID", ChannelID), hex("MsgID", MsgID), u32("lastError", lastError));
+                      u32("chID", ChannelID), hex("MsgID", MsgID), u32("lastError", lastError()));
         },
         [&] { stopPeriodic(ChannelID, MsgID); },
         [&] {
             VTX_TRACE(op::kGroup, op::kEvent, "****passThruStopPeriodicMsg()**** -E-",
-                      u32("lastError", lastError));
+                      u32("lastError", lastError()));
         });
 }
 

@@ -31,6 +31,28 @@ const char* shortfallText(const std::optional<TransmitResult>& givenUp) {
     return text::kTransferCleared;
 }
 
+// What a read or write that another call cut short tells the caller; null when none did.
+const char* interruptionText(WaitInterruption interrupted) {
+    switch (interrupted) {
+        case WaitInterruption::ChannelDisconnected:
+            return text::kChannelDisconnectedWhileWaiting;
+        case WaitInterruption::DeviceClosed:
+            return text::kDeviceClosedWhileWaiting;
+        case WaitInterruption::ReceiveBufferCleared:
+            return text::kReceiveBufferClearedWhileWaiting;
+        case WaitInterruption::None:
+            break;
+    }
+    return nullptr;
+}
+
+// The status of a call whose channel ended while it waited: the channel's or the device's ID
+// is no longer valid.
+uint32_t endedChannelStatus(WaitInterruption interrupted) {
+    return interrupted == WaitInterruption::DeviceClosed ? ERR_INVALID_DEVICE_ID
+                                                         : ERR_INVALID_CHANNEL_ID;
+}
+
 }  // namespace
 
 // The checks read and write share; the channel when the transfer goes ahead. A count of 0 ends
@@ -59,30 +81,47 @@ uint32_t PassThru::passThruReadMsgs(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint
         [&] {
             VTX_TRACE(op::kGroup, op::kEvent, "****passThruReadMsgs()**** -S-",
                       u32("chID", ChannelID), u32("pNumMsgs", wanted), u32("Timeout", Timeout),
-                      u32("lastError", lastError));
+                      u32("lastError", lastError()));
         },
-        [&] { readMessages(ChannelID, pMsg, pNumMsgs, Timeout); },
+        [&](std::unique_lock<std::mutex>& call) {
+            readMessages(call, ChannelID, pMsg, pNumMsgs, Timeout);
+        },
         [&] {
             VTX_TRACE(op::kGroup, op::kEvent, "****passThruReadMsgs()**** -E-",
                       u32("chID", ChannelID), u32("pNumMsgs", wanted),
                       u32("numMsgs", op::valueAt(pNumMsgs)), u32("t", timer.elapsed()),
-                      u32("lastError", lastError));
+                      u32("lastError", lastError()));
         });
 }
 
-void PassThru::readMessages(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs,
-                            uint32_t Timeout) {
+// The wait happens outside the call lock: the channel counts the call in, so that a disconnect
+// or close wakes it and waits for it to leave before the channel goes.
+void PassThru::readMessages(std::unique_lock<std::mutex>& call, uint32_t ChannelID,
+                            PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs, uint32_t Timeout) {
     Channel* channel = channelForTransfer(ChannelID, pMsg, pNumMsgs);
     if (channel == nullptr) {
         return;
     }
+    const WaitingCalls::Entry inside(channel->waitingCalls());
+    call.unlock();
     const uint32_t wanted = *pNumMsgs;
-    channel->dequeueRxPtMsgs(pMsg, pNumMsgs, Timeout);
-    if (*pNumMsgs == 0) {
-        setStatus(ERR_BUFFER_EMPTY);
+    const WaitInterruption interrupted = channel->dequeueRxPtMsgs(pMsg, pNumMsgs, Timeout);
+    uint32_t status = STATUS_NOERROR;
+    if (interrupted == WaitInterruption::ChannelDisconnected ||
+        interrupted == WaitInterruption::DeviceClosed) {
+        status = endedChannelStatus(interrupted);
+    } else if (*pNumMsgs == 0) {
+        status = ERR_BUFFER_EMPTY;
     } else if (*pNumMsgs < wanted && Timeout != 0) {
-        setStatus(ERR_TIMEOUT);
+        status = ERR_TIMEOUT;
     }
+    if (status == STATUS_NOERROR) {
+        return;
+    }
+    if (const char* text = interruptionText(interrupted)) {
+        return setExplained(status, text);
+    }
+    setStatus(status);
 }
 
 uint32_t PassThru::passThruWriteMsgs(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs,
@@ -94,19 +133,22 @@ uint32_t PassThru::passThruWriteMsgs(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uin
         [&] {
             VTX_TRACE(op::kGroup, op::kEvent, "****passThruWriteMsgs()**** -S-",
                       u32("chID", ChannelID), u32("pNumMsgs", offered), u32("Timeout", Timeout),
-                      u32("lastError", lastError));
+                      u32("lastError", lastError()));
         },
-        [&] { writeMessages(ChannelID, pMsg, pNumMsgs, Timeout); },
+        [&](std::unique_lock<std::mutex>& call) {
+            writeMessages(call, ChannelID, pMsg, pNumMsgs, Timeout);
+        },
         [&] {
             VTX_TRACE(op::kGroup, op::kEvent, "****passThruWriteMsgs()**** -E-",
                       u32("chID", ChannelID), u32("pNumMsgs", offered),
                       u32("numMsgs", op::valueAt(pNumMsgs)), u32("t", timer.elapsed()),
-                      u32("lastError", lastError));
+                      u32("lastError", lastError()));
         });
 }
 
-void PassThru::writeMessages(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs,
-                             uint32_t Timeout) {
+// A timed write waits outside the call lock, counted in by its channel as a read is.
+void PassThru::writeMessages(std::unique_lock<std::mutex>& call, uint32_t ChannelID,
+                             PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs, uint32_t Timeout) {
     Channel* channel = channelForTransfer(ChannelID, pMsg, pNumMsgs);
     if (channel == nullptr) {
         return;
@@ -118,9 +160,14 @@ void PassThru::writeMessages(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* p
             return refuse(verdict);
         }
     }
+    const WaitingCalls::Entry inside(channel->waitingCalls());
+    call.unlock();
     const TransferShortfall shortfall = channel->enqueueTxPtMsgs(pMsg, pNumMsgs, Timeout);
     if (*pNumMsgs == offered) {
         return;
+    }
+    if (const char* text = interruptionText(shortfall.interrupted)) {
+        return setExplained(endedChannelStatus(shortfall.interrupted), text);
     }
     if (shortfall.queueFull) {
         return setStatus(ERR_BUFFER_FULL);

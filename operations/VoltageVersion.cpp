@@ -20,12 +20,12 @@ uint32_t PassThru::passThruSetProgrammingVoltage(uint32_t DeviceID, uint32_t Pin
         [&] {
             VTX_TRACE(op::kGroup, op::kEvent, "****passThruSetProgrammingVoltage()**** -S-",
                       u32("devID", DeviceID), u32("PinNumber", PinNumber), hex("Voltage", Voltage),
-                      u32("lastError", lastError));
+                      u32("lastError", lastError()));
         },
         [&] { setPinVoltage(PinNumber, Voltage); },
         [&] {
             VTX_TRACE(op::kGroup, op::kEvent, "****passThruSetProgrammingVoltage()**** -E-",
-                      u32("lastError", lastError));
+                      u32("lastError", lastError()));
         });
 }
 
@@ -56,14 +56,14 @@ uint32_t PassThru::passThruReadVersion(uint32_t DeviceID, char* pFirmwareVersion
         OnLostDevice::Answer,
         [&] {
             VTX_TRACE(op::kGroup, op::kEvent, "****passThruReadVersion()**** -S-",
-                      u32("devID", DeviceID), u32("lastError", lastError));
+                      u32("devID", DeviceID), u32("lastError", lastError()));
         },
         [&] { firmware = readVersions(DeviceID, pFirmwareVersion, pDllVersion, pApiVersion); },
         [&] {
             VTX_TRACE(op::kGroup, op::kEvent, "****passThruReadVersion()**** -E-",
                       u32("devID", DeviceID),
                       ansi("pFirmwareVersion", std::string_view(firmware.c_str())),
-                      u32("lastError", lastError));
+                      u32("lastError", lastError()));
         });
 }
 

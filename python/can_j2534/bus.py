@@ -5,7 +5,7 @@ import contextlib
 import logging
 import math
 import threading
-import time
+import warnings
 from typing import Any, Deque, Iterator, List, Optional, Tuple
 
 import can
@@ -23,9 +23,14 @@ LOG = logging.getLogger("can.j2534")
 
 # Messages taken from the library per read call when some are waiting.
 READ_BATCH = 16
-# How long shutdown waits for calls other threads have under way. Every call is bounded (a read
-# by the poll interval, a write by its timeout); this only keeps a hung library from hanging
-# shutdown too, which then goes ahead and lets the library refuse the late call.
+# How long one read waits in the library when recv has no timeout: python-can's recv then asks
+# again. Shutdown does not wait for it: disconnecting the channel wakes the read.
+BLOCKING_READ_MS = 1000
+# The longest wait a J2534 call takes, in milliseconds.
+LONGEST_WAIT_MS = 0xFFFFFFFF
+# How long shutdown waits, after disconnecting, for calls other threads have under way (a read
+# is woken by the disconnect, a write bounded by its timeout); this only keeps a hung library
+# from hanging shutdown too, which then goes ahead and lets the library refuse the late call.
 SHUTDOWN_GRACE_S = 5.0
 # The channel name messages carry, as the candump-style log format shows it.
 MESSAGE_CHANNEL = "j2534"
@@ -40,9 +45,8 @@ class J2534Bus(can.BusABC):
     :param bitrate: the bus's bit rate.
     :param receive_own_messages: turn loopback on: messages sent come back with ``is_rx`` False.
     :param device_name: the name given to PassThruOpen (default none: the library's device).
-    :param poll_interval: the longest time in seconds one read call waits in the library. The
-        library runs one call at a time, so a long read would hold back a send from another
-        thread; recv waits longer by reading again.
+    :param poll_interval: deprecated and ignored: ``recv(timeout)`` waits in the library, in one
+        read, while other threads' calls go on.
     """
 
     def __init__(  # pylint: disable=too-many-arguments
@@ -53,7 +57,7 @@ class J2534Bus(can.BusABC):
         bitrate: int = 500000,
         receive_own_messages: bool = False,
         device_name: Optional[str] = None,
-        poll_interval: float = 0.01,
+        poll_interval: Optional[float] = None,
         **kwargs: Any,
     ) -> None:
         if kwargs.get("fd"):
@@ -63,7 +67,9 @@ class J2534Bus(can.BusABC):
             raise CanInitializationError("no J2534 library: give library=PATH or channel=PATH")
         self._lib = self._load(str(self._library_name))
         self._receive_own = bool(receive_own_messages)
-        self._poll_ms = max(1, round(poll_interval * 1000))
+        if poll_interval is not None:
+            warnings.warn("poll_interval is ignored: recv waits in the library in one read",
+                          DeprecationWarning, stacklevel=2)
         self._clock = TimestampClock()
         # _state guards _open and _calls_in_flight: shutdown waits on it for calls to end.
         self._state = threading.Condition()
@@ -129,25 +135,29 @@ class J2534Bus(can.BusABC):
     def shutdown(self) -> None:
         """Disconnects the channel and closes the device; a second call does nothing.
 
-        Messages not yet read are dropped. Calls other threads have under way end first.
+        Messages not yet read are dropped. A read another thread has under way is woken by the
+        disconnect; calls under way end before the device is closed.
         """
         with self._state:
             if not self._open:
                 return
             self._open = False
-            self._state.wait_for(lambda: self._calls_in_flight == 0, SHUTDOWN_GRACE_S)
+        failure: Optional[J2534Error] = None
         try:
             super().shutdown()
         finally:
+            try:
+                self._lib.disconnect(self._channel)
+            except J2534Error as error:
+                failure = error
+            with self._state:
+                self._state.wait_for(lambda: self._calls_in_flight == 0, SHUTDOWN_GRACE_S)
             with self._read_lock:
                 self._pending.clear()
-            failure: Optional[J2534Error] = None
-            for step, handle in ((self._lib.disconnect, self._channel),
-                                 (self._lib.close, self._device)):
-                try:
-                    step(handle)
-                except J2534Error as error:
-                    failure = failure or error
+            try:
+                self._lib.close(self._device)
+            except J2534Error as error:
+                failure = failure or error
             if failure is not None:
                 raise failure
 
@@ -189,27 +199,23 @@ class J2534Bus(can.BusABC):
     # -- receiving ---------------------------------------------------------------------------
 
     def _recv_internal(self, timeout: Optional[float]) -> Tuple[Optional[can.Message], bool]:
-        """The next message, waiting up to timeout seconds (None: one poll interval, as
-        python-can's recv then asks again).
+        """The next message, waiting up to timeout seconds in one read of the library (None: up
+        to BLOCKING_READ_MS, as python-can's recv then asks again).
 
         The library's filters keep out most of what the bus's filters do not match, but a
         message read may have passed filters since replaced, and the library passes every
         loopback copy once any filter is set: python-can checks each message again.
         """
-        deadline = None if timeout is None else time.monotonic() + timeout
+        if timeout is None:
+            wait_ms = BLOCKING_READ_MS
+        else:
+            wait_ms = min(LONGEST_WAIT_MS, max(0, math.ceil(timeout * 1000)))
         with self._read_lock:
-            while True:
-                if self._pending:
-                    return self._pending.popleft(), False
-                wait_ms = self._poll_ms
-                if deadline is not None:
-                    left = deadline - time.monotonic()
-                    wait_ms = min(wait_ms, max(0, math.ceil(left * 1000)))
+            if not self._pending:
                 self._read(wait_ms)
-                if self._pending:
-                    continue
-                if deadline is None or time.monotonic() >= deadline:
-                    return None, False
+            if self._pending:
+                return self._pending.popleft(), False
+            return None, False
 
     def _read(self, wait_ms: int) -> None:
         """Takes the waiting messages from the library; none waiting, waits up to wait_ms for
@@ -217,7 +223,12 @@ class J2534Bus(can.BusABC):
         with self._library_call():
             status, count = self._lib.read_msgs(self._channel, self._buffer, READ_BATCH, 0)
             if count == 0 and wait_ms > 0:
-                status, count = self._lib.read_msgs(self._channel, self._buffer, 1, wait_ms)
+                try:
+                    status, count = self._lib.read_msgs(self._channel, self._buffer, 1, wait_ms)
+                except J2534Error as error:
+                    if not self._open:  # woken by shutdown's disconnect
+                        raise CanOperationError("the J2534 bus is shut down") from error
+                    raise
         if status == c.ERR_BUFFER_OVERFLOW:
             LOG.warning("the J2534 library's receive queue overflowed: messages were lost")
         for raw in self._buffer[:count]:

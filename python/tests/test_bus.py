@@ -83,6 +83,30 @@ class BusTest(unittest.TestCase):
         self.assertEqual(answer.arbitration_id, ANSWER_29)
         self.assertTrue(is_answer(answer, VEHICLE_SPEED_29))
 
+    def test_recv_waits_in_one_read_while_another_thread_sends(self):
+        bus = self.open_bus()
+        waits = []
+        entered = threading.Event()
+        read_msgs = bus._lib.read_msgs  # pylint: disable=protected-access
+
+        def recording_read(channel, buffer, count, timeout_ms):
+            if timeout_ms:
+                waits.append(timeout_ms)
+                entered.set()
+            return read_msgs(channel, buffer, count, timeout_ms)
+
+        bus._lib.read_msgs = recording_read  # pylint: disable=protected-access
+        received = []
+        reader = threading.Thread(target=lambda: received.append(bus.recv(timeout=30)))
+        reader.start()
+        self.assertTrue(entered.wait(ANSWER_WAIT_S))
+        bus.send(ENGINE_SPEED_11)  # goes while the read waits; the ECU's answer ends the read
+        reader.join(ANSWER_WAIT_S + 30)
+        self.assertFalse(reader.is_alive())
+        self.assertEqual(waits, [30000])
+        self.assertIsNotNone(received[0])
+        self.assertEqual(received[0].arbitration_id, ANSWER_11)
+
     def test_shutdown_with_messages_pending_and_a_reader_waiting(self):
         bus = J2534Bus(library=LIBRARY, receive_own_messages=True)
         for _ in range(5):

@@ -2,7 +2,9 @@
 // (a flow-control filter, a request, the answer reassembled), beside a CAN channel, and the
 // refusals that protect a transfer.
 #include <functional>
+#include <future>
 #include <string>
+#include <tuple>
 
 #include "base/ErrorTexts.h"
 #include "platform/DynamicLibrary.h"
@@ -249,6 +251,39 @@ TEST_F(Iso15765, TimedWriteWithoutFlowControlTimesOut) {
     expectExplained(PassThruWriteMsgs(channelId, &msg, &count, 5000), ERR_TIMEOUT,
                     text::kNoFlowControlInTime);
     EXPECT_EQ(count, 0u);
+}
+
+// A timed write waiting on a long transfer returns when another thread disconnects the channel
+// or closes the device, with the messages it sent whole and the reason. The ECU paces the
+// transfer at one frame a block, 127 ms apart: about 20 s, far longer than the test waits.
+TEST_F(Iso15765, TimedWriteEndsWhenItsChannelOrDeviceGoes) {
+    struct Ending {
+        bool close;
+        uint32_t status;
+        const char* text;
+    };
+    for (const Ending ending :
+         {Ending{false, ERR_INVALID_CHANNEL_ID, text::kChannelDisconnectedWhileWaiting},
+          Ending{true, ERR_INVALID_DEVICE_ID, text::kDeviceClosedWhileWaiting}}) {
+        SCOPED_TRACE(ending.close ? "close" : "disconnect");
+        const EcuFlowControl pace("1", "127");
+        ASSERT_NO_FATAL_FAILURE(startWithFreshWorld());
+        PASSTHRU_MSG msgs[] = {isoMessage(kTester, {0x3E, 0x00}),
+                               isoMessage(kTester, readDataRequest(0xF190, 600))};
+        auto write = std::async(std::launch::async, [&] {
+            uint32_t count = 2;
+            const uint32_t status = PassThruWriteMsgs(channelId, msgs, &count, 60000);
+            return std::tuple(status, count, lastError());
+        });
+        ASSERT_TRUE(eventually([&] { return busTimesOf(kTester).size() >= 3; }));
+        ASSERT_EQ(ending.close ? PassThruClose(deviceId) : PassThruDisconnect(channelId),
+                  STATUS_NOERROR)
+            << lastError();
+        const auto [status, count, text] = awaitOrAbort(write, 20s, "the write");
+        EXPECT_EQ(status, ending.status) << statusName(status);
+        EXPECT_EQ(count, 1u);
+        EXPECT_EQ(text, ending.text);
+    }
 }
 
 // Writes without a timeout are taken up to the transmit queue's bound (1 MiB of payload here,
