@@ -31,6 +31,13 @@ bool isServed(uint32_t ioctlId) {
     }
 }
 
+// Whether the ioctl works on the device, which the communication thread must leave to it. The
+// others read the device's settings, which only operations (under the call lock) change, or
+// work on the channel's own state under its locks.
+bool needsTheDevice(uint32_t ioctlId) {
+    return ioctlId != GET_CONFIG && ioctlId != CLEAR_RX_BUFFER;
+}
+
 // The jump width as a percentage of the bit time, and back to time quanta.
 uint32_t quantaPerBit(const DeviceInfo& info) {
     return info.tseg1 + info.tseg2 + 1;
@@ -81,6 +88,12 @@ void PassThru::controlChannel(uint32_t ChannelID, uint32_t IoctlID, void* pInput
     // discard. The queue has its own lock and needs no device.
     if (IoctlID == CLEAR_TX_BUFFER) {
         channel->clearQueueOut();
+    }
+    if (!needsTheDevice(IoctlID)) {
+        if (checkDevicePresent()) {
+            runIoctl(*channel, IoctlID, pInput, pOutput);
+        }
+        return;
     }
     const DevicePause pause(*commThread, ReplyTimeout::Short);
     if (checkDevicePresent()) {

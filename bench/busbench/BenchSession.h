@@ -25,6 +25,7 @@ class BenchSession {
 
     // Whether the device opened, the channel connected and the filter started.
     bool ok() const { return ok_; }
+    uint32_t device() const { return device_; }
     uint32_t channel() const { return channel_; }
     // The process's simulated world, which the library built when the device opened.
     vtx::sim::SimControl& control();

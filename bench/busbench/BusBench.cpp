@@ -129,6 +129,20 @@ bool printCalls(const Options& options) {
         .print();
 }
 
+bool printThreads(const Options& options) {
+    const Figures figures = medianOfRuns(options.runs, [&](int run) {
+        return busbench::measureThreads(options.seconds, static_cast<uint32_t>(run + 1));
+    });
+    return ReportLine("threads", figures)
+        .value("beside a waiting read: write 1 frame p50 ms", "write p50 ms", "%.3f")
+        .target("p99", "write p99 ms", "%.3f", 1.0)
+        .value(" GET_CONFIG p50 ms", "ioctl p50 ms", "%.3f")
+        .target("p99", "ioctl p99 ms", "%.3f", 1.0)
+        .value("reads returned", "reads", "%.0f")
+        .note("(" + samplesPerRun(figures) + " of each/run)")
+        .print();
+}
+
 bool printReceive(const char* name, const Options& options, const std::string& traceFile,
                   bool withTargets) {
     const Figures figures = medianOfRuns(options.runs, [&](int) {
@@ -196,6 +210,9 @@ int main(int argc, char** argv) {
     }
     if (options.wants("calls")) {
         met = printCalls(options) && met;
+    }
+    if (options.wants("threads")) {
+        met = printThreads(options) && met;
     }
     if (options.wants("rx full bus")) {
         met = printReceive("rx full bus", options, "", true) && met;

@@ -267,6 +267,70 @@ Figures measureCalls(double seconds, uint32_t seed) {
     return figures;
 }
 
+Figures measureThreads(double seconds, uint32_t seed) {
+    BenchSession session({500000, "", ""});
+    uint32_t isoChannel = 0;
+    if (!session.ok() ||
+        PassThruConnect(session.device(), ISO15765, 0, 500000, &isoChannel) != STATUS_NOERROR) {
+        return {};
+    }
+    std::this_thread::sleep_for(kWarmUp);
+    std::atomic<bool> done{false};
+    std::atomic<uint32_t> readsReturned{0};
+    std::thread reader([&] {
+        nameApplicationThread("reader");
+        while (!done.load()) {
+            PASSTHRU_MSG msg{};
+            uint32_t count = 1;
+            PassThruReadMsgs(session.channel(), &msg, &count, kLatencyReadTimeoutMs);
+            ++readsReturned;
+        }
+    });
+    const auto end = Clock::now() + secondsOf(seconds);
+    // Each call's duration in ms, taken at random gaps until the end.
+    const auto timeCalls = [&](const char* name, uint32_t threadSeed, auto call) {
+        nameApplicationThread(name);
+        std::mt19937 random(threadSeed);
+        std::uniform_int_distribution<int> gapMilliseconds(5, 20);
+        std::vector<double> durations;
+        for (uint32_t sequence = 0; Clock::now() < end; ++sequence) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(gapMilliseconds(random)));
+            const auto start = Clock::now();
+            call(sequence);
+            durations.push_back(
+                std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        }
+        return durations;
+    };
+    std::vector<double> writes;
+    std::thread writer([&] {
+        writes = timeCalls("writer", seed, [&](uint32_t sequence) {
+            PASSTHRU_MSG msg = sequencedMessage(kTransmitId, sequence);
+            uint32_t count = 1;
+            PassThruWriteMsgs(session.channel(), &msg, &count, 100);
+        });
+    });
+    const std::vector<double> ioctls = timeCalls("config", seed + 1000, [&](uint32_t) {
+        SCONFIG blockSize{ISO15765_BS, 0};
+        SCONFIG_LIST list{1, &blockSize};
+        PassThruIoctl(isoChannel, GET_CONFIG, &list, nullptr);
+    });
+    writer.join();
+    const uint32_t readsDuringCalls = readsReturned.load();
+    done = true;
+    // The read ends at its timeout; disconnecting ends it at once.
+    PassThruDisconnect(session.channel());
+    reader.join();
+    Figures figures;
+    figures["write p50 ms"] = percentile(writes, 0.5);
+    figures["write p99 ms"] = percentile(writes, 0.99);
+    figures["ioctl p50 ms"] = percentile(ioctls, 0.5);
+    figures["ioctl p99 ms"] = percentile(ioctls, 0.99);
+    figures["reads"] = readsDuringCalls;
+    figures["samples"] = static_cast<double>(std::min(writes.size(), ioctls.size()));
+    return figures;
+}
+
 namespace {
 
 // Injects frames at random gaps for the span, then each silence frame after 1 s without one.

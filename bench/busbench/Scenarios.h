@@ -30,6 +30,12 @@ Figures measureIdle(double seconds);
 // how long each call takes.
 Figures measureCalls(double seconds, uint32_t seed);
 
+// Three application threads on a quiet bus: one waits in PassThruReadMsgs (timeout 2000 ms) on
+// the CAN channel the whole time, one writes a frame on that channel with a 100 ms timeout and
+// one calls GET_CONFIG on an ISO15765 channel, each at random gaps of 5 to 20 ms; how long each
+// write and GET_CONFIG takes beside the waiting read.
+Figures measureThreads(double seconds, uint32_t seed);
+
 // Single frames injected at 500 kbit/s at random gaps of 1 to 9 ms, a reader blocked in
 // PassThruReadMsgs for one message at a time: the bus's end of frame to the call's return.
 // Then `silences` frames, each after 1 s of silence.
