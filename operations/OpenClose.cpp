@@ -103,9 +103,11 @@ uint32_t PassThru::passThruClose(uint32_t DeviceID) {
         });
 }
 
-// The device was lost, or not found by the last open: its thread has ended or never ran.
+// The device was lost, or not found by the last open (a missing driver is not a device gone).
 bool PassThru::deviceGone() const {
-    return deviceLost() || (commThread && !commThread->running());
+    return deviceLost() ||
+           (commThread && !commThread->running() &&
+            commThread->startOutcome() != CommunicationThread::StartOutcome::NoDriver);
 }
 
 // After a lost device close checks nothing and reports success; otherwise a failed check only
