@@ -31,11 +31,11 @@ bool isServed(uint32_t ioctlId) {
     }
 }
 
-// Whether the ioctl works on the device, which the communication thread must leave to it. The
-// others read the device's settings, which only operations (under the call lock) change, or
-// work on the channel's own state under its locks.
+// Whether the ioctl works on the device or its records, which the communication thread must
+// leave to it (its connection check rewrites the records when the device goes or comes back).
+// Clearing the receive queue works on the channel's own state, under its locks.
 bool needsTheDevice(uint32_t ioctlId) {
-    return ioctlId != GET_CONFIG && ioctlId != CLEAR_RX_BUFFER;
+    return ioctlId != CLEAR_RX_BUFFER;
 }
 
 // The jump width as a percentage of the bit time, and back to time quanta.
