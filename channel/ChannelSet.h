@@ -1,6 +1,6 @@
 // The open channels of the device, in the order they were connected. Owned by the PassThru
-// object and changed only under the API lock while the communication thread is parked or
-// stopped, since the thread's service tick walks them.
+// object and changed only under its call lock, by a command the communication thread runs or
+// with the thread stopped, since the thread's service tick walks them.
 #pragma once
 
 #include <cstddef>

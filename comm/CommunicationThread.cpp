@@ -17,14 +17,13 @@ using namespace trace;
 namespace {
 constexpr char kEvent[] = "CommInterfaceThread";
 constexpr Group kGroup = Group::CommAndChannel;
-// The places inside the loop and the pause handshake that write an event, by what happens there.
-// The texts are the log's, and stay as they are.
+// The places inside the loop and its commands that write an event, by what happens there. The
+// texts are the log's, and stay as they are.
 namespace checkpoint {
 constexpr char kCycleStarted[] = "run() -0-";
 constexpr char kIdleWhileClosed[] = "run() -1-";
-constexpr char kParking[] = "run() -2-";
-constexpr char kPauseHandshake[] = "setPause() -1-";
-constexpr char kWaitingForResumedCycle[] = "setPause() -2-";
+constexpr char kCommandQueued[] = "execute() -0-";
+constexpr char kCommandsRun[] = "runCommands() -0-";
 constexpr char kChunkWriting[] = "dequeueTxCanFrame() -0-";
 constexpr char kChunkCutShort[] = "dequeueTxCanFrame() -1-";
 constexpr char kChunkWritten[] = "dequeueTxCanFrame() -3-";
@@ -78,6 +77,10 @@ CommunicationThread::~CommunicationThread() {
 }
 
 void CommunicationThread::start() {
+    {
+        const std::lock_guard queue(queueMutex_);
+        acceptingCommands_ = true;
+    }
     std::unique_lock started(cycleMutex_);
     const uint64_t seen = cycleStarts_;
     running_ = true;
@@ -115,61 +118,98 @@ void CommunicationThread::run() {
     platform::raiseCurrentThreadPriority();
     platform::nameCurrentThread("vtx-comm");
     bool stopSnapshot;
-    bool pausedSnapshot;
     bool openSnapshot;
     {
         const std::lock_guard flags(flagsMutex_);
         stopSnapshot = stopRequested_;
-        pausedSnapshot = pauseRequested_;
         openSnapshot = deviceOpenForUse_;
     }
-    std::unique_lock pause(loopMutex_);
     while (!stopSnapshot) {
-        runCycle(openSnapshot, pausedSnapshot, pause);
-        endCycle(stopSnapshot, pausedSnapshot, openSnapshot);
+        runCycle(openSnapshot);
+        endCycle(stopSnapshot, openSnapshot);
     }
     VTX_TRACE(kGroup, kEvent, "run() -E-", u32("_connection", connected_.load()),
-              u32("_openPassThruDevice", openSnapshot), u32("_paused", pausedSnapshot));
-    pause.unlock();
+              u32("_openPassThruDevice", openSnapshot));
+    endCommands();
     if (frameWaiter_) {
         frameWaiter_->stop();
     }
     markEnded();
 }
 
-bool CommunicationThread::runCycle(bool openSnapshot, bool pausedSnapshot,
-                                   std::unique_lock<std::mutex>& pause) {
+// A cycle: the presence check, the commands handed in, then the service tick (or, with the
+// device not open for J2534 use, an idle wait). A cycle that ran commands does not idle: the
+// flags or the channels may have changed.
+void CommunicationThread::runCycle(bool openSnapshot) {
     signalCycleStart();
-    VTX_TRACE(kGroup, kEvent, checkpoint::kCycleStarted, u32("paused", pausedSnapshot),
-              u32("_connection", connected_.load()));
+    VTX_TRACE(kGroup, kEvent, checkpoint::kCycleStarted, u32("_connection", connected_.load()));
     if (!checkPresenceWhenDue()) {
-        return false;
+        return;
     }
     device_->setReplyTimeout(0);
+    if (runCommands()) {
+        return;
+    }
     if (openSnapshot) {
-        // The cycle at whose end the loop parks does not idle first.
-        if (!serviceDevice() && !pausedSnapshot) {
+        if (!serviceDevice()) {
             idleUntilWork();
         }
     } else {
-        VTX_TRACE(kGroup, kEvent, checkpoint::kIdleWhileClosed, u32("paused", pausedSnapshot),
+        VTX_TRACE(kGroup, kEvent, checkpoint::kIdleWhileClosed,
                   u32("_connection", connected_.load()));
-        // The cycle at whose end the loop parks does not idle first.
-        if (!pausedSnapshot) {
-            idleWhileClosed();
-        }
+        idleWhileClosed();
     }
-    if (pausedSnapshot) {
-        VTX_TRACE(kGroup, kEvent, checkpoint::kParking, u32("paused", pausedSnapshot),
-                  u32("_connection", connected_.load()));
-        // Parked until resumed or stopped; the wait releases mutexPause, which is what lets the
-        // pausing caller go on.
-        resumed_.wait(pause, [&] {
-            const std::lock_guard flags(flagsMutex_);
-            return !pauseRequested_ || stopRequested_;
-        });
+}
+
+// Runs the commands queued so far, in order, each with the reply timeout it sets for itself;
+// true when there were any.
+bool CommunicationThread::runCommands() {
+    std::deque<PendingCommand*> due;
+    {
+        const std::lock_guard queue(queueMutex_);
+        due.swap(commands_);
+    }
+    if (due.empty()) {
+        return false;
+    }
+    VTX_TRACE(kGroup, kEvent, checkpoint::kCommandsRun,
+              u32("commands", static_cast<uint32_t>(due.size())));
+    for (PendingCommand* pending : due) {
+        (*pending->command)();
+        device_->setReplyTimeout(0);
+        {
+            const std::lock_guard queue(queueMutex_);
+            pending->done = true;
+        }
+        commandRan_.notify_all();
     }
     return true;
+}
+
+// The loop is ending: no command is taken any more, and those already queued run now, on this
+// thread, before it ends.
+void CommunicationThread::endCommands() {
+    {
+        const std::lock_guard queue(queueMutex_);
+        acceptingCommands_ = false;
+    }
+    runCommands();
+}
+
+void CommunicationThread::execute(const std::function<void()>& command) {
+    PendingCommand pending{&command};
+    {
+        std::unique_lock queue(queueMutex_);
+        if (acceptingCommands_) {
+            VTX_TRACE(kGroup, kEvent, checkpoint::kCommandQueued);
+            commands_.push_back(&pending);
+            workArrived_.notify_all();
+            // Ends when the loop has run it: at its next cycle start, or as it ends.
+            commandRan_.wait(queue, [&] { return pending.done; });
+            return;
+        }
+    }
+    command();
 }
 
 // Asks the device whether it is still there after a failed transfer, or when the last asking
@@ -188,7 +228,7 @@ bool CommunicationThread::checkPresenceWhenDue() {
     return connected_;
 }
 
-void CommunicationThread::endCycle(bool& stopSnapshot, bool& pausedSnapshot, bool& openSnapshot) {
+void CommunicationThread::endCycle(bool& stopSnapshot, bool& openSnapshot) {
     const std::lock_guard flags(flagsMutex_);
     if (!connected_) {
         deviceOpenForUse_ = false;
@@ -198,7 +238,6 @@ void CommunicationThread::endCycle(bool& stopSnapshot, bool& pausedSnapshot, boo
         }
     }
     stopSnapshot = stopRequested_;
-    pausedSnapshot = pauseRequested_;
     openSnapshot = deviceOpenForUse_;
 }
 
@@ -215,8 +254,8 @@ void CommunicationThread::markEnded() {
     cycleStarted_.notify_all();
 }
 
-// Until work is queued, a protocol timer or periodic frame is due, a frame wait ends, or a pause
-// or stop is asked for. After a read that found nothing, the wait for the next frame is the
+// Until work or a command is queued, a protocol timer or periodic frame is due, a frame wait
+// ends, or a stop is asked for. After a read that found nothing, the wait for the next frame is the
 // frame waiter's, and the loop sleeps on; otherwise (no waiter, frames still coming in, a wait
 // that did not wait) one idle tick bounds the sleep, so that the frames that arrive meanwhile
 // come in one read.
@@ -232,8 +271,9 @@ void CommunicationThread::idleUntilWork() {
     const auto until = idleUntil(waiting ? std::chrono::steady_clock::duration(kIdleCycle)
                                          : std::chrono::steady_clock::duration(kIdleTick));
     std::unique_lock queue(queueMutex_);
-    workArrived_.wait_until(
-        queue, until, [&] { return workQueued_ || frameWaitEnded_ || pauseOrStopRequested(); });
+    workArrived_.wait_until(queue, until, [&] {
+        return workQueued_ || frameWaitEnded_ || !commands_.empty() || stopRequested();
+    });
     workQueued_ = false;
     frameWaitEnded_ = false;
 }
@@ -260,15 +300,15 @@ void CommunicationThread::wakeForFrameWaitEnd() {
 }
 
 // With the device not open for J2534 use the loop only watches the connection, once per idle
-// cycle; a pause or a stop ends the wait at once.
+// cycle; a command or a stop ends the wait at once.
 void CommunicationThread::idleWhileClosed() {
     std::unique_lock queue(queueMutex_);
-    workArrived_.wait_for(queue, kIdleCycle, [&] { return pauseOrStopRequested(); });
+    workArrived_.wait_for(queue, kIdleCycle, [&] { return !commands_.empty() || stopRequested(); });
 }
 
-bool CommunicationThread::pauseOrStopRequested() {
+bool CommunicationThread::stopRequested() {
     const std::lock_guard flags(flagsMutex_);
-    return stopRequested_ || pauseRequested_;
+    return stopRequested_;
 }
 
 // Wakes an idle loop after a flag it waits for has changed. The idle wait checks the flags
@@ -279,46 +319,12 @@ void CommunicationThread::wakeIdleLoop() {
     workArrived_.notify_all();
 }
 
-void CommunicationThread::changePause(bool paused) {
-    {
-        const std::lock_guard flags(flagsMutex_);
-        VTX_TRACE(kGroup, kEvent, "setPause() -S-", u32("_paused", pauseRequested_),
-                  u32("paused", paused));
-        if (!running() || paused == pauseRequested_) {
-            return;
-        }
-        pauseRequested_ = paused;
-    }
-    if (paused) {
-        wakeIdleLoop();
-    }
-    // The loop holds mutexPause at every moment but while parked or ended.
-    std::unique_lock pause(loopMutex_);
-    VTX_TRACE(kGroup, kEvent, checkpoint::kPauseHandshake, u32("_paused", paused),
-              u32("paused", paused));
-    if (paused) {
-        VTX_TRACE(kGroup, kEvent, "setPause() -E-", u32("_paused", paused), u32("paused", paused));
-        return;
-    }
-    resumed_.notify_all();
-    std::unique_lock started(cycleMutex_);
-    const uint64_t seen = cycleStarts_;
-    pause.unlock();
-    VTX_TRACE(kGroup, kEvent, checkpoint::kWaitingForResumedCycle, u32("_paused", paused),
-              u32("paused", paused));
-    // Ends when the loop begins its next cycle, or ends instead.
-    cycleStarted_.wait(started, [&] { return cycleStarts_ != seen || loopEnded_; });
-    VTX_TRACE(kGroup, kEvent, "setPause() -E-", u32("_paused", paused), u32("paused", paused));
-}
-
 void CommunicationThread::setStop() {
     VTX_TRACE(kGroup, kEvent, "setStop() -S-");
     {
         const std::lock_guard flags(flagsMutex_);
         stopRequested_ = true;
     }
-    // A parked loop wakes to end instead of waiting for a resume that may never come.
-    resumed_.notify_all();
     wakeIdleLoop();
     VTX_TRACE(kGroup, kEvent, "setStop() -E-");
 }

@@ -1,16 +1,17 @@
-// The worker thread of an open device. It owns the device interface, checks in every cycle that
-// the device is still there, and once the device is open for J2534 use runs one service tick per
-// cycle: due periodic messages, one bounded chunk of the transmit queue in one device write, and
-// reception with distribution to every channel. A backlog so drains a few milliseconds of bus
-// time per cycle, with a receive after each chunk, and a pause, stop or clear takes effect
-// within one chunk. API operations that work on the device directly park the loop first
-// (park) and resume it afterwards.
+// The worker thread of an open device, and the owner of its device interface: it checks in
+// every cycle that the device is still there, runs the commands operations hand it (device
+// exchanges and changes of the channel list, each as part of a caller's operation, which waits
+// for it), and once the device is open for J2534 use runs one service tick per cycle: due
+// periodic messages, one bounded chunk of the transmit queue in one device write, and reception
+// with distribution to every channel. A backlog so drains a few milliseconds of bus time per
+// cycle, with a receive after each chunk, and a command, stop or clear takes effect within one
+// chunk.
 //
 // When a read finds nothing, a device whose reads can wait beside writes is handed to the frame
-// waiter (FrameWaiter), and the loop sleeps until work is queued, a timer is due or the wait
-// ends. A wait may still be under way while the loop is parked: the parked work's writes pass
-// it, an exchange that needs a reply waits for it (at most its reply timeout), and the frame it
-// brings is delivered after the resume, before anything read later.
+// waiter (FrameWaiter), and the loop sleeps until work or a command is queued, a timer is due or
+// the wait ends. A wait may still be under way while a command runs: its writes pass it, an
+// exchange that needs a reply waits for it (at most its reply timeout), and the frame it brings
+// is delivered before anything read later.
 #pragma once
 
 #include <atomic>
@@ -69,12 +70,12 @@ class CommunicationThread {
     // True from a successful construction until the loop ends.
     bool running() const { return running_.load(); }
 
-    // Parks the loop; returns once it is parked. Nothing happens when the loop is not running or
-    // already parked.
-    void park() { changePause(true); }
-    // Resumes a parked loop; returns once it has begun a new cycle, or has ended.
-    void resume() { changePause(false); }
-    // The loop ends at the end of its current cycle; a parked loop is woken to end.
+    // Runs command on the loop's thread at the start of its next cycle, and returns once it has
+    // run. The caller waits: the command is part of the caller's operation and may use what the
+    // caller holds. Once the loop has ended (or never started) the command runs on the caller's
+    // thread, since nobody else touches the device then. Only operations call it, never the loop.
+    void execute(const std::function<void()>& command);
+    // The loop ends at the end of its current cycle.
     void setStop();
     void setDeviceOpenForUse(bool open);
     // Waits at most ms for the loop to end; true when it has.
@@ -104,11 +105,18 @@ class CommunicationThread {
     std::size_t queuedFrames();
 
   private:
-    void changePause(bool paused);
+    // A command handed to the loop, and whether it has run.
+    struct PendingCommand {
+        const std::function<void()>* command;
+        bool done = false;
+    };
+
     void start();
     void run();
-    bool runCycle(bool openSnapshot, bool pausedSnapshot, std::unique_lock<std::mutex>& pause);
-    void endCycle(bool& stopSnapshot, bool& pausedSnapshot, bool& openSnapshot);
+    void runCycle(bool openSnapshot);
+    void endCycle(bool& stopSnapshot, bool& openSnapshot);
+    bool runCommands();
+    void endCommands();
     void signalCycleStart();
     void markEnded();
     void idleUntilWork();
@@ -116,7 +124,7 @@ class CommunicationThread {
     void wakeForFrameWaitEnd();
     bool checkPresenceWhenDue();
     void idleWhileClosed();
-    bool pauseOrStopRequested();
+    bool stopRequested();
     void wakeIdleLoop();
 
     // Service tick.
@@ -151,7 +159,7 @@ class CommunicationThread {
     };
 
     std::unique_ptr<Device> device_;
-    ServedChannels& channels_;  // the owner's; changed only while parked or stopped
+    ServedChannels& channels_;  // the owner's; changed only by commands or while stopped
     const DeviceLostHandler onDeviceLost_;
     StartOutcome startOutcome_ = StartOutcome::Running;  // set by the constructor only
     TxCompletion completion_;
@@ -164,20 +172,14 @@ class CommunicationThread {
     ReadOutcome lastRead_ = ReadOutcome::NotRead;
     bool frameWaitCutShort_ = false;  // the last wait did not wait: poll for one tick instead
 
-    // Guards stopRequested_, pauseRequested_ and deviceOpenForUse_; never held while waiting for
-    // anything. Lock order: queueMutex_ before this one (the closed loop's idle wait checks the
-    // flags).
+    // Guards stopRequested_ and deviceOpenForUse_; never held while waiting for anything. Lock
+    // order: queueMutex_ before this one (the idle waits check the flags).
     std::mutex flagsMutex_;
     bool stopRequested_ = false;
-    bool pauseRequested_ = false;
     bool deviceOpenForUse_ = false;
 
-    // Held by the loop for as long as it runs, except while parked and once ended.
-    std::mutex loopMutex_;
-    std::condition_variable resumed_;
-
-    // Guards cycleStarts_ and loopEnded_; cycleStarted_ carries each cycle start and the end.
-    // Lock order: loopMutex_ before cycleMutex_.
+    // Guards cycleStarts_ and loopEnded_; cycleStarted_ carries the first cycle start and the
+    // end.
     std::mutex cycleMutex_;
     std::condition_variable cycleStarted_;
     uint64_t cycleStarts_ = 0;
@@ -187,10 +189,14 @@ class CommunicationThread {
     // transmit side's (before a channel's receive lock, which the echoes take).
     std::mutex admissionMutex_;
 
-    // Guards transmitQueue_, workQueued_ and frameWaitEnded_. Lock order: the completion mutex
-    // before this one. Never held during a device transfer.
+    // Guards transmitQueue_, workQueued_, frameWaitEnded_, commands_ and acceptingCommands_.
+    // Lock order: the completion mutex before this one. Never held during a device transfer or a
+    // command.
     std::mutex queueMutex_;
     std::condition_variable workArrived_;
+    std::condition_variable commandRan_;
+    std::deque<PendingCommand*> commands_;
+    bool acceptingCommands_ = false;  // from the loop's start until it has ended
     std::deque<QueuedFrame> transmitQueue_;
     bool workQueued_ = false;
     bool frameWaitEnded_ = false;

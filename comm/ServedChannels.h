@@ -1,6 +1,6 @@
 // What the communication thread needs of the open channels. The channel layer above implements
 // it; the thread calls it only from its service tick, and the owner changes the channels only
-// while the thread is parked or stopped.
+// in a command the thread runs, or while the thread is stopped.
 #pragma once
 
 #include <chrono>

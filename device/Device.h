@@ -3,6 +3,7 @@
 // the same 16-byte packet protocol to the device.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -62,7 +63,9 @@ class Device {
 
     virtual std::optional<DeviceIdentity> identify(IdentitySource source) = 0;
     virtual OutputBusState outputBus() = 0;
-    virtual void setPin15(Pin15State state) = 0;
+    // Switches pin 15; returns how long the pin then takes to settle, which the caller lets pass
+    // (0 when nothing was sent).
+    virtual std::chrono::milliseconds setPin15(Pin15State state) = 0;
     // The termination resistor: 1 on, 2 off (0 from a read: the device did not say).
     virtual bool setTermResistor(uint32_t state) = 0;
     virtual bool readTermResistor(uint32_t& state) = 0;

@@ -98,13 +98,14 @@ OutputBusState UsbProtocolDevice::outputBus() {
             deviceInfo_.outBus};
 }
 
-void UsbProtocolDevice::setPin15(Pin15State state) {
-    if (isOpen()) {
-        sendCommand(packet::kClassConfig, state == Pin15State::ShortToGround
-                                              ? packet::kCmdPin15ShortToGround
-                                              : packet::kCmdPin15VoltageOff);
-        std::this_thread::sleep_for(kPin15Settle);
+std::chrono::milliseconds UsbProtocolDevice::setPin15(Pin15State state) {
+    if (!isOpen()) {
+        return std::chrono::milliseconds{0};
     }
+    sendCommand(packet::kClassConfig, state == Pin15State::ShortToGround
+                                          ? packet::kCmdPin15ShortToGround
+                                          : packet::kCmdPin15VoltageOff);
+    return kPin15Settle;
 }
 
 int UsbProtocolDevice::setAuxValue(int value) {

@@ -1,6 +1,8 @@
 // UsbProtocolDevice: construction, the records and the connection's life cycle.
 #include "device/UsbProtocolDevice.h"
 
+#include <thread>
+
 #include "device/DevicePackets.h"
 
 namespace vtx {
@@ -66,7 +68,7 @@ bool UsbProtocolDevice::checkConnection() {
 void UsbProtocolDevice::closeDevice() {
     if (isOpen()) {
         setTermResistor(kTermResistorOff);
-        setPin15(Pin15State::VoltageOff);
+        std::this_thread::sleep_for(setPin15(Pin15State::VoltageOff));
         disableController(DisableWhen::Always);
         setAuxValue(0);
         sendCommand(packet::kClassClear, kCloseForm);

@@ -43,7 +43,7 @@ class UsbProtocolDevice : public Device {
     bool clearBuffers() override;
     std::optional<DeviceIdentity> identify(IdentitySource source) override;
     OutputBusState outputBus() override;
-    void setPin15(Pin15State state) override;
+    std::chrono::milliseconds setPin15(Pin15State state) override;
     bool setTermResistor(uint32_t state) override;
     bool readTermResistor(uint32_t& state) override;
     const CommParameters& settings() const override { return commParams_; }

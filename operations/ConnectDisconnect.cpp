@@ -3,7 +3,6 @@
 #include "base/BitRates.h"
 #include "channel/Channel.h"
 #include "device/Device.h"
-#include "operations/DevicePause.h"
 #include "operations/OperationTrace.h"
 #include "operations/PassThru.h"
 
@@ -58,22 +57,21 @@ void PassThru::connectChannel(uint32_t DeviceID, uint32_t ProtocolID, uint32_t F
     if (!checkDevicePresent()) {
         return;
     }
-    // The thread walks the channels: the channel joins them while the loop is parked.
-    const DevicePause pause(*commThread, ReplyTimeout::Unchanged);
-    *pChannelID =
-        channels
-            .add(std::make_unique<Channel>(
-                commThread.get(), createChannelProtocol(ProtocolID, Flags), Flags, BaudRate / 1000))
-            .channelID();
-    currentBaudrate = BaudRate / 1000;
-    if (!device()->configure({.acceptanceId = kOpenFilter,
-                              .acceptanceMask = kOpenFilter,
-                              .bitRateKbps = currentBaudrate,
-                              .outputBus = 0,
-                              .extendedIds = onlyExtendedIds(),
-                              .bothIdWidths = bothIdWidths()})) {
-        setFailed(text::kWriteSettingsFailed);
-    }
+    // The thread walks the channels: the channel joins them on the thread, between two ticks.
+    auto channel = std::make_unique<Channel>(
+        commThread.get(), createChannelProtocol(ProtocolID, Flags), Flags, BaudRate / 1000);
+    onDevice(ReplyTimeout::Unchanged, [&] {
+        *pChannelID = channels.add(std::move(channel)).channelID();
+        currentBaudrate = BaudRate / 1000;
+        if (!device()->configure({.acceptanceId = kOpenFilter,
+                                  .acceptanceMask = kOpenFilter,
+                                  .bitRateKbps = currentBaudrate,
+                                  .outputBus = 0,
+                                  .extendedIds = onlyExtendedIds(),
+                                  .bothIdWidths = bothIdWidths()})) {
+            setFailed(text::kWriteSettingsFailed);
+        }
+    });
 }
 
 uint32_t PassThru::passThruDisconnect(uint32_t ChannelID) {
@@ -97,25 +95,27 @@ void PassThru::disconnectChannel(uint32_t ChannelID) {
     if (channels.find(ChannelID) == nullptr) {
         return setStatus(ERR_INVALID_CHANNEL_ID);
     }
-    const DevicePause pause(*commThread, ReplyTimeout::Short);
-    if (!checkDevicePresent()) {
-        return;
-    }
-    Channel* channel = channels.find(ChannelID);
-    channel->end(WaitInterruption::ChannelDisconnected);
-    channel->waitingCalls().waitUntilEmpty();
-    channels.remove(ChannelID);
-    if (channels.empty()) {
-        device()->stopController();
-        device()->clearBuffers();
-        return;
-    }
-    // The other channel keeps the controller, filtering for its own filters only.
-    uint32_t code = 0;
-    uint32_t deviceMask = 0;
-    if (!programAcceptance(code, deviceMask)) {
-        setFailed(text::kWriteSettingsFailed);
-    }
+    // On the thread, which walks the channels: the channel leaves them between two ticks.
+    onDevice(ReplyTimeout::Short, [&] {
+        if (!checkDevicePresent()) {
+            return;
+        }
+        Channel* channel = channels.find(ChannelID);
+        channel->end(WaitInterruption::ChannelDisconnected);
+        channel->waitingCalls().waitUntilEmpty();
+        channels.remove(ChannelID);
+        if (channels.empty()) {
+            device()->stopController();
+            device()->clearBuffers();
+            return;
+        }
+        // The other channel keeps the controller, filtering for its own filters only.
+        uint32_t code = 0;
+        uint32_t deviceMask = 0;
+        if (!programAcceptance(code, deviceMask)) {
+            setFailed(text::kWriteSettingsFailed);
+        }
+    });
 }
 
 // 29-bit identifiers only when every channel carries only those; flags of a disconnected channel

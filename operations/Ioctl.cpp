@@ -1,7 +1,6 @@
 #include "base/BitRates.h"
 #include "channel/Channel.h"
 #include "device/Device.h"
-#include "operations/DevicePause.h"
 #include "operations/OperationTrace.h"
 #include "operations/PassThru.h"
 
@@ -83,8 +82,8 @@ void PassThru::controlChannel(uint32_t ChannelID, uint32_t IoctlID, void* pInput
         (IoctlID == SET_TERM_RESISTOR && pInput == nullptr && pOutput == nullptr)) {
         return setStatus(ERR_NULL_PARAMETER);
     }
-    // The transmit queue is emptied before the thread is parked: the pause handshake lets the
-    // loop finish one more service tick, which would write the very frames this call is to
+    // The transmit queue is emptied before the command is handed to the thread, which would
+    // otherwise finish one more service tick first and write the very frames this call is to
     // discard. The queue has its own lock and needs no device.
     if (IoctlID == CLEAR_TX_BUFFER) {
         channel->clearQueueOut();
@@ -95,10 +94,11 @@ void PassThru::controlChannel(uint32_t ChannelID, uint32_t IoctlID, void* pInput
         }
         return;
     }
-    const DevicePause pause(*commThread, ReplyTimeout::Short);
-    if (checkDevicePresent()) {
-        runIoctl(*channel, IoctlID, pInput, pOutput);
-    }
+    onDevice(ReplyTimeout::Short, [&] {
+        if (checkDevicePresent()) {
+            runIoctl(*channel, IoctlID, pInput, pOutput);
+        }
+    });
 }
 
 void PassThru::runIoctl(Channel& channel, uint32_t IoctlID, void* pInput, void* pOutput) {

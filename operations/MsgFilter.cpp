@@ -1,6 +1,5 @@
 #include "channel/Channel.h"
 #include "device/Device.h"
-#include "operations/DevicePause.h"
 #include "operations/OperationTrace.h"
 #include "operations/PassThru.h"
 
@@ -116,19 +115,20 @@ void PassThru::startFilter(Channel& channel, uint32_t FilterType, PASSTHRU_MSG* 
     uint32_t code = 0;
     uint32_t mask = 0;
     calcAcceptanceAndMask(code, mask);
-    const DevicePause pause(*commThread, ReplyTimeout::Short);
-    if (!device()->configure({.acceptanceId = code & kCanIdMask29,
-                              .acceptanceMask = ~mask & kCanIdMask29,
-                              .bitRateKbps = currentBaudrate,
-                              .outputBus = 0,
-                              .extendedIds = ext,
-                              .bothIdWidths = bothIdWidths()})) {
-        setFailed(text::kWriteSettingsFailed);
-    }
-    // The device's buffers are emptied once, when a channel gets its first filter.
-    if (channel.filterCount() == 1) {
-        device()->clearBuffers();
-    }
+    onDevice(ReplyTimeout::Short, [&] {
+        if (!device()->configure({.acceptanceId = code & kCanIdMask29,
+                                  .acceptanceMask = ~mask & kCanIdMask29,
+                                  .bitRateKbps = currentBaudrate,
+                                  .outputBus = 0,
+                                  .extendedIds = ext,
+                                  .bothIdWidths = bothIdWidths()})) {
+            setFailed(text::kWriteSettingsFailed);
+        }
+        // The device's buffers are emptied once, when a channel gets its first filter.
+        if (channel.filterCount() == 1) {
+            device()->clearBuffers();
+        }
+    });
 }
 
 uint32_t PassThru::passThruStopMsgFilter(uint32_t ChannelID, uint32_t FilterID) {
@@ -163,12 +163,13 @@ void PassThru::stopFilter(uint32_t ChannelID, uint32_t FilterID, uint32_t& code,
         return;
     }
     channel->removeFilter(FilterID);
-    const DevicePause pause(*commThread, ReplyTimeout::Short);
-    if (!programAcceptance(code, deviceMask)) {
-        setFailed(text::kWriteSettingsFailed);
-        code = 0;
-        deviceMask = 0;
-    }
+    onDevice(ReplyTimeout::Short, [&] {
+        if (!programAcceptance(code, deviceMask)) {
+            setFailed(text::kWriteSettingsFailed);
+            code = 0;
+            deviceMask = 0;
+        }
+    });
 }
 
 // Programs the controller's acceptance for the filters of every channel (none left: filtering

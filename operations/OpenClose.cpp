@@ -1,7 +1,6 @@
 #include "channel/Channel.h"
 #include "device/Device.h"
 #include "device/DriverDetection.h"
-#include "operations/DevicePause.h"
 #include "operations/OperationTrace.h"
 #include "operations/PassThru.h"
 
@@ -44,21 +43,22 @@ void PassThru::openDevice(uint32_t* pDeviceID) {
     }
 }
 
-// With the thread parked: a device that offers a CAN output bus becomes the open device.
+// On the device's thread: a device that offers a CAN output bus becomes the open device.
 void PassThru::claimOpenedDevice(uint32_t* pDeviceID) {
-    const DevicePause pause(*commThread, ReplyTimeout::Short);
-    if (!checkDevicePresent()) {
-        return;
-    }
-    const OutputBusState output = device()->outputBus();
-    if (output.busesOffered == 0 || (output.bus != 0 && output.bus != 2)) {
-        setFailed(text::kCanNotSupported);
-        return;
-    }
-    deviceId = 1;
-    *pDeviceID = 1;
-    connectionOpen = true;
-    commThread->setDeviceOpenForUse(true);
+    onDevice(ReplyTimeout::Short, [&] {
+        if (!checkDevicePresent()) {
+            return;
+        }
+        const OutputBusState output = device()->outputBus();
+        if (output.busesOffered == 0 || (output.bus != 0 && output.bus != 2)) {
+            setFailed(text::kCanNotSupported);
+            return;
+        }
+        deviceId = 1;
+        *pDeviceID = 1;
+        connectionOpen = true;
+        commThread->setDeviceOpenForUse(true);
+    });
 }
 
 // A thread that is running serves the open device. One that never started (no driver, no
@@ -130,12 +130,13 @@ void PassThru::closeDevice(uint32_t DeviceID, bool wasLost) {
 }
 
 void PassThru::switchDeviceOff() {
-    const DevicePause pause(*commThread, ReplyTimeout::Short);
-    if (checkDevicePresent()) {
-        device()->stopController();
-        device()->clearBuffers();
-        commThread->setDeviceOpenForUse(false);
-    }
+    onDevice(ReplyTimeout::Short, [&] {
+        if (checkDevicePresent()) {
+            device()->stopController();
+            device()->clearBuffers();
+            commThread->setDeviceOpenForUse(false);
+        }
+    });
 }
 
 // Leaves nothing open; the outcome stays as it is. The channels' waiting calls leave first,

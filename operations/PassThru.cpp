@@ -1,13 +1,15 @@
 #include "operations/PassThru.h"
 
 #include <cstring>
+#include <exception>
 
 #include "channel/Channel.h"
 #include "device/Device.h"
 
 namespace vtx {
 
-thread_local PassThru::CallOutcome PassThru::outcome_{};
+thread_local PassThru::CallOutcome PassThru::ownOutcome_{};
+thread_local PassThru::CallOutcome* PassThru::lentOutcome_ = nullptr;
 
 PassThru::PassThru(InterfaceType interfaceType) : interfaceType_(interfaceType) {}
 
@@ -19,7 +21,32 @@ PassThru::~PassThru() {
 }
 
 void PassThru::resetOutcome() {
-    outcome_ = CallOutcome{};
+    outcome() = CallOutcome{};
+}
+
+void PassThru::onDevice(ReplyTimeout timeout, const std::function<void()>& body) {
+    CallOutcome& caller = outcome();
+    std::exception_ptr failure;
+    commThread->execute([&] {
+        lentOutcome_ = &caller;
+        Device* interface = device();
+        const int previous = timeout == ReplyTimeout::Short && interface != nullptr
+                                 ? interface->setReplyTimeout(CommunicationThread::kCheckTimeoutMs)
+                                 : -1;
+        try {
+            body();
+        } catch (...) {
+            // Taken back to the caller's thread: nothing may end the loop's.
+            failure = std::current_exception();
+        }
+        if (previous >= 0) {
+            interface->setReplyTimeout(previous);
+        }
+        lentOutcome_ = nullptr;
+    });
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
 }
 
 // A truncating copy: at most 79 characters and the terminating zero.
@@ -28,9 +55,10 @@ void PassThru::setFailed(const char* text) {
 }
 
 void PassThru::setExplained(uint32_t code, const char* text) {
-    std::strncpy(outcome_.text, text, sizeof outcome_.text - 1);
-    outcome_.text[sizeof outcome_.text - 1] = '\0';
-    outcome_.explainedStatus = code;
+    CallOutcome& current = outcome();
+    std::strncpy(current.text, text, sizeof current.text - 1);
+    current.text[sizeof current.text - 1] = '\0';
+    current.explainedStatus = code;
     setStatus(code);
 }
 
@@ -122,8 +150,9 @@ uint32_t PassThru::describeLastError(char* pErrorDescription) {
         return ERR_NULL_PARAMETER;
     }
     const uint32_t code = lastError();
-    if (code == ERR_FAILED || (code == outcome_.explainedStatus && outcome_.text[0] != '\0')) {
-        std::memcpy(pErrorDescription, outcome_.text, std::strlen(outcome_.text) + 1);
+    const CallOutcome& current = outcome();
+    if (code == ERR_FAILED || (code == current.explainedStatus && current.text[0] != '\0')) {
+        std::memcpy(pErrorDescription, current.text, std::strlen(current.text) + 1);
     } else if (const char* name = statusCodeName(code)) {
         std::memcpy(pErrorDescription, name, std::strlen(name) + 1);
     }

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -110,15 +111,21 @@ class PassThru {
     }
 
     bool deviceLost() const { return deviceLost_.load(); }
-    uint32_t lastError() const { return outcome_.status; }
+    uint32_t lastError() const { return outcome().status; }
     void resetOutcome();
-    void setStatus(uint32_t code) { outcome_.status = code; }
+    void setStatus(uint32_t code) { outcome().status = code; }
     void setFailed(const char* text);
     // A status with the text that explains it, which the last-error description then gives
     // instead of the status's name.
     void setExplained(uint32_t code, const char* text);
     // Ends the operation with what a protocol said of the caller's request.
     void refuse(const ProtocolVerdict& verdict);
+    // Runs body on the communication thread, the device's owner, as part of the calling
+    // operation: the caller waits, and the statuses body sets are the caller's. With Short, the
+    // device's reply timeout is the thread's connection-check timeout while body runs, so that a
+    // silent device answers quickly.
+    enum class ReplyTimeout : uint8_t { Unchanged, Short };
+    void onDevice(ReplyTimeout timeout, const std::function<void()>& body);
     bool checkDeviceOpen();
     bool checkDeviceArgument(uint32_t DeviceID);
     bool checkConnection();
@@ -187,14 +194,18 @@ class PassThru {
         uint32_t explainedStatus;  // the status text explains
         char text[kErrorTextSize];
     };
-    static thread_local CallOutcome outcome_;
+    // The outcome the calling thread's statuses go to: its own, or while the communication
+    // thread runs a command for an operation, the outcome of the thread whose operation it is.
+    static CallOutcome& outcome() { return lentOutcome_ != nullptr ? *lentOutcome_ : ownOutcome_; }
+    static thread_local CallOutcome ownOutcome_;
+    static thread_local CallOutcome* lentOutcome_;
 
     // Orders the operations: held for the whole of each but reading the outcome, and released
     // by a read or timed write before it waits. Guards every field below but deviceLost_.
     std::mutex callMutex_;
     std::unique_ptr<CommunicationThread> commThread;
-    // Changed only while the communication thread is parked or stopped: its service tick walks
-    // the list.
+    // Changed only in a command the communication thread runs (onDevice) or with the thread
+    // stopped: its service tick walks the list.
     ChannelSet channels;
     bool connectionOpen = false;
     uint32_t deviceId = 0;

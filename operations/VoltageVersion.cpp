@@ -1,9 +1,10 @@
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "base/LibraryVersion.h"
 #include "device/Device.h"
-#include "operations/DevicePause.h"
 #include "operations/FirmwareVersionText.h"
 #include "operations/OperationTrace.h"
 #include "operations/PassThru.h"
@@ -40,13 +41,15 @@ void PassThru::setPinVoltage(uint32_t PinNumber, uint32_t Voltage) {
     if (Voltage != SHORT_TO_GROUND && Voltage != VOLTAGE_OFF) {
         return setFailed(text::kVoltageNotAdmitted);
     }
-    if (!checkDevicePresent()) {
-        return;
-    }
-    // Sent beside the running thread: the device serialises its own transfers, so the packet
-    // never falls between a transfer header and the read that answers it.
-    device()->setPin15(Voltage == SHORT_TO_GROUND ? Pin15State::ShortToGround
-                                                  : Pin15State::VoltageOff);
+    // Sent by the device's thread; the pin settles while this call waits, not the thread.
+    std::chrono::milliseconds settle{0};
+    onDevice(ReplyTimeout::Unchanged, [&] {
+        if (checkDevicePresent()) {
+            settle = device()->setPin15(Voltage == SHORT_TO_GROUND ? Pin15State::ShortToGround
+                                                                   : Pin15State::VoltageOff);
+        }
+    });
+    std::this_thread::sleep_for(settle);
 }
 
 uint32_t PassThru::passThruReadVersion(uint32_t DeviceID, char* pFirmwareVersion, char* pDllVersion,
@@ -86,17 +89,18 @@ std::string PassThru::readVersions(uint32_t DeviceID, char* pFirmwareVersion, ch
     }
     std::memcpy(pApiVersion, VTX_API_VERSION_STRING, sizeof VTX_API_VERSION_STRING);
     // The identification as the device reported it when it was opened; without one the version
-    // and serial number read as 0. The thread is parked while the records are read: a reconnect
-    // of the thread rewrites them.
-    const DevicePause pause(*commThread, ReplyTimeout::Unchanged);
-    uint32_t versionWord = 0;
-    uint32_t serial = 0;
-    if (const auto identity = device()->identify(IdentitySource::Recorded)) {
-        versionWord = identity->firmwareWord;
-        serial = identity->serialNumber;
-    }
-    const std::string firmware =
-        firmwareVersionText(device()->info().productCode, versionWord, serial);
+    // and serial number read as 0. The records are read on the device's thread: its reconnect
+    // rewrites them.
+    std::string firmware;
+    onDevice(ReplyTimeout::Unchanged, [&] {
+        uint32_t versionWord = 0;
+        uint32_t serial = 0;
+        if (const auto identity = device()->identify(IdentitySource::Recorded)) {
+            versionWord = identity->firmwareWord;
+            serial = identity->serialNumber;
+        }
+        firmware = firmwareVersionText(device()->info().productCode, versionWord, serial);
+    });
     std::memcpy(pFirmwareVersion, firmware.data(), firmware.size());
     pFirmwareVersion[firmware.size()] = '\0';
     return firmware;

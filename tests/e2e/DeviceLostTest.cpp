@@ -101,47 +101,37 @@ TEST_F(DeviceLost, LossIsNoticedWithoutAChannel) {
     expectWorkingSessionAfterReplug();
 }
 
-// Pulls the plug at one exact point: when the first cycle that will park writes the transmit
-// queue to the device. The thread, held in a device write, is let go when an operation asks it
-// to park, so that what was queued meanwhile is left for that cycle.
-class UnplugAtParkingWrite : public EventWatcher {
+// Pulls the plug at one exact point: when an operation hands the thread a command while the
+// thread is held in a device write, which is then let go to find the device gone.
+class UnplugAtCommand : public EventWatcher {
   public:
-    explicit UnplugAtParkingWrite(sim::SimControl& control) : control_(control) {}
+    explicit UnplugAtCommand(sim::SimControl& control) : control_(control) {}
 
     void write(const trace::TraceEvent& event) override {
-        if (!watching || event.name != "CommInterfaceThread") {
-            return;
-        }
-        if (event.message == "setPause() -S-" && field(event, "paused").value_or(0) != 0) {
-            control_.releaseFrameWrites();
-        } else if (event.message == "run() -0-" && field(event, "paused").value_or(0) != 0) {
-            parkingCycle = true;
-        } else if (event.message == "dequeueTxCanFrame() -0-" && parkingCycle &&
-                   !unplugged.exchange(true)) {
+        if (watching && event.name == "CommInterfaceThread" && event.message == "execute() -0-" &&
+            !unplugged.exchange(true)) {
             control_.unplug();
+            control_.releaseFrameWrites();
         }
     }
 
     std::atomic<bool> watching{false};
-    std::atomic<bool> parkingCycle{false};
     std::atomic<bool> unplugged{false};
 
   private:
     sim::SimControl& control_;
 };
 
-// The device goes during the transmit-queue write of the cycle at whose end the thread parks for
-// an operation: the transmit path finds the device gone, the loop parks, and the operation's
-// resume finds the loop ending instead of starting a new cycle. It must return all the same.
-TEST_F(DeviceLost, ResumeThatFindsTheLoopEndingReturns) {
+// The device goes while an operation's command waits for the thread: the thread finds the
+// device gone and ends instead of starting the cycle that would run the command. The command
+// still runs, as the loop ends, and the operation returns with the loss.
+TEST_F(DeviceLost, CommandThatFindsTheLoopEndingReturns) {
     VTX_E2E_NEEDS_LIBRARY_INSIDE();
-    UnplugAtParkingWrite& unplugger =
-        watchEvents(std::make_unique<UnplugAtParkingWrite>(world().control()));
+    UnplugAtCommand& unplugger = watchEvents(std::make_unique<UnplugAtCommand>(world().control()));
     openAndConnect();
     uint32_t filterId = 0;
     ASSERT_EQ(startFilter(PASS_FILTER, 0x7FF, 0x123, 0, &filterId), STATUS_NOERROR);
-    // The thread is held in a device write: frames written now wait for the next cycle, which
-    // the operation below asks to park at its end.
+    // The thread is held in a device write: frames written now wait for a next cycle.
     holdTheThread(10s);
     PASSTHRU_MSG out[2] = {message(0x301, {1}), message(0x302, {2})};
     uint32_t count = 2;
@@ -151,7 +141,7 @@ TEST_F(DeviceLost, ResumeThatFindsTheLoopEndingReturns) {
         uint32_t secondFilter = 0;
         return startFilter(PASS_FILTER, 0x7FF, 0x7E8, 0, &secondFilter);
     });
-    EXPECT_EQ(awaitOrAbort(operation, 10s, "an operation resuming an ending loop"),
+    EXPECT_EQ(awaitOrAbort(operation, 10s, "an operation whose command meets an ending loop"),
               ERR_DEVICE_NOT_CONNECTED);
     EXPECT_TRUE(unplugger.unplugged);
     for (const sim::CanFrame& frame : busFrames()) {
@@ -161,7 +151,7 @@ TEST_F(DeviceLost, ResumeThatFindsTheLoopEndingReturns) {
     expectWorkingSessionAfterReplug();
 }
 
-// Calls under way when the device goes, among them ones that park and resume the thread and
+// Calls under way when the device goes, among them ones that hand the thread a command and
 // writers waiting for the device: each returns within a bound, and the loss is reported.
 TEST_F(DeviceLost, UnplugWhileOperationsRun) {
     for (int round = 0; round < 4; ++round) {

@@ -70,7 +70,7 @@ class IoctlFixture : public EngineFixture {
     }
 
     // Keeps the communication thread inside reads that wait their full time, so that anything
-    // waiting for the thread to park takes at least one such read.
+    // waiting for the thread to run its command takes at least one such read.
     // Whether the device has taken the frame holdTheThread holds the thread in.
     bool deviceTookHoldFrame() {
         const std::vector<sim::Packet> packets = world().control().receivedPackets();
@@ -177,7 +177,7 @@ TEST_F(IoctlIdMap, LostDeviceAnswersNotConnectedWhateverTheArguments) {
 
 // The checks before the device access frame do not wait for the communication thread: with the
 // thread held in a device write, refused identifiers answer while it is still held, and a
-// served one has to wait for the thread to finish that write and park.
+// served one has to wait for the thread to finish that write and run its command.
 TEST_F(IoctlIdMap, RefusedIdentifiersDoNotWaitForTheThread) {
     openAndConnect();
     holdTheThread(3000ms);
@@ -462,8 +462,8 @@ class IoctlClear : public IoctlFixture {};
 // again the bus never carries them.
 TEST_F(IoctlClear, TxBufferDropsQueuedFrames) {
     openAndConnect();
-    // The clear empties the queue before it waits for the thread to park, which the hold's end
-    // lets it do.
+    // The clear empties the queue before it waits for the thread to run its command, which the
+    // hold's end lets it do.
     holdTheThread(1500ms);
     world().control().clearBusRecords();
     PASSTHRU_MSG queued[] = {message(0x301, {1}), message(0x302, {2}), message(0x303, {3})};

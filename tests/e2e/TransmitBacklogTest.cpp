@@ -23,28 +23,28 @@ uint32_t sequenceOf(const uint8_t* bytes) {
            static_cast<uint32_t>(bytes[2]) << 8 | bytes[3];
 }
 
-// Counts the frames of the device writes the thread makes between the moment an operation asks
-// it to park or to end and the moment it has: the write under way then, and those it begins
-// before it parks. The operation is the one whose start event is named.
-class WritesUntilParked : public EventWatcher {
+// Counts the frames of the device writes the thread makes between the moment an operation hands
+// it a command or asks it to end and the moment the command runs or the loop ends: the write
+// under way then, and those it begins before. The operation is the one whose start event is
+// named.
+class WritesUntilCommandRuns : public EventWatcher {
   public:
-    explicit WritesUntilParked(std::string operation) : start_("****" + operation + "()**** -S-") {}
+    explicit WritesUntilCommandRuns(std::string operation)
+        : start_("****" + operation + "()**** -S-") {}
 
     void write(const trace::TraceEvent& event) override {
         const std::lock_guard lock(mutex_);
         const std::string_view m = event.message;
         if (m == start_ && phase_ == Phase::Before) {
             phase_ = Phase::InOperation;
-        } else if (phase_ == Phase::InOperation &&
-                   ((m == "setPause() -S-" && field(event, "paused").value_or(0) == 1) ||
-                    m == "setStop() -S-")) {
-            phase_ = Phase::Parking;
+        } else if (phase_ == Phase::InOperation && (m == "execute() -0-" || m == "setStop() -S-")) {
+            phase_ = Phase::Waiting;
             frames_ += inFlight_;
-        } else if (phase_ == Phase::Parking && (m == "run() -2-" || m == "run() -E-")) {
-            phase_ = Phase::Parked;
+        } else if (phase_ == Phase::Waiting && (m == "runCommands() -0-" || m == "run() -E-")) {
+            phase_ = Phase::Done;
         } else if (m == "dequeueTxCanFrame() -0-") {
             inFlight_ = field(event, "countCan").value_or(0);
-            frames_ += phase_ == Phase::Parking ? inFlight_ : 0;
+            frames_ += phase_ == Phase::Waiting ? inFlight_ : 0;
         } else if (m == "dequeueTxCanFrame() -3-") {
             inFlight_ = 0;
         }
@@ -56,7 +56,7 @@ class WritesUntilParked : public EventWatcher {
     }
 
   private:
-    enum class Phase { Before, InOperation, Parking, Parked };
+    enum class Phase { Before, InOperation, Waiting, Done };
     const std::string start_;
     mutable std::mutex mutex_;  // guards the fields below
     Phase phase_ = Phase::Before;
@@ -195,8 +195,9 @@ TEST_F(TransmitBacklog, FullQueueTakesWhatFitsAndLosesNothing) {
     }
 }
 
-// Calls that park the thread or end it find it within a few chunks of the backlog, not after
-// it: once such a call asks, the thread writes at most the chunk under way and one more.
+// Calls that hand the thread a command or end it find it within a few chunks of the backlog,
+// not after it: once such a call asks, the thread writes at most the chunk under way and one
+// more.
 struct BacklogCall {
     const char* name;
     const char* operation;
@@ -213,7 +214,7 @@ class CallBehindBacklog : public TransmitBacklog,
 TEST_P(CallBehindBacklog, WaitsForAFewChunksOnly) {
     VTX_E2E_NEEDS_LIBRARY_INSIDE();
     const BacklogCall& call = GetParam();
-    const auto& writes = watchEvents(std::make_unique<WritesUntilParked>(call.operation));
+    const auto& writes = watchEvents(std::make_unique<WritesUntilCommandRuns>(call.operation));
     openAndConnect();
     const uint32_t queued = fillQueue();
     SCONFIG loopback{LOOPBACK, 0};
