@@ -25,9 +25,9 @@ Figures measureTransmit(double seconds, uint32_t timeoutMs);
 // The device open, one channel at 500 kbit/s with its pass filter, nothing on the bus.
 Figures measureIdle(double seconds);
 
-// On a quiet bus: a configuration call (GET_CONFIG, which parks the communication thread) and a
-// one-frame write that waits up to 100 ms for its frame to go out, at random gaps of 5 to 100 ms;
-// how long each call takes.
+// On a quiet bus: a configuration call (GET_CONFIG, which the communication thread runs as a
+// command) and a one-frame write that waits up to 100 ms for its frame to go out, at random gaps
+// of 5 to 100 ms; how long each call takes.
 Figures measureCalls(double seconds, uint32_t seed);
 
 // Three application threads on a quiet bus: one waits in PassThruReadMsgs (timeout 2000 ms) on
