@@ -17,8 +17,8 @@
 namespace vtx {
 
 namespace {
-// Created at process attach, destroyed at detach; the exported functions reach it under the
-// API lock. A plain pointer keeps it free of static constructors and destructors, whose order
+// Created at process attach, destroyed at detach; the exported functions reach it between the
+// two (a call still inside at unload is the caller's error). A plain pointer keeps it free of static constructors and destructors, whose order
 // against the load and unload notifications is not ours to choose.
 constinit PassThru* thePassThru = nullptr;
 
