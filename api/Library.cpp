@@ -18,8 +18,9 @@ namespace vtx {
 
 namespace {
 // Created at process attach, destroyed at detach; the exported functions reach it between the
-// two (a call still inside at unload is the caller's error). A plain pointer keeps it free of static constructors and destructors, whose order
-// against the load and unload notifications is not ours to choose.
+// two (a call still inside at unload is the caller's error). A plain pointer keeps it free of
+// static constructors and destructors, whose order against the load and unload notifications is
+// not ours to choose.
 constinit PassThru* thePassThru = nullptr;
 
 constexpr char kEvent[] = "DllMain";

@@ -494,10 +494,9 @@ std::vector<ChannelMessage> Channel::takeReceived(uint32_t wanted, uint32_t time
         // One wait: it ends at the first append since the read began, at a clear, at the
         // channel's end, or at the timeout.
         resRx = received_.wait_for(lock, std::chrono::milliseconds(timeout), [&] {
-            return appendCount_ != seenAppends || receiveClears_ != seenClears ||
-                   ending_.load() != WaitInterruption::None;
+            return appendCount_ != seenAppends || receiveClears_ != seenClears || ended();
         });
-        if (ending_.load() != WaitInterruption::None) {
+        if (ended()) {
             interrupted = ending_.load();
         } else if (receiveClears_ != seenClears) {
             interrupted = WaitInterruption::ReceiveBufferCleared;
@@ -505,8 +504,7 @@ std::vector<ChannelMessage> Channel::takeReceived(uint32_t wanted, uint32_t time
     }
     // Sized by what is taken, never by what was asked for: a caller may ask for any count. A
     // channel that has ended gives nothing more.
-    const auto n = interrupted == WaitInterruption::ChannelDisconnected ||
-                           interrupted == WaitInterruption::DeviceClosed
+    const auto n = endsTheChannel(interrupted)
                        ? 0u
                        : static_cast<uint32_t>(std::min<std::size_t>(receiveQueue_.size(), wanted));
     std::vector<ChannelMessage> messages;
@@ -612,7 +610,6 @@ uint32_t Channel::writeAndWait(std::span<const CanFrame> frames, uint32_t timeou
     TxCompletion& completion = commThread_->completion();
     const auto ticket = std::make_shared<TxTicket>();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
-    const auto ended = [&] { return ending_.load() != WaitInterruption::None; };
     std::size_t queued = 0;
     std::unique_lock lock(completion.mutexTxCompleted);
     while (!ended()) {
@@ -679,9 +676,8 @@ uint32_t Channel::sendTransfers(std::span<const PASSTHRU_MSG> msgs, uint32_t tim
         // Ends when every transfer has ended, or at the deadline: a transfer ends when the device
         // has taken its last frame (each device write wakes the wait) or it is given up (which
         // is announced).
-        completion.waitTxCompleted.wait_until(lock, deadline, [&] {
-            return transfersEnded(ids) || ending_.load() != WaitInterruption::None;
-        });
+        completion.waitTxCompleted.wait_until(lock, deadline,
+                                              [&] { return transfersEnded(ids) || ended(); });
     }
     return collectSentTransfers(ids, shortfall);
 }

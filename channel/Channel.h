@@ -38,6 +38,12 @@ enum class WaitInterruption : uint8_t {
     DeviceClosed,
 };
 
+// Whether the interruption ended the channel itself (disconnected, or its device closed).
+inline bool endsTheChannel(WaitInterruption interrupted) {
+    return interrupted == WaitInterruption::ChannelDisconnected ||
+           interrupted == WaitInterruption::DeviceClosed;
+}
+
 // What kept a write from sending every message it was given, beyond its timeout.
 struct TransferShortfall {
     WaitInterruption interrupted = WaitInterruption::None;
@@ -136,6 +142,7 @@ class Channel {
     uint64_t droppedFrames() const;
 
   private:
+    bool ended() const { return ending_.load() != WaitInterruption::None; }
     // The marker of frames this channel sends: with loopback on, their copies are echoes.
     EchoMarker echoMarker() const {
         return loopbackFlag_ == 1 ? EchoMarker::With : EchoMarker::Without;

@@ -20,9 +20,4 @@ void WaitingCalls::waitUntilEmpty() {
     left_.wait(lock, [&] { return inside_ == 0; });
 }
 
-std::size_t WaitingCalls::inside() {
-    const std::lock_guard lock(mutex_);
-    return inside_;
-}
-
 }  // namespace vtx

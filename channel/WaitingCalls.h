@@ -26,7 +26,6 @@ class WaitingCalls {
     // Returns once no call is inside. Ends because the calls inside have been woken before
     // (their waits watch what ended them) and hold nothing the caller holds on their way out.
     void waitUntilEmpty();
-    std::size_t inside();
 
   private:
     void enter();

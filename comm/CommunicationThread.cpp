@@ -82,11 +82,10 @@ void CommunicationThread::start() {
         acceptingCommands_ = true;
     }
     std::unique_lock started(cycleMutex_);
-    const uint64_t seen = cycleStarts_;
     running_ = true;
     thread_.start([this] { run(); });
-    // Ends at the loop's first cycle start, or when it ends without one.
-    cycleStarted_.wait(started, [&] { return cycleStarts_ != seen || loopEnded_; });
+    // Ends when the loop begins its first cycle, or when it ends without one.
+    cycleStarted_.wait(started, [&] { return loopStarted_ || loopEnded_; });
 }
 
 void CommunicationThread::stop(std::unique_ptr<CommunicationThread>& thread) {
@@ -124,6 +123,7 @@ void CommunicationThread::run() {
         stopSnapshot = stopRequested_;
         openSnapshot = deviceOpenForUse_;
     }
+    signalLoopStarted();
     while (!stopSnapshot) {
         runCycle(openSnapshot);
         endCycle(stopSnapshot, openSnapshot);
@@ -141,7 +141,6 @@ void CommunicationThread::run() {
 // device not open for J2534 use, an idle wait). A cycle that ran commands does not idle: the
 // flags or the channels may have changed.
 void CommunicationThread::runCycle(bool openSnapshot) {
-    signalCycleStart();
     VTX_TRACE(kGroup, kEvent, checkpoint::kCycleStarted, u32("_connection", connected_.load()));
     if (!checkPresenceWhenDue()) {
         return;
@@ -161,8 +160,8 @@ void CommunicationThread::runCycle(bool openSnapshot) {
     }
 }
 
-// Runs the commands queued so far, in order, each with the reply timeout it sets for itself;
-// true when there were any.
+// Runs the commands queued so far, in order (each puts back the reply timeout it changes); true
+// when there were any.
 bool CommunicationThread::runCommands() {
     std::deque<PendingCommand*> due;
     {
@@ -176,7 +175,6 @@ bool CommunicationThread::runCommands() {
               u32("commands", static_cast<uint32_t>(due.size())));
     for (PendingCommand* pending : due) {
         (*pending->command)();
-        device_->setReplyTimeout(0);
         {
             const std::lock_guard queue(queueMutex_);
             pending->done = true;
@@ -241,9 +239,9 @@ void CommunicationThread::endCycle(bool& stopSnapshot, bool& openSnapshot) {
     openSnapshot = deviceOpenForUse_;
 }
 
-void CommunicationThread::signalCycleStart() {
+void CommunicationThread::signalLoopStarted() {
     const std::lock_guard started(cycleMutex_);
-    ++cycleStarts_;
+    loopStarted_ = true;
     cycleStarted_.notify_all();
 }
 

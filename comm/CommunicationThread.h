@@ -117,7 +117,7 @@ class CommunicationThread {
     void endCycle(bool& stopSnapshot, bool& openSnapshot);
     bool runCommands();
     void endCommands();
-    void signalCycleStart();
+    void signalLoopStarted();
     void markEnded();
     void idleUntilWork();
     std::chrono::steady_clock::time_point idleUntil(std::chrono::steady_clock::duration most);
@@ -178,11 +178,10 @@ class CommunicationThread {
     bool stopRequested_ = false;
     bool deviceOpenForUse_ = false;
 
-    // Guards cycleStarts_ and loopEnded_; cycleStarted_ carries the first cycle start and the
-    // end.
+    // Guards loopStarted_ and loopEnded_; cycleStarted_ carries the loop's start and its end.
     std::mutex cycleMutex_;
     std::condition_variable cycleStarted_;
-    uint64_t cycleStarts_ = 0;
+    bool loopStarted_ = false;
     bool loopEnded_ = false;
 
     // Held by queueFrames from its look at the room to its queueing. Lock order: first of the

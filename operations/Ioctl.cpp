@@ -88,17 +88,16 @@ void PassThru::controlChannel(uint32_t ChannelID, uint32_t IoctlID, void* pInput
     if (IoctlID == CLEAR_TX_BUFFER) {
         channel->clearQueueOut();
     }
-    if (!needsTheDevice(IoctlID)) {
+    const auto run = [&] {
         if (checkDevicePresent()) {
             runIoctl(*channel, IoctlID, pInput, pOutput);
         }
-        return;
+    };
+    if (needsTheDevice(IoctlID)) {
+        onDevice(ReplyTimeout::Short, run);
+    } else {
+        run();
     }
-    onDevice(ReplyTimeout::Short, [&] {
-        if (checkDevicePresent()) {
-            runIoctl(*channel, IoctlID, pInput, pOutput);
-        }
-    });
 }
 
 void PassThru::runIoctl(Channel& channel, uint32_t IoctlID, void* pInput, void* pOutput) {

@@ -107,8 +107,7 @@ void PassThru::readMessages(std::unique_lock<std::mutex>& call, uint32_t Channel
     const uint32_t wanted = *pNumMsgs;
     const WaitInterruption interrupted = channel->dequeueRxPtMsgs(pMsg, pNumMsgs, Timeout);
     uint32_t status = STATUS_NOERROR;
-    if (interrupted == WaitInterruption::ChannelDisconnected ||
-        interrupted == WaitInterruption::DeviceClosed) {
+    if (endsTheChannel(interrupted)) {
         status = endedChannelStatus(interrupted);
     } else if (*pNumMsgs == 0) {
         status = ERR_BUFFER_EMPTY;

@@ -4,7 +4,6 @@
 #include <atomic>
 #include <future>
 #include <set>
-#include <thread>
 
 #include "tests/e2e/EngineFixture.h"
 
