@@ -32,7 +32,7 @@ constexpr char kChunkWritten[] = "dequeueTxCanFrame() -3-";
 constexpr auto kIdleCycle = std::chrono::milliseconds(120);
 // A tick that read only some frames (frames are coming in) waits this long for work before the
 // next read, so that the frames arriving meanwhile come in one read: about 27 frames at 1 Mbit/s.
-// The same bounds a tick that moved nothing where no frame waiter serves the device.
+// The same bounds a tick after a frame wait that did not wait.
 constexpr auto kIdleTick = std::chrono::milliseconds(3);
 // How often the loop asks whether the device is still there while its transfers go through (on
 // Windows each asking enumerates the devices); a failed transfer has it asked at once.
@@ -54,10 +54,8 @@ CommunicationThread::CommunicationThread(InterfaceType type, ServedChannels& cha
         device_->setReplyTimeout(kCheckTimeoutMs);
         connected_ = device_->checkConnection();
         if (connected_) {
-            if (device_->waitsBesideWrites()) {
-                frameWaiter_ =
-                    std::make_unique<FrameWaiter>(*device_, [this] { wakeForFrameWaitEnd(); });
-            }
+            frameWaiter_ =
+                std::make_unique<FrameWaiter>(*device_, [this] { wakeForFrameWaitEnd(); });
             start();
         } else {
             startOutcome_ = StartOutcome::DeviceNotConnected;
@@ -254,7 +252,7 @@ void CommunicationThread::markEnded() {
 
 // Until work or a command is queued, a protocol timer or periodic frame is due, a frame wait
 // ends, or a stop is asked for. After a read that found nothing, the wait for the next frame is the
-// frame waiter's, and the loop sleeps on; otherwise (no waiter, frames still coming in, a wait
+// frame waiter's, and the loop sleeps on; otherwise (frames still coming in, a wait
 // that did not wait) one idle tick bounds the sleep, so that the frames that arrive meanwhile
 // come in one read.
 void CommunicationThread::idleUntilWork() {

@@ -7,11 +7,11 @@
 // cycle, with a receive after each chunk, and a command, stop or clear takes effect within one
 // chunk.
 //
-// When a read finds nothing, a device whose reads can wait beside writes is handed to the frame
-// waiter (FrameWaiter), and the loop sleeps until work or a command is queued, a timer is due or
-// the wait ends. A wait may still be under way while a command runs: its writes pass it, an
-// exchange that needs a reply waits for it (at most its reply timeout), and the frame it brings
-// is delivered before anything read later.
+// When a read finds nothing, the wait for the next frame is handed to the frame waiter
+// (FrameWaiter), and the loop sleeps until work or a command is queued, a timer is due or the
+// wait ends. A wait may still be under way while a command runs: its writes pass it, an exchange
+// that needs a reply ends it first (Device::endFrameWait), and the frame it brings is delivered
+// before anything read later.
 #pragma once
 
 #include <atomic>

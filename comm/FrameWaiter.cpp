@@ -47,6 +47,7 @@ void FrameWaiter::stop() {
         stopping_ = true;
     }
     changed_.notify_all();
+    device_.endFrameWait();
 }
 
 void FrameWaiter::run() {
@@ -77,10 +78,15 @@ FrameWaiter::Ending FrameWaiter::waitOnDevice() {
     const auto started = std::chrono::steady_clock::now();
     CanFrame frame;
     Ending ending;
-    if (device_.awaitFrame(frame, kWaitMs) == 1) {
-        ending.frame = frame;
-    } else {
-        ending.cutShort = std::chrono::steady_clock::now() - started < kShortest;
+    switch (device_.awaitFrame(frame, kWaitMs)) {
+        case Device::FrameWaitEnd::Frame:
+            ending.frame = frame;
+            break;
+        case Device::FrameWaitEnd::NoFrame:
+            ending.cutShort = std::chrono::steady_clock::now() - started < kShortest;
+            break;
+        case Device::FrameWaitEnd::GaveWay:
+            break;
     }
     return ending;
 }

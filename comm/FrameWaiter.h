@@ -22,8 +22,8 @@ namespace vtx {
 
 class FrameWaiter {
   public:
-    // Long enough that a quiet bus costs little (20 waits a second), short enough that a
-    // command needing the IN pipe is not held long behind one.
+    // Long enough that a quiet bus costs little (20 waits a second); an exchange needing the IN
+    // pipe does not wait it out, but ends the wait (Device::endFrameWait).
     static constexpr int kWaitMs = 50;
 
     // How a wait ended.
@@ -50,7 +50,8 @@ class FrameWaiter {
     // The ending of a wait that has ended, leaving the waiter free; none while a wait is under way
     // or when nothing was armed.
     std::optional<Ending> collect();
-    // The thread ends after the wait under way; nothing is armed any more.
+    // The thread ends after the wait under way, which is asked to end now; nothing is armed any
+    // more.
     void stop();
 
   private:

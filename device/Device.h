@@ -45,13 +45,18 @@ class Device {
     // Asks the device for as many frames as fit; the number stored. Records no frame filled are
     // left as the driver family marks them. Called from one thread at a time.
     virtual int readFrames(std::span<CanFrame> frames) = 0;
-    // Whether awaitFrame's wait leaves the device free for writes from other threads (frames,
-    // and commands the device does not answer). Where it does not, nobody should wait on it.
-    virtual bool waitsBesideWrites() const = 0;
-    // Asks the device for one frame and waits up to timeoutMs for it to arrive; 1 when one was
-    // stored, 0 when none came. Never called together with readFrames. An exchange that needs a
-    // reply (a command, a read) waits for the wait to end.
-    virtual int awaitFrame(CanFrame& frame, int timeoutMs) = 0;
+    // How a wait for a frame ended.
+    enum class FrameWaitEnd : uint8_t {
+        Frame,    // a frame came, and was stored
+        NoFrame,  // none came within the timeout, or the device refused the wait
+        GaveWay,  // ended early by endFrameWait, for an exchange that needs the device's reply
+    };
+    // Asks the device for one frame and waits up to timeoutMs for it to arrive, leaving the device
+    // free for writes from other threads meanwhile. Never called together with readFrames. An
+    // exchange that needs a reply (a command, a read) ends the wait under way first.
+    virtual FrameWaitEnd awaitFrame(CanFrame& frame, int timeoutMs) = 0;
+    // Ends the frame wait under way, or about to begin, soon; nothing when there is none.
+    virtual void endFrameWait() = 0;
 
     // Controller configuration: the acceptance filter, bit rate and output bus, reprogrammed when
     // something changed. False when the request is refused or the device does not take it.

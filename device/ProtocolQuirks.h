@@ -25,10 +25,6 @@ struct ProtocolQuirks {
     enum class RealisedTiming : uint8_t { SettingsAndInfo, InfoOnly };
     // Who is told the auxiliary value: the device only, or the driver as well (transportAuxValue).
     enum class AuxValue : uint8_t { DeviceOnly, DeviceAndDriver };
-    // Whether a read may wait on the device for a frame while another thread writes: beside the
-    // writes (separate IN and OUT pipes), or blocking them (one synchronous device file, whose
-    // writes wait for the read under way).
-    enum class FrameWait : uint8_t { BesideWrites, BlocksWrites };
 
     HeaderTimeout headerTimeout = HeaderTimeout::AsRequested;
     ExtendedMarker extendedMarker = ExtendedMarker::Bits20And19;
@@ -36,7 +32,6 @@ struct ProtocolQuirks {
     UnreadRecords unreadRecords = UnreadRecords::LeftZero;
     RealisedTiming realisedTiming = RealisedTiming::SettingsAndInfo;
     AuxValue auxValue = AuxValue::DeviceOnly;
-    FrameWait frameWait = FrameWait::BesideWrites;
 };
 
 }  // namespace vtx

@@ -34,10 +34,8 @@ class UsbProtocolDevice : public Device {
     bool takeTransferFailure() override { return transferFailed_.exchange(false); }
     int writeFrames(std::span<const CanFrame> frames) override;
     int readFrames(std::span<CanFrame> frames) override;
-    bool waitsBesideWrites() const override {
-        return quirks_.frameWait == ProtocolQuirks::FrameWait::BesideWrites;
-    }
-    int awaitFrame(CanFrame& frame, int timeoutMs) override;
+    FrameWaitEnd awaitFrame(CanFrame& frame, int timeoutMs) override;
+    void endFrameWait() override;
     bool configure(const ControllerRequest& request) override;
     void stopController() override;
     bool clearBuffers() override;
@@ -133,7 +131,19 @@ class UsbProtocolDevice : public Device {
     // write; true when it all went out. Caller holds exchangeMutex_.
     bool writeHeaderAndPayload(const uint8_t* payload, int payloadLength, int replyLength,
                                uint16_t timeoutMs);
+    // The same with outMutex_ held.
+    bool writeHeaderLocked(const uint8_t* payload, int payloadLength, int replyLength,
+                           uint16_t timeoutMs);
     uint16_t headerTimeout(int requestedMs) const;
+
+    // A frame wait's stages, each under outMutex_: its header is written only while no end was
+    // asked for, and the end of a wait whose header is out is asked of the device.
+    enum class FrameWaitStage : uint8_t { None, Starting, HeaderOut };
+    // Under exchangeMutex_: writes the wait's header unless its end was asked for; true when the
+    // header went out.
+    bool sendFrameWaitHeader(int timeoutMs);
+    // The wait is over; whether its end was asked for.
+    bool finishFrameWait();
 
     // Frames.
     int writeFrameChunk(std::span<const CanFrame> frames);
@@ -172,11 +182,14 @@ class UsbProtocolDevice : public Device {
     std::mutex exchangeMutex_;
     // Serialises the OUT pipe's writes. Writes that carry no header (frames, and commands the
     // device does not answer) take only this one, so they go out while an exchange waits for its
-    // reply. Guards the transport's writes, sequence_, lastHeaderSequence_ and transferBuffer_.
+    // reply. Guards the transport's writes, sequence_, lastHeaderSequence_, transferBuffer_,
+    // frameWaitStage_ and frameWaitEndAsked_.
     std::mutex outMutex_;
     uint16_t sequence_ = 0;  // stamped into every transfer header, then incremented
     uint16_t lastHeaderSequence_ = 0;
     std::vector<uint8_t> transferBuffer_;  // a transfer's header and payload, reused
+    FrameWaitStage frameWaitStage_ = FrameWaitStage::None;
+    bool frameWaitEndAsked_ = false;
     // The packets a frame read brings, reused; readFrames is called by one thread only (the
     // communication thread's loop), and awaitFrame reads into a packet of its own.
     std::vector<uint8_t> readReply_;

@@ -2,6 +2,7 @@
 // header asking for as many packets as the records hold, answered by the frames the device has.
 #include <algorithm>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "device/DevicePackets.h"
@@ -144,20 +145,65 @@ int UsbProtocolDevice::readFrames(std::span<CanFrame> frames) {
 }
 
 // A transfer header for one packet, carrying the wait's own timeout whatever the family's
-// headers carry otherwise, and the read of that packet.
-int UsbProtocolDevice::awaitFrame(CanFrame& frame, int timeoutMs) {
+// headers carry otherwise, and the read of that packet. A packet that is not a frame is the
+// reply endFrameWait asked for, which the read took so that no later exchange meets it.
+Device::FrameWaitEnd UsbProtocolDevice::awaitFrame(CanFrame& frame, int timeoutMs) {
     frame = CanFrame{};
     if (!isOpen()) {
-        return 0;
+        return FrameWaitEnd::NoFrame;
     }
-    uint8_t reply[packet::kSize];
-    const std::lock_guard exchange(exchangeMutex_);
-    if (!writeHeaderAndPayload(nullptr, 0, packet::kSize, static_cast<uint16_t>(timeoutMs)) ||
-        readUnlocked(reply, packet::kSize) != packet::kSize) {
-        return 0;
+    {
+        const std::lock_guard lock(outMutex_);
+        frameWaitStage_ = FrameWaitStage::Starting;
+        frameWaitEndAsked_ = false;
     }
-    frame = unpackFramePacket(reply);
-    return 1;
+    uint8_t reply[packet::kSize] = {};
+    bool read = false;
+    {
+        const std::lock_guard exchange(exchangeMutex_);
+        read =
+            sendFrameWaitHeader(timeoutMs) && readUnlocked(reply, packet::kSize) == packet::kSize;
+    }
+    const bool endAsked = finishFrameWait();
+    if (read && reply[0] == packet::kClassFrame) {
+        frame = unpackFramePacket(reply);
+        return FrameWaitEnd::Frame;
+    }
+    return endAsked ? FrameWaitEnd::GaveWay : FrameWaitEnd::NoFrame;
+}
+
+bool UsbProtocolDevice::sendFrameWaitHeader(int timeoutMs) {
+    const std::lock_guard lock(outMutex_);
+    if (frameWaitEndAsked_) {
+        return false;
+    }
+    if (!writeHeaderLocked(nullptr, 0, packet::kSize, static_cast<uint16_t>(timeoutMs))) {
+        return false;
+    }
+    frameWaitStage_ = FrameWaitStage::HeaderOut;
+    return true;
+}
+
+bool UsbProtocolDevice::finishFrameWait() {
+    const std::lock_guard lock(outMutex_);
+    frameWaitStage_ = FrameWaitStage::None;
+    return std::exchange(frameWaitEndAsked_, false);
+}
+
+// A wait whose header is out ends when the device answers a request sent beside it: the reply
+// goes to the read under way. The firmware-version request is answered at once and changes
+// nothing. A wait not yet out is told not to begin.
+void UsbProtocolDevice::endFrameWait() {
+    const std::lock_guard lock(outMutex_);
+    if (frameWaitStage_ == FrameWaitStage::None || frameWaitEndAsked_) {
+        return;
+    }
+    frameWaitEndAsked_ = true;
+    if (frameWaitStage_ == FrameWaitStage::HeaderOut) {
+        uint8_t request[packet::kSize];
+        packet::buildCommand(request, packet::kClassFirmwareRequest);
+        writeUnlocked(request, packet::kSize);
+    }
 }
 
 }  // namespace vtx

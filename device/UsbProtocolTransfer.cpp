@@ -57,6 +57,11 @@ int UsbProtocolDevice::writeBuffer(const uint8_t* bytes, int length) {
 bool UsbProtocolDevice::writeHeaderAndPayload(const uint8_t* payload, int payloadLength,
                                               int replyLength, uint16_t timeoutMs) {
     const std::lock_guard lock(outMutex_);
+    return writeHeaderLocked(payload, payloadLength, replyLength, timeoutMs);
+}
+
+bool UsbProtocolDevice::writeHeaderLocked(const uint8_t* payload, int payloadLength,
+                                          int replyLength, uint16_t timeoutMs) {
     // The header, then the payload; the buffer is kept, so a poll allocates nothing.
     const std::size_t total = static_cast<std::size_t>(payloadLength) + packet::kSize;
     transferBuffer_.resize(total);
@@ -78,6 +83,8 @@ int UsbProtocolDevice::commandTransfer(const uint8_t* payload, int payloadLength
         !validTransferLength(replyLength)) {
         return 0;
     }
+    // A frame wait holds the IN pipe until its read ends: it is asked to end now.
+    endFrameWait();
     const std::lock_guard exchange(exchangeMutex_);
     if (!writeHeaderAndPayload(payload, payloadLength, replyLength, headerTimeout(timeoutMs))) {
         return 0;

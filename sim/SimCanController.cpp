@@ -193,15 +193,29 @@ void SimCanController::onSent() {
     }
 }
 
-void SimCanController::waitForFrames(std::size_t count, SimClock::time_point deadline) {
+void SimCanController::waitForFrames(std::size_t count, SimClock::time_point deadline,
+                                     uint64_t wakesSeen) {
     std::unique_lock lock(mutex_);
     const uint64_t resets = resets_;
-    while (receiveBuffer_.size() < count && resets_ == resets) {
+    while (receiveBuffer_.size() < count && resets_ == resets && readerWakes_ == wakesSeen) {
         wakeAtFill_ = std::min<uint64_t>(wakeAtFill_, count);
         if (received_.wait_until(lock, deadline) == std::cv_status::timeout) {
             return;
         }
     }
+}
+
+void SimCanController::wakeReaders() {
+    {
+        std::lock_guard lock(mutex_);
+        ++readerWakes_;
+    }
+    received_.notify_all();
+}
+
+uint64_t SimCanController::readerWakes() const {
+    std::lock_guard lock(mutex_);
+    return readerWakes_;
 }
 
 std::vector<CanFrame> SimCanController::takeFrames(std::size_t max) {

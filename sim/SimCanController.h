@@ -82,8 +82,13 @@ class SimCanController : public CanNode {
     // deadline, and then returns the number taken so far (a prefix of frames).
     std::size_t transmit(std::span<const CanFrame> frames, SimClock::time_point deadline);
 
-    // Waits until count frames are held, the deadline passes, or the controller is reset.
-    void waitForFrames(std::size_t count, SimClock::time_point deadline);
+    // Waits until count frames are held, the deadline passes, the controller is reset, or
+    // readers are woken after wakesSeen (readerWakes() read before the wait).
+    void waitForFrames(std::size_t count, SimClock::time_point deadline, uint64_t wakesSeen);
+    // Ends the waits of waitForFrames under way, as the device does when a command reply is
+    // queued for the read that waits.
+    void wakeReaders();
+    uint64_t readerWakes() const;
     // Removes and returns up to max received frames, oldest first.
     std::vector<CanFrame> takeFrames(std::size_t max);
 
@@ -115,7 +120,7 @@ class SimCanController : public CanNode {
     const std::size_t transmitCapacity_;
 
     mutable std::mutex mutex_;  // guards every field below; never held while calling the bus
-    // The buffer reached wakeAtFill_, or the controller was reset.
+    // The buffer reached wakeAtFill_, the controller was reset, or readers were woken.
     std::condition_variable received_;
     // framesSent_ reached wakeAtSent_, frames were dropped, or the controller was reset.
     std::condition_variable transmitted_;
@@ -126,6 +131,7 @@ class SimCanController : public CanNode {
     uint64_t droppedFrames_ = 0;
     uint64_t overflowedFrames_ = 0;
     uint64_t resets_ = 0;
+    uint64_t readerWakes_ = 0;
     uint64_t framesSent_ = 0;
     uint64_t dropRounds_ = 0;
     // The lowest fill, and the lowest count of frames sent, a waiting reader or writer needs;

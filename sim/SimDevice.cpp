@@ -169,7 +169,8 @@ std::optional<uint16_t> SimDevice::beginTransfer(const std::vector<Packet>& pack
     const auto header = std::find_if(packets.begin(), packets.end(), [](const Packet& packet) {
         return classOf(packet) == PacketClass::TransferHeader;
     });
-    if (header != packets.end()) {
+    writeCarriesHeader_ = header != packets.end();
+    if (writeCarriesHeader_) {
         replies_.clear();
         return parseHeader(*header).sequence;
     }
@@ -328,8 +329,12 @@ void SimDevice::handleClear(const Packet& packet) {
     }
 }
 
+// A reply to a write without a header answers the read under way: it ends that read's wait.
 void SimDevice::queueReply(const Packet& packet) {
     replies_.push_back(packet);
+    if (!writeCarriesHeader_) {
+        controller_.wakeReaders();
+    }
 }
 
 void SimDevice::queueFirmwareVersion() {
@@ -391,7 +396,10 @@ int SimDevice::read(uint8_t* bytes, int length, std::chrono::milliseconds timeou
     std::vector<Packet> packets;
     const ReadPlan plan = planRead(capacity, start, limit, packets);
     if (packets.size() < plan.packets && plan.framesAwaited > 0) {
-        controller_.waitForFrames(plan.framesAwaited, plan.until);
+        controller_.waitForFrames(plan.framesAwaited, plan.until, plan.readerWakes);
+        if (controller_.readerWakes() != plan.readerWakes) {
+            takeReplies(plan.packets - packets.size(), packets);
+        }
     }
     appendFrames(plan.packets - packets.size(), packets);
     for (std::size_t i = 0; i < packets.size(); ++i) {
@@ -419,9 +427,10 @@ SimDevice::ReadPlan SimDevice::planRead(std::size_t capacity, SimClock::time_poi
         plan.until = std::min(limit, start + replyTimeout);
         pendingHeader_.reset();
     }
-    const std::size_t replies = std::min(plan.packets, replies_.size());
-    out.assign(replies_.begin(), replies_.begin() + static_cast<std::ptrdiff_t>(replies));
-    replies_.erase(replies_.begin(), replies_.begin() + static_cast<std::ptrdiff_t>(replies));
+    plan.readerWakes = controller_.readerWakes();
+    out.clear();
+    takeRepliesLocked(plan.packets, out);
+    const std::size_t replies = out.size();
     if (plan.until > start && plan.packets > replies) {
         // After a header: until every packet asked for is there. Without: until there is one.
         if (announced) {
@@ -431,6 +440,17 @@ SimDevice::ReadPlan SimDevice::planRead(std::size_t capacity, SimClock::time_poi
         }
     }
     return plan;
+}
+
+void SimDevice::takeReplies(std::size_t max, std::vector<Packet>& out) {
+    std::lock_guard lock(mutex_);
+    takeRepliesLocked(max, out);
+}
+
+void SimDevice::takeRepliesLocked(std::size_t max, std::vector<Packet>& out) {
+    const std::size_t count = std::min(max, replies_.size());
+    out.insert(out.end(), replies_.begin(), replies_.begin() + static_cast<std::ptrdiff_t>(count));
+    replies_.erase(replies_.begin(), replies_.begin() + static_cast<std::ptrdiff_t>(count));
 }
 
 void SimDevice::appendFrames(std::size_t max, std::vector<Packet>& out) {

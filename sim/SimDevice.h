@@ -8,7 +8,8 @@
 //   timeout of 0 at once with what the device holds, otherwise after waiting up to the timeout
 //   (and at most the read's own limit) for frames until it has them all. A read without a
 //   pending header returns what is held, waiting up to the read's limit for at least one frame.
-//   A header also discards replies that no read collected since the previous header.
+//   A header also discards replies that no read collected since the previous header. A reply to
+//   a write without a header ends the wait of a read under way, which returns it first.
 // - Command replies in a write that carries a header echo that header's sequence number; in a
 //   write without one, the pending header's.
 // - Frames (class 1) go to the CAN controller; with its transmit buffer full, a write waits up
@@ -139,6 +140,7 @@ class SimDevice {
         std::size_t packets = 0;
         std::size_t framesAwaited = 0;  // wait until this many frames are held (0: no wait)
         SimClock::time_point until;
+        uint64_t readerWakes = 0;  // the controller's count when the read began
     };
 
     static TransferHeader parseHeader(const Packet& packet);
@@ -159,6 +161,8 @@ class SimDevice {
 
     ReadPlan planRead(std::size_t capacity, SimClock::time_point start, SimClock::time_point limit,
                       std::vector<Packet>& out);
+    void takeReplies(std::size_t max, std::vector<Packet>& out);
+    void takeRepliesLocked(std::size_t max, std::vector<Packet>& out);
     void appendFrames(std::size_t max, std::vector<Packet>& out);
     void waitForPowerLoss(SimClock::time_point deadline);
     void waitWhileFrameWritesHeld();
@@ -173,7 +177,8 @@ class SimDevice {
     std::condition_variable powerChanged_;
     bool plugged_ = true;
     uint64_t powerCycle_ = 0;
-    uint64_t writeCycle_ = 0;  // the power cycle the current write began in
+    uint64_t writeCycle_ = 0;          // the power cycle the current write began in
+    bool writeCarriesHeader_ = false;  // the current write has a transfer header
     std::optional<TransferHeader> pendingHeader_;
     std::deque<Packet> replies_;
     uint8_t outputBus_ = 0;

@@ -20,7 +20,6 @@ constexpr ProtocolQuirks kKernelDriverQuirks{
     .unreadRecords = ProtocolQuirks::UnreadRecords::AllOnesIdentifier,
     .realisedTiming = ProtocolQuirks::RealisedTiming::InfoOnly,
     .auxValue = ProtocolQuirks::AuxValue::DeviceAndDriver,
-    .frameWait = ProtocolQuirks::FrameWait::BlocksWrites,
 };
 }  // namespace
 

@@ -2,6 +2,7 @@
 // device's own implementation of the packet tables.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -143,13 +144,13 @@ TEST_F(WinUsbDeviceSimTest, ReadAsksWithTheHeaderAndReturnsWhatTheDeviceHolds) {
 // would end empty at its timeout first.
 TEST_F(WinUsbDeviceSimTest, FrameWaitLetsWritesPassAndEndsAtTheFirstFrame) {
     ASSERT_NO_FATAL_FAILURE(connectWithOpenFilter());
-    ASSERT_TRUE(iface.waitsBesideWrites());
     CanFrame none;
-    EXPECT_EQ(iface.awaitFrame(none, 20), 0);
+    EXPECT_EQ(iface.awaitFrame(none, 20), Device::FrameWaitEnd::NoFrame);
 
     world.control().clearBusRecords();
     CanFrame arrived;
-    std::thread waiter([&] { EXPECT_EQ(iface.awaitFrame(arrived, 10000), 1); });
+    std::thread waiter(
+        [&] { EXPECT_EQ(iface.awaitFrame(arrived, 10000), Device::FrameWaitEnd::Frame); });
     CanFrame out;
     out.idCan = 0x321;
     out.lenDataCan = 1;
@@ -163,6 +164,28 @@ TEST_F(WinUsbDeviceSimTest, FrameWaitLetsWritesPassAndEndsAtTheFirstFrame) {
     waiter.join();
     EXPECT_EQ(uint32_t{arrived.idCan}, 0x7E8u);
     EXPECT_EQ(arrived.dataCan[0], 0x42);
+}
+
+// An exchange that needs the device's reply ends a frame wait under way instead of waiting it
+// out: the wait gives way, and the reply is the exchange's, not the wait's.
+TEST_F(WinUsbDeviceSimTest, ReplyExchangeEndsAFrameWaitUnderWay) {
+    ASSERT_NO_FATAL_FAILURE(connectWithOpenFilter());
+    ASSERT_TRUE(iface.setTermResistor(1));
+    world.control().clearReceivedPackets();
+    std::atomic<Device::FrameWaitEnd> end{Device::FrameWaitEnd::Frame};
+    std::thread waiter([&] {
+        CanFrame none;
+        end = iface.awaitFrame(none, 60000);
+    });
+    // The wait's header has reached the device.
+    while (world.control().receivedPackets().empty()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    uint32_t state = 0;
+    EXPECT_TRUE(iface.readTermResistor(state));
+    EXPECT_EQ(state, 1u);
+    waiter.join();
+    EXPECT_EQ(end.load(), Device::FrameWaitEnd::GaveWay);
 }
 
 TEST_F(WinUsbDeviceSimTest, AcceptanceFilterReachesTheController) {

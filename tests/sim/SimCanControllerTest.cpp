@@ -36,11 +36,11 @@ TEST(SimCanControllerTest, ReadersWakeWhenTheirCountIsHeld) {
     std::atomic<bool> twoDone{false};
     std::atomic<bool> fiveDone{false};
     std::thread two([&] {
-        controller.waitForFrames(2, deadline);
+        controller.waitForFrames(2, deadline, controller.readerWakes());
         twoDone = true;
     });
     std::thread five([&] {
-        controller.waitForFrames(5, deadline);
+        controller.waitForFrames(5, deadline, controller.readerWakes());
         fiveDone = true;
     });
     for (uint32_t id = 1; id <= 2; ++id) {

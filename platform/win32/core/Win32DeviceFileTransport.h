@@ -6,8 +6,10 @@
 
 namespace vtx::platform {
 
-// The kernel driver's device file "\\.\VTXUSBCAN": CreateFileW unshared, ReadFile, WriteFile and
-// DeviceIoControl, all synchronous. One per process: its handle is the device's.
+// The kernel driver's device file "\\.\VTXUSBCAN": CreateFileW unshared and for overlapped use,
+// so that a read waiting for the device's answer does not hold up a write from another thread.
+// Each ReadFile, WriteFile and DeviceIoControl still returns only when done: it waits on an event
+// of its own for its result. One per process: its handle is the device's.
 class Win32DeviceFileTransport : public DeviceFileTransport {
   public:
     Win32DeviceFileTransport() = default;
