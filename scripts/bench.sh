@@ -2,8 +2,8 @@
 # Builds the benchmarks (release, native) and runs them all, even when one fails or misses a
 # target; fails at the end if any did.
 #   scripts/bench.sh [RUNS] [SECONDS]
-# RUNS goes to each program that takes it (each has its own default); SECONDS is how long
-# busbench measures each scenario (default 5). The micro-benchmarks need Google Benchmark
+# RUNS goes to each program that takes it (each has its own default; busbench's is 3); SECONDS
+# is how long busbench measures each scenario (default 5), on each of the two device paths. The micro-benchmarks need Google Benchmark
 # (libbenchmark-dev), installed here when run as root, skipped otherwise. VTX_BENCH_DIR: the build
 # folder (default build/bench).
 set -eu
@@ -42,7 +42,10 @@ run() {
 runs=${1:-}
 run "$dir"/vtx_bench_backlog ${runs:+"$runs"}
 run "$dir"/vtx_bench_flash ${runs:+"$runs"}
-run "$dir"/busbench "$@"
+# busbench on both device paths: the WinUSB family (sim) and the kernel-driver family.
+for device in sim sim-kernel; do
+    run "$dir"/busbench "${1:-3}" "${2:-5}" "" "$device"
+done
 if $micro; then
     run "$dir"/vtx_bench_micro
 fi

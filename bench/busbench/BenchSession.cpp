@@ -1,6 +1,7 @@
 #include "bench/busbench/BenchSession.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "api/Library.h"
 #include "api/PassThruFunctions.h"
@@ -34,14 +35,19 @@ BenchSession::BenchSession(const SessionSettings& settings) {
         std::fprintf(stderr, "busbench: the library did not attach\n");
         return;
     }
-    ok_ = openChannel(settings.bitRate) && passEverything();
+    ok_ = openChannel(settings.bitRate) && passEverything(channel_);
 }
 
 BenchSession::~BenchSession() {
+    closeDevice();
+    vtx::Library::onProcessDetach();
+}
+
+void BenchSession::closeDevice() {
     if (opened_) {
         PassThruClose(device_);
+        opened_ = false;
     }
-    vtx::Library::onProcessDetach();
 }
 
 vtx::sim::SimControl& BenchSession::control() {
@@ -51,7 +57,10 @@ vtx::sim::SimControl& BenchSession::control() {
 // The library reads the log switch and trace destination when it attaches, and the simulated
 // world reads its settings when it is built: both happen after this.
 void BenchSession::configure(const SessionSettings& settings) {
-    vtx::platform::setEnvironment("VTXPTS_DEVICE", "sim");
+    const char* device = std::getenv("VTXPTS_DEVICE");
+    if (device == nullptr || *device == '\0') {
+        vtx::platform::setEnvironment("VTXPTS_DEVICE", "sim");
+    }
     vtx::platform::setEnvironment("VTXPTS_SIM_BUSRATE", std::to_string(settings.bitRate).c_str());
     setOrUnset("VTXPTS_SIM_TRAFFIC", settings.traffic);
     setOrUnset("VTXPTS_TRACE", settings.traceFile);
@@ -74,14 +83,14 @@ bool BenchSession::openChannel(uint32_t bitRate) {
 }
 
 // Mask and pattern 0 on the four identifier bytes: every 11-bit frame matches.
-bool BenchSession::passEverything() {
+bool BenchSession::passEverything(uint32_t channel) {
     PASSTHRU_MSG mask{};
     mask.ProtocolID = CAN;
     mask.DataSize = 4;
     PASSTHRU_MSG pattern = mask;
     uint32_t filter = 0;
     const uint32_t status =
-        PassThruStartMsgFilter(channel_, PASS_FILTER, &mask, &pattern, nullptr, &filter);
+        PassThruStartMsgFilter(channel, PASS_FILTER, &mask, &pattern, nullptr, &filter);
     if (status != STATUS_NOERROR) {
         reportFailure("PassThruStartMsgFilter", status);
         return false;

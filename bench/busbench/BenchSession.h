@@ -1,6 +1,7 @@
 // One measured setup: the library attached in this process with a fresh simulated world, the
 // device opened, one CAN channel connected and a pass filter that lets every 11-bit frame
-// through, all through the fourteen functions as an application calls them.
+// through, all through the fourteen functions as an application calls them. The device path is
+// VTXPTS_DEVICE's (sim or sim-kernel), sim when it is not set.
 #pragma once
 
 #include <cstdint>
@@ -29,11 +30,15 @@ class BenchSession {
     uint32_t channel() const { return channel_; }
     // The process's simulated world, which the library built when the device opened.
     vtx::sim::SimControl& control();
+    // Closes the device before the session ends, so that a scenario may open it itself.
+    void closeDevice();
+
+    // Starts a pass filter on the channel that lets every 11-bit frame through.
+    static bool passEverything(uint32_t channel);
 
   private:
     static void configure(const SessionSettings& settings);
     bool openChannel(uint32_t bitRate);
-    bool passEverything();
 
     uint32_t device_ = 0;
     uint32_t channel_ = 0;

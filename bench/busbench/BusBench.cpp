@@ -2,14 +2,15 @@
 // into this program so that it can watch and feed the simulated bus. One line per scenario
 // with the median of each figure over the runs, and "met" or "MISSED" for each of the targets.
 //
-//   busbench [RUNS] [SECONDS] [SCENARIO]
+//   busbench [RUNS] [SECONDS] [SCENARIO] [DEVICE]
 // Default 3 runs of 5 s per scenario; SCENARIO runs only those whose name starts with it
-// ("idle", "latency", "rx", "rx traced", "tx", ...).
+// ("idle", "latency", "rx", "rx traced", "tx", ...; empty: all); DEVICE is the device path, sim
+// (the WinUSB family, default) or sim-kernel (the kernel-driver family).
 //
 // CPU time is split by thread name: "sim-..." is the simulated device, "app-..." this
 // program's own threads (calling the fourteen functions, so mostly the library's read and write
 // paths), everything else the library; the time any thread spends inside the simulated
-// device's transport is the simulator's (MeteredPipeTransport). Per-frame library figures count
+// device's transport is the simulator's (TransportMeter). Per-frame library figures count
 // both the library's threads and the calling thread ("lib+app"); the simulator's share is the
 // test double's and says nothing about the library. "xfer" counts transfers on the device's
 // pipes: on hardware each costs a USB round trip and the host's USB stack. Latency runs from a
@@ -28,6 +29,7 @@
 #include "bench/busbench/Figures.h"
 #include "bench/busbench/ReportLine.h"
 #include "bench/busbench/Scenarios.h"
+#include "platform/DynamicLibrary.h"
 
 namespace {
 
@@ -37,7 +39,8 @@ using busbench::ReportLine;
 struct Options {
     int runs = 3;
     double seconds = 5;
-    std::string only;  // run only the scenarios whose name starts with this
+    std::string only;            // run only the scenarios whose name starts with this
+    std::string device = "sim";  // the device path: sim (WinUSB family) or sim-kernel
 
     bool wants(const char* scenario) const { return std::string(scenario).rfind(only, 0) == 0; }
 };
@@ -52,6 +55,9 @@ Options parseOptions(int argc, char** argv) {
     }
     if (argc > 3) {
         options.only = argv[3];
+    }
+    if (argc > 4) {
+        options.device = argv[4];
     }
     return options;
 }
@@ -143,6 +149,22 @@ bool printThreads(const Options& options) {
         .print();
 }
 
+bool printReplies(const Options& options) {
+    const Figures figures = medianOfRuns(options.runs, [&](int run) {
+        return busbench::measureReplies(options.seconds, static_cast<uint32_t>(run + 1));
+    });
+    return ReportLine("replies", figures)
+        .value("GET_TERM_RESISTOR beside a frame wait p50 ms", "term waiting p50 ms", "%.3f")
+        .value("p99", "term waiting p99 ms", "%.3f")
+        .value("(without p99", "term quiet p99 ms", "%.3f)")
+        .target("added p99", "term added p99 ms", "%.3f", 2.0)
+        .value(" Close beside a frame wait p99 ms", "close waiting p99 ms", "%.3f")
+        .value("(without", "close quiet p99 ms", "%.3f)")
+        .target("added p99", "close added p99 ms", "%.3f", 2.0)
+        .note("(" + samplesPerRun(figures) + " GET_TERM_RESISTOR and 20 Close of each/run)")
+        .print();
+}
+
 bool printReceive(const char* name, const Options& options, const std::string& traceFile,
                   bool withTargets) {
     const Figures figures = medianOfRuns(options.runs, [&](int) {
@@ -194,12 +216,19 @@ bool printTransmit(const char* name, const Options& options, uint32_t timeoutMs)
 
 int main(int argc, char** argv) {
     const Options options = parseOptions(argc, argv);
+    if (options.device != "sim" && options.device != "sim-kernel") {
+        std::fprintf(stderr, "busbench: DEVICE is sim or sim-kernel, not %s\n",
+                     options.device.c_str());
+        return 2;
+    }
+    vtx::platform::setEnvironment("VTXPTS_DEVICE", options.device.c_str());
     busbench::nameApplicationThread("main");
     const std::string traceFile = "/tmp/busbench-trace-" + std::to_string(getpid()) + ".jsonl";
     std::printf(
-        "busbench: median of %d runs of %.1f s; full bus = 1 Mbit/s, 8-byte 11-bit frames, "
-        "%.0f frames/s; load average %s\n",
-        options.runs, options.seconds, busbench::kFullBusFramesPerSecond, loadAverage().c_str());
+        "busbench: device %s; median of %d runs of %.1f s; full bus = 1 Mbit/s, 8-byte 11-bit "
+        "frames, %.0f frames/s; load average %s\n",
+        options.device.c_str(), options.runs, options.seconds, busbench::kFullBusFramesPerSecond,
+        loadAverage().c_str());
     std::fflush(stdout);
     bool met = true;
     if (options.wants("idle")) {
@@ -213,6 +242,9 @@ int main(int argc, char** argv) {
     }
     if (options.wants("threads")) {
         met = printThreads(options) && met;
+    }
+    if (options.wants("replies")) {
+        met = printReplies(options) && met;
     }
     if (options.wants("rx full bus")) {
         met = printReceive("rx full bus", options, "", true) && met;

@@ -42,7 +42,7 @@ bool startsWith(const std::string& text, const char* prefix) {
 void nameApplicationThread(const char* name) {
     const std::string full = std::string("app-") + name;
     pthread_setname_np(pthread_self(), full.substr(0, 15).c_str());
-    MeteredPipeTransport::markApplicationThread();
+    TransportMeter::markApplicationThread();
 }
 
 void CpuSampler::start() {
@@ -87,7 +87,7 @@ void CpuSampler::moveTransportTime(const TransportTotals& before, const Transpor
 
 CpuSampler::Snapshot CpuSampler::take() {
     Snapshot snapshot;
-    snapshot.transport = MeteredPipeTransport::totals();
+    snapshot.transport = TransportMeter::totals();
     snapshot.threads = readThreads();
     snapshot.processSeconds = processCpuSeconds();
     snapshot.contextSwitches = contextSwitchesSoFar();

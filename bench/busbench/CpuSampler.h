@@ -2,7 +2,7 @@
 // share sorted by the thread's name. Threads named "sim-..." are the simulated device's,
 // "app-..." the benchmark's own (the application calling the fourteen functions); every other
 // thread is the library's, except for the time library threads spend inside the simulated
-// device's transport (MeteredPipeTransport), which is the simulator's. Linux only: it reads
+// device's transport (TransportMeter), which is the simulator's. Linux only: it reads
 // /proc/self/task.
 #pragma once
 
@@ -10,7 +10,7 @@
 #include <map>
 #include <string>
 
-#include "bench/busbench/MeteredPipeTransport.h"
+#include "bench/busbench/TransportMeter.h"
 
 namespace busbench {
 

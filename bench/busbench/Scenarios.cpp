@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <random>
 #include <thread>
 #include <vector>
@@ -32,6 +33,10 @@ constexpr uint32_t kWriteBatch = 10;
 constexpr uint32_t kLatencyReadTimeoutMs = 2000;
 constexpr auto kWarmUp = 300ms;
 constexpr auto kSettle = 200ms;
+
+double millisecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
 
 Clock::duration secondsOf(double seconds) {
     return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
@@ -239,9 +244,6 @@ Figures measureCalls(double seconds, uint32_t seed) {
     std::uniform_int_distribution<int> gapMilliseconds(5, 100);
     std::vector<double> ioctls;
     std::vector<double> writes;
-    const auto millisecondsSince = [](Clock::time_point start) {
-        return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-    };
     const auto end = Clock::now() + secondsOf(seconds);
     for (uint32_t sequence = 0; Clock::now() < end; ++sequence) {
         std::this_thread::sleep_for(std::chrono::milliseconds(gapMilliseconds(random)));
@@ -328,6 +330,83 @@ Figures measureThreads(double seconds, uint32_t seed) {
     figures["ioctl p99 ms"] = percentile(ioctls, 0.99);
     figures["reads"] = readsDuringCalls;
     figures["samples"] = static_cast<double>(std::min(writes.size(), ioctls.size()));
+    return figures;
+}
+
+namespace {
+
+// GET_TERM_RESISTOR's durations at random gaps for the span.
+std::vector<double> timeTermResistorReads(uint32_t channel, Clock::duration span,
+                                          std::mt19937& random) {
+    std::uniform_int_distribution<int> gapMilliseconds(5, 40);
+    std::vector<double> durations;
+    for (const auto end = Clock::now() + span; Clock::now() < end;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(gapMilliseconds(random)));
+        uint32_t on = 0;
+        const auto start = Clock::now();
+        PassThruIoctl(channel, GET_TERM_RESISTOR, nullptr, &on);
+        durations.push_back(millisecondsSince(start));
+    }
+    return durations;
+}
+
+// PassThruClose's duration after opening the device and connecting a channel, with or without
+// a pass filter; nothing when the device did not open.
+std::optional<double> timeClose(bool filtered, std::mt19937& random) {
+    std::uniform_int_distribution<int> gapMilliseconds(5, 40);
+    uint32_t device = 0;
+    uint32_t channel = 0;
+    if (PassThruOpen(nullptr, &device) != STATUS_NOERROR) {
+        return std::nullopt;
+    }
+    if (PassThruConnect(device, CAN, 0, 500000, &channel) != STATUS_NOERROR ||
+        (filtered && !BenchSession::passEverything(channel))) {
+        PassThruClose(device);
+        return std::nullopt;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(gapMilliseconds(random)));
+    const auto start = Clock::now();
+    PassThruClose(device);
+    return millisecondsSince(start);
+}
+
+}  // namespace
+
+Figures measureReplies(double seconds, uint32_t seed) {
+    constexpr int kClosesEach = 20;
+    BenchSession session({500000, "", ""});
+    if (!session.ok()) {
+        return {};
+    }
+    std::this_thread::sleep_for(kWarmUp);
+    std::mt19937 random(seed);
+    const auto half = secondsOf(seconds / 2);
+    const std::vector<double> termWaiting = timeTermResistorReads(session.channel(), half, random);
+    PassThruIoctl(session.channel(), CLEAR_MSG_FILTERS, nullptr, nullptr);
+    // The last wait ends; no new one begins without a filter.
+    std::this_thread::sleep_for(kWarmUp);
+    const std::vector<double> termQuiet = timeTermResistorReads(session.channel(), half, random);
+    session.closeDevice();
+    std::vector<double> closeWaiting;
+    std::vector<double> closeQuiet;
+    for (int i = 0; i < kClosesEach; ++i) {
+        const auto waiting = timeClose(true, random);
+        const auto quiet = timeClose(false, random);
+        if (!waiting || !quiet) {
+            return {};
+        }
+        closeWaiting.push_back(*waiting);
+        closeQuiet.push_back(*quiet);
+    }
+    Figures figures;
+    figures["term waiting p50 ms"] = percentile(termWaiting, 0.5);
+    figures["term waiting p99 ms"] = percentile(termWaiting, 0.99);
+    figures["term quiet p99 ms"] = percentile(termQuiet, 0.99);
+    figures["term added p99 ms"] = figures["term waiting p99 ms"] - figures["term quiet p99 ms"];
+    figures["close waiting p99 ms"] = percentile(closeWaiting, 0.99);
+    figures["close quiet p99 ms"] = percentile(closeQuiet, 0.99);
+    figures["close added p99 ms"] = figures["close waiting p99 ms"] - figures["close quiet p99 ms"];
+    figures["samples"] = static_cast<double>(std::min(termWaiting.size(), termQuiet.size()));
     return figures;
 }
 

@@ -36,6 +36,12 @@ Figures measureCalls(double seconds, uint32_t seed);
 // write and GET_CONFIG takes beside the waiting read.
 Figures measureThreads(double seconds, uint32_t seed);
 
+// Requests the device answers, on a quiet bus: GET_TERM_RESISTOR at random gaps of 5 to 40 ms,
+// and PassThruClose 5 to 40 ms after the channel connected; each with the channel's pass filter
+// (so that a wait for the next frame is under way) and without one (nothing waits). How long
+// each call takes, and how much the wait adds at the 99th percentile.
+Figures measureReplies(double seconds, uint32_t seed);
+
 // Single frames injected at 500 kbit/s at random gaps of 1 to 9 ms, a reader blocked in
 // PassThruReadMsgs for one message at a time: the bus's end of frame to the call's return.
 // Then `silences` frames, each after 1 s of silence.

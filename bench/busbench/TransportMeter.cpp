@@ -1,0 +1,44 @@
+#include "bench/busbench/TransportMeter.h"
+
+#include <time.h>
+
+namespace busbench {
+
+namespace {
+
+thread_local bool applicationThread = false;
+
+uint64_t threadCpuNanoseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1'000'000'000u + static_cast<uint64_t>(now.tv_nsec);
+}
+
+}  // namespace
+
+std::atomic<uint64_t> TransportMeter::libraryNanoseconds_{0};
+std::atomic<uint64_t> TransportMeter::applicationNanoseconds_{0};
+std::atomic<uint64_t> TransportMeter::transfers_{0};
+
+TransportMeter::TransportMeter(Kind kind) : start_(threadCpuNanoseconds()) {
+    if (kind == Kind::Transfer) {
+        transfers_.fetch_add(1);
+    }
+}
+
+TransportMeter::~TransportMeter() {
+    const uint64_t spent = threadCpuNanoseconds() - start_;
+    (applicationThread ? applicationNanoseconds_ : libraryNanoseconds_).fetch_add(spent);
+}
+
+TransportTotals TransportMeter::totals() {
+    return TransportTotals{static_cast<double>(libraryNanoseconds_.load()) * 1e-9,
+                           static_cast<double>(applicationNanoseconds_.load()) * 1e-9,
+                           transfers_.load()};
+}
+
+void TransportMeter::markApplicationThread() {
+    applicationThread = true;
+}
+
+}  // namespace busbench
