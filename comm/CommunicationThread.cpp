@@ -161,7 +161,8 @@ void CommunicationThread::runCycle(bool openSnapshot) {
 // Runs the commands queued so far, in order (each puts back the reply timeout it changes); true
 // when there were any.
 bool CommunicationThread::runCommands() {
-    std::deque<PendingCommand*> due;
+    // A vector, which allocates nothing while empty: most cycles run no command.
+    std::vector<PendingCommand*> due;
     {
         const std::lock_guard queue(queueMutex_);
         due.swap(commands_);

@@ -194,8 +194,8 @@ class CommunicationThread {
     std::mutex queueMutex_;
     std::condition_variable workArrived_;
     std::condition_variable commandRan_;
-    std::deque<PendingCommand*> commands_;
-    bool acceptingCommands_ = false;  // from the loop's start until it has ended
+    std::vector<PendingCommand*> commands_;  // in the order queued
+    bool acceptingCommands_ = false;         // from the loop's start until it has ended
     std::deque<QueuedFrame> transmitQueue_;
     bool workQueued_ = false;
     bool frameWaitEnded_ = false;
