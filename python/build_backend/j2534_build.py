@@ -4,7 +4,8 @@ pip builds a package in an isolated environment into which it first installs the
 package names; with the usual backends that means a download. This one lives in the source tree
 and asks for nothing, so ``pip install ./python`` works without a network. It builds a pure
 Python wheel of the packages next to pyproject.toml, from the [project] table: name, version,
-description, requires-python, dependencies and entry points.
+description, readme (a Markdown file, the long description), requires-python, dependencies and
+entry points.
 """
 
 import base64
@@ -42,6 +43,11 @@ def _metadata(project):
     if "requires-python" in project:
         lines.append(f"Requires-Python: {project['requires-python']}")
     lines += [f"Requires-Dist: {dependency}" for dependency in project.get("dependencies", [])]
+    if "readme" in project:
+        # The long description: the metadata's body, after a blank line.
+        lines.append("Description-Content-Type: text/markdown")
+        with open(os.path.join(ROOT, project["readme"]), encoding="utf-8") as file:
+            return "\n".join(lines) + "\n\n" + file.read()
     return "\n".join(lines) + "\n"
 
 
