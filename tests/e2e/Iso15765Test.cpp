@@ -82,8 +82,9 @@ class Iso15765 : public EngineFixture {
                              const std::function<void()>& onFirstFrame = {}) {
         PASSTHRU_MSG msg = isoMessage(kTester, std::move(request));
         uint32_t count = 1;
-        EXPECT_EQ(PassThruWriteMsgs(channel, &msg, &count, 1000), STATUS_NOERROR) << lastError();
-        const auto deadline = Clock::now() + 3000ms;
+        // Generous bounds: the write ends when its frames have gone, the read at the answer.
+        EXPECT_EQ(PassThruWriteMsgs(channel, &msg, &count, 10000), STATUS_NOERROR) << lastError();
+        const auto deadline = Clock::now() + 10000ms;
         while (Clock::now() < deadline) {
             PASSTHRU_MSG in{};
             count = 1;

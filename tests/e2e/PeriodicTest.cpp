@@ -16,6 +16,16 @@ class Periodic : public EngineFixture {
     // No frame with the identifier crosses the bus for a while.
     // A frame already on the wire when the call returned may still complete (and the bus
     // thread may record it a little late): only frames that end later count.
+    // The frames of the identifier the device has taken so far.
+    std::size_t framesHandedToDevice(uint32_t id) {
+        const std::vector<sim::Packet> packets = world().control().receivedPackets();
+        return static_cast<std::size_t>(
+            std::count_if(packets.begin(), packets.end(), [id](const sim::Packet& packet) {
+                return packet[0] == static_cast<uint8_t>(sim::PacketClass::Frame) &&
+                       sim::unpackFrame(packet).id == id;
+            }));
+    }
+
     void expectSilence(uint32_t id, std::chrono::milliseconds span) {
         const auto from = sim::SimClock::now() + std::chrono::milliseconds(1);
         world().control().clearBusRecords();
@@ -166,15 +176,15 @@ TEST_F(Periodic, ShortIntervalKeepsItsPace) {
     openAndConnect();
     world().control().clearBusRecords();
     uint32_t msgId = 0;
+    const sim::SimClock::time_point before = sim::SimClock::now();
     ASSERT_EQ(startPeriodic(0x3A2, {1}, 20, &msgId), STATUS_NOERROR);
     ASSERT_TRUE(eventually([&] { return busTimesOf(0x3A2).size() >= 16; }));
     const std::vector<sim::SimClock::time_point> times = busTimesOf(0x3A2);
-    // Never ahead of its interval. How closely it keeps up depends on how loaded the machine is,
-    // which is no test's business.
-    const int64_t span = msBetween(times[0], times[15]);
-    EXPECT_GE(span, 15 * 19);
-    for (std::size_t i = 1; i < 16; ++i) {
-        EXPECT_GE(msBetween(times[i - 1], times[i]), 15) << i;
+    // Never ahead of its interval: the k-th frame goes no sooner than k intervals after the
+    // start. How closely it keeps up, and how late the bus carries a frame the device took,
+    // depend on how loaded the machine is, which is no test's business.
+    for (int k = 0; k < 16; ++k) {
+        EXPECT_GE(msBetween(before, times[static_cast<std::size_t>(k)]), k * 20) << k;
     }
 }
 
@@ -211,10 +221,14 @@ TEST_F(Periodic, StopEndsTheMessageAndAStoppedIdIsInvalid) {
     expectOutcome(PassThruStopPeriodicMsg(channelId + 1, stopped), ERR_INVALID_CHANNEL_ID);
     expectOutcome(PassThruStopPeriodicMsg(channelId, 0), ERR_INVALID_MSG_ID);
     expectOutcome(PassThruStopPeriodicMsg(channelId, stopped), STATUS_NOERROR);
+    // Once the stop has returned, the device is handed no frame of it: one it took before may
+    // still cross the bus after, as late as a loaded machine makes it.
+    const std::size_t handedAtStop = framesHandedToDevice(0x3C0);
     expectOutcome(PassThruStopPeriodicMsg(channelId, stopped), ERR_INVALID_MSG_ID);
-    expectSilence(0x3C0, 150ms);
+    world().control().clearBusRecords();
     // The other one goes on.
-    EXPECT_GE(busTimesOf(0x3C1).size(), 5u);
+    EXPECT_TRUE(eventually([&] { return busTimesOf(0x3C1).size() >= 5; }));
+    EXPECT_EQ(framesHandedToDevice(0x3C0), handedAtStop);
 }
 
 TEST_F(Periodic, DisconnectEndsThePeriodicMessages) {
