@@ -33,6 +33,12 @@ struct SCONFIG_LIST {
     SCONFIG* ConfigPtr;
 };
 
+// The bytes of the FIVE_BAUD_INIT and FAST_INIT ioctls (which this library refuses).
+struct SBYTE_ARRAY {
+    uint32_t NumOfBytes;
+    unsigned char* BytePtr;
+};
+
 static_assert(sizeof(PASSTHRU_MSG) == 4152);
 static_assert(offsetof(PASSTHRU_MSG, ProtocolID) == 0);
 static_assert(offsetof(PASSTHRU_MSG, RxStatus) == 4);
@@ -41,8 +47,18 @@ static_assert(offsetof(PASSTHRU_MSG, Timestamp) == 12);
 static_assert(offsetof(PASSTHRU_MSG, DataSize) == 16);
 static_assert(offsetof(PASSTHRU_MSG, ExtraDataIndex) == 20);
 static_assert(offsetof(PASSTHRU_MSG, Data) == 24);
+static_assert(alignof(PASSTHRU_MSG) == 4);
 static_assert(sizeof(SCONFIG) == 8 && offsetof(SCONFIG, Value) == 4);
 static_assert(offsetof(SCONFIG_LIST, ConfigPtr) == alignof(SCONFIG*));
+static_assert(sizeof(SCONFIG_LIST) == 2 * sizeof(SCONFIG*));
+static_assert(offsetof(SBYTE_ARRAY, BytePtr) == alignof(unsigned char*));
+static_assert(sizeof(SBYTE_ARRAY) == 2 * sizeof(unsigned char*));
+#if defined(_WIN32) && !defined(_WIN64)
+// The 32-bit DLL, as 32-bit applications lay the records out: 4-byte pointers, no padding.
+static_assert(sizeof(void*) == 4);
+static_assert(sizeof(SCONFIG_LIST) == 8 && offsetof(SCONFIG_LIST, ConfigPtr) == 4);
+static_assert(sizeof(SBYTE_ARRAY) == 8 && offsetof(SBYTE_ARRAY, BytePtr) == 4);
+#endif
 
 // Protocol identifiers.
 inline constexpr uint32_t CAN = 0x05;

@@ -1,10 +1,13 @@
-# Checks that the library exports exactly the fourteen J2534 functions; on Windows also that
-# they stand undecorated at ordinals 1 to 14 in alphabetical order.
-set(expected
-    PassThruClose PassThruConnect PassThruDisconnect PassThruGetLastError PassThruIoctl
-    PassThruOpen PassThruReadMsgs PassThruReadVersion PassThruSetProgrammingVoltage
-    PassThruStartMsgFilter PassThruStartPeriodicMsg PassThruStopMsgFilter
-    PassThruStopPeriodicMsg PassThruWriteMsgs)
+# Checks that the library exports exactly the fourteen J2534 functions of ExportTable.cmake; on
+# Windows also that they stand undecorated at the table's ordinals.
+include(${CMAKE_CURRENT_LIST_DIR}/ExportTable.cmake)
+set(expected "")
+set(expectedWithOrdinals "")
+foreach(row IN LISTS VTX_EXPORT_ROWS)
+    vtx_export_row("${row}" export)
+    list(APPEND expected ${export_NAME})
+    list(APPEND expectedWithOrdinals "${export_ORDINAL}:${export_NAME}")
+endforeach()
 
 if(WINDOWS)
     execute_process(COMMAND ${LISTER} -p ${LIBRARY} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
@@ -33,12 +36,7 @@ if(WINDOWS)
     if(NOT addressCount EQUAL namedCount)
         message(FATAL_ERROR "${LIBRARY} exports ${addressCount} addresses for ${namedCount} names")
     endif()
-    set(want "")
-    set(ordinal 1)
-    foreach(name IN LISTS expected)
-        list(APPEND want "${ordinal}:${name}")
-        math(EXPR ordinal "${ordinal} + 1")
-    endforeach()
+    set(want ${expectedWithOrdinals})
 else()
     execute_process(COMMAND ${LISTER} -D --defined-only ${LIBRARY} OUTPUT_VARIABLE out
                     RESULT_VARIABLE rc)
@@ -56,10 +54,11 @@ else()
             list(APPEND found "${name}")
         endif()
     endforeach()
-    list(SORT found)
     set(want ${expected})
 endif()
 
+list(SORT found COMPARE NATURAL)
+list(SORT want COMPARE NATURAL)
 if(NOT found STREQUAL want)
     message(FATAL_ERROR "exports of ${LIBRARY}:\n  found: ${found}\n  want:  ${want}")
 endif()
