@@ -135,7 +135,7 @@ uint32_t Channel::addPeriodic(PeriodicRecord& record) {
     // The first frame goes out at once; only it is echoed.
     CanFrame frame = protocol_->frameOf(record.message, echoMarker());
     if (loopbackFlag_.load() == 1) {
-        enqueueRxCanFrame(&frame, 1, 1);
+        receiveFrames(&frame, 1, 1);
     }
     if (commThread_ != nullptr) {
         commThread_->queueBeyondLimit(std::span(&frame, 1), nullptr);
@@ -255,7 +255,7 @@ void Channel::clearQueueOut() {
 // ---------------------------------------------------------------------------------------------
 // Receive path
 
-void Channel::enqueueRxCanFrame(CanFrame* frames, uint32_t count, uint8_t echo) {
+void Channel::receiveFrames(CanFrame* frames, uint32_t count, uint8_t echo) {
     if (frames == nullptr || count == 0) {
         return;
     }
@@ -507,8 +507,7 @@ std::vector<ChannelMessage> Channel::takeReceived(uint32_t wanted, uint32_t time
     return messages;
 }
 
-WaitInterruption Channel::dequeueRxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs,
-                                          uint32_t timeout) {
+WaitInterruption Channel::readMessages(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t timeout) {
     WaitInterruption interrupted = WaitInterruption::None;
     if (msgs == nullptr || pNumMsgs == nullptr || *pNumMsgs == 0) {
         return interrupted;
@@ -546,8 +545,7 @@ uint64_t Channel::droppedFrames() const {
 // ---------------------------------------------------------------------------------------------
 // Transmit path
 
-TransferShortfall Channel::enqueueTxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs,
-                                           uint32_t timeout) {
+TransferShortfall Channel::writeMessages(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t timeout) {
     TransferShortfall shortfall;
     if (msgs == nullptr || pNumMsgs == nullptr || *pNumMsgs == 0) {
         return shortfall;
@@ -589,7 +587,7 @@ uint32_t Channel::queueWithEcho(std::span<const CanFrame> frames,
     return static_cast<uint32_t>(commThread_->queueFrames(frames, ticket, [&](std::size_t fits) {
         for (std::size_t i = 0; echoed && i < fits; ++i) {
             CanFrame echo = frames[i];
-            enqueueRxCanFrame(&echo, 1, 1);
+            receiveFrames(&echo, 1, 1);
         }
     }));
 }

@@ -279,7 +279,7 @@ void PassThru::clearMsgFilters(Channel& channel) {
     channel.clearFilters();
     uint32_t code = 0;
     uint32_t mask = 0;
-    calcAcceptanceAndMask(code, mask);
+    mergeAcceptanceFilters(code, mask);
     const DeviceInfo& info = device()->info();
     if (info.Id == kOpenFilter && info.Mk == kOpenFilter) {
         return;

@@ -42,7 +42,7 @@ uint32_t widthMask(const FilterRecord& filter) {
 // frames in agree (over every channel) and no such filter's own mask leaves the bit open, so it
 // never holds back a frame a filter admits. A filter with code and mask 0 admits everything:
 // nothing is compared. Block filters only keep frames out: they never open the controller.
-void PassThru::calcAcceptanceAndMask(uint32_t& code, uint32_t& mask) {
+void PassThru::mergeAcceptanceFilters(uint32_t& code, uint32_t& mask) {
     VTX_TRACE(op::kGroup, op::kEvent, place::kAcceptanceFilterStarted);
     std::vector<FilterRecord> admitting;
     for (const std::unique_ptr<Channel>& channel : channels) {
@@ -114,7 +114,7 @@ void PassThru::startFilter(Channel& channel, uint32_t FilterType, PASSTHRU_MSG* 
     const bool ext = added->idExt != 0;
     uint32_t code = 0;
     uint32_t mask = 0;
-    calcAcceptanceAndMask(code, mask);
+    mergeAcceptanceFilters(code, mask);
     onDevice(ReplyTimeout::Short, [&] {
         if (!device()->configure({.acceptanceId = code & kCanIdMask29,
                                   .acceptanceMask = ~mask & kCanIdMask29,
@@ -179,7 +179,7 @@ bool PassThru::programAcceptance(uint32_t& code, uint32_t& deviceMask) {
         deviceMask = kOpenFilter;
     } else {
         uint32_t mask = 0;
-        calcAcceptanceAndMask(code, mask);
+        mergeAcceptanceFilters(code, mask);
         deviceMask = ~mask;
     }
     return device()->configure({.acceptanceId = code,

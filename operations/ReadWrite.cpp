@@ -105,7 +105,7 @@ void PassThru::readMessages(std::unique_lock<std::mutex>& call, uint32_t Channel
     const WaitingCalls::Entry inside(channel->waitingCalls());
     call.unlock();
     const uint32_t wanted = *pNumMsgs;
-    const WaitInterruption interrupted = channel->dequeueRxPtMsgs(pMsg, pNumMsgs, Timeout);
+    const WaitInterruption interrupted = channel->readMessages(pMsg, pNumMsgs, Timeout);
     uint32_t status = STATUS_NOERROR;
     if (endsTheChannel(interrupted)) {
         status = endedChannelStatus(interrupted);
@@ -160,7 +160,7 @@ void PassThru::writeMessages(std::unique_lock<std::mutex>& call, uint32_t Channe
     }
     const WaitingCalls::Entry inside(channel->waitingCalls());
     call.unlock();
-    const TransferShortfall shortfall = channel->enqueueTxPtMsgs(pMsg, pNumMsgs, Timeout);
+    const TransferShortfall shortfall = channel->writeMessages(pMsg, pNumMsgs, Timeout);
     if (*pNumMsgs == offered) {
         return;
     }
