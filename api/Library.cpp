@@ -8,6 +8,7 @@
 #include "platform/LibraryLifecycle.h"
 #include "platform/ThreadServices.h"
 #include "platform/TraceServices.h"
+#include "trace/TracePlaces.h"
 #include "trace/TraceProvider.h"
 
 #if VTX_WITH_SIMULATED_DEVICE
@@ -41,7 +42,7 @@ bool Library::onProcessAttach() {
     trace::TraceProvider& provider = trace::TraceProvider::instance();
     provider.start(platform::readLogSwitch(), platform::createTraceBackend(),
                    &platform::currentThreadId);
-    VTX_TRACE(trace::Group::EntryPoint, kEvent, "-DLL_PROCESS_ATTACH-");
+    VTX_TRACE(trace::Group::EntryPoint, kEvent, trace::place::kLibraryAttached);
     registerBuiltInDevices();
     // Nothing touches the device at load: detection only asks which driver family is
     // installed.
@@ -51,7 +52,7 @@ bool Library::onProcessAttach() {
 
 void Library::onProcessDetach(bool processTerminating) {
     trace::TraceProvider& provider = trace::TraceProvider::instance();
-    VTX_TRACE(trace::Group::EntryPoint, kEvent, "-DLL_PROCESS_DETACH-");
+    VTX_TRACE(trace::Group::EntryPoint, kEvent, trace::place::kLibraryDetaching);
     provider.termTrace();
     if (processTerminating) {
         return;

@@ -8,6 +8,7 @@
 #include "comm/CommunicationThread.h"
 #include "platform/Clock.h"
 #include "protocol/ByteOrder.h"
+#include "trace/TracePlaces.h"
 #include "trace/TraceProvider.h"
 #include "trace/TraceTimer.h"
 
@@ -18,17 +19,6 @@ using namespace trace;
 namespace {
 constexpr char kEvent[] = "Channel";
 constexpr Group kGroup = Group::CommAndChannel;
-
-// The places on the receive and transmit paths that write an event, by what happens there. The
-// texts are the log's, and stay as they are.
-namespace checkpoint {
-constexpr char kFrameAdmitted[] = "enqueueRxCanFrame() -1-";
-constexpr char kFramesDropped[] = "enqueueRxCanFrame() -2-";
-constexpr char kFramesTaken[] = "dequeueRxPtMsgs() -1-";
-constexpr char kMessageDelivered[] = "dequeueRxPtMsgs() -2-";
-constexpr char kQueueingWithoutWait[] = "enqueueTxPtMsgs() -1-";
-constexpr char kWriteSettled[] = "enqueueTxPtMsgs() -4-";
-}  // namespace checkpoint
 
 uint32_t receiveTimestamp() {
     return static_cast<uint32_t>(platform::monotonicMicroseconds());
@@ -50,14 +40,15 @@ Channel::Channel(CommunicationThread* commThread, std::unique_ptr<ChannelProtoco
       commThread_(commThread),
       protocol_(std::move(protocol)) {
     protocol_->setBitRate(baudrate * 1000);
-    VTX_TRACE(kGroup, kEvent, "Channel() -S-", u32("protocolID", protocol_->protocolId()),
-              hex("flags", flags), u32("baudrate", baudrate));
-    VTX_TRACE(kGroup, kEvent, "Channel() -E-", u32("channelID", channelID_));
+    VTX_TRACE(kGroup, kEvent, place::kChannelCreationStarted,
+              u32("protocolID", protocol_->protocolId()), hex("flags", flags),
+              u32("baudrate", baudrate));
+    VTX_TRACE(kGroup, kEvent, place::kChannelCreationEnded, u32("channelID", channelID_));
 }
 
 Channel::~Channel() {
-    VTX_TRACE(kGroup, kEvent, "~Channel() -S-", u32("channelID", channelID_));
-    VTX_TRACE(kGroup, kEvent, "~Channel() -E-", u32("channelID", channelID_));
+    VTX_TRACE(kGroup, kEvent, place::kChannelDestructionStarted, u32("channelID", channelID_));
+    VTX_TRACE(kGroup, kEvent, place::kChannelDestructionEnded, u32("channelID", channelID_));
 }
 
 // Wakes the readers (on the receive queue's signal) and the writers (on the completion signal),
@@ -81,7 +72,7 @@ ProtocolVerdict Channel::checkFilter(const FilterRequest& request) const {
 std::optional<FilterRecord> Channel::addFilter(const FilterRequest& request) {
     const std::lock_guard lock(receiveMutex_);
     const std::vector<FilterRecord>& filters = protocol_->filters();
-    VTX_TRACE(kGroup, kEvent, "addFilter() -S-",
+    VTX_TRACE(kGroup, kEvent, place::kChannelFilterAddStarted,
               u32("filterCnt", static_cast<uint32_t>(filters.size())),
               u32("numFlowCtrlFilter", static_cast<uint32_t>(flowControlFilterCount())));
     const FilterRecord* added = protocol_->addFilter(request, nextObjectId());
@@ -89,7 +80,7 @@ std::optional<FilterRecord> Channel::addFilter(const FilterRequest& request) {
         return std::nullopt;
     }
     const FilterRecord record = *added;
-    VTX_TRACE(kGroup, kEvent, "addFilter() -E-",
+    VTX_TRACE(kGroup, kEvent, place::kChannelFilterAddEnded,
               u32("filterCnt", static_cast<uint32_t>(filters.size())),
               u32("numFlowCtrlFilter", static_cast<uint32_t>(flowControlFilterCount())));
     return record;
@@ -102,11 +93,11 @@ bool Channel::hasFilter(uint32_t filterId) const {
 
 void Channel::removeFilter(uint32_t filterId) {
     const std::lock_guard lock(receiveMutex_);
-    VTX_TRACE(kGroup, kEvent, "removeFilter() -S-", hex("filterId", filterId),
+    VTX_TRACE(kGroup, kEvent, place::kChannelFilterRemoveStarted, hex("filterId", filterId),
               u32("filterCnt", static_cast<uint32_t>(protocol_->filters().size())),
               u32("numFlowCtrlFilter", static_cast<uint32_t>(flowControlFilterCount())));
     protocol_->removeFilter(filterId);
-    VTX_TRACE(kGroup, kEvent, "removeFilter() -E-",
+    VTX_TRACE(kGroup, kEvent, place::kChannelFilterRemoveEnded,
               u32("filterCnt", static_cast<uint32_t>(protocol_->filters().size())),
               u32("numFlowCtrlFilter", static_cast<uint32_t>(flowControlFilterCount())));
 }
@@ -135,7 +126,7 @@ std::vector<FilterRecord> Channel::filters() const {
 uint32_t Channel::addPeriodic(PeriodicRecord& record) {
     {
         const std::lock_guard lock(periodicMutex_);
-        VTX_TRACE(kGroup, kEvent, "addPeriodic() -S-", u32("channelID", channelID_),
+        VTX_TRACE(kGroup, kEvent, place::kChannelPeriodicAddStarted, u32("channelID", channelID_),
                   u32("count", static_cast<uint32_t>(periodics_.size())));
         if (periodics_.size() >= kMaxPeriodics) {
             return 0;
@@ -144,7 +135,7 @@ uint32_t Channel::addPeriodic(PeriodicRecord& record) {
     // The first frame goes out at once; only it is echoed.
     CanFrame frame = protocol_->frameOf(record.message, echoMarker());
     if (loopbackFlag_.load() == 1) {
-        enqueueRxCanFrame(&frame, 1, 1);
+        receiveFrames(&frame, 1, 1);
     }
     if (commThread_ != nullptr) {
         commThread_->queueBeyondLimit(std::span(&frame, 1), nullptr);
@@ -154,7 +145,7 @@ uint32_t Channel::addPeriodic(PeriodicRecord& record) {
     const std::lock_guard lock(periodicMutex_);
     PeriodicRecord& added = periodics_.emplace_back(record);
     added.id = nextObjectId();
-    VTX_TRACE(kGroup, kEvent, "addPeriodic() -E-", u32("channelID", channelID_),
+    VTX_TRACE(kGroup, kEvent, place::kChannelPeriodicAddEnded, u32("channelID", channelID_),
               u32("count", static_cast<uint32_t>(periodics_.size())));
     return added.id;
 }
@@ -211,7 +202,7 @@ void Channel::setBitRate(uint32_t bitsPerSecond) {
 }
 
 void Channel::setLoopback(uint32_t value) {
-    VTX_TRACE(kGroup, kEvent, "setLoopback() -S-", hex("loopbackFlag", loopbackFlag_.load()),
+    VTX_TRACE(kGroup, kEvent, place::kChannelLoopbackSet, hex("loopbackFlag", loopbackFlag_.load()),
               hex("value", value));
     loopbackFlag_.store(static_cast<uint8_t>(value));
 }
@@ -264,7 +255,7 @@ void Channel::clearQueueOut() {
 // ---------------------------------------------------------------------------------------------
 // Receive path
 
-void Channel::enqueueRxCanFrame(CanFrame* frames, uint32_t count, uint8_t echo) {
+void Channel::receiveFrames(CanFrame* frames, uint32_t count, uint8_t echo) {
     if (frames == nullptr || count == 0) {
         return;
     }
@@ -284,12 +275,12 @@ void Channel::enqueueRxCanFrame(CanFrame* frames, uint32_t count, uint8_t echo) 
             protocol_->receiveFrame(frame, echoKind, now, receiveOutput_);
             carried += carryOut(receiveOutput_, frame.Timestamp);
         }
-        VTX_TRACE(kGroup, kEvent, "enqueueRxCanFrame() -E-",
+        VTX_TRACE(kGroup, kEvent, place::kChannelFramesQueued,
                   i32("channelID", static_cast<int32_t>(channelID_)),
                   u32("queueInPktsCAN.count", static_cast<uint32_t>(receiveQueue_.size())),
                   u32("numPktsInQueue", carried.appended));
         if (carried.dropped > 0) {
-            VTX_TRACE(kGroup, kEvent, checkpoint::kFramesDropped,
+            VTX_TRACE(kGroup, kEvent, place::kChannelFramesDropped,
                       i32("channelID", static_cast<int32_t>(channelID_)),
                       u32("dropped", static_cast<uint32_t>(dropped_)));
         }
@@ -312,7 +303,7 @@ void Channel::traceAdmission(const CanFrame& frame, Echo echo) const {
     if (filter == nullptr) {
         return;
     }
-    VTX_TRACE(kGroup, kEvent, checkpoint::kFrameAdmitted,
+    VTX_TRACE(kGroup, kEvent, place::kChannelFrameAdmitted,
               i32("channelID", static_cast<int32_t>(channelID_)), hex("filterId", filter->id),
               u32("Timestamp", frame.Timestamp), hex("code", filter->code),
               hex("mask", filter->mask), hex("idCan", frame.idCan),
@@ -486,7 +477,7 @@ std::vector<ChannelMessage> Channel::takeReceived(uint32_t wanted, uint32_t time
     const uint64_t seenAppends = appendCount_;
     const uint64_t seenClears = receiveClears_;
     lock.unlock();
-    VTX_TRACE(kGroup, kEvent, "dequeueRxCanFrame() -S-", u32("numPktsCAN", wanted),
+    VTX_TRACE(kGroup, kEvent, place::kChannelReadStarted, u32("numPktsCAN", wanted),
               u32("timeout", timeout));
     lock.lock();
     bool resRx = true;
@@ -511,33 +502,32 @@ std::vector<ChannelMessage> Channel::takeReceived(uint32_t wanted, uint32_t time
     messages.reserve(n);
     receiveQueue_.takeFront(n, messages);
     lock.unlock();
-    VTX_TRACE(kGroup, kEvent, "dequeueRxCanFrame() -E-", u32("resRx", resRx), u32("numPktsCAN", n),
+    VTX_TRACE(kGroup, kEvent, place::kChannelReadEnded, u32("resRx", resRx), u32("numPktsCAN", n),
               u32("t", timer.elapsed()), u32("count", wanted));
     return messages;
 }
 
-WaitInterruption Channel::dequeueRxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs,
-                                          uint32_t timeout) {
+WaitInterruption Channel::readMessages(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t timeout) {
     WaitInterruption interrupted = WaitInterruption::None;
     if (msgs == nullptr || pNumMsgs == nullptr || *pNumMsgs == 0) {
         return interrupted;
     }
     const trace::TraceTimer timer(kGroup);
-    VTX_TRACE(kGroup, kEvent, "dequeueRxPtMsgs() -S-", u32("pNumMsgs", *pNumMsgs),
+    VTX_TRACE(kGroup, kEvent, place::kChannelDeliveryStarted, u32("pNumMsgs", *pNumMsgs),
               u32("timeout", timeout));
     const std::vector<ChannelMessage> messages = takeReceived(*pNumMsgs, timeout, interrupted);
     const auto delivered = static_cast<uint32_t>(messages.size());
-    VTX_TRACE(kGroup, kEvent, checkpoint::kFramesTaken, u32("num_pkt_can", delivered),
+    VTX_TRACE(kGroup, kEvent, place::kChannelFramesTaken, u32("num_pkt_can", delivered),
               u32("pNumMsgs", *pNumMsgs));
     for (uint32_t i = 0; i < delivered; ++i) {
         messages[i].toPassThru(protocolID(), msgs[i]);
-        VTX_TRACE(kGroup, kEvent, checkpoint::kMessageDelivered,
+        VTX_TRACE(kGroup, kEvent, place::kChannelMessageDelivered,
                   u32("Timestamp", msgs[i].Timestamp), hex("idCan", identifierWord(messages[i])),
                   u32("DataSize", msgs[i].DataSize), hex("TxFlags", msgs[i].TxFlags),
                   hex("RxStatus", msgs[i].RxStatus));
     }
     *pNumMsgs = delivered;
-    VTX_TRACE(kGroup, kEvent, "dequeueRxPtMsgs() -E-", u32("NumMsgs", delivered),
+    VTX_TRACE(kGroup, kEvent, place::kChannelDeliveryEnded, u32("NumMsgs", delivered),
               u32("t", timer.elapsed()));
     return interrupted;
 }
@@ -555,14 +545,13 @@ uint64_t Channel::droppedFrames() const {
 // ---------------------------------------------------------------------------------------------
 // Transmit path
 
-TransferShortfall Channel::enqueueTxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs,
-                                           uint32_t timeout) {
+TransferShortfall Channel::writeMessages(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t timeout) {
     TransferShortfall shortfall;
     if (msgs == nullptr || pNumMsgs == nullptr || *pNumMsgs == 0) {
         return shortfall;
     }
     const trace::TraceTimer timer(kGroup);
-    VTX_TRACE(kGroup, kEvent, "enqueueTxPtMsgs() -S-", u32("NumMsgs", *pNumMsgs),
+    VTX_TRACE(kGroup, kEvent, place::kChannelWriteStarted, u32("NumMsgs", *pNumMsgs),
               u32("timeout", timeout), u32("loopbackFlag", loopbackFlag_.load()));
     if (protocolPaces()) {
         *pNumMsgs = sendTransfers(std::span(msgs, *pNumMsgs), timeout, shortfall);
@@ -578,14 +567,14 @@ TransferShortfall Channel::enqueueTxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsg
         return shortfall;
     }
     if (timeout == 0) {
-        VTX_TRACE(kGroup, kEvent, checkpoint::kQueueingWithoutWait);
+        VTX_TRACE(kGroup, kEvent, place::kChannelQueueingWithoutWait);
         *pNumMsgs = queueWithEcho(frames, nullptr);
         return shortfall;
     }
     const uint32_t sent = writeAndWait(frames, timeout);
     *pNumMsgs = sent;
     shortfall.interrupted = ending_.load();
-    VTX_TRACE(kGroup, kEvent, "enqueueTxPtMsgs() -E-", u32("numPktsTransmitted", sent),
+    VTX_TRACE(kGroup, kEvent, place::kChannelWriteEnded, u32("numPktsTransmitted", sent),
               u32("pNumMsgs", *pNumMsgs), u32("t", timer.elapsed()));
     return shortfall;
 }
@@ -598,7 +587,7 @@ uint32_t Channel::queueWithEcho(std::span<const CanFrame> frames,
     return static_cast<uint32_t>(commThread_->queueFrames(frames, ticket, [&](std::size_t fits) {
         for (std::size_t i = 0; echoed && i < fits; ++i) {
             CanFrame echo = frames[i];
-            enqueueRxCanFrame(&echo, 1, 1);
+            receiveFrames(&echo, 1, 1);
         }
     }));
 }
@@ -631,7 +620,7 @@ uint32_t Channel::writeAndWait(std::span<const CanFrame> frames, uint32_t timeou
             break;
         }
     }
-    VTX_TRACE(kGroup, kEvent, checkpoint::kWriteSettled);
+    VTX_TRACE(kGroup, kEvent, place::kChannelWriteSettled);
     return ticket->sent;
 }
 

@@ -110,17 +110,17 @@ class Channel {
     void clearQueueOut();
 
     // Receive path.
-    void enqueueRxCanFrame(CanFrame* frames, uint32_t count, uint8_t echo);
+    void receiveFrames(CanFrame* frames, uint32_t count, uint8_t echo);
     // At most wanted frames, waiting up to timeout ms for more when fewer are queued; a clear
     // of the receive queue or the channel's end cuts the wait short, and interrupted says so.
     std::vector<ChannelMessage> takeReceived(uint32_t wanted, uint32_t timeout,
                                              WaitInterruption& interrupted);
-    WaitInterruption dequeueRxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t timeout);
+    WaitInterruption readMessages(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t timeout);
 
     // Transmit path. Timeout 0: the count becomes the number of messages queued (all, unless
     // the transmit queue is full). Otherwise: the number the device took before the timeout
     // (for a protocol that sends transfers, the number sent whole).
-    TransferShortfall enqueueTxPtMsgs(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t timeout);
+    TransferShortfall writeMessages(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, uint32_t timeout);
     // Whether the protocol sends transfers it paces itself (ISO 15765), not a frame a message.
     bool sendsTransfers() const { return protocolPaces(); }
 

@@ -48,7 +48,7 @@ std::size_t ChannelSet::filterCount() const {
 
 void ChannelSet::deliverReceived(std::span<CanFrame> frames) {
     for (const std::unique_ptr<Channel>& channel : channels_) {
-        channel->enqueueRxCanFrame(frames.data(), static_cast<uint32_t>(frames.size()), 0);
+        channel->receiveFrames(frames.data(), static_cast<uint32_t>(frames.size()), 0);
     }
 }
 

@@ -8,6 +8,7 @@
 
 #include "device/DeviceFactory.h"
 #include "platform/ThreadServices.h"
+#include "trace/TracePlaces.h"
 #include "trace/TraceProvider.h"
 
 namespace vtx {
@@ -17,18 +18,6 @@ using namespace trace;
 namespace {
 constexpr char kEvent[] = "CommInterfaceThread";
 constexpr Group kGroup = Group::CommAndChannel;
-// The places inside the loop and its commands that write an event, by what happens there. The
-// texts are the log's, and stay as they are.
-namespace checkpoint {
-constexpr char kCycleStarted[] = "run() -0-";
-constexpr char kIdleWhileClosed[] = "run() -1-";
-constexpr char kCommandQueued[] = "execute() -0-";
-constexpr char kCommandsRun[] = "runCommands() -0-";
-constexpr char kChunkWriting[] = "dequeueTxCanFrame() -0-";
-constexpr char kChunkCutShort[] = "dequeueTxCanFrame() -1-";
-constexpr char kChunkWritten[] = "dequeueTxCanFrame() -3-";
-}  // namespace checkpoint
-
 constexpr auto kIdleCycle = std::chrono::milliseconds(120);
 // A tick that read only some frames (frames are coming in) waits this long for work before the
 // next read, so that the frames arriving meanwhile come in one read: about 27 frames at 1 Mbit/s.
@@ -46,7 +35,7 @@ CommunicationThread::CommunicationThread(InterfaceType type, ServedChannels& cha
       channels_(channels),
       onDeviceLost_(std::move(onDeviceLost)),
       receiveBuffer_(kReceiveBufferFrames) {
-    VTX_TRACE(kGroup, kEvent, "CommInterfaceThread() -S-",
+    VTX_TRACE(kGroup, kEvent, place::kCommThreadCreationStarted,
               u32("interfacetype", traceValue(device_ ? type : InterfaceType::None)));
     if (!device_) {
         startOutcome_ = StartOutcome::NoDriver;
@@ -61,17 +50,17 @@ CommunicationThread::CommunicationThread(InterfaceType type, ServedChannels& cha
             startOutcome_ = StartOutcome::DeviceNotConnected;
         }
     }
-    VTX_TRACE(kGroup, kEvent, "CommInterfaceThread() -E-");
+    VTX_TRACE(kGroup, kEvent, place::kCommThreadCreationEnded);
 }
 
 CommunicationThread::~CommunicationThread() {
-    VTX_TRACE(kGroup, kEvent, "~CommInterfaceThread() -S-");
+    VTX_TRACE(kGroup, kEvent, place::kCommThreadDestructionStarted);
     thread_.end();
     // Before the device it reads and the queue lock its ending takes.
     frameWaiter_.reset();
     // The interface's close sequence switches the device's outputs off and closes it.
     device_.reset();
-    VTX_TRACE(kGroup, kEvent, "~CommInterfaceThread() -E-");
+    VTX_TRACE(kGroup, kEvent, place::kCommThreadDestructionEnded);
 }
 
 void CommunicationThread::start() {
@@ -111,7 +100,7 @@ bool CommunicationThread::wait(uint32_t ms) {
 // The loop
 
 void CommunicationThread::run() {
-    VTX_TRACE(kGroup, kEvent, "run() -S-");
+    VTX_TRACE(kGroup, kEvent, place::kCommLoopStarted);
     platform::raiseCurrentThreadPriority();
     platform::nameCurrentThread("vtx-comm");
     bool stopSnapshot;
@@ -126,7 +115,7 @@ void CommunicationThread::run() {
         runCycle(openSnapshot);
         endCycle(stopSnapshot, openSnapshot);
     }
-    VTX_TRACE(kGroup, kEvent, "run() -E-", u32("_connection", connected_.load()),
+    VTX_TRACE(kGroup, kEvent, place::kCommLoopEnded, u32("_connection", connected_.load()),
               u32("_openPassThruDevice", openSnapshot));
     endCommands();
     if (frameWaiter_) {
@@ -139,7 +128,7 @@ void CommunicationThread::run() {
 // device not open for J2534 use, an idle wait). A cycle that ran commands does not idle: the
 // flags or the channels may have changed.
 void CommunicationThread::runCycle(bool openSnapshot) {
-    VTX_TRACE(kGroup, kEvent, checkpoint::kCycleStarted, u32("_connection", connected_.load()));
+    VTX_TRACE(kGroup, kEvent, place::kCommCycleStarted, u32("_connection", connected_.load()));
     if (!checkPresenceWhenDue()) {
         return;
     }
@@ -152,7 +141,7 @@ void CommunicationThread::runCycle(bool openSnapshot) {
             idleUntilWork();
         }
     } else {
-        VTX_TRACE(kGroup, kEvent, checkpoint::kIdleWhileClosed,
+        VTX_TRACE(kGroup, kEvent, place::kCommIdleWhileClosed,
                   u32("_connection", connected_.load()));
         idleWhileClosed();
     }
@@ -170,7 +159,7 @@ bool CommunicationThread::runCommands() {
     if (due.empty()) {
         return false;
     }
-    VTX_TRACE(kGroup, kEvent, checkpoint::kCommandsRun,
+    VTX_TRACE(kGroup, kEvent, place::kCommCommandsRun,
               u32("commands", static_cast<uint32_t>(due.size())));
     for (PendingCommand* pending : due) {
         (*pending->command)();
@@ -198,7 +187,7 @@ void CommunicationThread::execute(const std::function<void()>& command) {
     {
         std::unique_lock queue(queueMutex_);
         if (acceptingCommands_) {
-            VTX_TRACE(kGroup, kEvent, checkpoint::kCommandQueued);
+            VTX_TRACE(kGroup, kEvent, place::kCommCommandQueued);
             commands_.push_back(&pending);
             workArrived_.notify_all();
             // Ends when the loop has run it: at its next cycle start, or as it ends.
@@ -317,13 +306,13 @@ void CommunicationThread::wakeIdleLoop() {
 }
 
 void CommunicationThread::setStop() {
-    VTX_TRACE(kGroup, kEvent, "setStop() -S-");
+    VTX_TRACE(kGroup, kEvent, place::kCommStopRequestStarted);
     {
         const std::lock_guard flags(flagsMutex_);
         stopRequested_ = true;
     }
     wakeIdleLoop();
-    VTX_TRACE(kGroup, kEvent, "setStop() -E-");
+    VTX_TRACE(kGroup, kEvent, place::kCommStopRequestEnded);
 }
 
 void CommunicationThread::setDeviceOpenForUse(bool open) {
@@ -380,16 +369,16 @@ bool CommunicationThread::writeQueuedChunk() {
         workQueued_ = !transmitQueue_.empty();
     }
     const int countCan = static_cast<int>(frames.size());
-    VTX_TRACE(kGroup, kEvent, checkpoint::kChunkWriting, u32("countCan", countCan));
+    VTX_TRACE(kGroup, kEvent, place::kCommChunkWriting, u32("countCan", countCan));
     const int result = device_->writeFrames(frames);
     // The device took the first result frames; the rest of the chunk is not offered again.
     settleTickets(tickets, static_cast<std::size_t>(std::clamp(result, 0, countCan)));
     if (result != countCan) {
-        VTX_TRACE(kGroup, kEvent, checkpoint::kChunkCutShort);
+        VTX_TRACE(kGroup, kEvent, place::kCommChunkCutShort);
         presenceCheckOwed_ = true;
         (void)checkPresenceWhenDue();
     }
-    VTX_TRACE(kGroup, kEvent, checkpoint::kChunkWritten);
+    VTX_TRACE(kGroup, kEvent, place::kCommChunkWritten);
     return true;
 }
 
@@ -480,7 +469,7 @@ std::size_t CommunicationThread::queueFrames(
     std::size_t queued = 0;
     {
         const std::lock_guard queue(queueMutex_);
-        VTX_TRACE(kGroup, kEvent, "enqueueTxCanFrame() -S-",
+        VTX_TRACE(kGroup, kEvent, place::kCommFramesQueueingStarted,
                   u32("listPkts.count", static_cast<uint32_t>(frames.size())),
                   u32("queueOutPktsCAN.count", static_cast<uint32_t>(transmitQueue_.size())),
                   hex("numPktsTransmitted", 0));
@@ -500,7 +489,7 @@ std::size_t CommunicationThread::queueFrames(
         }
         workQueued_ = true;
         VTX_TRACE(
-            kGroup, kEvent, "enqueueTxCanFrame() -E-",
+            kGroup, kEvent, place::kCommFramesQueueingEnded,
             u32("queueOutPktsCAN.count", static_cast<uint32_t>(transmitQueue_.size())),
             u32("t", static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                                std::chrono::steady_clock::now() - started)

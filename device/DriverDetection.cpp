@@ -2,6 +2,7 @@
 
 #include "device/DeviceSelection.h"
 #include "platform/DeviceServices.h"
+#include "trace/TracePlaces.h"
 #include "trace/TraceProvider.h"
 
 namespace vtx {
@@ -26,10 +27,10 @@ bool isDriverInstalled(InterfaceType type) {
     if (type == InterfaceType::None) {
         return false;
     }
-    VTX_TRACE(trace::Group::DriverDetection, kEvent, "getDriverInstalled() -S-",
+    VTX_TRACE(trace::Group::DriverDetection, kEvent, trace::place::kDriverDetectionStarted,
               trace::u32("interfacetype", traceValue(type)));
     const bool installed = installedFor(processDeviceChoice(), type);
-    VTX_TRACE(trace::Group::DriverDetection, kEvent, "getDriverInstalled() -E-",
+    VTX_TRACE(trace::Group::DriverDetection, kEvent, trace::place::kDriverDetectionEnded,
               trace::u32("ret", installed));
     return installed;
 }

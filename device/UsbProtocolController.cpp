@@ -4,19 +4,13 @@
 #include "device/DevicePackets.h"
 #include "device/UsbProtocolDevice.h"
 #include "device/UsbProtocolTrace.h"
+#include "trace/TracePlaces.h"
 
 namespace vtx {
 
 using namespace trace;
 
 namespace {
-// The places inside a configuration that write an event, by what happens there. The texts are
-// the log's, and stay as they are.
-namespace checkpoint {
-constexpr char kReprogramming[] = "setCommParameters() -1-";
-constexpr char kTimingCalculated[] = "enableCANController() -1-";
-}  // namespace checkpoint
-
 // The bit rates the controller can be programmed with, in kbit/s: the channel rates and 100.
 bool isAdmittedBitRate(uint32_t kbps) {
     return kbps == 100 || kbps == 125 || kbps == 250 || kbps == 500 || kbps == 1000;
@@ -34,7 +28,7 @@ bool UsbProtocolDevice::configure(const ControllerRequest& request) {
         commParams_ = *request.replacement;
     }
     const ElapsedTimer timer;
-    PROTOCOL_TRACE("setCommParameters() -S-", u32("BrR", request.bitRateKbps),
+    PROTOCOL_TRACE(place::kBusSettingsStarted, u32("BrR", request.bitRateKbps),
                    hex("IdR", request.acceptanceId), hex("MkR", request.acceptanceMask),
                    u32("ExtR", request.extendedIds), u32("BusR", request.outputBus),
                    u32("BusR", request.secondBus), u32("fdR", request.canFd),
@@ -131,13 +125,13 @@ bool UsbProtocolDevice::mergeBitRate(uint32_t kbps, Reconfiguration& step) {
 }
 
 bool UsbProtocolDevice::reprogramController(uint32_t secondBus, const ElapsedTimer& started) {
-    PROTOCOL_TRACE(checkpoint::kReprogramming, u32("Br", commParams_.baudrate),
+    PROTOCOL_TRACE(place::kBusSettingsReprogramming, u32("Br", commParams_.baudrate),
                    hex("Id", commParams_.Id), hex("Mk", commParams_.Mk),
                    u32("Ext", commParams_.Ext), u32("Bus", commParams_.Bus), u32("Bus", secondBus),
                    u32("fd", commParams_.fd));
     disableController(DisableWhen::Running);
     const bool ret = enableController();
-    PROTOCOL_TRACE("setCommParameters() -E-", u32("Br", commParams_.baudrate),
+    PROTOCOL_TRACE(place::kBusSettingsEnded, u32("Br", commParams_.baudrate),
                    hex("Id", commParams_.Id), hex("Mk", commParams_.Mk),
                    u32("Ext", commParams_.Ext), u32("Bus", commParams_.Bus), u32("Bus", secondBus),
                    u32("fd", commParams_.fd), u32("ret", ret), u32("t", started.elapsed()));
@@ -146,7 +140,7 @@ bool UsbProtocolDevice::reprogramController(uint32_t secondBus, const ElapsedTim
 
 bool UsbProtocolDevice::enableController() {
     const ElapsedTimer timer;
-    PROTOCOL_TRACE("enableCANController() -S-", u32("enableControllerCAN", controllerRunning_),
+    PROTOCOL_TRACE(place::kControllerEnableStarted, u32("enableControllerCAN", controllerRunning_),
                    u32("baudrate", commParams_.baudrate),
                    u32("SamplePoint", commParams_.SamplePoint), u32("Sjw", commParams_.Sjw));
     if (!isOpen()) {
@@ -156,7 +150,7 @@ bool UsbProtocolDevice::enableController() {
     if (!controllerTimingFor(commParams_, deviceInfo_, timing)) {
         return false;
     }
-    PROTOCOL_TRACE(checkpoint::kTimingCalculated, u32("spt", timing.samplePoint),
+    PROTOCOL_TRACE(place::kControllerTimingCalculated, u32("spt", timing.samplePoint),
                    u32("sjw", timing.sjw), u32("clk", timing.clock), u32("brp", timing.brp),
                    u32("tseg1", timing.tseg1), u32("tseg2", timing.tseg2),
                    hex("cbtr0", timing.btr0), hex("cbtr1", timing.btr1));
@@ -174,7 +168,7 @@ bool UsbProtocolDevice::enableController() {
         controllerRunning_ = true;
         clearBuffers();
     }
-    PROTOCOL_TRACE("enableCANController() -E-", u32("enableControllerCAN", controllerRunning_),
+    PROTOCOL_TRACE(place::kControllerEnableEnded, u32("enableControllerCAN", controllerRunning_),
                    u32("baudrate", commParams_.baudrate),
                    u32("SamplePoint", commParams_.SamplePoint), u32("Sjw", commParams_.Sjw),
                    u32("ret", ret), u32("t", timer.elapsed()));
@@ -200,7 +194,7 @@ void UsbProtocolDevice::recordRealisedTiming(const ControllerTiming& timing) {
 void UsbProtocolDevice::disableController(DisableWhen when) {
     const ElapsedTimer timer;
     const bool always = when == DisableWhen::Always;
-    PROTOCOL_TRACE("disableCANController() -S-", u32("enableControllerCAN", controllerRunning_),
+    PROTOCOL_TRACE(place::kControllerDisableStarted, u32("enableControllerCAN", controllerRunning_),
                    u32("force", always));
     if (isOpen() && (controllerRunning_ || always)) {
         sendCommand(packet::kClassConfig, packet::kCmdDisable);
@@ -209,18 +203,18 @@ void UsbProtocolDevice::disableController(DisableWhen when) {
         deviceInfo_.Mk = 0;
         controllerRunning_ = false;
     }
-    PROTOCOL_TRACE("disableCANController() -E-", u32("enableControllerCAN", controllerRunning_),
+    PROTOCOL_TRACE(place::kControllerDisableEnded, u32("enableControllerCAN", controllerRunning_),
                    u32("t", timer.elapsed()));
 }
 
 void UsbProtocolDevice::stopController() {
     constexpr uint32_t kWantedRunning = 0;
-    PROTOCOL_TRACE("setEnableControllerCAN -S-", u32("enableControllerCAN", controllerRunning_),
+    PROTOCOL_TRACE(place::kControllerStopStarted, u32("enableControllerCAN", controllerRunning_),
                    u32("enabled", kWantedRunning));
     if (controllerRunning_) {
         disableController(DisableWhen::Running);
     }
-    PROTOCOL_TRACE("setEnableControllerCAN -E-", u32("enableControllerCAN", controllerRunning_),
+    PROTOCOL_TRACE(place::kControllerStopEnded, u32("enableControllerCAN", controllerRunning_),
                    u32("enabled", kWantedRunning));
 }
 

@@ -7,6 +7,7 @@
 
 #include "device/DevicePackets.h"
 #include "device/UsbProtocolDevice.h"
+#include "trace/TracePlaces.h"
 #include "trace/TraceTimer.h"
 
 namespace vtx {
@@ -83,7 +84,7 @@ int UsbProtocolDevice::writeFrames(std::span<const CanFrame> frames) {
         }
     }
     VTX_TRACE_NO_COUNTER(
-        identity_.group, identity_.eventName, "scritturaPacchettiCan() -E-",
+        identity_.group, identity_.eventName, place::kDeviceFramesWritten,
         u32("t", timer.elapsed()), u32("pacchettiScritti", static_cast<uint32_t>(accepted)),
         u32("numCANPkts", static_cast<uint32_t>(count)), u32("useIoctl", kPlainWriteMode));
     // The frames the device took, in order: a write cut short still reports the ones that went
@@ -130,13 +131,13 @@ int UsbProtocolDevice::readFrames(std::span<CanFrame> frames) {
         return 0;
     }
     if (identity_.readEventCounter == ReadEventCounter::Carried) {
-        VTX_TRACE(identity_.group, identity_.eventName, "letturaPacchettiCan() -E-",
+        VTX_TRACE(identity_.group, identity_.eventName, place::kDeviceFramesRead,
                   u32("t", timer.elapsed()), u32("pacchettiLetti", static_cast<uint32_t>(stored)),
                   u32("numCANPkts", static_cast<uint32_t>(maxCount)),
                   u32("useIoctl", kHeaderedReadMode), u32("intBuffer", kNoHeldBackBytes));
     } else {
         VTX_TRACE_NO_COUNTER(
-            identity_.group, identity_.eventName, "letturaPacchettiCan() -E-",
+            identity_.group, identity_.eventName, place::kDeviceFramesRead,
             u32("t", timer.elapsed()), u32("pacchettiLetti", static_cast<uint32_t>(stored)),
             u32("numCANPkts", static_cast<uint32_t>(maxCount)), u32("useIoctl", kHeaderedReadMode),
             u32("intBuffer", kNoHeldBackBytes));

@@ -6,6 +6,7 @@
 #include "device/DevicePackets.h"
 #include "device/UsbProtocolDevice.h"
 #include "device/UsbProtocolTrace.h"
+#include "trace/TracePlaces.h"
 
 namespace vtx {
 
@@ -24,7 +25,7 @@ std::string_view productCodeText(const DeviceInfo& info) {
 }  // namespace
 
 bool UsbProtocolDevice::readIdentification() {
-    PROTOCOL_TRACE("letturaHardCodedInfo() -S-");
+    PROTOCOL_TRACE(place::kIdentificationReadStarted);
     if (!isOpen()) {
         return false;
     }
@@ -47,7 +48,7 @@ bool UsbProtocolDevice::readIdentification() {
         deviceInfo_.serialNumber = packet::identificationSerial(block);
     }
     deviceInfo_.setFirmwareWord(readFirmwareVersion());
-    PROTOCOL_TRACE("letturaHardCodedInfo() -E-");
+    PROTOCOL_TRACE(place::kIdentificationReadEnded);
     return true;
 }
 
@@ -68,7 +69,7 @@ uint32_t UsbProtocolDevice::readFirmwareVersion() {
 
 std::optional<DeviceIdentity> UsbProtocolDevice::identify(IdentitySource source) {
     const ElapsedTimer timer;
-    PROTOCOL_TRACE("getDatiIdentificazione:init() -S-");
+    PROTOCOL_TRACE(place::kIdentityStarted);
     const bool ret = source == IdentitySource::ReadFromDevice ? readIdentification() : true;
     DeviceIdentity identity;
     identity.firmwareWord = deviceInfo_.firmwareWord();
@@ -76,7 +77,7 @@ std::optional<DeviceIdentity> UsbProtocolDevice::identify(IdentitySource source)
     identity.customerCode = deviceInfo_.customerCode;
     std::copy(std::begin(deviceInfo_.productCode), std::end(deviceInfo_.productCode),
               identity.productCode.begin());
-    PROTOCOL_TRACE("getDatiIdentificazione() -E-", hex("versioneFW", identity.firmwareWord),
+    PROTOCOL_TRACE(place::kIdentityEnded, hex("versioneFW", identity.firmwareWord),
                    u32("numSeriale", identity.serialNumber),
                    u32("codCliente", identity.customerCode),
                    ansi("codProdotto", productCodeText(deviceInfo_)), u32("ret", ret),

@@ -5,6 +5,7 @@
 #include "device/Device.h"
 #include "operations/OperationTrace.h"
 #include "operations/PassThru.h"
+#include "trace/TracePlaces.h"
 
 namespace vtx {
 
@@ -19,15 +20,14 @@ uint32_t PassThru::passThruConnect(uint32_t DeviceID, uint32_t ProtocolID, uint3
     return runOperation(
         OnLostDevice::Answer,
         [&] {
-            VTX_TRACE(op::kGroup, op::kEvent, "****passThruConnect()**** -S-",
-                      u32("devID", DeviceID), u32("protID", ProtocolID), hex("flags", Flags),
-                      u32("baudrate", BaudRate), u32("lastError", lastError()));
+            VTX_TRACE(op::kGroup, op::kEvent, place::kConnectStarted, u32("devID", DeviceID),
+                      u32("protID", ProtocolID), hex("flags", Flags), u32("baudrate", BaudRate),
+                      u32("lastError", lastError()));
         },
         [&] { connectChannel(DeviceID, ProtocolID, Flags, BaudRate, pChannelID); },
         [&] {
-            VTX_TRACE(op::kGroup, op::kEvent, "****passThruConnect()**** -E-",
-                      u32("devID", deviceId), u32("chlID", op::valueAt(pChannelID)),
-                      u32("lastError", lastError()));
+            VTX_TRACE(op::kGroup, op::kEvent, place::kConnectEnded, u32("devID", deviceId),
+                      u32("chlID", op::valueAt(pChannelID)), u32("lastError", lastError()));
         });
 }
 
@@ -78,13 +78,13 @@ uint32_t PassThru::passThruDisconnect(uint32_t ChannelID) {
     return runOperation(
         OnLostDevice::Answer,
         [&] {
-            VTX_TRACE(op::kGroup, op::kEvent, "****passThruDisconnect()**** -S-",
-                      u32("chID", ChannelID), u32("lastError", lastError()));
+            VTX_TRACE(op::kGroup, op::kEvent, place::kDisconnectStarted, u32("chID", ChannelID),
+                      u32("lastError", lastError()));
         },
         [&] { disconnectChannel(ChannelID); },
         [&] {
-            VTX_TRACE(op::kGroup, op::kEvent, "****passThruDisconnect()**** -E-",
-                      u32("devID", deviceId), u32("lastError", lastError()));
+            VTX_TRACE(op::kGroup, op::kEvent, place::kDisconnectEnded, u32("devID", deviceId),
+                      u32("lastError", lastError()));
         });
 }
 

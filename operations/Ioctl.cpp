@@ -3,6 +3,7 @@
 #include "device/Device.h"
 #include "operations/OperationTrace.h"
 #include "operations/PassThru.h"
+#include "trace/TracePlaces.h"
 
 namespace vtx {
 
@@ -48,12 +49,12 @@ uint32_t PassThru::passThruIoctl(uint32_t ChannelID, uint32_t IoctlID, void* pIn
     return runOperation(
         OnLostDevice::Answer,
         [&] {
-            VTX_TRACE(op::kGroup, op::kEvent, "****passThruIoctl()**** -S-", u32("chID", ChannelID),
+            VTX_TRACE(op::kGroup, op::kEvent, place::kIoctlStarted, u32("chID", ChannelID),
                       u32("ioctlID", IoctlID), u32("lastError", lastError()));
         },
         [&] { controlChannel(ChannelID, IoctlID, pInput, pOutput); },
         [&] {
-            VTX_TRACE(op::kGroup, op::kEvent, "****passThruIoctl()**** -E-", u32("chID", ChannelID),
+            VTX_TRACE(op::kGroup, op::kEvent, place::kIoctlEnded, u32("chID", ChannelID),
                       u32("ioctlID", IoctlID), u32("lastError", lastError()));
         });
 }
@@ -161,13 +162,13 @@ void PassThru::getConfig(Channel& channel, SCONFIG_LIST& list) {
             }
             case BIT_SAMPLE_POINT:
                 entry.Value = info.SamplePoint;
-                VTX_TRACE(op::kGroup, op::kEvent, "passThruIoctl() GET_CONFIG",
+                VTX_TRACE(op::kGroup, op::kEvent, place::kIoctlConfigRead,
                           u32("chID", channel.channelID()), u32("BIT_SAMPLE_POINT", entry.Value),
                           u32("lastError", lastError()));
                 break;
             case SYNC_JUMP_WIDTH:
                 entry.Value = info.Sjw * 100 / quantaPerBit(info);
-                VTX_TRACE(op::kGroup, op::kEvent, "passThruIoctl() GET_CONFIG",
+                VTX_TRACE(op::kGroup, op::kEvent, place::kIoctlConfigRead,
                           u32("chID", channel.channelID()), u32("SYNC_JUMP_WIDTH", entry.Value),
                           u32("lastError", lastError()));
                 break;
@@ -212,13 +213,13 @@ uint32_t PassThru::setConfigEntry(Channel& channel, const SCONFIG& entry) {
     Device& dev = *device();
     switch (entry.Parameter) {
         case LOOPBACK:
-            VTX_TRACE(op::kGroup, op::kEvent, "passThruIoctl() SET_CONFIG",
+            VTX_TRACE(op::kGroup, op::kEvent, place::kIoctlConfigSet,
                       u32("chID", channel.channelID()), u32("LOOPBACK", entry.Value),
                       u32("lastError", lastError()));
             channel.setLoopback(entry.Value != 0 ? 1 : 0);
             return STATUS_NOERROR;
         case DATA_RATE: {
-            VTX_TRACE(op::kGroup, op::kEvent, "passThruIoctl() SET_CONFIG",
+            VTX_TRACE(op::kGroup, op::kEvent, place::kIoctlConfigSet,
                       u32("chID", channel.channelID()), u32("DATA_RATE", entry.Value),
                       u32("lastError", lastError()));
             if (!isAdmittedChannelBitRate(entry.Value)) {
@@ -240,7 +241,7 @@ uint32_t PassThru::setConfigEntry(Channel& channel, const SCONFIG& entry) {
                        : ERR_FAILED;
         }
         case BIT_SAMPLE_POINT: {
-            VTX_TRACE(op::kGroup, op::kEvent, "passThruIoctl() SET_CONFIG",
+            VTX_TRACE(op::kGroup, op::kEvent, place::kIoctlConfigSet,
                       u32("chID", channel.channelID()), u32("BIT_SAMPLE_POINT", entry.Value),
                       u32("lastError", lastError()));
             const CommParameters saved = dev.settings();
@@ -254,7 +255,7 @@ uint32_t PassThru::setConfigEntry(Channel& channel, const SCONFIG& entry) {
             return ERR_INVALID_IOCTL_VALUE;
         }
         case SYNC_JUMP_WIDTH: {
-            VTX_TRACE(op::kGroup, op::kEvent, "passThruIoctl() SET_CONFIG",
+            VTX_TRACE(op::kGroup, op::kEvent, place::kIoctlConfigSet,
                       u32("chID", channel.channelID()), u32("SYNC_JUMP_WIDTH", entry.Value),
                       u32("lastError", lastError()));
             const CommParameters saved = dev.settings();
@@ -278,7 +279,7 @@ void PassThru::clearMsgFilters(Channel& channel) {
     channel.clearFilters();
     uint32_t code = 0;
     uint32_t mask = 0;
-    calcAcceptanceAndMask(code, mask);
+    mergeAcceptanceFilters(code, mask);
     const DeviceInfo& info = device()->info();
     if (info.Id == kOpenFilter && info.Mk == kOpenFilter) {
         return;

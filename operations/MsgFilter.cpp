@@ -2,6 +2,7 @@
 #include "device/Device.h"
 #include "operations/OperationTrace.h"
 #include "operations/PassThru.h"
+#include "trace/TracePlaces.h"
 
 namespace vtx {
 
@@ -13,9 +14,8 @@ void traceFilterStart(uint32_t ChannelID, uint32_t FilterType, PASSTHRU_MSG* pMa
                       PASSTHRU_MSG* pPatternMsg, PASSTHRU_MSG* pFlowControlMsg,
                       uint32_t lastError) {
     if (FilterType == FLOW_CONTROL_FILTER && pFlowControlMsg != nullptr) {
-        VTX_TRACE(op::kGroup, op::kEvent, "****passThruStartMsgFilter()**** -S-",
-                  u32("chID", ChannelID), u32("filterType", FilterType),
-                  hex("pMaskMsg", op::canIdOf(pMaskMsg)),
+        VTX_TRACE(op::kGroup, op::kEvent, place::kStartFilterStarted, u32("chID", ChannelID),
+                  u32("filterType", FilterType), hex("pMaskMsg", op::canIdOf(pMaskMsg)),
                   hex("pPatternMsg", op::canIdOf(pPatternMsg)),
                   hex("pFlowControlMsg", op::canIdOf(pFlowControlMsg)),
                   hex("pMaskTxMsgFlags", op::txFlagsOf(pMaskMsg)),
@@ -23,12 +23,12 @@ void traceFilterStart(uint32_t ChannelID, uint32_t FilterType, PASSTHRU_MSG* pMa
                   hex("pFlowControlMsgTxFlags", op::txFlagsOf(pFlowControlMsg)),
                   u32("lastError", lastError));
     } else {
-        VTX_TRACE(
-            op::kGroup, op::kEvent, "****passThruStartMsgFilter()**** -S-", u32("chID", ChannelID),
-            u32("filterType", FilterType), hex("pMaskMsg", op::canIdOf(pMaskMsg)),
-            hex("pPatternMsg", op::canIdOf(pPatternMsg)),
-            hex("pMaskMsgTxFlags", op::txFlagsOf(pMaskMsg)),
-            hex("pPatternMsgTxFlags", op::txFlagsOf(pPatternMsg)), u32("lastError", lastError));
+        VTX_TRACE(op::kGroup, op::kEvent, place::kStartFilterStarted, u32("chID", ChannelID),
+                  u32("filterType", FilterType), hex("pMaskMsg", op::canIdOf(pMaskMsg)),
+                  hex("pPatternMsg", op::canIdOf(pPatternMsg)),
+                  hex("pMaskMsgTxFlags", op::txFlagsOf(pMaskMsg)),
+                  hex("pPatternMsgTxFlags", op::txFlagsOf(pPatternMsg)),
+                  u32("lastError", lastError));
     }
 }
 
@@ -42,8 +42,8 @@ uint32_t widthMask(const FilterRecord& filter) {
 // frames in agree (over every channel) and no such filter's own mask leaves the bit open, so it
 // never holds back a frame a filter admits. A filter with code and mask 0 admits everything:
 // nothing is compared. Block filters only keep frames out: they never open the controller.
-void PassThru::calcAcceptanceAndMask(uint32_t& code, uint32_t& mask) {
-    VTX_TRACE(op::kGroup, op::kEvent, "calcAcceptanceAndMask() -S-");
+void PassThru::mergeAcceptanceFilters(uint32_t& code, uint32_t& mask) {
+    VTX_TRACE(op::kGroup, op::kEvent, place::kAcceptanceFilterStarted);
     std::vector<FilterRecord> admitting;
     for (const std::unique_ptr<Channel>& channel : channels) {
         for (const FilterRecord& filter : channel->filters()) {
@@ -63,7 +63,7 @@ void PassThru::calcAcceptanceAndMask(uint32_t& code, uint32_t& mask) {
         mask &= filter.mask | ~widthMask(filter);
     }
     code &= mask;
-    VTX_TRACE(op::kGroup, op::kEvent, "calcAcceptanceAndMask() -E-", hex("acc", code),
+    VTX_TRACE(op::kGroup, op::kEvent, place::kAcceptanceFilterEnded, hex("acc", code),
               hex("mask", mask));
 }
 
@@ -85,7 +85,7 @@ uint32_t PassThru::passThruStartMsgFilter(uint32_t ChannelID, uint32_t FilterTyp
             }
         },
         [&] {
-            VTX_TRACE(op::kGroup, op::kEvent, "****passThruStartMsgFilter()**** -E-",
+            VTX_TRACE(op::kGroup, op::kEvent, place::kStartFilterEnded,
                       hex("pFilterID", op::valueAt(pFilterID)),
                       u32("numFilter",
                           channel != nullptr ? static_cast<uint32_t>(channel->filterCount()) : 0),
@@ -114,7 +114,7 @@ void PassThru::startFilter(Channel& channel, uint32_t FilterType, PASSTHRU_MSG* 
     const bool ext = added->idExt != 0;
     uint32_t code = 0;
     uint32_t mask = 0;
-    calcAcceptanceAndMask(code, mask);
+    mergeAcceptanceFilters(code, mask);
     onDevice(ReplyTimeout::Short, [&] {
         if (!device()->configure({.acceptanceId = code & kCanIdMask29,
                                   .acceptanceMask = ~mask & kCanIdMask29,
@@ -137,14 +137,13 @@ uint32_t PassThru::passThruStopMsgFilter(uint32_t ChannelID, uint32_t FilterID) 
     return runOperation(
         OnLostDevice::Answer,
         [&] {
-            VTX_TRACE(op::kGroup, op::kEvent, "****passThruStopMsgFilter()**** -S-",
-                      u32("chID", ChannelID), u32("filterID", FilterID),
-                      u32("lastError", lastError()));
+            VTX_TRACE(op::kGroup, op::kEvent, place::kStopFilterStarted, u32("chID", ChannelID),
+                      u32("filterID", FilterID), u32("lastError", lastError()));
         },
         [&] { stopFilter(ChannelID, FilterID, code, deviceMask); },
         [&] {
-            VTX_TRACE(op::kGroup, op::kEvent, "****passThruStopMsgFilter()**** -E-",
-                      hex("code", code), hex("mask", deviceMask), u32("lastError", lastError()));
+            VTX_TRACE(op::kGroup, op::kEvent, place::kStopFilterEnded, hex("code", code),
+                      hex("mask", deviceMask), u32("lastError", lastError()));
         });
 }
 
@@ -180,7 +179,7 @@ bool PassThru::programAcceptance(uint32_t& code, uint32_t& deviceMask) {
         deviceMask = kOpenFilter;
     } else {
         uint32_t mask = 0;
-        calcAcceptanceAndMask(code, mask);
+        mergeAcceptanceFilters(code, mask);
         deviceMask = ~mask;
     }
     return device()->configure({.acceptanceId = code,

@@ -3,6 +3,7 @@
 #include "device/DriverDetection.h"
 #include "operations/OperationTrace.h"
 #include "operations/PassThru.h"
+#include "trace/TracePlaces.h"
 
 namespace vtx {
 
@@ -12,13 +13,12 @@ uint32_t PassThru::passThruOpen(void* /*pName*/, uint32_t* pDeviceID) {
     return runOperation(
         OnLostDevice::StartAfresh,
         [&] {
-            VTX_TRACE(op::kGroup, op::kEvent, "****passThruOpen()**** -S-",
-                      u32("lastError", lastError()));
+            VTX_TRACE(op::kGroup, op::kEvent, place::kOpenStarted, u32("lastError", lastError()));
         },
         [&] { openDevice(pDeviceID); },
         [&] {
-            VTX_TRACE(op::kGroup, op::kEvent, "****passThruOpen()**** -E-",
-                      u32("deviceId", deviceId), u32("lastError", lastError()));
+            VTX_TRACE(op::kGroup, op::kEvent, place::kOpenEnded, u32("deviceId", deviceId),
+                      u32("lastError", lastError()));
         });
 }
 
@@ -93,12 +93,12 @@ uint32_t PassThru::passThruClose(uint32_t DeviceID) {
     return runOperation(
         OnLostDevice::StartAfresh,
         [&] {
-            VTX_TRACE(op::kGroup, op::kEvent, "****passThruClose()**** -S-", u32("devID", DeviceID),
+            VTX_TRACE(op::kGroup, op::kEvent, place::kCloseStarted, u32("devID", DeviceID),
                       u32("lastError", lastError()));
         },
         [&] { closeDevice(DeviceID, deviceGone()); },
         [&] {
-            VTX_TRACE(op::kGroup, op::kEvent, "****passThruClose()**** -E-", u32("devID", deviceId),
+            VTX_TRACE(op::kGroup, op::kEvent, place::kCloseEnded, u32("devID", deviceId),
                       u32("lastError", lastError()));
         });
 }

@@ -180,7 +180,7 @@ class PassThru {
     bool checkDevicePresent();
     // Acceptance code and mask over the filters of every channel, in the library's polarity
     // (mask bit 1: compared).
-    void calcAcceptanceAndMask(uint32_t& code, uint32_t& mask);
+    void mergeAcceptanceFilters(uint32_t& code, uint32_t& mask);
     bool programAcceptance(uint32_t& code, uint32_t& deviceMask);
     // The identifier widths the controller takes: those of every connected channel.
     bool onlyExtendedIds() const;

@@ -1,6 +1,7 @@
 #include "channel/Channel.h"
 #include "operations/OperationTrace.h"
 #include "operations/PassThru.h"
+#include "trace/TracePlaces.h"
 
 namespace vtx {
 
@@ -16,13 +17,13 @@ uint32_t PassThru::passThruStartPeriodicMsg(uint32_t ChannelID, PASSTHRU_MSG* pM
     return runOperation(
         OnLostDevice::Answer,
         [&] {
-            VTX_TRACE(op::kGroup, op::kEvent, "****passThruStartPeriodicMsg()**** -S-",
-                      u32("chID", ChannelID), hex("MsgID", op::valueAt(pMsgID)),
-                      u32("TimeInterval", TimeInterval), u32("lastError", lastError()));
+            VTX_TRACE(op::kGroup, op::kEvent, place::kStartPeriodicStarted, u32("chID", ChannelID),
+                      hex("MsgID", op::valueAt(pMsgID)), u32("TimeInterval", TimeInterval),
+                      u32("lastError", lastError()));
         },
         [&] { startPeriodic(ChannelID, pMsg, pMsgID, TimeInterval); },
         [&] {
-            VTX_TRACE(op::kGroup, op::kEvent, "****passThruStartPeriodicMsg()**** -E-",
+            VTX_TRACE(op::kGroup, op::kEvent, place::kStartPeriodicEnded,
                       u32("lastError", lastError()));
         });
 }
@@ -59,12 +60,12 @@ uint32_t PassThru::passThruStopPeriodicMsg(uint32_t ChannelID, uint32_t MsgID) {
     return runOperation(
         OnLostDevice::Answer,
         [&] {
-            VTX_TRACE(op::kGroup, op::kEvent, "****passThruStopPeriodicMsg()**** -S-",
-                      u32("chID", ChannelID), hex("MsgID", MsgID), u32("lastError", lastError()));
+            VTX_TRACE(op::kGroup, op::kEvent, place::kStopPeriodicStarted, u32("chID", ChannelID),
+                      hex("MsgID", MsgID), u32("lastError", lastError()));
         },
         [&] { stopPeriodic(ChannelID, MsgID); },
         [&] {
-            VTX_TRACE(op::kGroup, op::kEvent, "****passThruStopPeriodicMsg()**** -E-",
+            VTX_TRACE(op::kGroup, op::kEvent, place::kStopPeriodicEnded,
                       u32("lastError", lastError()));
         });
 }

@@ -2,6 +2,7 @@
 #include "channel/Channel.h"
 #include "operations/OperationTrace.h"
 #include "operations/PassThru.h"
+#include "trace/TracePlaces.h"
 #include "trace/TraceTimer.h"
 
 namespace vtx {
@@ -79,18 +80,17 @@ uint32_t PassThru::passThruReadMsgs(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint
     return runOperation(
         OnLostDevice::Answer,
         [&] {
-            VTX_TRACE(op::kGroup, op::kEvent, "****passThruReadMsgs()**** -S-",
-                      u32("chID", ChannelID), u32("pNumMsgs", wanted), u32("Timeout", Timeout),
+            VTX_TRACE(op::kGroup, op::kEvent, place::kReadMessagesStarted, u32("chID", ChannelID),
+                      u32("pNumMsgs", wanted), u32("Timeout", Timeout),
                       u32("lastError", lastError()));
         },
         [&](std::unique_lock<std::mutex>& call) {
             readMessages(call, ChannelID, pMsg, pNumMsgs, Timeout);
         },
         [&] {
-            VTX_TRACE(op::kGroup, op::kEvent, "****passThruReadMsgs()**** -E-",
-                      u32("chID", ChannelID), u32("pNumMsgs", wanted),
-                      u32("numMsgs", op::valueAt(pNumMsgs)), u32("t", timer.elapsed()),
-                      u32("lastError", lastError()));
+            VTX_TRACE(op::kGroup, op::kEvent, place::kReadMessagesEnded, u32("chID", ChannelID),
+                      u32("pNumMsgs", wanted), u32("numMsgs", op::valueAt(pNumMsgs)),
+                      u32("t", timer.elapsed()), u32("lastError", lastError()));
         });
 }
 
@@ -105,7 +105,7 @@ void PassThru::readMessages(std::unique_lock<std::mutex>& call, uint32_t Channel
     const WaitingCalls::Entry inside(channel->waitingCalls());
     call.unlock();
     const uint32_t wanted = *pNumMsgs;
-    const WaitInterruption interrupted = channel->dequeueRxPtMsgs(pMsg, pNumMsgs, Timeout);
+    const WaitInterruption interrupted = channel->readMessages(pMsg, pNumMsgs, Timeout);
     uint32_t status = STATUS_NOERROR;
     if (endsTheChannel(interrupted)) {
         status = endedChannelStatus(interrupted);
@@ -130,18 +130,17 @@ uint32_t PassThru::passThruWriteMsgs(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uin
     return runOperation(
         OnLostDevice::Answer,
         [&] {
-            VTX_TRACE(op::kGroup, op::kEvent, "****passThruWriteMsgs()**** -S-",
-                      u32("chID", ChannelID), u32("pNumMsgs", offered), u32("Timeout", Timeout),
+            VTX_TRACE(op::kGroup, op::kEvent, place::kWriteMessagesStarted, u32("chID", ChannelID),
+                      u32("pNumMsgs", offered), u32("Timeout", Timeout),
                       u32("lastError", lastError()));
         },
         [&](std::unique_lock<std::mutex>& call) {
             writeMessages(call, ChannelID, pMsg, pNumMsgs, Timeout);
         },
         [&] {
-            VTX_TRACE(op::kGroup, op::kEvent, "****passThruWriteMsgs()**** -E-",
-                      u32("chID", ChannelID), u32("pNumMsgs", offered),
-                      u32("numMsgs", op::valueAt(pNumMsgs)), u32("t", timer.elapsed()),
-                      u32("lastError", lastError()));
+            VTX_TRACE(op::kGroup, op::kEvent, place::kWriteMessagesEnded, u32("chID", ChannelID),
+                      u32("pNumMsgs", offered), u32("numMsgs", op::valueAt(pNumMsgs)),
+                      u32("t", timer.elapsed()), u32("lastError", lastError()));
         });
 }
 
@@ -161,7 +160,7 @@ void PassThru::writeMessages(std::unique_lock<std::mutex>& call, uint32_t Channe
     }
     const WaitingCalls::Entry inside(channel->waitingCalls());
     call.unlock();
-    const TransferShortfall shortfall = channel->enqueueTxPtMsgs(pMsg, pNumMsgs, Timeout);
+    const TransferShortfall shortfall = channel->writeMessages(pMsg, pNumMsgs, Timeout);
     if (*pNumMsgs == offered) {
         return;
     }

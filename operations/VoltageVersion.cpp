@@ -9,6 +9,7 @@
 #include "operations/OperationTrace.h"
 #include "operations/PassThru.h"
 #include "platform/ModuleServices.h"
+#include "trace/TracePlaces.h"
 
 namespace vtx {
 
@@ -19,13 +20,13 @@ uint32_t PassThru::passThruSetProgrammingVoltage(uint32_t DeviceID, uint32_t Pin
     return runOperation(
         OnLostDevice::Answer,
         [&] {
-            VTX_TRACE(op::kGroup, op::kEvent, "****passThruSetProgrammingVoltage()**** -S-",
-                      u32("devID", DeviceID), u32("PinNumber", PinNumber), hex("Voltage", Voltage),
+            VTX_TRACE(op::kGroup, op::kEvent, place::kSetVoltageStarted, u32("devID", DeviceID),
+                      u32("PinNumber", PinNumber), hex("Voltage", Voltage),
                       u32("lastError", lastError()));
         },
         [&] { setPinVoltage(PinNumber, Voltage); },
         [&] {
-            VTX_TRACE(op::kGroup, op::kEvent, "****passThruSetProgrammingVoltage()**** -E-",
+            VTX_TRACE(op::kGroup, op::kEvent, place::kSetVoltageEnded,
                       u32("lastError", lastError()));
         });
 }
@@ -58,13 +59,12 @@ uint32_t PassThru::passThruReadVersion(uint32_t DeviceID, char* pFirmwareVersion
     return runOperation(
         OnLostDevice::Answer,
         [&] {
-            VTX_TRACE(op::kGroup, op::kEvent, "****passThruReadVersion()**** -S-",
-                      u32("devID", DeviceID), u32("lastError", lastError()));
+            VTX_TRACE(op::kGroup, op::kEvent, place::kReadVersionStarted, u32("devID", DeviceID),
+                      u32("lastError", lastError()));
         },
         [&] { firmware = readVersions(DeviceID, pFirmwareVersion, pDllVersion, pApiVersion); },
         [&] {
-            VTX_TRACE(op::kGroup, op::kEvent, "****passThruReadVersion()**** -E-",
-                      u32("devID", DeviceID),
+            VTX_TRACE(op::kGroup, op::kEvent, place::kReadVersionEnded, u32("devID", DeviceID),
                       ansi("pFirmwareVersion", std::string_view(firmware.c_str())),
                       u32("lastError", lastError()));
         });

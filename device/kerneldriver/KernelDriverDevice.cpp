@@ -3,6 +3,7 @@
 #include <cstddef>
 
 #include "device/DeviceSelection.h"
+#include "trace/TracePlaces.h"
 #include "trace/TraceProvider.h"
 
 namespace vtx {
@@ -30,14 +31,14 @@ KernelDriverDevice::KernelDriverDevice(DeviceFileTransport& transport)
     : UsbProtocolDevice({kGroup, kEvent, ProtocolEvents::Silent, ReadEventCounter::Omitted},
                         kKernelDriverQuirks),
       transport_(transport) {
-    VTX_TRACE(kGroup, kEvent, "USBInterface() -S-");
-    VTX_TRACE(kGroup, kEvent, "USBInterface() -E-");
+    VTX_TRACE(kGroup, kEvent, trace::place::kKernelDeviceCreationStarted);
+    VTX_TRACE(kGroup, kEvent, trace::place::kKernelDeviceCreationEnded);
 }
 
 KernelDriverDevice::~KernelDriverDevice() {
-    VTX_TRACE(kGroup, kEvent, "~USBInterface() -S-");
+    VTX_TRACE(kGroup, kEvent, trace::place::kKernelDeviceDestructionStarted);
     closeDevice();
-    VTX_TRACE(kGroup, kEvent, "~USBInterface() -E-");
+    VTX_TRACE(kGroup, kEvent, trace::place::kKernelDeviceDestructionEnded);
 }
 
 bool KernelDriverDevice::open() {
@@ -49,12 +50,12 @@ bool KernelDriverDevice::open() {
 }
 
 bool KernelDriverDevice::init() {
-    VTX_TRACE(kGroup, kEvent, "init() -S-");
+    VTX_TRACE(kGroup, kEvent, trace::place::kDeviceInitStarted);
     resetRecords();
     uint32_t termResistorStatus = 0;
     int outBusSupport = 0;
     const bool ret = open() && identifyOpenedDevice(termResistorStatus, outBusSupport);
-    VTX_TRACE(kGroup, kEvent, "init() -E-");
+    VTX_TRACE(kGroup, kEvent, trace::place::kDeviceInitEnded);
     return ret;
 }
 

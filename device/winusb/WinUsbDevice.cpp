@@ -2,6 +2,7 @@
 
 #include "base/ElapsedTimer.h"
 #include "device/DeviceSelection.h"
+#include "trace/TracePlaces.h"
 #include "trace/TraceProvider.h"
 
 namespace vtx {
@@ -19,14 +20,14 @@ WinUsbDevice::WinUsbDevice(PipeTransport& transport)
     : UsbProtocolDevice({kGroup, kEvent, ProtocolEvents::Written, ReadEventCounter::Carried},
                         ProtocolQuirks{}),
       transport_(transport) {
-    VTX_TRACE(kGroup, kEvent, "WinUSBInterface() -S-");
-    VTX_TRACE(kGroup, kEvent, "WinUSBInterface() -E-");
+    VTX_TRACE(kGroup, kEvent, place::kWinUsbDeviceCreationStarted);
+    VTX_TRACE(kGroup, kEvent, place::kWinUsbDeviceCreationEnded);
 }
 
 WinUsbDevice::~WinUsbDevice() {
-    VTX_TRACE(kGroup, kEvent, "~WinUSBInterface() -S-");
+    VTX_TRACE(kGroup, kEvent, place::kWinUsbDeviceDestructionStarted);
     closeDevice();
-    VTX_TRACE(kGroup, kEvent, "~WinUSBInterface() -E-");
+    VTX_TRACE(kGroup, kEvent, place::kWinUsbDeviceDestructionEnded);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -37,7 +38,7 @@ void WinUsbDevice::getDeviceList(std::vector<EnumeratedDevice>& list) {
     for (std::string& path : transport_.enumerateDevicePaths()) {
         list.push_back({std::move(path)});
     }
-    VTX_TRACE(kGroup, kEvent, "getDeviceList() -E-",
+    VTX_TRACE(kGroup, kEvent, place::kWinUsbDevicesListed,
               u32("interfaceCnt", static_cast<uint32_t>(list.size())));
 }
 
@@ -46,7 +47,8 @@ bool WinUsbDevice::isDevicePresent() {
 }
 
 bool WinUsbDevice::open() {
-    VTX_TRACE(kGroup, kEvent, "open() -S-", u32("deviceHandle", transport_.isOpen() ? 1 : 0));
+    VTX_TRACE(kGroup, kEvent, place::kWinUsbOpenStarted,
+              u32("deviceHandle", transport_.isOpen() ? 1 : 0));
     bool ret = false;
     if (!transport_.isOpen() && !devicePath_.empty() && transport_.open(devicePath_)) {
         // A device whose IN pipe would wait without limit is not kept open half set up: it
@@ -58,14 +60,14 @@ bool WinUsbDevice::open() {
             transport_.close();
         }
     }
-    VTX_TRACE(kGroup, kEvent, "open() -E-", u32("deviceHandle", transport_.isOpen() ? 1 : 0),
-              u32("ret", ret));
+    VTX_TRACE(kGroup, kEvent, place::kWinUsbOpenEnded,
+              u32("deviceHandle", transport_.isOpen() ? 1 : 0), u32("ret", ret));
     return ret;
 }
 
 bool WinUsbDevice::init() {
     const ElapsedTimer timer;
-    VTX_TRACE(kGroup, kEvent, "init() -S-");
+    VTX_TRACE(kGroup, kEvent, place::kDeviceInitStarted);
     resetRecords();
     uint32_t state = 0;
     int outBusSupport = 0;
@@ -78,7 +80,7 @@ bool WinUsbDevice::init() {
         }
         ret = open() && identifyOpenedDevice(state, outBusSupport);
     }
-    VTX_TRACE(kGroup, kEvent, "init() -E-", i32("outBusSupported", outBusSupport),
+    VTX_TRACE(kGroup, kEvent, place::kDeviceInitEnded, i32("outBusSupported", outBusSupport),
               u32("termResistorStatus", state), u32("ret", ret), u32("t", timer.elapsed()));
     return ret;
 }

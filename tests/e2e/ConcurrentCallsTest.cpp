@@ -6,6 +6,7 @@
 #include <set>
 
 #include "tests/e2e/EngineFixture.h"
+#include "trace/TracePlaces.h"
 
 namespace vtx::e2e {
 namespace {
@@ -19,7 +20,7 @@ constexpr auto kHangGuard = 20s;
 class ReadStarts : public EventWatcher {
   public:
     void write(const trace::TraceEvent& event) override {
-        if (event.name == "Channel" && event.message == "dequeueRxCanFrame() -S-") {
+        if (event.name == "Channel" && event.message == trace::place::kChannelReadStarted) {
             ++started;
         }
     }

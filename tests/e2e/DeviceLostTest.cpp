@@ -5,6 +5,7 @@
 #include <future>
 
 #include "tests/e2e/EngineFixture.h"
+#include "trace/TracePlaces.h"
 
 namespace vtx::e2e {
 namespace {
@@ -108,8 +109,8 @@ class UnplugAtCommand : public EventWatcher {
     explicit UnplugAtCommand(sim::SimControl& control) : control_(control) {}
 
     void write(const trace::TraceEvent& event) override {
-        if (watching && event.name == "CommInterfaceThread" && event.message == "execute() -0-" &&
-            !unplugged.exchange(true)) {
+        if (watching && event.name == "CommInterfaceThread" &&
+            event.message == trace::place::kCommCommandQueued && !unplugged.exchange(true)) {
             control_.unplug();
             control_.releaseFrameWrites();
         }
@@ -209,7 +210,7 @@ TEST_F(DeviceLost, UnplugWhileOperationsRun) {
 class LoopEndWatcher : public EventWatcher {
   public:
     void write(const trace::TraceEvent& event) override {
-        if (event.name == "CommInterfaceThread" && event.message == "run() -E-") {
+        if (event.name == "CommInterfaceThread" && event.message == trace::place::kCommLoopEnded) {
             ended = true;
         }
     }

@@ -5,6 +5,7 @@
 
 #include "channel/Channel.h"
 #include "tests/e2e/EngineFixture.h"
+#include "trace/TracePlaces.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 // Frames of returned calls stay poisoned, so that a store into the count of a writer that has
@@ -408,7 +409,7 @@ TEST_F(ReadWrite, ReceiveTimestampsCountMicroseconds) {
 class DropCounter : public EventWatcher {
   public:
     void write(const trace::TraceEvent& event) override {
-        if (event.name == "Channel" && event.message == "enqueueRxCanFrame() -2-") {
+        if (event.name == "Channel" && event.message == trace::place::kChannelFramesDropped) {
             const uint32_t count = field(event, "dropped").value_or(0);
             uint32_t seen = dropped.load();
             while (count > seen && !dropped.compare_exchange_weak(seen, count)) {

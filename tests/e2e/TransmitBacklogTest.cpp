@@ -5,6 +5,7 @@
 
 #include "comm/CommunicationThread.h"
 #include "tests/e2e/EngineFixture.h"
+#include "trace/TracePlaces.h"
 
 namespace vtx::e2e {
 namespace {
@@ -25,27 +26,28 @@ uint32_t sequenceOf(const uint8_t* bytes) {
 
 // Counts the frames of the device writes the thread makes between the moment an operation hands
 // it a command or asks it to end and the moment the command runs or the loop ends: the write
-// under way then, and those it begins before. The operation is the one whose start event is
-// named.
+// under way then, and those it begins before. The operation is the one whose start place is
+// given.
 class WritesUntilCommandRuns : public EventWatcher {
   public:
-    explicit WritesUntilCommandRuns(std::string operation)
-        : start_("****" + operation + "()**** -S-") {}
+    explicit WritesUntilCommandRuns(std::string_view operationStarted) : start_(operationStarted) {}
 
     void write(const trace::TraceEvent& event) override {
         const std::lock_guard lock(mutex_);
         const std::string_view m = event.message;
         if (m == start_ && phase_ == Phase::Before) {
             phase_ = Phase::InOperation;
-        } else if (phase_ == Phase::InOperation && (m == "execute() -0-" || m == "setStop() -S-")) {
+        } else if (phase_ == Phase::InOperation && (m == trace::place::kCommCommandQueued ||
+                                                    m == trace::place::kCommStopRequestStarted)) {
             phase_ = Phase::Waiting;
             frames_ += inFlight_;
-        } else if (phase_ == Phase::Waiting && (m == "runCommands() -0-" || m == "run() -E-")) {
+        } else if (phase_ == Phase::Waiting &&
+                   (m == trace::place::kCommCommandsRun || m == trace::place::kCommLoopEnded)) {
             phase_ = Phase::Done;
-        } else if (m == "dequeueTxCanFrame() -0-") {
+        } else if (m == trace::place::kCommChunkWriting) {
             inFlight_ = field(event, "countCan").value_or(0);
             frames_ += phase_ == Phase::Waiting ? inFlight_ : 0;
-        } else if (m == "dequeueTxCanFrame() -3-") {
+        } else if (m == trace::place::kCommChunkWritten) {
             inFlight_ = 0;
         }
     }
@@ -57,7 +59,7 @@ class WritesUntilCommandRuns : public EventWatcher {
 
   private:
     enum class Phase { Before, InOperation, Waiting, Done };
-    const std::string start_;
+    const std::string_view start_;
     mutable std::mutex mutex_;  // guards the fields below
     Phase phase_ = Phase::Before;
     uint64_t inFlight_ = 0;
@@ -130,9 +132,9 @@ TEST_F(TransmitBacklog, TimedWriteCountsOnlyItsOwnMessages) {
 class QueueAttempts : public EventWatcher {
   public:
     void write(const trace::TraceEvent& event) override {
-        if (event.message == "enqueueTxCanFrame() -S-") {
+        if (event.message == trace::place::kCommFramesQueueingStarted) {
             ++attempts;
-        } else if (event.message == "dequeueTxCanFrame() -0-") {
+        } else if (event.message == trace::place::kCommChunkWriting) {
             ++writes;
         }
     }
@@ -200,8 +202,8 @@ TEST_F(TransmitBacklog, FullQueueTakesWhatFitsAndLosesNothing) {
 // more.
 struct BacklogCall {
     const char* name;
-    const char* operation;
-    bool keepsBacklog;  // the frames still queued go out afterwards
+    const char* operationStarted;  // the trace place where the operation starts
+    bool keepsBacklog;             // the frames still queued go out afterwards
 };
 
 void PrintTo(const BacklogCall& call, std::ostream* out) {
@@ -214,7 +216,8 @@ class CallBehindBacklog : public TransmitBacklog,
 TEST_P(CallBehindBacklog, WaitsForAFewChunksOnly) {
     VTX_E2E_NEEDS_LIBRARY_INSIDE();
     const BacklogCall& call = GetParam();
-    const auto& writes = watchEvents(std::make_unique<WritesUntilCommandRuns>(call.operation));
+    const auto& writes =
+        watchEvents(std::make_unique<WritesUntilCommandRuns>(call.operationStarted));
     openAndConnect();
     const uint32_t queued = fillQueue();
     SCONFIG loopback{LOOPBACK, 0};
@@ -232,11 +235,12 @@ TEST_P(CallBehindBacklog, WaitsForAFewChunksOnly) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Calls, CallBehindBacklog,
-                         ::testing::Values(BacklogCall{"GET_CONFIG", "passThruIoctl", true},
-                                           BacklogCall{"CLEAR_TX_BUFFER", "passThruIoctl", false},
-                                           BacklogCall{"Close", "passThruClose", false}),
-                         [](const auto& param) { return std::string(param.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Calls, CallBehindBacklog,
+    ::testing::Values(BacklogCall{"GET_CONFIG", trace::place::kIoctlStarted, true},
+                      BacklogCall{"CLEAR_TX_BUFFER", trace::place::kIoctlStarted, false},
+                      BacklogCall{"Close", trace::place::kCloseStarted, false}),
+    [](const auto& param) { return std::string(param.param.name); });
 
 // Frames keep arriving, for longer than the device's receive buffer could hold them, while a
 // backlog three times the queue drains at full bus speed: every one is read, once, in order.

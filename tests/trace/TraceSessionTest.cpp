@@ -17,11 +17,13 @@
 
 #include "platform/DynamicLibrary.h"
 #include "tools/ptcan/PassThruLibrary.h"
+#include "trace/TracePlaces.h"
 
 namespace {
 
 using vtx::platform::setEnvironment;
 using vtx::platform::unsetEnvironment;
+namespace place = vtx::trace::place;
 
 struct Event {
     std::string name;
@@ -111,12 +113,9 @@ TEST_F(TraceSessionTest, AttachFirstDetachLastCountingFromZero) {
     const std::vector<Event> events = session("2", openAndConnect);
     ASSERT_EQ(events.size(), 6u);
     const char* const expected[][2] = {
-        {"DllMain", "-DLL_PROCESS_ATTACH-"},
-        {"PassThru", "****passThruOpen()**** -S-"},
-        {"PassThru", "****passThruOpen()**** -E-"},
-        {"PassThru", "****passThruConnect()**** -S-"},
-        {"PassThru", "****passThruConnect()**** -E-"},
-        {"DllMain", "-DLL_PROCESS_DETACH-"},
+        {"DllMain", place::kLibraryAttached}, {"PassThru", place::kOpenStarted},
+        {"PassThru", place::kOpenEnded},      {"PassThru", place::kConnectStarted},
+        {"PassThru", place::kConnectEnded},   {"DllMain", place::kLibraryDetaching},
     };
     for (std::size_t i = 0; i < events.size(); ++i) {
         EXPECT_EQ(events[i].name, expected[i][0]);
@@ -139,7 +138,7 @@ TEST_F(TraceSessionTest, AttachFirstDetachLastCountingFromZero) {
     // A new load counts from zero again.
     const std::vector<Event> again = session("2", [](ptcan::PassThruLibrary&) {});
     ASSERT_EQ(again.size(), 6u + 2u);
-    EXPECT_EQ(again[6].message, "-DLL_PROCESS_ATTACH-");
+    EXPECT_EQ(again[6].message, place::kLibraryAttached);
     EXPECT_EQ(again[6].counter, 0u);
 }
 
@@ -152,8 +151,8 @@ TEST_F(TraceSessionTest, SwitchSetOutsideTheProcessIsReadAtLoad) {
     }
     const std::vector<Event> events = loadAndRun(openAndConnect);
     ASSERT_EQ(events.size(), 6u);
-    EXPECT_EQ(events.front().message, "-DLL_PROCESS_ATTACH-");
-    EXPECT_EQ(events.back().message, "-DLL_PROCESS_DETACH-");
+    EXPECT_EQ(events.front().message, place::kLibraryAttached);
+    EXPECT_EQ(events.back().message, place::kLibraryDetaching);
 }
 
 TEST_F(TraceSessionTest, SwitchSelectsEventGroups) {

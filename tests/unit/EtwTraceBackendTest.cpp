@@ -15,6 +15,7 @@
 
 #include "platform/TraceServices.h"
 #include "trace/JsonLinesSession.h"
+#include "trace/TracePlaces.h"
 #include "trace/TraceProvider.h"
 
 namespace vtx::platform {
@@ -26,7 +27,7 @@ using trace::TraceField;
 TraceEvent sampleEvent(std::span<const TraceField> fields) {
     TraceEvent event;
     event.name = "PassThru";
-    event.message = "****passThruConnect()**** -S-";
+    event.message = trace::place::kConnectStarted;
     event.fields = fields;
     event.counter = 1;
     event.thread = 2;

@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <string>
+
+#include "trace/TracePlaces.h"
 
 namespace vtx::trace {
 namespace {
@@ -14,23 +17,25 @@ TEST(JsonLinesSession, FormatsTypedFieldsCounterAndThread) {
                                  ansi("pFirmwareVersion", "VTX20 - N. 1234")};
     TraceEvent event;
     event.name = "PassThru";
-    event.message = "****passThruConnect()**** -S-";
+    event.message = place::kConnectStarted;
     event.fields = fields;
     event.counter = 7;
     event.thread = 4711;
-    EXPECT_EQ(JsonLinesSession::formatLine(event),
-              "{\"name\":\"PassThru\",\"message\":\"****passThruConnect()**** -S-\",\"level\":5,"
-              "\"keyword\":0,\"fields\":[{\"name\":\"devID=\",\"type\":\"u32\",\"value\":1},"
-              "{\"name\":\"flags=\",\"type\":\"hex32\",\"value\":2304},"
-              "{\"name\":\"channelID=\",\"type\":\"i32\",\"value\":-2},"
-              "{\"name\":\"pFirmwareVersion=\",\"type\":\"ansi\",\"value\":\"VTX20 - N. 1234\"}],"
-              "\"C\":7,\"T\":4711}\n");
+    EXPECT_EQ(
+        JsonLinesSession::formatLine(event),
+        "{\"name\":\"PassThru\",\"message\":\"" + std::string(place::kConnectStarted) +
+            "\",\"level\":5,"
+            "\"keyword\":0,\"fields\":[{\"name\":\"devID=\",\"type\":\"u32\",\"value\":1},"
+            "{\"name\":\"flags=\",\"type\":\"hex32\",\"value\":2304},"
+            "{\"name\":\"channelID=\",\"type\":\"i32\",\"value\":-2},"
+            "{\"name\":\"pFirmwareVersion=\",\"type\":\"ansi\",\"value\":\"VTX20 - N. 1234\"}],"
+            "\"C\":7,\"T\":4711}\n");
 }
 
 TEST(JsonLinesSession, TransferEventsCarryNoCounter) {
     TraceEvent event;
     event.name = "USBInterface";
-    event.message = "letturaPacchettiCan() -E-";
+    event.message = place::kDeviceFramesRead;
     event.hasCounter = false;
     event.thread = 3;
     const std::string line = JsonLinesSession::formatLine(event);
@@ -62,7 +67,7 @@ TEST(JsonLinesSession, LevelFollowsTheDestination) {
     EXPECT_EQ(level.load(), 4);
     TraceEvent event;
     event.name = "DllMain";
-    event.message = "-DLL_PROCESS_ATTACH-";
+    event.message = place::kLibraryAttached;
     session.write(event);
     session.unregisterProvider();
     EXPECT_EQ(level.load(), 0);

@@ -58,17 +58,18 @@ TraceEvent makeEvent(std::string_view name, std::string_view message,
 }
 
 // Expected bytes written out by hand: size (little-endian, including itself), tag byte, event
-// name, then per field its name and in-type (2 text, 7 signed, 8 unsigned, 20 hexadecimal).
+// name, then per field its name and in-type (2 text, 7 signed, 8 unsigned, 20 hexadecimal). The
+// messages are samples of the lengths of real ones; the encoding does not depend on the text.
 const Case kCases[] = {
     {"entry point, no named fields",
-     makeEvent("DllMain", "-DLL_PROCESS_ATTACH-", {}, true, 0, 0x1234),
+     makeEvent("DllMain", "sample entry message", {}, true, 0, 0x1234),
      "\x2B\x00"
      "\x00"
      "DllMain\0"
-     "\"-DLL_PROCESS_ATTACH-\"\0\x02"
+     "\"sample entry message\"\0\x02"
      "C=\0\x08"
      "T=\0\x08"sv,
-     "-DLL_PROCESS_ATTACH-\0"
+     "sample entry message\0"
      "\x00\x00\x00\x00"
      "\x34\x12\x00\x00"sv,
      {21, 25, 29}},
@@ -93,14 +94,14 @@ const Case kCases[] = {
      "\x04\x03\x02\x01"sv,
      {8, 12, 16, 20, 23, 27, 31}},
     {"transfer event without counter",
-     makeEvent("USBInterface", "scritturaPacchettiCan() -E-", kTransferFields, false, 99, 9),
+     makeEvent("USBInterface", "the sample transfer message", kTransferFields, false, 99, 9),
      "\x37\x00"
      "\x00"
      "USBInterface\0"
-     "\"scritturaPacchettiCan() -E-\"\0\x02"
+     "\"the sample transfer message\"\0\x02"
      "t=\0\x08"
      "T=\0\x08"sv,
-     "scritturaPacchettiCan() -E-\0"
+     "the sample transfer message\0"
      "\x03\x00\x00\x00"
      "\x09\x00\x00\x00"sv,
      {28, 32, 36}},

@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include "trace/TracePlaces.h"
+
 namespace vtx::trace {
 namespace {
 
@@ -138,9 +140,9 @@ TEST_F(TraceProviderTest, NothingBelowTheVerboseLevel) {
 
 TEST_F(TraceProviderTest, CounterStartsAtZeroAndSkipsTransferEvents) {
     startWith(0x39);
-    provider.write("DllMain", "-DLL_PROCESS_ATTACH-", {});
-    provider.write("WinUSBInterface", "scritturaPacchettiCan() -E-", {u32("t", 1)}, Counter::None);
-    provider.write("PassThru", "****passThruOpen()**** -S-", {u32("lastError", 0)});
+    provider.write("DllMain", place::kLibraryAttached, {});
+    provider.write("WinUSBInterface", place::kDeviceFramesWritten, {u32("t", 1)}, Counter::None);
+    provider.write("PassThru", place::kOpenStarted, {u32("lastError", 0)});
     ASSERT_EQ(log.events.size(), 3u);
     EXPECT_TRUE(log.events[0].hasCounter);
     EXPECT_EQ(log.events[0].counter, 0u);
@@ -152,7 +154,7 @@ TEST_F(TraceProviderTest, CounterStartsAtZeroAndSkipsTransferEvents) {
     provider.releaseBackend();
     log.events.clear();
     startWith(0x39);
-    provider.write("DllMain", "-DLL_PROCESS_ATTACH-", {});
+    provider.write("DllMain", place::kLibraryAttached, {});
     ASSERT_EQ(log.events.size(), 1u);
     EXPECT_EQ(log.events[0].counter, 0u);
 }
@@ -165,7 +167,7 @@ TEST_F(TraceProviderTest, CounterValuesAreUniqueAcrossThreads) {
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([this] {
             for (int i = 0; i < kEventsEach; ++i) {
-                provider.write("Channel", "enqueueRxCanFrame() -E-", {u32("count", 1)});
+                provider.write("Channel", place::kChannelFramesQueued, {u32("count", 1)});
             }
         });
     }
