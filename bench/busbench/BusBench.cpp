@@ -29,6 +29,7 @@
 #include "bench/busbench/Figures.h"
 #include "bench/busbench/ReportLine.h"
 #include "bench/busbench/Scenarios.h"
+#include "bench/busbench/TransportMeter.h"
 #include "platform/DynamicLibrary.h"
 
 namespace {
@@ -223,6 +224,7 @@ int main(int argc, char** argv) {
     }
     vtx::platform::setEnvironment("VTXPTS_DEVICE", options.device.c_str());
     busbench::nameApplicationThread("main");
+    busbench::TransportMeter::calibrate();
     const std::string traceFile = "/tmp/busbench-trace-" + std::to_string(getpid()) + ".jsonl";
     std::printf(
         "busbench: device %s; median of %d runs of %.1f s; full bus = 1 Mbit/s, 8-byte 11-bit "
