@@ -149,7 +149,7 @@ class PassThru {
     void startFilter(Channel& channel, uint32_t FilterType, PASSTHRU_MSG* pMaskMsg,
                      PASSTHRU_MSG* pPatternMsg, PASSTHRU_MSG* pFlowControlMsg, uint32_t* pFilterID);
     void stopFilter(uint32_t ChannelID, uint32_t FilterID, uint32_t& code, uint32_t& deviceMask);
-    void setPinVoltage(uint32_t PinNumber, uint32_t Voltage);
+    void setPinVoltage(std::unique_lock<std::mutex>& call, uint32_t PinNumber, uint32_t Voltage);
     std::string readVersions(uint32_t DeviceID, char* pFirmwareVersion, char* pDllVersion,
                              char* pApiVersion);
     uint32_t describeLastError(char* pErrorDescription);

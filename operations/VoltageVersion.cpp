@@ -24,15 +24,18 @@ uint32_t PassThru::passThruSetProgrammingVoltage(uint32_t DeviceID, uint32_t Pin
                       u32("PinNumber", PinNumber), hex("Voltage", Voltage),
                       u32("lastError", lastError()));
         },
-        [&] { setPinVoltage(PinNumber, Voltage); },
+        [&](std::unique_lock<std::mutex>& call) { setPinVoltage(call, PinNumber, Voltage); },
         [&] {
             VTX_TRACE(op::kGroup, op::kEvent, place::kSetVoltageEnded,
                       u32("lastError", lastError()));
         });
 }
 
-// Any DeviceID is accepted while the device is open: only the device itself is checked.
-void PassThru::setPinVoltage(uint32_t PinNumber, uint32_t Voltage) {
+// Any DeviceID is accepted while the device is open: only the device itself is checked. The
+// pin settles after the call lock is released: the wait touches nothing of the library's, and
+// other threads' calls go on meanwhile.
+void PassThru::setPinVoltage(std::unique_lock<std::mutex>& call, uint32_t PinNumber,
+                             uint32_t Voltage) {
     if (!passStandardGuards()) {
         return;
     }
@@ -50,6 +53,7 @@ void PassThru::setPinVoltage(uint32_t PinNumber, uint32_t Voltage) {
                                                                    : Pin15State::VoltageOff);
         }
     });
+    call.unlock();
     std::this_thread::sleep_for(settle);
 }
 
