@@ -3,6 +3,7 @@
 // at the library's trace events from inside the test.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -262,6 +263,18 @@ class EngineFixture : public SimFixture {
             }
         }
         return times;
+    }
+
+    // The frames of the identifier the device has taken so far. After a call that ends a
+    // message's frames, this count stays put; the bus may still carry one the device took
+    // before, as late as a loaded machine makes it.
+    std::size_t framesHandedToDevice(uint32_t id) {
+        const std::vector<sim::Packet> packets = world().control().receivedPackets();
+        return static_cast<std::size_t>(
+            std::count_if(packets.begin(), packets.end(), [id](const sim::Packet& packet) {
+                return packet[0] == static_cast<uint8_t>(sim::PacketClass::Frame) &&
+                       sim::unpackFrame(packet).id == id;
+            }));
     }
 
     std::vector<sim::CanFrame> busFrames() {

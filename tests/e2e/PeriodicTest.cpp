@@ -16,16 +16,6 @@ class Periodic : public EngineFixture {
     // No frame with the identifier crosses the bus for a while.
     // A frame already on the wire when the call returned may still complete (and the bus
     // thread may record it a little late): only frames that end later count.
-    // The frames of the identifier the device has taken so far.
-    std::size_t framesHandedToDevice(uint32_t id) {
-        const std::vector<sim::Packet> packets = world().control().receivedPackets();
-        return static_cast<std::size_t>(
-            std::count_if(packets.begin(), packets.end(), [id](const sim::Packet& packet) {
-                return packet[0] == static_cast<uint8_t>(sim::PacketClass::Frame) &&
-                       sim::unpackFrame(packet).id == id;
-            }));
-    }
-
     void expectSilence(uint32_t id, std::chrono::milliseconds span) {
         const auto from = sim::SimClock::now() + std::chrono::milliseconds(1);
         world().control().clearBusRecords();
