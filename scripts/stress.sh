@@ -13,6 +13,9 @@
 #   VTX_STRESS_JOBS        tests run at once, and build jobs (default 2)
 #   VTX_STRESS_TESTS       only the tests whose name (after the suite's e2e.../ prefix) starts
 #                          with this, e.g. "Iso15765" (default: all)
+#
+# The output of every run with a failure is kept, with the failing tests' own output, in
+# stress-failures/ beside the build directories (PRESET-run-I.log); the summary names the folder.
 set -eu
 usage() {
     echo "usage: $0 N" >&2
@@ -30,6 +33,8 @@ suites="^(e2e|e2e_kernel|e2e_library)/${VTX_STRESS_TESTS:-}"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 results=$work/results # one line per test run: preset test passed|failed
+kept=$build_root/stress-failures
+rm -rf "$kept"
 
 build() {
     dir=$build_root/$1
@@ -42,9 +47,13 @@ build() {
 # One ctest run of the suites; appends a result line per test that passed or failed (a test
 # that skipped itself counts as neither).
 run_once() {
-    preset=$1 dir=$2
+    preset=$1 dir=$2 run=$3
     log=$work/log
-    ctest --test-dir "$dir" -R "$suites" -j "$jobs" --timeout 300 >"$log" 2>&1 || true
+    if ! ctest --test-dir "$dir" -R "$suites" -j "$jobs" --timeout 300 --output-on-failure \
+        >"$log" 2>&1; then
+        mkdir -p "$kept"
+        cp "$log" "$kept/$preset-run-$run.log"
+    fi
     if ! grep -qE '^ *[0-9]+/[0-9]+ Test +#' "$log"; then
         echo "$preset: no end-to-end tests ran" >&2
         tail -5 "$log" >&2
@@ -65,7 +74,7 @@ for preset in $presets; do
     i=1
     while [ "$i" -le "$runs" ]; do
         echo "=== $preset: run $i of $runs ==="
-        run_once "$preset" "$build_root/$preset"
+        run_once "$preset" "$build_root/$preset" "$i"
         i=$((i + 1))
     done
 done
@@ -87,4 +96,5 @@ if [ -z "$failures" ]; then
 fi
 printf "%-90s %-6s %s\n" test preset failures/runs
 echo "$failures"
+echo "their runs' output: $kept/"
 exit 1
