@@ -17,6 +17,10 @@ uint64_t SimControl::ecuFlowControlViolations() const {
     return ecu_ != nullptr ? ecu_->flowControlViolations() : 0;
 }
 
+uint64_t SimControl::ecuReceptionTimeouts() const {
+    return ecu_ != nullptr ? ecu_->receptionTimeouts() : 0;
+}
+
 bool SimControl::injectFrame(const CanFrame& frame) {
     return bus_.transmit(nullptr, frame);
 }

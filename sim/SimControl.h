@@ -87,6 +87,9 @@ class SimControl {
     // How many multi-frame requests the ECU aborted because the tester broke the block size or
     // separation time it granted; 0 when there is no ECU.
     uint64_t ecuFlowControlViolations() const;
+    // How many multi-frame requests the ECU dropped because a consecutive frame came later than
+    // N_Cr (1 s) after the one before; 0 when there is no ECU.
+    uint64_t ecuReceptionTimeouts() const;
 
   private:
     void record(const CanFrame& frame, SimClock::time_point endOfFrame);

@@ -244,6 +244,7 @@ void SimEcu::handleConsecutiveFrame(const CanFrame& frame, const Addressing& add
     }
     const SimIsoTpReceiver::Step step = receiver_.onConsecutiveFrame(dataOf(frame), endOfFrame);
     flowControlViolations_.store(receiver_.violations());
+    receptionTimeouts_.store(receiver_.timeouts());
     switch (step.action) {
         case SimIsoTpReceiver::Step::Action::SendFlowControl:
             sendFlowControl(step, addressing);

@@ -88,6 +88,7 @@ class SimEcu : public CanNode {
     // How many multi-frame requests the ECU aborted because the tester broke the block size or
     // the separation time it granted.
     uint64_t flowControlViolations() const { return flowControlViolations_.load(); }
+    uint64_t receptionTimeouts() const { return receptionTimeouts_.load(); }
 
   private:
     // Whom a request frame was sent to.
@@ -155,6 +156,7 @@ class SimEcu : public CanNode {
     SimIsoTpReceiver receiver_;
     UdsServer uds_;
     std::atomic<uint64_t> flowControlViolations_{0};
+    std::atomic<uint64_t> receptionTimeouts_{0};
 
     // Lock order: the bus's delivery (onBusFrame and sent callbacks run inside it) before
     // mutex_, mutex_ before the bus's queues (transmit is called under mutex_).

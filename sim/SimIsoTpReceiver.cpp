@@ -85,7 +85,7 @@ SimIsoTpReceiver::Step SimIsoTpReceiver::onConsecutiveFrame(std::span<const uint
         return abortFor(AbortReason::FlowControlViolation);
     }
     if (endOfFrame - lastEvent_ > kConsecutiveFrameTimeout) {
-        return abortFor(AbortReason::ProtocolError);
+        return abortFor(AbortReason::ConsecutiveFrameTimeout);
     }
     if ((data[0] & kSequenceMask) != nextSequence_) {
         return abortFor(AbortReason::ProtocolError);
@@ -113,6 +113,8 @@ SimIsoTpReceiver::Step SimIsoTpReceiver::flowControlStep(uint8_t flowStatus) con
 SimIsoTpReceiver::Step SimIsoTpReceiver::abortFor(AbortReason reason) {
     if (reason == AbortReason::FlowControlViolation) {
         ++violations_;
+    } else if (reason == AbortReason::ConsecutiveFrameTimeout) {
+        ++timeouts_;
     }
     abort();
     return Step{};

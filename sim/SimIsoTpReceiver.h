@@ -66,6 +66,8 @@ class SimIsoTpReceiver {
 
     bool receiving() const { return phase_ != Phase::Idle; }
     uint64_t violations() const { return violations_; }
+    // Receptions aborted because a consecutive frame came later than N_Cr: the tester stalled.
+    uint64_t timeouts() const { return timeouts_; }
 
   private:
     enum class Phase {
@@ -74,8 +76,9 @@ class SimIsoTpReceiver {
         Receiving,
     };
 
-    // Why a reception ends early: a breach of the granted flow control is counted.
-    enum class AbortReason { FlowControlViolation, ProtocolError };
+    // Why a reception ends early: a breach of the granted flow control and a gap past N_Cr are
+    // each counted.
+    enum class AbortReason { FlowControlViolation, ConsecutiveFrameTimeout, ProtocolError };
 
     Step flowControlStep(uint8_t flowStatus) const;
     Step abortFor(AbortReason reason);
@@ -92,6 +95,7 @@ class SimIsoTpReceiver {
     SimClock::time_point lastEvent_{};                            // the N_Cr timer runs from here
     std::optional<SimClock::time_point> previousConsecutiveEnd_;  // in this block
     uint64_t violations_ = 0;
+    uint64_t timeouts_ = 0;
 };
 
 }  // namespace vtx::sim

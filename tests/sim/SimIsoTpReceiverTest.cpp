@@ -63,6 +63,7 @@ struct Case {
     bool delivered;
     uint64_t violations;
     int flowControls;  // granted by the ECU, the first one included
+    uint64_t timeouts = 0;
 };
 
 TEST(SimEcuIsoTpReceiverTest, EnforcesWhatItGrants) {
@@ -128,6 +129,7 @@ TEST(SimEcuIsoTpReceiverTest, EnforcesWhatItGrants) {
          {{kFlowControl, 0ms}, {kConsecutive, 1001ms}},
          false,
          0,
+         1,
          1},
         {"N_Cr since the frame before",
          {0, 0},
@@ -135,6 +137,7 @@ TEST(SimEcuIsoTpReceiverTest, EnforcesWhatItGrants) {
          {{kFlowControl, 0ms}, {kConsecutive, 1ms}, {kConsecutive, 1002ms}},
          false,
          0,
+         1,
          1},
         {"just within N_Cr",
          {0, 0},
@@ -176,6 +179,7 @@ TEST(SimEcuIsoTpReceiverTest, EnforcesWhatItGrants) {
             EXPECT_EQ(*delivered, request) << c.name;
         }
         EXPECT_EQ(receiver.violations(), c.violations) << c.name;
+        EXPECT_EQ(receiver.timeouts(), c.timeouts) << c.name;
         EXPECT_EQ(flowControls, c.flowControls) << c.name;
         EXPECT_FALSE(receiver.receiving()) << c.name;
     }
