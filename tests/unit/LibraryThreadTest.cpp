@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "platform/ThreadServices.h"
@@ -91,6 +92,14 @@ TEST(LibraryThread, OnlyTheMarkingThreadIsInsideTheUnloadNotification) {
 
 #ifdef _WIN32
 TEST(LibraryThread, TerminateEndsABodyThatNeverReturns) {
+#ifndef _WIN64
+    // 32-bit Wine on a 64-bit host crashes the process or hangs now and then when a thread is
+    // terminated (about once in 20 to 40 terminations, whatever the body does; 64-bit Wine
+    // passed 150 of 150). Our runner exports WINEPREFIX; Windows itself never sets it.
+    if (std::getenv("WINEPREFIX") != nullptr) {
+        GTEST_SKIP() << "TerminateThread is not dependable under 32-bit Wine";
+    }
+#endif
     std::atomic<bool> stop{false};
     LibraryThread thread;
     thread.start([&] {
