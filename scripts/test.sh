@@ -7,7 +7,17 @@
 # its own summary, and the last line counts them all. Exits non-zero when anything failed.
 set -eu
 cd "$(dirname "$0")/.."
-scripts/setup-debian.sh all
+setup_log=$(mktemp)
+{
+    status=0
+    scripts/setup-debian.sh all 2>&1 || status=$?
+    echo "$status" >"$setup_log.status"
+} | tee "$setup_log"
+# What setup-debian.sh said of 32-bit Wine when it could not install it.
+wine32_problem=$(sed -n 's/^optional: wine32:i386 not installed: //p' "$setup_log")
+status=$(cat "$setup_log.status")
+rm -f "$setup_log" "$setup_log.status"
+[ "$status" -eq 0 ] || exit "$status"
 
 # ccache (see CMakeLists.txt) keys its entries by paths relative to the checkout.
 CCACHE_BASEDIR=$(pwd)
@@ -20,10 +30,19 @@ trap 'rm -f "$log" "$summaries"' EXIT
 passed=0
 failed=0
 
-# The Windows tests run under 32-bit Wine, which needs a kernel that executes 32-bit x86
-# programs (some virtual machines' kernels do not). 32-bit Wine brings the 32-bit loader.
-runs_32bit_programs() {
-    /lib/ld-linux.so.2 --version >/dev/null 2>&1
+# The 32-bit DLL's tests run under 32-bit Wine, which needs its package and a kernel that executes
+# 32-bit x86 programs (some virtual machines' kernels do not). Prints why they cannot run, or
+# nothing when they can.
+why_no_32bit_wine() {
+    case $(dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null || true) in
+        *" installed") ;;
+        *)
+            echo "wine32 could not be installed: ${wine32_problem:-it is not installed}"
+            return
+            ;;
+    esac
+    # 32-bit Wine brings the 32-bit loader.
+    /lib/ld-linux.so.2 --version >/dev/null 2>&1 || echo "this kernel cannot run 32-bit programs"
 }
 
 # Runs CTest on a preset, with any further arguments of ctest (a label to select), and adds its
@@ -68,13 +87,14 @@ run_preset() {
         run_ctest "$preset" -L '^abi$'
         echo "$preset: 32-bit ABI checks: $ran_passed passed, $ran_failed failed" \
             "(record layouts asserted by the build)" >>"$summaries"
-        if runs_32bit_programs; then
+        why_not=$(why_no_32bit_wine)
+        if [ -z "$why_not" ]; then
             run_ctest "$preset" -LE '^abi$'
             echo "$preset: 32-bit Wine suites: $ran_passed passed, $ran_failed failed" \
                 "($(($(date +%s) - started)) s)" >>"$summaries"
         else
-            echo "$preset: 32-bit Wine suites not run: this machine cannot execute 32-bit x86" \
-                "programs, which 32-bit Wine needs ($(($(date +%s) - started)) s)" >>"$summaries"
+            echo "$preset: 32-bit Wine suites not run: $why_not" \
+                "($(($(date +%s) - started)) s)" >>"$summaries"
         fi
         return
     fi
