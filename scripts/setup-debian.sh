@@ -124,16 +124,16 @@ update_package_lists() {
     done
 }
 
-# Installs the packages given, all in one go; when that fails, one by one, so that every package
-# that can be installed is. Leaves in $failures the lines "PACKAGE: REASON" of those that are
+# Installs the packages given, all in one go, then one by one those still missing, so that every
+# package that can be installed is. Leaves in $failures the lines "PACKAGE: REASON" of those that are
 # still not installed.
 install_packages() {
     failures=""
-    # shellcheck disable=SC2086 # the package list is split on purpose
-    run_apt install -y "$@" && return 0
+    run_apt install -y "$@" || true
     for package in "$@"; do
         is_installed "$package" && continue
-        if ! run_apt install -y "$package" || ! is_installed "$package"; then
+        # apt refuses a whole list for one package it cannot install: try the rest one by one.
+        if [ $# -eq 1 ] || ! run_apt install -y "$package" || ! is_installed "$package"; then
             failures="$failures$package: $(apt_reason)
 "
         fi
