@@ -8,26 +8,27 @@
 #include "base/J2534.h"
 
 extern "C" {
-uint32_t VTX_API PassThruOpen(void* pName, uint32_t* pDeviceID);
-uint32_t VTX_API PassThruClose(uint32_t DeviceID);
-uint32_t VTX_API PassThruConnect(uint32_t DeviceID, uint32_t ProtocolID, uint32_t Flags,
-                                 uint32_t BaudRate, uint32_t* pChannelID);
-uint32_t VTX_API PassThruDisconnect(uint32_t ChannelID);
-uint32_t VTX_API PassThruReadMsgs(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs,
-                                  uint32_t Timeout);
-uint32_t VTX_API PassThruWriteMsgs(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs,
-                                   uint32_t Timeout);
-uint32_t VTX_API PassThruStartPeriodicMsg(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pMsgID,
-                                          uint32_t TimeInterval);
-uint32_t VTX_API PassThruStopPeriodicMsg(uint32_t ChannelID, uint32_t MsgID);
-uint32_t VTX_API PassThruStartMsgFilter(uint32_t ChannelID, uint32_t FilterType,
-                                        PASSTHRU_MSG* pMaskMsg, PASSTHRU_MSG* pPatternMsg,
-                                        PASSTHRU_MSG* pFlowControlMsg, uint32_t* pFilterID);
-uint32_t VTX_API PassThruStopMsgFilter(uint32_t ChannelID, uint32_t FilterID);
-uint32_t VTX_API PassThruSetProgrammingVoltage(uint32_t DeviceID, uint32_t PinNumber,
-                                               uint32_t Voltage);
-uint32_t VTX_API PassThruReadVersion(uint32_t DeviceID, char* pFirmwareVersion, char* pDllVersion,
-                                     char* pApiVersion);
-uint32_t VTX_API PassThruGetLastError(char* pErrorDescription);
-uint32_t VTX_API PassThruIoctl(uint32_t ChannelID, uint32_t IoctlID, void* pInput, void* pOutput);
+J2534_UINT VTX_API PassThruOpen(void* pName, J2534_UINT* pDeviceID);
+J2534_UINT VTX_API PassThruClose(J2534_UINT DeviceID);
+J2534_UINT VTX_API PassThruConnect(J2534_UINT DeviceID, J2534_UINT ProtocolID, J2534_UINT Flags,
+                                   J2534_UINT BaudRate, J2534_UINT* pChannelID);
+J2534_UINT VTX_API PassThruDisconnect(J2534_UINT ChannelID);
+J2534_UINT VTX_API PassThruReadMsgs(J2534_UINT ChannelID, PASSTHRU_MSG* pMsg, J2534_UINT* pNumMsgs,
+                                    J2534_UINT Timeout);
+J2534_UINT VTX_API PassThruWriteMsgs(J2534_UINT ChannelID, PASSTHRU_MSG* pMsg, J2534_UINT* pNumMsgs,
+                                     J2534_UINT Timeout);
+J2534_UINT VTX_API PassThruStartPeriodicMsg(J2534_UINT ChannelID, PASSTHRU_MSG* pMsg,
+                                            J2534_UINT* pMsgID, J2534_UINT TimeInterval);
+J2534_UINT VTX_API PassThruStopPeriodicMsg(J2534_UINT ChannelID, J2534_UINT MsgID);
+J2534_UINT VTX_API PassThruStartMsgFilter(J2534_UINT ChannelID, J2534_UINT FilterType,
+                                          PASSTHRU_MSG* pMaskMsg, PASSTHRU_MSG* pPatternMsg,
+                                          PASSTHRU_MSG* pFlowControlMsg, J2534_UINT* pFilterID);
+J2534_UINT VTX_API PassThruStopMsgFilter(J2534_UINT ChannelID, J2534_UINT FilterID);
+J2534_UINT VTX_API PassThruSetProgrammingVoltage(J2534_UINT DeviceID, J2534_UINT PinNumber,
+                                                 J2534_UINT Voltage);
+J2534_UINT VTX_API PassThruReadVersion(J2534_UINT DeviceID, char* pFirmwareVersion,
+                                       char* pDllVersion, char* pApiVersion);
+J2534_UINT VTX_API PassThruGetLastError(char* pErrorDescription);
+J2534_UINT VTX_API PassThruIoctl(J2534_UINT ChannelID, J2534_UINT IoctlID, void* pInput,
+                                 void* pOutput);
 }

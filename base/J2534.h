@@ -1,7 +1,12 @@
 // The J2534 (04.04) vocabulary this library speaks: the records that cross the API, the
-// identifiers and flag bits it uses, and the status codes. Every J2534 integer is 32 bits on
-// every platform, so a PASSTHRU_MSG has the same 4152-byte layout on 32-bit Windows and on
-// 64-bit Linux; pointers stay native.
+// identifiers and flag bits it uses, and the status codes.
+//
+// The J2534 integer, J2534_UINT, is 32 bits in the library's core and in libvtxpts32.so, so a
+// PASSTHRU_MSG has the same 4152-byte layout on 32-bit Windows and on 64-bit Linux; pointers stay
+// native. A program built with the standard header's `unsigned long` (8 bytes on 64-bit Linux)
+// defines VTXPTS_ULONG before including this header and links libvtxpts-ulong.so, which takes
+// those records (PASSTHRU_MSG of 4176 bytes there) and translates them at its exports. Where
+// `unsigned long` is 32 bits (Windows, 32-bit Linux) the two are the same.
 #pragma once
 
 #include <cstddef>
@@ -13,46 +18,63 @@
 #define VTX_API
 #endif
 
+#if defined(VTXPTS_ULONG)
+typedef unsigned long J2534_UINT;
+#else
+typedef uint32_t J2534_UINT;
+#endif
+
 struct PASSTHRU_MSG {
-    uint32_t ProtocolID;
-    uint32_t RxStatus;
-    uint32_t TxFlags;
-    uint32_t Timestamp;
-    uint32_t DataSize;
-    uint32_t ExtraDataIndex;
+    J2534_UINT ProtocolID;
+    J2534_UINT RxStatus;
+    J2534_UINT TxFlags;
+    J2534_UINT Timestamp;
+    J2534_UINT DataSize;
+    J2534_UINT ExtraDataIndex;
     unsigned char Data[4128];
 };
 
 struct SCONFIG {
-    uint32_t Parameter;
-    uint32_t Value;
+    J2534_UINT Parameter;
+    J2534_UINT Value;
 };
 
 struct SCONFIG_LIST {
-    uint32_t NumOfParams;
+    J2534_UINT NumOfParams;
     SCONFIG* ConfigPtr;
 };
 
 // The bytes of the FIVE_BAUD_INIT and FAST_INIT ioctls (which this library refuses).
 struct SBYTE_ARRAY {
-    uint32_t NumOfBytes;
+    J2534_UINT NumOfBytes;
     unsigned char* BytePtr;
 };
 
-static_assert(sizeof(PASSTHRU_MSG) == 4152);
+// The records as the standard header lays them out: six integers, then the data; integers and
+// pointers in pairs.
+inline constexpr std::size_t kJ2534Int = sizeof(J2534_UINT);
+static_assert(sizeof(PASSTHRU_MSG) == 6 * kJ2534Int + 4128);
 static_assert(offsetof(PASSTHRU_MSG, ProtocolID) == 0);
-static_assert(offsetof(PASSTHRU_MSG, RxStatus) == 4);
-static_assert(offsetof(PASSTHRU_MSG, TxFlags) == 8);
-static_assert(offsetof(PASSTHRU_MSG, Timestamp) == 12);
-static_assert(offsetof(PASSTHRU_MSG, DataSize) == 16);
-static_assert(offsetof(PASSTHRU_MSG, ExtraDataIndex) == 20);
-static_assert(offsetof(PASSTHRU_MSG, Data) == 24);
-static_assert(alignof(PASSTHRU_MSG) == 4);
-static_assert(sizeof(SCONFIG) == 8 && offsetof(SCONFIG, Value) == 4);
+static_assert(offsetof(PASSTHRU_MSG, RxStatus) == 1 * kJ2534Int);
+static_assert(offsetof(PASSTHRU_MSG, TxFlags) == 2 * kJ2534Int);
+static_assert(offsetof(PASSTHRU_MSG, Timestamp) == 3 * kJ2534Int);
+static_assert(offsetof(PASSTHRU_MSG, DataSize) == 4 * kJ2534Int);
+static_assert(offsetof(PASSTHRU_MSG, ExtraDataIndex) == 5 * kJ2534Int);
+static_assert(offsetof(PASSTHRU_MSG, Data) == 6 * kJ2534Int);
+static_assert(alignof(PASSTHRU_MSG) == kJ2534Int);
+static_assert(sizeof(SCONFIG) == 2 * kJ2534Int && offsetof(SCONFIG, Value) == kJ2534Int);
 static_assert(offsetof(SCONFIG_LIST, ConfigPtr) == alignof(SCONFIG*));
 static_assert(sizeof(SCONFIG_LIST) == 2 * sizeof(SCONFIG*));
 static_assert(offsetof(SBYTE_ARRAY, BytePtr) == alignof(unsigned char*));
 static_assert(sizeof(SBYTE_ARRAY) == 2 * sizeof(unsigned char*));
+#if !defined(VTXPTS_ULONG)
+static_assert(sizeof(PASSTHRU_MSG) == 4152);
+#elif defined(__LP64__)
+// 64-bit Linux: 8-byte integers, PASSTHRU_MSG of 4176 bytes, SCONFIG of 16.
+static_assert(sizeof(PASSTHRU_MSG) == 4176 && sizeof(SCONFIG) == 16);
+static_assert(sizeof(SCONFIG_LIST) == 16 && offsetof(SCONFIG_LIST, ConfigPtr) == 8);
+static_assert(sizeof(SBYTE_ARRAY) == 16 && offsetof(SBYTE_ARRAY, BytePtr) == 8);
+#endif
 #if defined(_WIN32) && !defined(_WIN64)
 // The 32-bit DLL, as 32-bit applications lay the records out: 4-byte pointers, no padding.
 static_assert(sizeof(void*) == 4);
@@ -144,26 +166,26 @@ inline constexpr uint32_t ERR_INVALID_BAUDRATE = 0x19;
 inline constexpr uint32_t ERR_INVALID_DEVICE_ID = 0x1A;
 
 // The fourteen entry points, as a caller that loads the library resolves them.
-using PTOPEN = uint32_t(VTX_API*)(void* pName, uint32_t* pDeviceID);
-using PTCLOSE = uint32_t(VTX_API*)(uint32_t DeviceID);
-using PTCONNECT = uint32_t(VTX_API*)(uint32_t DeviceID, uint32_t ProtocolID, uint32_t Flags,
-                                     uint32_t BaudRate, uint32_t* pChannelID);
-using PTDISCONNECT = uint32_t(VTX_API*)(uint32_t ChannelID);
-using PTREADMSGS = uint32_t(VTX_API*)(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs,
-                                      uint32_t Timeout);
-using PTWRITEMSGS = uint32_t(VTX_API*)(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs,
-                                       uint32_t Timeout);
-using PTSTARTPERIODICMSG = uint32_t(VTX_API*)(uint32_t ChannelID, PASSTHRU_MSG* pMsg,
-                                              uint32_t* pMsgID, uint32_t TimeInterval);
-using PTSTOPPERIODICMSG = uint32_t(VTX_API*)(uint32_t ChannelID, uint32_t MsgID);
-using PTSTARTMSGFILTER = uint32_t(VTX_API*)(uint32_t ChannelID, uint32_t FilterType,
-                                            PASSTHRU_MSG* pMaskMsg, PASSTHRU_MSG* pPatternMsg,
-                                            PASSTHRU_MSG* pFlowControlMsg, uint32_t* pFilterID);
-using PTSTOPMSGFILTER = uint32_t(VTX_API*)(uint32_t ChannelID, uint32_t FilterID);
-using PTSETPROGRAMMINGVOLTAGE = uint32_t(VTX_API*)(uint32_t DeviceID, uint32_t PinNumber,
-                                                   uint32_t Voltage);
-using PTREADVERSION = uint32_t(VTX_API*)(uint32_t DeviceID, char* pFirmwareVersion,
-                                         char* pDllVersion, char* pApiVersion);
-using PTGETLASTERROR = uint32_t(VTX_API*)(char* pErrorDescription);
-using PTIOCTL = uint32_t(VTX_API*)(uint32_t ChannelID, uint32_t IoctlID, void* pInput,
-                                   void* pOutput);
+using PTOPEN = J2534_UINT(VTX_API*)(void* pName, J2534_UINT* pDeviceID);
+using PTCLOSE = J2534_UINT(VTX_API*)(J2534_UINT DeviceID);
+using PTCONNECT = J2534_UINT(VTX_API*)(J2534_UINT DeviceID, J2534_UINT ProtocolID, J2534_UINT Flags,
+                                       J2534_UINT BaudRate, J2534_UINT* pChannelID);
+using PTDISCONNECT = J2534_UINT(VTX_API*)(J2534_UINT ChannelID);
+using PTREADMSGS = J2534_UINT(VTX_API*)(J2534_UINT ChannelID, PASSTHRU_MSG* pMsg,
+                                        J2534_UINT* pNumMsgs, J2534_UINT Timeout);
+using PTWRITEMSGS = J2534_UINT(VTX_API*)(J2534_UINT ChannelID, PASSTHRU_MSG* pMsg,
+                                         J2534_UINT* pNumMsgs, J2534_UINT Timeout);
+using PTSTARTPERIODICMSG = J2534_UINT(VTX_API*)(J2534_UINT ChannelID, PASSTHRU_MSG* pMsg,
+                                                J2534_UINT* pMsgID, J2534_UINT TimeInterval);
+using PTSTOPPERIODICMSG = J2534_UINT(VTX_API*)(J2534_UINT ChannelID, J2534_UINT MsgID);
+using PTSTARTMSGFILTER = J2534_UINT(VTX_API*)(J2534_UINT ChannelID, J2534_UINT FilterType,
+                                              PASSTHRU_MSG* pMaskMsg, PASSTHRU_MSG* pPatternMsg,
+                                              PASSTHRU_MSG* pFlowControlMsg, J2534_UINT* pFilterID);
+using PTSTOPMSGFILTER = J2534_UINT(VTX_API*)(J2534_UINT ChannelID, J2534_UINT FilterID);
+using PTSETPROGRAMMINGVOLTAGE = J2534_UINT(VTX_API*)(J2534_UINT DeviceID, J2534_UINT PinNumber,
+                                                     J2534_UINT Voltage);
+using PTREADVERSION = J2534_UINT(VTX_API*)(J2534_UINT DeviceID, char* pFirmwareVersion,
+                                           char* pDllVersion, char* pApiVersion);
+using PTGETLASTERROR = J2534_UINT(VTX_API*)(char* pErrorDescription);
+using PTIOCTL = J2534_UINT(VTX_API*)(J2534_UINT ChannelID, J2534_UINT IoctlID, void* pInput,
+                                     void* pOutput);

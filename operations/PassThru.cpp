@@ -75,6 +75,12 @@ uint32_t PassThru::failOperation(const char* text) {
     return ERR_FAILED;
 }
 
+uint32_t PassThru::refuseCall(uint32_t status, const char* text) {
+    resetOutcome();
+    setExplained(status, text);
+    return status;
+}
+
 bool PassThru::checkDeviceOpen() {
     if (deviceId == 0) {
         setStatus(ERR_INVALID_DEVICE_ID);

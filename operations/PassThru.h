@@ -62,6 +62,9 @@ class PassThru {
 
     // Ends a call that could not complete inside the library with ERR_FAILED and its text.
     uint32_t failOperation(const char* text);
+    // Ends a call refused before it reached an operation (an argument the caller's integer type
+    // holds but the library's does not) with status and the text that explains it.
+    uint32_t refuseCall(uint32_t status, const char* text);
 
   private:
     // How an operation meets a device that the communication thread has reported lost.

@@ -22,8 +22,23 @@
 namespace vtx::e2e {
 ptcan::PassThruLibrary& loadedLibrary();
 
+// The integers the loaded library takes: the test program calls libvtxpts-ulong.so with the
+// standard header's unsigned long (the client's UlongCalls), and every successful open checks
+// that the library is found to take them.
+constexpr ptcan::PassThruLibrary::Integers expectedIntegers() {
+#ifdef VTX_E2E_UNSIGNED_LONG
+    return ptcan::PassThruLibrary::Integers::UnsignedLong;
+#else
+    return ptcan::PassThruLibrary::Integers::Bits32;
+#endif
+}
+
 inline uint32_t PassThruOpen(void* pName, uint32_t* pDeviceID) {
-    return loadedLibrary().open(pName, pDeviceID);
+    const uint32_t status = loadedLibrary().open(pName, pDeviceID);
+    if (status == STATUS_NOERROR) {
+        EXPECT_EQ(loadedLibrary().integers(), expectedIntegers());
+    }
+    return status;
 }
 inline uint32_t PassThruClose(uint32_t DeviceID) {
     return loadedLibrary().close(DeviceID);
@@ -107,7 +122,7 @@ class SimFixture : public ::testing::Test {
     // Loads the library into the process, as the loader does: attached, or loaded from its file.
     static bool loadLibrary() {
 #ifdef VTX_E2E_THROUGH_LIBRARY
-        const bool loaded = loadedLibrary().load(VTX_LIBRARY_PATH);
+        const bool loaded = loadedLibrary().load(VTX_LIBRARY_PATH, expectedIntegers());
         EXPECT_TRUE(loaded) << loadedLibrary().error();
         return loaded;
 #else

@@ -1,32 +1,105 @@
 #include "tools/ptcan/PassThruLibrary.h"
 
+#if defined(VTX_CLIENT_BRIDGES_ULONG)
+#include "tools/ptcan/UlongCalls.h"
+#endif
+
 namespace ptcan {
 
-template <typename Function>
-bool PassThruLibrary::resolve(Function& function, const char* name) {
-    function = reinterpret_cast<Function>(library_.symbol(name));
-    if (function == nullptr) {
-        error_ = std::string("the library does not export ") + name;
-        return false;
-    }
-    return true;
-}
+namespace {
+constexpr const char* kNames[PassThruLibrary::kFunctions] = {"PassThruOpen",
+                                                             "PassThruClose",
+                                                             "PassThruConnect",
+                                                             "PassThruDisconnect",
+                                                             "PassThruReadMsgs",
+                                                             "PassThruWriteMsgs",
+                                                             "PassThruStartPeriodicMsg",
+                                                             "PassThruStopPeriodicMsg",
+                                                             "PassThruStartMsgFilter",
+                                                             "PassThruStopMsgFilter",
+                                                             "PassThruSetProgrammingVoltage",
+                                                             "PassThruReadVersion",
+                                                             "PassThruGetLastError",
+                                                             "PassThruIoctl"};
 
-bool PassThruLibrary::load(const std::string& path) {
+// The upper half of the eight bytes the first open's device ID is written into: a library with
+// 32-bit integers writes the lower half only.
+constexpr uint64_t kMarker = 0xA5C3A5C300000000u;
+constexpr uint64_t kUpperHalf = 0xFFFFFFFF00000000u;
+
+template <typename Function>
+Function as(void* symbol) {
+    return reinterpret_cast<Function>(symbol);
+}
+}  // namespace
+
+bool PassThruLibrary::load(const std::string& path, Integers assumed) {
     if (!library_.open(path)) {
         error_ = library_.error();
         return false;
     }
-    return resolve(open, "PassThruOpen") && resolve(close, "PassThruClose") &&
-           resolve(connect, "PassThruConnect") && resolve(disconnect, "PassThruDisconnect") &&
-           resolve(readMsgs, "PassThruReadMsgs") && resolve(writeMsgs, "PassThruWriteMsgs") &&
-           resolve(startPeriodicMsg, "PassThruStartPeriodicMsg") &&
-           resolve(stopPeriodicMsg, "PassThruStopPeriodicMsg") &&
-           resolve(startMsgFilter, "PassThruStartMsgFilter") &&
-           resolve(stopMsgFilter, "PassThruStopMsgFilter") &&
-           resolve(setProgrammingVoltage, "PassThruSetProgrammingVoltage") &&
-           resolve(readVersion, "PassThruReadVersion") &&
-           resolve(getLastError, "PassThruGetLastError") && resolve(ioctl, "PassThruIoctl");
+    for (int i = 0; i < kFunctions; ++i) {
+        symbols_[i] = library_.symbol(kNames[i]);
+        if (symbols_[i] == nullptr) {
+            error_ = std::string("the library does not export ") + kNames[i];
+            return false;
+        }
+    }
+    integers_ = Integers::NotYetKnown;
+    useIntegers(assumed);
+    open = [this](void* pName, uint32_t* pDeviceID) { return openAndLearn(pName, pDeviceID); };
+    return true;
+}
+
+uint32_t PassThruLibrary::openAndLearn(void* pName, uint32_t* pDeviceID) {
+    if (pDeviceID == nullptr) {
+        return as<PTOPEN>(symbols_[0])(pName, nullptr);
+    }
+    uint64_t written = kMarker;
+    // Either kind of library takes a pointer and returns a small status; the low half of a
+    // wide return value is the status.
+    const uint32_t status = as<PTOPEN>(symbols_[0])(pName, reinterpret_cast<uint32_t*>(&written));
+    if (status != STATUS_NOERROR) {
+        return status;
+    }
+    *pDeviceID = static_cast<uint32_t>(written);
+    if ((written & kUpperHalf) == kMarker) {
+        integers_ = Integers::Bits32;
+    } else if ((written & kUpperHalf) == 0) {
+        integers_ = Integers::UnsignedLong;
+    } else {
+        integers_ = Integers::NotYetKnown;
+        return status;
+    }
+    useIntegers(integers_);
+    return status;
+}
+
+void PassThruLibrary::useIntegers(Integers integers) {
+#if defined(VTX_CLIENT_BRIDGES_ULONG)
+    if (integers == Integers::UnsignedLong) {
+        bridgeUnsignedLong(*this, symbols_);
+        return;
+    }
+#endif
+    static_cast<void>(integers);
+    useBits32();
+}
+
+void PassThruLibrary::useBits32() {
+    close = as<PTCLOSE>(symbols_[1]);
+    connect = as<PTCONNECT>(symbols_[2]);
+    disconnect = as<PTDISCONNECT>(symbols_[3]);
+    readMsgs = as<PTREADMSGS>(symbols_[4]);
+    writeMsgs = as<PTWRITEMSGS>(symbols_[5]);
+    startPeriodicMsg = as<PTSTARTPERIODICMSG>(symbols_[6]);
+    stopPeriodicMsg = as<PTSTOPPERIODICMSG>(symbols_[7]);
+    startMsgFilter = as<PTSTARTMSGFILTER>(symbols_[8]);
+    stopMsgFilter = as<PTSTOPMSGFILTER>(symbols_[9]);
+    setProgrammingVoltage = as<PTSETPROGRAMMINGVOLTAGE>(symbols_[10]);
+    readVersion = as<PTREADVERSION>(symbols_[11]);
+    getLastError = as<PTGETLASTERROR>(symbols_[12]);
+    ioctl = as<PTIOCTL>(symbols_[13]);
 }
 
 void PassThruLibrary::unload() {
@@ -45,6 +118,7 @@ void PassThruLibrary::unload() {
     readVersion = nullptr;
     getLastError = nullptr;
     ioctl = nullptr;
+    integers_ = Integers::NotYetKnown;
 }
 
 std::string PassThruLibrary::describe(uint32_t status) {
