@@ -284,8 +284,9 @@ void PassThru::clearMsgFilters(Channel& channel) {
     if (info.Id == kOpenFilter && info.Mk == kOpenFilter) {
         return;
     }
+    // In 29 bits: uncut, a mask that compares nothing would be the device's kKeepValue.
     if (!device()->configure({.acceptanceId = code,
-                              .acceptanceMask = ~mask,
+                              .acceptanceMask = ~mask & kCanIdMask29,
                               .bitRateKbps = currentBaudrate,
                               .outputBus = 0,
                               .extendedIds = onlyExtendedIds(),

@@ -32,22 +32,31 @@ void traceFilterStart(uint32_t ChannelID, uint32_t FilterType, PASSTHRU_MSG* pMa
     }
 }
 
-// The identifier bits of a filter's width.
-uint32_t widthMask(const FilterRecord& filter) {
-    return filter.idExt ? kCanIdMask29 : kCanIdMask11;
+// Whether a filter lets frames in: one that is not a block filter (those only keep frames out)
+// and applies to an identifier width.
+bool letsFramesIn(const FilterRecord& filter) {
+    return filter.filterType != BLOCK_FILTER && filter.widths != 0;
+}
+
+// The device's mask (bit 1: not compared) of a merged mask, in 29 bits: uncut, a mask that
+// compares nothing would be the device's kKeepValue and keep the mask it has.
+uint32_t deviceMaskOf(uint32_t mask) {
+    return ~mask & kCanIdMask29;
 }
 }  // namespace
 
 // The controller compares an identifier bit only where the codes of every filter that lets
-// frames in agree (over every channel) and no such filter's own mask leaves the bit open, so it
-// never holds back a frame a filter admits. A filter with code and mask 0 admits everything:
-// nothing is compared. Block filters only keep frames out: they never open the controller.
+// frames in agree (over every channel) and no such filter's own mask leaves the bit open within
+// the widest identifier width it applies to, so it never holds back a frame a filter admits. A
+// filter with code and mask 0 admits every identifier: nothing is compared. The controller sees
+// no data bytes: a filter's data byte narrows nothing here. Where any channel carries both
+// widths the device compares nothing at all (Device::configure with bothIdWidths).
 void PassThru::mergeAcceptanceFilters(uint32_t& code, uint32_t& mask) {
     VTX_TRACE(op::kGroup, op::kEvent, place::kAcceptanceFilterStarted);
     std::vector<FilterRecord> admitting;
     for (const std::unique_ptr<Channel>& channel : channels) {
         for (const FilterRecord& filter : channel->filters()) {
-            if (filter.filterType != BLOCK_FILTER) {
+            if (letsFramesIn(filter)) {
                 admitting.push_back(filter);
             }
         }
@@ -60,7 +69,7 @@ void PassThru::mergeAcceptanceFilters(uint32_t& code, uint32_t& mask) {
             break;
         }
         mask &= ~(filter.code ^ code);
-        mask &= filter.mask | ~widthMask(filter);
+        mask &= filter.mask | ~filter.identifierBits();
     }
     code &= mask;
     VTX_TRACE(op::kGroup, op::kEvent, place::kAcceptanceFilterEnded, hex("acc", code),
@@ -111,17 +120,10 @@ void PassThru::startFilter(Channel& channel, uint32_t FilterType, PASSTHRU_MSG* 
         return setStatus(ERR_EXCEEDED_LIMIT);
     }
     *pFilterID = added->id;
-    const bool ext = added->idExt != 0;
-    uint32_t code = 0;
-    uint32_t mask = 0;
-    mergeAcceptanceFilters(code, mask);
     onDevice(ReplyTimeout::Short, [&] {
-        if (!device()->configure({.acceptanceId = code & kCanIdMask29,
-                                  .acceptanceMask = ~mask & kCanIdMask29,
-                                  .bitRateKbps = currentBaudrate,
-                                  .outputBus = 0,
-                                  .extendedIds = ext,
-                                  .bothIdWidths = bothIdWidths()})) {
+        uint32_t code = 0;
+        uint32_t deviceMask = 0;
+        if (!programAcceptance(code, deviceMask)) {
             setFailed(text::kWriteSettingsFailed);
         }
         // The device's buffers are emptied once, when a channel gets its first filter.
@@ -180,7 +182,7 @@ bool PassThru::programAcceptance(uint32_t& code, uint32_t& deviceMask) {
     } else {
         uint32_t mask = 0;
         mergeAcceptanceFilters(code, mask);
-        deviceMask = ~mask;
+        deviceMask = deviceMaskOf(mask);
     }
     return device()->configure({.acceptanceId = code,
                                 .acceptanceMask = deviceMask,

@@ -9,6 +9,7 @@ namespace vtx {
 
 namespace {
 constexpr uint32_t kIdentifierBytes = 4;
+constexpr uint32_t kFilterDataByte = kIdentifierBytes;  // the one data byte a filter reaches
 constexpr uint32_t kMaxFilterDataSize = kIdentifierBytes + 1;
 constexpr uint32_t kMaxMessageDataSize = kIdentifierBytes + 8;
 
@@ -16,9 +17,40 @@ bool extendedId(const PASSTHRU_MSG& msg) {
     return (msg.TxFlags & CAN_29BIT_ID) != 0;
 }
 
-// A filter for the frame's identifier width whose masked identifier equals the code.
+// The widths a filter's TxFlags give it: 29-bit identifiers with CAN_29BIT_ID; without it,
+// 11-bit identifiers, or both widths on a channel connected for both.
+uint8_t widthsOfTxFlags(const PASSTHRU_MSG& pattern, uint32_t connectFlags) {
+    if (extendedId(pattern)) {
+        return FilterRecord::kExtendedIds;
+    }
+    return (connectFlags & CAN_ID_BOTH) != 0 ? FilterRecord::kBothIds : FilterRecord::kStandardIds;
+}
+
+// The widths a filter's RxStatus bits leave: where the mask's CAN_29BIT_ID is set, the one the
+// pattern's CAN_29BIT_ID names; otherwise both.
+uint8_t widthsOfRxStatus(const PASSTHRU_MSG& mask, const PASSTHRU_MSG& pattern) {
+    if ((mask.RxStatus & CAN_29BIT_ID) == 0) {
+        return FilterRecord::kBothIds;
+    }
+    return (pattern.RxStatus & CAN_29BIT_ID) != 0 ? FilterRecord::kExtendedIds
+                                                  : FilterRecord::kStandardIds;
+}
+
+bool identifierMatches(const FilterRecord& filter, const CanFrame& frame) {
+    return (frame.idCan & filter.mask) == filter.code;
+}
+
+// A frame without data bytes has nothing to compare: it matches where the mask compares nothing.
+bool dataByteMatches(const FilterRecord& filter, const CanFrame& frame) {
+    if (frame.lenDataCan == 0) {
+        return filter.dataMask == 0;
+    }
+    return (frame.dataCan[0] & filter.dataMask) == filter.dataCode;
+}
+
 bool matches(const FilterRecord& filter, const CanFrame& frame) {
-    return (frame.idExt != 0) == (filter.idExt != 0) && (frame.idCan & filter.mask) == filter.code;
+    return filter.appliesToWidthOf(frame) && identifierMatches(filter, frame) &&
+           dataByteMatches(filter, frame);
 }
 }  // namespace
 
@@ -49,12 +81,17 @@ const FilterRecord* CanProtocol::addFilter(const FilterRequest& request, uint32_
     if (filters_.size() >= kMaxFilters) {
         return nullptr;
     }
-    const bool ext = extendedId(*request.pattern);
+    const PASSTHRU_MSG& mask = *request.mask;
+    const PASSTHRU_MSG& pattern = *request.pattern;
     FilterRecord record;
-    record.code = readBigEndian32(request.pattern->Data) & kCanIdMask29;
-    record.mask = readBigEndian32(request.mask->Data) & (ext ? kCanIdMask29 : kCanIdMask11);
+    record.widths = widthsOfTxFlags(pattern, flags_) & widthsOfRxStatus(mask, pattern);
+    record.code = readBigEndian32(pattern.Data) & kCanIdMask29;
+    record.mask = readBigEndian32(mask.Data) & record.identifierBits();
+    if (mask.DataSize > kFilterDataByte) {
+        record.dataMask = mask.Data[kFilterDataByte];
+        record.dataCode = pattern.Data[kFilterDataByte];
+    }
     record.filterType = request.type;
-    record.idExt = ext ? 1 : 0;
     record.id = id;
     return &filters_.emplace_back(record);
 }

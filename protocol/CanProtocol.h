@@ -1,6 +1,7 @@
 // Raw CAN on a channel: a message is one frame (four identifier bytes, then up to eight data
-// bytes); pass filters let frames of their identifier width through, block filters keep the
-// frames they match out.
+// bytes); pass filters let the frames they match through, block filters keep them out. A filter
+// compares the identifier and, with five bytes, the first data byte, on frames of the identifier
+// widths its flags give it (FilterRecord::widths).
 #pragma once
 
 #include <cstdint>
@@ -13,7 +14,7 @@ namespace vtx {
 class CanProtocol final : public ChannelProtocol {
   public:
     // flags: the connect flags (CAN_29BIT_ID, CAN_ID_BOTH), which say what widths filters may
-    // be for.
+    // be for, and which a filter without CAN_29BIT_ID applies to.
     explicit CanProtocol(uint32_t flags) : flags_(flags) {}
 
     uint32_t protocolId() const override { return CAN; }

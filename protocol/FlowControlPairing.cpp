@@ -17,7 +17,7 @@ FilterRecord recordOf(const FilterRequest& request, uint32_t filterId) {
     record.code = readBigEndian32(request.pattern->Data) & kCanIdMask29;
     record.mask = readBigEndian32(request.mask->Data) & (extended ? kCanIdMask29 : kCanIdMask11);
     record.filterType = FLOW_CONTROL_FILTER;
-    record.idExt = extended ? 1 : 0;
+    record.widths = extended ? FilterRecord::kExtendedIds : FilterRecord::kStandardIds;
     record.id = filterId;
     return record;
 }
@@ -46,7 +46,7 @@ FlowControlPairing::FlowControlPairing(const FilterRequest& request, uint32_t fi
 }
 
 bool FlowControlPairing::admits(const CanFrame& frame) const {
-    if ((frame.idExt != 0) != (record_.idExt != 0) || (frame.idCan & kEchoMarker) != 0 ||
+    if (!record_.appliesToWidthOf(frame) || (frame.idCan & kEchoMarker) != 0 ||
         (frame.idCan & record_.mask) != record_.code) {
         return false;
     }

@@ -5,12 +5,28 @@
 namespace vtx::e2e {
 namespace {
 
+// An identifier and whether it is a 29-bit one.
+using IdAndWidth = std::pair<uint32_t, bool>;
+
+// A filter as a client sets it: mask and pattern with the same TxFlags, each with its RxStatus
+// and the data byte after the identifier where the filter has five bytes.
+struct FilterSpec {
+    uint32_t type = PASS_FILTER;
+    uint32_t mask = 0;
+    uint32_t pattern = 0;
+    uint32_t txFlags = 0;
+    uint32_t maskRxStatus = 0;
+    uint32_t patternRxStatus = 0;
+    std::vector<uint8_t> maskData = {};
+    std::vector<uint8_t> patternData = {};
+};
+
 class Filter : public EngineFixture {
   protected:
     // Injects the frames and then a sentinel that the filters admit, reads through the
-    // sentinel and returns the identifiers read before it.
-    std::set<uint32_t> admittedOf(const std::vector<sim::CanFrame>& frames,
-                                  const sim::CanFrame& sentinel) {
+    // sentinel and returns the identifiers read before it, each with its width.
+    std::set<IdAndWidth> admittedWithWidthsOf(const std::vector<sim::CanFrame>& frames,
+                                              const sim::CanFrame& sentinel) {
         for (const sim::CanFrame& frame : frames) {
             EXPECT_TRUE(world().control().injectFrame(frame));
         }
@@ -19,11 +35,31 @@ class Filter : public EngineFixture {
         if (!got.empty()) {
             got.pop_back();
         }
+        std::set<IdAndWidth> admitted;
         for (const PASSTHRU_MSG& msg : got) {
             EXPECT_EQ(msg.RxStatus & ~CAN_29BIT_ID, 0u);
+            admitted.emplace(idOf(msg), (msg.RxStatus & CAN_29BIT_ID) != 0);
         }
-        return idsOf(got);
+        return admitted;
     }
+    std::set<uint32_t> admittedOf(const std::vector<sim::CanFrame>& frames,
+                                  const sim::CanFrame& sentinel) {
+        std::set<uint32_t> ids;
+        for (const IdAndWidth& frame : admittedWithWidthsOf(frames, sentinel)) {
+            ids.insert(frame.first);
+        }
+        return ids;
+    }
+
+    uint32_t startFilter(const FilterSpec& spec) {
+        PASSTHRU_MSG mask = message(spec.mask, spec.maskData, spec.txFlags);
+        PASSTHRU_MSG pattern = message(spec.pattern, spec.patternData, spec.txFlags);
+        mask.RxStatus = spec.maskRxStatus;
+        pattern.RxStatus = spec.patternRxStatus;
+        uint32_t filterId = 0;
+        return PassThruStartMsgFilter(channelId, spec.type, &mask, &pattern, nullptr, &filterId);
+    }
+    using EngineFixture::startFilter;
 };
 
 struct FilterCheckCase {
@@ -322,8 +358,108 @@ TEST_F(Filter, WhichFramesReachTheReader) {
     for (const PASSTHRU_MSG& msg : got) {
         seen.emplace_back(idOf(msg), msg.RxStatus);
     }
-    EXPECT_EQ(seen, (std::vector<std::pair<uint32_t, uint32_t>>{
-                        {0x123, 0}, {0x18DAF110, CAN_29BIT_ID}, {0x124, 0}, {0x7FF, 0}}));
+    // Without CAN_29BIT_ID a filter on this channel applies to both widths: the 29-bit 0x123
+    // passes the first.
+    EXPECT_EQ(seen, (std::vector<std::pair<uint32_t, uint32_t>>{{0x123, 0},
+                                                                {0x123, CAN_29BIT_ID},
+                                                                {0x18DAF110, CAN_29BIT_ID},
+                                                                {0x124, 0},
+                                                                {0x7FF, 0}}));
+}
+
+// Which identifier widths a filter applies to on a channel that carries both, and the data byte
+// of a five-byte filter. Each row: its filters, the frames injected, and those read.
+TEST_F(Filter, WidthsAndDataByteOnAChannelForBothWidths) {
+    struct Case {
+        const char* name;
+        std::vector<FilterSpec> filters;
+        std::vector<sim::CanFrame> frames;
+        sim::CanFrame sentinel;  // admitted by the filters, injected last
+        std::set<IdAndWidth> admitted;
+    };
+    const auto std11 = [](uint32_t id, std::vector<uint8_t> data = {}) {
+        return canFrame(id, false, std::move(data));
+    };
+    const auto ext29 = [](uint32_t id) { return canFrame(id, true); };
+    const Case cases[] = {
+        {"pass-all without CAN_29BIT_ID: both widths",
+         {{}},
+         {std11(0x123), ext29(0x18DAF110)},
+         std11(0x7FF),
+         {{0x123, false}, {0x18DAF110, true}}},
+        {"mask 0 with CAN_29BIT_ID: 29-bit frames only",
+         {{.txFlags = CAN_29BIT_ID}},
+         {std11(0x123), ext29(0x18DAF110)},
+         ext29(0x18DAF1FF),
+         {{0x18DAF110, true}}},
+        {"a range of 29-bit identifiers",
+         {{.mask = 0x1FFFFF00, .pattern = 0x18DAF100, .txFlags = CAN_29BIT_ID}},
+         {ext29(0x18DAF110), ext29(0x18DAF210), std11(0x110)},
+         ext29(0x18DAF1FF),
+         {{0x18DAF110, true}}},
+        {"RxStatus asks for 29-bit",
+         {{.maskRxStatus = CAN_29BIT_ID, .patternRxStatus = CAN_29BIT_ID}},
+         {std11(0x123), ext29(0x18DAF110)},
+         ext29(0x18DAF1FF),
+         {{0x18DAF110, true}}},
+        {"RxStatus asks for 11-bit",
+         {{.maskRxStatus = CAN_29BIT_ID, .patternRxStatus = 0}},
+         {std11(0x123), ext29(0x18DAF110)},
+         std11(0x7FF),
+         {{0x123, false}}},
+        {"partial mask: both widths through the controller",
+         {{.mask = 0x700, .pattern = 0x700}},
+         {std11(0x7AB), std11(0x6FF), ext29(0x18DAF7AB), ext29(0x18DAF6AB)},
+         std11(0x7FF),
+         {{0x7AB, false}, {0x18DAF7AB, true}}},
+        {"block filter without CAN_29BIT_ID: both widths",
+         {{}, {.txFlags = CAN_29BIT_ID}, {.type = BLOCK_FILTER, .mask = 0xFF, .pattern = 0x23}},
+         {std11(0x123), std11(0x124), ext29(0x18DAF123), ext29(0x18DAF124)},
+         std11(0x7FF),
+         {{0x124, false}, {0x18DAF124, true}}},
+        {"the data byte counts, and a frame without one does not match",
+         {{.mask = 0x700, .pattern = 0x700, .maskData = {0xF0}, .patternData = {0x10}}},
+         {std11(0x701, {0x12}), std11(0x702, {0x21}), std11(0x703), std11(0x705, {0x1F, 9}),
+          std11(0x604, {0x12})},
+         std11(0x7FF, {0x10}),
+         {{0x701, false}, {0x705, false}}},
+        {"a data byte under mask 0 lets a frame without one through",
+         {{.mask = 0x700, .pattern = 0x700, .maskData = {0}, .patternData = {0}}},
+         {std11(0x701), std11(0x702, {0x55})},
+         std11(0x7FF),
+         {{0x701, false}, {0x702, false}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        openAndConnect(CAN_29BIT_ID | CAN_ID_BOTH);
+        for (const FilterSpec& filter : c.filters) {
+            ASSERT_EQ(startFilter(filter), STATUS_NOERROR) << lastError();
+        }
+        EXPECT_EQ(admittedWithWidthsOf(c.frames, c.sentinel), c.admitted);
+        ASSERT_EQ(PassThruClose(deviceId), STATUS_NOERROR);
+    }
+}
+
+// A pass-all filter opens the controller over every identifier of its channel's width, also
+// after another channel of the other width leaves.
+TEST_F(Filter, PassAllKeepsTheControllerOpenWhenAnotherChannelLeaves) {
+    openAndConnect(CAN_29BIT_ID);
+    ASSERT_EQ(startFilter({.txFlags = CAN_29BIT_ID}), STATUS_NOERROR) << lastError();
+    uint32_t isoChannel = 0;
+    ASSERT_EQ(PassThruConnect(deviceId, ISO15765, 0, 500000, &isoChannel), STATUS_NOERROR);
+    PASSTHRU_MSG mask = message(0x7FF);
+    PASSTHRU_MSG pattern = message(0x7E8);
+    PASSTHRU_MSG flowControl = message(0x7E0);
+    mask.ProtocolID = pattern.ProtocolID = flowControl.ProtocolID = ISO15765;
+    uint32_t filterId = 0;
+    ASSERT_EQ(PassThruStartMsgFilter(isoChannel, FLOW_CONTROL_FILTER, &mask, &pattern, &flowControl,
+                                     &filterId),
+              STATUS_NOERROR)
+        << lastError();
+    ASSERT_EQ(PassThruDisconnect(isoChannel), STATUS_NOERROR);
+    EXPECT_TRUE(controllerAdmits(0x18DAF110, true));
+    EXPECT_EQ(admittedOf({canFrame(0x18DAF110, true)}, canFrame(0x18DAF1FF, true)),
+              (std::set<uint32_t>{0x18DAF110}));
 }
 
 // A block filter keeps out the frames it matches, even those a pass filter admits; the others
