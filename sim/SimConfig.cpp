@@ -35,6 +35,14 @@ std::optional<uint8_t> parseSeparationTime(const char* text) {
     }
     return static_cast<uint8_t>(*code);
 }
+
+// The traffic generator's identifier, as candump writes it.
+std::optional<TrafficGenerator::Identifier> parseTrafficIdentifier(const char* text) {
+    if (text == nullptr) {
+        return std::nullopt;
+    }
+    return TrafficGenerator::parseIdentifier(text);
+}
 }  // namespace
 
 SimConfig SimConfig::fromVariables(const Lookup& lookup) {
@@ -57,6 +65,9 @@ SimConfig SimConfig::fromVariables(const Lookup& lookup) {
     }
     if (const char* traffic = lookup("VTXPTS_SIM_TRAFFIC")) {
         config.traffic = TrafficGenerator::parseSetting(traffic);
+    }
+    if (const auto identifier = parseTrafficIdentifier(lookup("VTXPTS_SIM_TRAFFIC_ID"))) {
+        config.trafficIdentifier = *identifier;
     }
     return config;
 }

@@ -9,6 +9,9 @@
 //   VTXPTS_SIM_ECU_STMIN       the separation time code it grants: 0 to 127 ms, or 241 to 249
 //                              for 100 to 900 µs (default 0)
 //   VTXPTS_SIM_TRAFFIC         frames per second, or "max" for a saturated bus (default: none)
+//   VTXPTS_SIM_TRAFFIC_ID      the traffic's identifier as candump writes it: 3 hexadecimal
+//                              digits for 11 bits, at most 7FF (default 100), or 8 for 29 bits,
+//                              at most 1FFFFFFF
 //   VTXPTS_SIM_STUFFING        1: frames take their stuff bits on the bus too; unset or anything
 //                              else: their nominal bits only
 // An unreadable value keeps the default.
@@ -36,6 +39,7 @@ struct SimConfig {
     bool ecu = true;
     SimIsoTpReceiver::FlowControlSettings ecuFlowControl;
     std::optional<TrafficGenerator::Rate> traffic;
+    TrafficGenerator::Identifier trafficIdentifier;
     SimDeviceOptions device;
 
     // Looks each variable up by name; nullptr means unset.

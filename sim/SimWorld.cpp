@@ -28,7 +28,8 @@ SimWorld::SimWorld(const SimConfig& config)
       ecu_(makeEcu(config, bus_)),
       control_(bus_, device_, transport_, ecu_.get()) {
     if (config.traffic) {
-        traffic_ = std::make_unique<TrafficGenerator>(bus_, *config.traffic);
+        traffic_ =
+            std::make_unique<TrafficGenerator>(bus_, *config.traffic, config.trafficIdentifier);
     }
 }
 

@@ -14,6 +14,23 @@ constexpr std::size_t kMinQueue = 8;
 // The idle scheduler looks again on its own after this long.
 constexpr std::chrono::milliseconds kIdleWait{100};
 
+// How candump writes an identifier: its width by the number of digits.
+constexpr std::size_t kStandardDigits = 3;
+constexpr std::size_t kExtendedDigits = 8;
+constexpr uint32_t kMaxStandardIdentifier = 0x7FF;
+constexpr uint32_t kMaxExtendedIdentifier = 0x1FFF'FFFF;
+
+// The whole text as a hexadecimal number: digits only, no sign, prefix or spaces.
+std::optional<uint32_t> parseHex(std::string_view text) {
+    uint32_t value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value, 16);
+    if (text.empty() || error != std::errc() || stop != end) {
+        return std::nullopt;
+    }
+    return value;
+}
+
 }  // namespace
 
 std::optional<TrafficGenerator::Rate> TrafficGenerator::parseSetting(std::string_view text) {
@@ -29,10 +46,27 @@ std::optional<TrafficGenerator::Rate> TrafficGenerator::parseSetting(std::string
     return Rate{false, perSecond};
 }
 
+std::optional<TrafficGenerator::Identifier> TrafficGenerator::parseIdentifier(
+    std::string_view text) {
+    const bool extended = text.size() == kExtendedDigits;
+    if (!extended && text.size() != kStandardDigits) {
+        return std::nullopt;
+    }
+    const std::optional<uint32_t> id = parseHex(text);
+    if (!id || *id > (extended ? kMaxExtendedIdentifier : kMaxStandardIdentifier)) {
+        return std::nullopt;
+    }
+    return Identifier{*id, extended};
+}
+
 CanFrame TrafficGenerator::frameFor(uint32_t sequence) {
+    return frameFor(sequence, Identifier{});
+}
+
+CanFrame TrafficGenerator::frameFor(uint32_t sequence, Identifier identifier) {
     CanFrame frame;
-    frame.id = kIdentifier;
-    frame.extended = false;
+    frame.id = identifier.id;
+    frame.extended = identifier.extended;
     frame.dlc = 8;
     for (int i = 0; i < 4; ++i) {
         frame.data[i] = static_cast<uint8_t>(sequence >> (24 - 8 * i));
@@ -40,7 +74,11 @@ CanFrame TrafficGenerator::frameFor(uint32_t sequence) {
     return frame;
 }
 
-TrafficGenerator::TrafficGenerator(VirtualCanBus& bus, Rate rate) : bus_(bus), rate_(rate) {
+TrafficGenerator::TrafficGenerator(VirtualCanBus& bus, Rate rate)
+    : TrafficGenerator(bus, rate, Identifier{}) {}
+
+TrafficGenerator::TrafficGenerator(VirtualCanBus& bus, Rate rate, Identifier identifier)
+    : bus_(bus), rate_(rate), identifier_(identifier) {
     bus_.attach(this);
     if (rate_.saturate) {
         std::lock_guard lock(mutex_);
@@ -78,7 +116,7 @@ uint32_t TrafficGenerator::framesQueued() const {
 // Frames that cover kSaturationReserve of bus time; the most the generator keeps queued.
 std::size_t TrafficGenerator::queueLimit() const {
     const std::chrono::nanoseconds frameTime =
-        VirtualCanBus::frameDuration(frameFor(0), bus_.bitRate());
+        VirtualCanBus::frameDuration(frameFor(0, identifier_), bus_.bitRate());
     if (frameTime.count() <= 0) {
         return kMinQueue;
     }
@@ -101,7 +139,7 @@ bool TrafficGenerator::queueNext(SimClock::time_point notBefore) {
             topUp();
         };
     }
-    if (!bus_.transmit(this, frameFor(nextSequence_), notBefore, std::move(onSent))) {
+    if (!bus_.transmit(this, frameFor(nextSequence_, identifier_), notBefore, std::move(onSent))) {
         return false;
     }
     ++nextSequence_;

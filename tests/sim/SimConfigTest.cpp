@@ -1,4 +1,5 @@
-// The flow control the simulated ECU grants, as the environment sets it.
+// The flow control the simulated ECU grants and the traffic generator's identifier, as the
+// environment sets them.
 #include "sim/SimConfig.h"
 
 #include <gtest/gtest.h>
@@ -53,6 +54,32 @@ TEST(SimConfigTest, StuffingIsOnOnlyForOne) {
             return name == "VTXPTS_SIM_STUFFING" ? c.value : nullptr;
         });
         EXPECT_EQ(config.stuffing, c.expected) << (c.value ? c.value : "unset");
+    }
+}
+
+TEST(SimConfigTest, ReadsTheTrafficIdentifierAsCandumpWritesIt) {
+    using Identifier = TrafficGenerator::Identifier;
+    const Identifier byDefault{0x100, false};
+    const struct {
+        const char* value;
+        Identifier expected;
+    } cases[] = {
+        {nullptr, byDefault},
+        {"100", {0x100, false}},
+        {"7FF", {0x7FF, false}},
+        {"18FEF100", {0x18FEF100, true}},
+        {"1FFFFFFF", {0x1FFFFFFF, true}},
+        {"800", byDefault},       // above 11 bits
+        {"20000000", byDefault},  // above 29 bits
+        {"1234", byDefault},      // neither 3 nor 8 digits
+        {"xyz", byDefault},
+        {"", byDefault},
+    };
+    for (const auto& c : cases) {
+        const SimConfig config = SimConfig::fromVariables([&](const std::string& name) {
+            return name == "VTXPTS_SIM_TRAFFIC_ID" ? c.value : nullptr;
+        });
+        EXPECT_EQ(config.trafficIdentifier, c.expected) << (c.value ? c.value : "unset");
     }
 }
 

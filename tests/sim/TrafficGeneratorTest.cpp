@@ -195,6 +195,36 @@ TEST(TrafficGeneratorTest, RateAboveCapacityStaysBounded) {
     expectGaplessSequence(entries);
 }
 
+// A generator given a 29-bit identifier puts 29-bit frames with it on the bus, numbered without a
+// gap, each taking at least a 29-bit frame's time there (at "max" they follow back to back).
+TEST(TrafficGeneratorTest, SendsFramesWithTheGivenIdentifier) {
+    constexpr uint32_t kBusRate = 500000;
+    constexpr TrafficGenerator::Identifier kExtended{0x18FEF100, true};
+    VirtualCanBus bus(kBusRate);
+    BusLog log(bus);
+    constexpr std::size_t kFrames = 100;
+    {
+        TrafficGenerator generator(bus, Rate{true, 0}, kExtended);
+        const auto deadline = SimClock::now() + 20s;
+        while (log.entries().size() < kFrames && SimClock::now() < deadline) {
+            std::this_thread::sleep_for(20ms);
+        }
+    }
+    const std::vector<BusLog::Entry> entries = log.entries();
+    ASSERT_GE(entries.size(), kFrames);
+    const std::chrono::nanoseconds frameTime =
+        VirtualCanBus::frameDuration(TrafficGenerator::frameFor(0, kExtended), kBusRate);
+    EXPECT_GT(frameTime, VirtualCanBus::frameDuration(TrafficGenerator::frameFor(0), kBusRate));
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        ASSERT_EQ(entries[i].frame.id, kExtended.id) << i;
+        ASSERT_TRUE(entries[i].frame.extended) << i;
+        ASSERT_EQ(sequenceOf(entries[i].frame), i);
+        if (i > 0) {
+            ASSERT_GE(entries[i].end - entries[i - 1].end, frameTime) << i;
+        }
+    }
+}
+
 TEST(TrafficGeneratorTest, StopsWhenDestroyed) {
     VirtualCanBus bus(500000);
     BusLog log(bus);
