@@ -2,6 +2,7 @@
 
 import collections
 import contextlib
+import ctypes
 import logging
 import math
 import threading
@@ -78,11 +79,12 @@ class J2534Bus(can.BusABC):
         # _read_lock serialises readers; it guards _pending, _buffer and _clock.
         self._read_lock = threading.Lock()
         self._pending: Deque[can.Message] = collections.deque()
-        self._buffer = (api.PASSTHRU_MSG * READ_BATCH)()
         # _filter_lock guards _filter_ids.
         self._filter_lock = threading.Lock()
         self._filter_ids: List[int] = []
         self._device, self._channel = self._connect(device_name, int(bitrate))
+        # The open has learnt the library's integer width: the records take it from here on.
+        self._buffer = self._lib.message_buffer(READ_BATCH)
         self._open = True
         try:
             super().__init__(channel, can_filters=can_filters, **kwargs)
@@ -129,8 +131,14 @@ class J2534Bus(can.BusABC):
         )
         return (
             f"J2534 {self._lib.path} (firmware {firmware}, library {library}, "
-            f"API {api_version}), CAN at {bitrate} bit/s"
+            f"API {api_version}, integers: {self.integer_width}), CAN at {bitrate} bit/s"
         )
+
+    @property
+    def integer_width(self) -> str:
+        """The width of the library's J2534 integers as its open showed it: "32 bits", or
+        "unsigned long" for a library built with 8-byte unsigned long integers."""
+        return self._lib.binding.width
 
     def shutdown(self) -> None:
         """Disconnects the channel and closes the device; a second call does nothing.
@@ -185,7 +193,7 @@ class J2534Bus(can.BusABC):
         """
         if msg.is_remote_frame or msg.is_error_frame or msg.is_fd:
             raise CanOperationError("J2534 CAN channels send data frames only")
-        outgoing = to_passthru(msg)
+        outgoing = to_passthru(msg, self._lib.binding)
         timeout_ms = math.ceil(timeout * 1000) if timeout else 0
         with self._library_call():
             taken = self._lib.write_msgs(self._channel, [outgoing], timeout_ms)
@@ -236,7 +244,7 @@ class J2534Bus(can.BusABC):
             if msg is not None:
                 self._pending.append(msg)
 
-    def _from_passthru(self, raw: api.PASSTHRU_MSG) -> Optional[can.Message]:
+    def _from_passthru(self, raw: ctypes.Structure) -> Optional[can.Message]:
         """The message a received PASSTHRU_MSG carries; None for an indication or an echo
         nobody asked for."""
         if raw.RxStatus & (c.START_OF_MESSAGE | c.TX_DONE) or raw.DataSize < 4:
@@ -262,21 +270,22 @@ class J2534Bus(can.BusABC):
 
     def _start_filter(self, pass_filter: PassFilter) -> int:
         flags = pass_filter.tx_flags
-        mask = api.message(c.CAN, pass_filter.mask_bytes(), flags)
-        pattern = api.message(c.CAN, pass_filter.pattern_bytes(), flags)
+        mask = self._lib.message(c.CAN, pass_filter.mask_bytes(), flags)
+        pattern = self._lib.message(c.CAN, pass_filter.pattern_bytes(), flags)
         return self._lib.start_msg_filter(self._channel, c.PASS_FILTER, mask, pattern)
 
 
-def to_passthru(msg: can.Message) -> api.PASSTHRU_MSG:
-    """A CAN message as the PASSTHRU_MSG that sends it: four identifier bytes, then the data."""
+def to_passthru(msg: can.Message, binding: api.Binding) -> ctypes.Structure:
+    """A CAN message as the PASSTHRU_MSG of binding's width that sends it: four identifier
+    bytes, then the data."""
     limit = 0x1FFFFFFF if msg.is_extended_id else 0x7FF
     if not 0 <= msg.arbitration_id <= limit:
         raise ValueError(f"identifier 0x{msg.arbitration_id:X} does not fit its width")
     data = msg.arbitration_id.to_bytes(4, "big") + bytes(msg.data[: msg.dlc])
-    return api.message(c.CAN, data, c.CAN_29BIT_ID if msg.is_extended_id else 0)
+    return binding.message(c.CAN, data, c.CAN_29BIT_ID if msg.is_extended_id else 0)
 
 
-def from_passthru(raw: api.PASSTHRU_MSG, timestamp: float, channel: str) -> can.Message:
+def from_passthru(raw: ctypes.Structure, timestamp: float, channel: str) -> can.Message:
     """The CAN message a received PASSTHRU_MSG carries."""
     data = api.payload(raw)
     extended = bool(raw.RxStatus & c.CAN_29BIT_ID)

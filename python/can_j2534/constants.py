@@ -21,6 +21,7 @@ SET_CONFIG = 0x02
 CLEAR_TX_BUFFER = 0x07
 CLEAR_RX_BUFFER = 0x08
 CLEAR_MSG_FILTERS = 0x0A
+GET_TERM_RESISTOR = 0x00EF1001  # this device's own: the termination resistor's state
 DATA_RATE = 0x01
 LOOPBACK = 0x03
 

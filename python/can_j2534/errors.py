@@ -43,3 +43,15 @@ class J2534OperationError(J2534Error, CanOperationError):
     def __init__(self, function: str, status: int, last_error: str = "") -> None:
         CanOperationError.__init__(self, describe(function, status, last_error), status)
         self._remember(function, status, last_error)
+
+
+class J2534WidthError(J2534InitializationError):
+    """The library's integer width could not be told from the device ID its PassThruOpen wrote
+    into the width probe's 8-byte slot: the upper half was neither the marker a 32-bit library
+    leaves alone nor the 0 an unsigned-long one writes."""
+
+    def __init__(self, function: str, written: int) -> None:
+        text = (f"the library's integer width could not be told: {function} wrote 0x{written:016X}"
+                " into an 8-byte device ID (neither 32 bits nor unsigned long)")
+        CanInitializationError.__init__(self, text)
+        self._remember(function, 0, text)

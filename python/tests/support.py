@@ -1,4 +1,4 @@
-"""What the tests against the built library share: its path and the ECU's requests."""
+"""What the tests against the built libraries share: their paths and the ECU's requests."""
 
 import os
 import time
@@ -6,7 +6,12 @@ import unittest
 
 import can
 
+# The library with 32-bit integers, and the one with unsigned long integers (built only where
+# unsigned long is 8 bytes); each given, with the width of its integers.
 LIBRARY = os.environ.get("VTX_LIBRARY", "")
+ULONG_LIBRARY = os.environ.get("VTX_ULONG_LIBRARY", "")
+LIBRARY_WIDTHS = [(path, width) for path, width in
+                  ((LIBRARY, "32 bits"), (ULONG_LIBRARY, "unsigned long")) if path]
 # Generous bounds for answers a loaded machine may be slow to give; no test depends on them
 # but to end a wait that would otherwise never end.
 ANSWER_WAIT_S = 10.0
@@ -21,10 +26,11 @@ ANSWER_29 = 0x18DAF110
 
 
 def needs_simulated_library(test_class):
-    """Skips a test class unless the built library and its simulated device are chosen."""
-    if not LIBRARY or os.environ.get("VTXPTS_DEVICE") != "sim":
-        return unittest.skip("set VTX_LIBRARY to the built library and VTXPTS_DEVICE=sim")(
-            test_class)
+    """Skips a test class unless its library (its `library`, else LIBRARY) is given and the
+    simulated device chosen."""
+    if not getattr(test_class, "library", LIBRARY) or os.environ.get("VTXPTS_DEVICE") != "sim":
+        return unittest.skip("set VTX_LIBRARY (VTX_ULONG_LIBRARY) to the built library and "
+                             "VTXPTS_DEVICE=sim")(test_class)
     return test_class
 
 

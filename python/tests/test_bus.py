@@ -1,4 +1,5 @@
-"""The bus against the built library and its simulated device and ECU."""
+"""The bus against the built libraries, 32-bit and unsigned long, and the simulated device and
+ECU."""
 
 import threading
 import time
@@ -7,16 +8,32 @@ import unittest
 import can
 
 from can_j2534 import J2534Bus, J2534OperationError
+from can_j2534 import constants as c
 from support import (ANSWER_11, ANSWER_29, ANSWER_WAIT_S, ENGINE_SPEED_11, LIBRARY,
-                     VEHICLE_SPEED_29, is_answer, needs_simulated_library, receive_until)
+                     ULONG_LIBRARY, VEHICLE_SPEED_29, is_answer, needs_simulated_library,
+                     receive_until)
 
 
-@needs_simulated_library
-class BusTest(unittest.TestCase):
+class BusTests:
+    """The bus's tests against one library; a subclass per library names it and its width."""
+
+    library = ""
+    integer_width = ""
+
     def open_bus(self, **kwargs) -> J2534Bus:
-        bus = J2534Bus(library=LIBRARY, bitrate=500000, **kwargs)
+        bus = J2534Bus(library=self.library, bitrate=500000, **kwargs)
         self.addCleanup(bus.shutdown)
         return bus
+
+    def test_the_open_learns_the_librarys_integer_width(self):
+        bus = self.open_bus(receive_own_messages=True)
+        lib, channel = bus._lib, bus._channel  # pylint: disable=protected-access
+        self.assertEqual(bus.integer_width, self.integer_width)
+        self.assertIn(f"integers: {self.integer_width}", bus.channel_info)
+        # What the library writes back comes in its width too: GET_CONFIG's values and an
+        # IOCTL's integer output.
+        self.assertEqual(lib.get_config(channel, [c.DATA_RATE, c.LOOPBACK]), [500000, 1])
+        self.assertIn(lib.get_term_resistor(channel), (1, 2))
 
     def test_the_ecu_answers_11_and_29_bit_requests(self):
         cases = [(ENGINE_SPEED_11, ANSWER_11), (VEHICLE_SPEED_29, ANSWER_29)]
@@ -30,14 +47,17 @@ class BusTest(unittest.TestCase):
                 self.assertTrue(answer.is_rx)
                 self.assertLess(abs(answer.timestamp - time.time()), 60)
 
-    def test_loopback_copies_come_first_marked_as_sent(self):
+    def test_loopback_copies_of_11_and_29_bit_frames_come_first_unchanged(self):
         bus = self.open_bus(receive_own_messages=True)
-        bus.send(ENGINE_SPEED_11)
-        echo, answer = receive_until(bus, ANSWER_11)
-        self.assertFalse(echo.is_rx)
-        self.assertEqual((echo.arbitration_id, echo.data), (0x7DF, ENGINE_SPEED_11.data))
-        self.assertTrue(answer.is_rx)
-        self.assertLess(echo.timestamp, answer.timestamp)
+        for request, answer_id in [(ENGINE_SPEED_11, ANSWER_11), (VEHICLE_SPEED_29, ANSWER_29)]:
+            with self.subTest(hex(request.arbitration_id)):
+                bus.send(request)
+                echo, answer = receive_until(bus, answer_id)
+                self.assertFalse(echo.is_rx)
+                self.assertEqual((echo.arbitration_id, echo.is_extended_id, echo.data),
+                                 (request.arbitration_id, request.is_extended_id, request.data))
+                self.assertTrue(answer.is_rx)
+                self.assertLess(echo.timestamp, answer.timestamp)
 
     def test_filters_pass_and_keep_out_answers(self):
         # Both requests go out; the 29-bit answer comes after the 11-bit one, so what was
@@ -50,7 +70,7 @@ class BusTest(unittest.TestCase):
         ]
         for name, filters, passes in cases:
             with self.subTest(name):
-                bus = J2534Bus(library=LIBRARY, can_filters=filters)
+                bus = J2534Bus(library=self.library, can_filters=filters)
                 try:
                     bus.send(ENGINE_SPEED_11)
                     bus.send(VEHICLE_SPEED_29)
@@ -108,7 +128,7 @@ class BusTest(unittest.TestCase):
         self.assertEqual(received[0].arbitration_id, ANSWER_11)
 
     def test_shutdown_with_messages_pending_and_a_reader_waiting(self):
-        bus = J2534Bus(library=LIBRARY, receive_own_messages=True)
+        bus = J2534Bus(library=self.library, receive_own_messages=True)
         for _ in range(5):
             bus.send(ENGINE_SPEED_11)
         receive_until(bus, ANSWER_11)  # the rest are pending in the library or on the bus
@@ -135,17 +155,29 @@ class BusTest(unittest.TestCase):
     def test_failures_raise_with_the_status_name(self):
         bus = self.open_bus()
         with self.assertRaises(can.CanInitializationError) as in_use:
-            J2534Bus(library=LIBRARY)
+            J2534Bus(library=self.library)
         self.assertIn("ERR_DEVICE_IN_USE", str(in_use.exception))
         with self.assertRaises(J2534OperationError) as bad_filter:
             bus._lib.stop_msg_filter(bus._channel, 0xFFFF)  # pylint: disable=protected-access
         self.assertEqual(bad_filter.exception.status_name, "ERR_INVALID_FILTER_ID")
         bus.shutdown()
         with self.assertRaises(can.CanInitializationError) as bad_rate:
-            J2534Bus(library=LIBRARY, bitrate=12345)
+            J2534Bus(library=self.library, bitrate=12345)
         self.assertIn("ERR_INVALID_BAUDRATE", str(bad_rate.exception))
         with self.assertRaises(can.CanInterfaceNotImplementedError):
-            J2534Bus(library=LIBRARY + ".missing")
+            J2534Bus(library=self.library + ".missing")
+
+
+@needs_simulated_library
+class Bits32BusTest(BusTests, unittest.TestCase):
+    library = LIBRARY
+    integer_width = "32 bits"
+
+
+@needs_simulated_library
+class UnsignedLongBusTest(BusTests, unittest.TestCase):
+    library = ULONG_LIBRARY
+    integer_width = "unsigned long"
 
 
 if __name__ == "__main__":

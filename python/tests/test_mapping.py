@@ -1,4 +1,5 @@
-"""The pieces that need no library: layout, timestamps, filters, errors, the registry lookup."""
+"""The pieces that need no library: layout, the width probe, timestamps, filters, errors, the
+registry lookup."""
 
 import ctypes
 import unittest
@@ -7,17 +8,35 @@ from unittest import mock
 import can
 
 from can_j2534 import api, locate
-from can_j2534.errors import J2534InitializationError, J2534OperationError
+from can_j2534.errors import J2534InitializationError, J2534OperationError, J2534WidthError
 from can_j2534.filters import MAX_FILTERS, PassFilter, pass_filters
 from can_j2534.timestamps import TimestampClock
 
 
 class LayoutTest(unittest.TestCase):
     def test_records_match_the_library_abi(self):
-        self.assertEqual(ctypes.sizeof(api.PASSTHRU_MSG), 4152)
-        self.assertEqual(api.PASSTHRU_MSG.Data.offset, 24)
-        self.assertEqual(ctypes.sizeof(api.SCONFIG), 8)
-        self.assertEqual(api.SCONFIG_LIST.ConfigPtr.offset, ctypes.alignment(ctypes.c_void_p))
+        pointer = ctypes.sizeof(ctypes.c_void_p)
+        ulong = ctypes.sizeof(ctypes.c_ulong)
+        cases = [  # binding, integer bytes, PASSTHRU_MSG bytes
+            (api.BITS32, 4, 4152),
+            (api.UNSIGNED_LONG, ulong, 4128 + 6 * ulong),
+        ]
+        for binding, integer, message in cases:
+            with self.subTest(binding.width):
+                self.assertEqual(ctypes.sizeof(binding.PASSTHRU_MSG), message)
+                self.assertEqual(binding.PASSTHRU_MSG.Data.offset, 6 * integer)
+                self.assertEqual(ctypes.sizeof(binding.SCONFIG), 2 * integer)
+                self.assertEqual(binding.SCONFIG_LIST.ConfigPtr.offset, max(integer, pointer))
+
+
+class WidthProbeTest(unittest.TestCase):
+    def test_the_upper_half_the_open_leaves_tells_the_width(self):
+        self.assertIs(api.binding_for_probe(api.WIDTH_MARKER | 7), api.BITS32)
+        self.assertIs(api.binding_for_probe(7), api.UNSIGNED_LONG)
+        for written in (0x12345678_00000007, 0xA5C3_0000_0000_0007):  # neither; 6 bytes written
+            with self.subTest(hex(written)), self.assertRaisesRegex(
+                    J2534WidthError, "integer width could not be told"):
+                api.binding_for_probe(written)
 
 
 class TimestampClockTest(unittest.TestCase):

@@ -11,7 +11,7 @@ import unittest
 
 import can
 
-from support import ANSWER_WAIT_S, LIBRARY, needs_simulated_library
+from support import ANSWER_WAIT_S, LIBRARY, LIBRARY_WIDTHS, needs_simulated_library
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PROCESS_WAIT_S = 120  # a bound for a child that would otherwise hang the test
@@ -49,17 +49,21 @@ class InstalledPackageTest(unittest.TestCase):
                               capture_output=True, text=True, timeout=PROCESS_WAIT_S, **kwargs)
 
     def test_can_bus_finds_the_interface_through_its_entry_point(self):
-        script = (
-            "import can\n"
-            f"with can.Bus(interface='j2534', library={LIBRARY!r}, bitrate=500000) as bus:\n"
-            "    bus.send(can.Message(arbitration_id=0x7DF, is_extended_id=False,\n"
-            "                         data=[2, 1, 0x0C, 0, 0, 0, 0, 0]))\n"
-            f"    answer = bus.recv({ANSWER_WAIT_S})\n"
-            "    print(type(bus).__module__, hex(answer.arbitration_id), answer.data[:3].hex())\n"
-        )
-        run = self.python("-c", script)
-        self.assertEqual(run.returncode, 0, run.stderr)
-        self.assertEqual(run.stdout.split(), ["can_j2534.bus", "0x7e8", "04410c"])
+        for library, width in LIBRARY_WIDTHS:
+            with self.subTest(width):
+                script = (
+                    "import can\n"
+                    f"with can.Bus(interface='j2534', library={library!r}) as bus:\n"
+                    "    bus.send(can.Message(arbitration_id=0x7DF, is_extended_id=False,\n"
+                    "                         data=[2, 1, 0x0C, 0, 0, 0, 0, 0]))\n"
+                    f"    answer = bus.recv({ANSWER_WAIT_S})\n"
+                    "    print(type(bus).__module__, hex(answer.arbitration_id),\n"
+                    "          answer.data[:3].hex(), bus.integer_width, sep=',')\n"
+                )
+                run = self.python("-c", script)
+                self.assertEqual(run.returncode, 0, run.stderr)
+                self.assertEqual(run.stdout.strip().split(","),
+                                 ["can_j2534.bus", "0x7e8", "04410c", width])
 
     def test_logger_records_traffic_and_player_replays_it(self):
         log = os.path.join(self.work.name, "traffic.log")
