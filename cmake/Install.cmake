@@ -10,8 +10,16 @@ endif()
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-# The ABI is that of the fourteen functions: the SONAME carries the major version only.
-set_target_properties(vtxpts32 PROPERTIES
+# The ABI is that of the fourteen functions: the SONAME carries the major version only. The
+# unsigned-long library (where there is one) goes beside the 32-bit one, with its own SONAME, and
+# its users build with VTXPTS_ULONG, which gives the header's records and functions unsigned long
+# integers.
+set(VTX_INSTALLED_LIBRARIES vtxpts32)
+if(VTX_ULONG_LIBRARY)
+    list(APPEND VTX_INSTALLED_LIBRARIES vtxpts_ulong)
+    set_target_properties(vtxpts_ulong PROPERTIES INTERFACE_COMPILE_DEFINITIONS VTXPTS_ULONG)
+endif()
+set_target_properties(${VTX_INSTALLED_LIBRARIES} PROPERTIES
     VERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}
     SOVERSION ${PROJECT_VERSION_MAJOR})
 
@@ -39,7 +47,7 @@ set(VTX_UDEV_RULES_DIR /lib/udev/rules.d)
 set(VTX_SONAME_FILE libvtxpts32.so.${PROJECT_VERSION_MAJOR})
 set(VTX_INSTALLED_LIBRARY ${CMAKE_INSTALL_FULL_LIBDIR}/${VTX_SONAME_FILE})
 
-install(TARGETS vtxpts32 EXPORT vtxptsTargets
+install(TARGETS ${VTX_INSTALLED_LIBRARIES} EXPORT vtxptsTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${VTX_PUBLIC_HEADER} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${VTX_INCLUDE_SUBDIR}
@@ -47,13 +55,24 @@ install(FILES ${VTX_PUBLIC_HEADER} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${VTX
 install(TARGETS ptcan RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS obd_demo uds_flash passthru_discover RUNTIME DESTINATION ${VTX_EXAMPLES_DIR})
 
-# pkg-config: `pkg-config --cflags --libs vtxpts`.
-configure_file(${PROJECT_SOURCE_DIR}/install/linux/vtxpts.pc.in
-               ${CMAKE_CURRENT_BINARY_DIR}/install/vtxpts.pc @ONLY)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/install/vtxpts.pc
-        DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+# pkg-config: `pkg-config --cflags --libs vtxpts` (32-bit integers) and, for programs built with
+# the standard header's unsigned long, `pkg-config --cflags --libs vtxpts-ulong`.
+function(vtx_pkg_config name library flags)
+    set(VTX_PC_NAME ${name})
+    set(VTX_PC_LIBRARY ${library})
+    set(VTX_PC_CFLAGS ${flags})
+    configure_file(${PROJECT_SOURCE_DIR}/install/linux/vtxpts.pc.in
+                   ${CMAKE_CURRENT_BINARY_DIR}/install/${name}.pc @ONLY)
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/install/${name}.pc
+            DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+endfunction()
+vtx_pkg_config(vtxpts vtxpts32 "")
+if(VTX_ULONG_LIBRARY)
+    vtx_pkg_config(vtxpts-ulong vtxpts-ulong " -DVTXPTS_ULONG")
+endif()
 
-# CMake: find_package(vtxpts) and target_link_libraries(app PRIVATE vtxpts::vtxpts32).
+# CMake: find_package(vtxpts) and target_link_libraries(app PRIVATE vtxpts::vtxpts32), or
+# vtxpts::vtxpts_ulong (which brings VTXPTS_ULONG with it).
 install(EXPORT vtxptsTargets NAMESPACE vtxpts:: DESTINATION ${VTX_CMAKE_PACKAGE_DIR})
 configure_package_config_file(${PROJECT_SOURCE_DIR}/install/linux/vtxptsConfig.cmake.in
     ${CMAKE_CURRENT_BINARY_DIR}/install/vtxptsConfig.cmake

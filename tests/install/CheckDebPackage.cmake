@@ -1,11 +1,13 @@
 # Builds the DEB from the build folder, unpacks it with dpkg -x into a scratch root and checks
-# what a user gets: the file list, the library's links, pkg-config's flags, find_package, a client
-# compiled against the unpacked header and pkg-config file alone, and device discovery through
-# the installed descriptor. The client and the discovery run against the simulated device.
+# what a user gets: the file list, the libraries' links, pkg-config's flags, find_package, a
+# client compiled against the unpacked header and pkg-config file alone, and device discovery
+# through the installed descriptor. The client and the discovery run against the simulated
+# device. With ULONG the package also holds the unsigned-long library: the client is built a
+# second time with `vtxpts-ulong`'s flags, as a program built with the standard header's types.
 #
 #   cmake -DCPACK=... -DCPACK_CONFIG=... -DPKG_CONFIG=... -DCXX=... -DCLIENT_SOURCE=...
 #         -DFIND_PACKAGE_PROJECT=... -DSCRATCH=... -DPREFIX=... -DLIBDIR=... -DLIBEXECDIR=...
-#         -DVERSION=... -P CheckDebPackage.cmake
+#         -DVERSION=... -DULONG=ON|OFF -P CheckDebPackage.cmake
 
 function(run)
     execute_process(COMMAND ${ARGN} TIMEOUT 120 RESULT_VARIABLE status OUTPUT_VARIABLE output
@@ -53,50 +55,74 @@ set(expected
     ${lib}/libvtxpts32.so.${major}
     ${lib}/libvtxpts32.so.${full}
     ${lib}/pkgconfig/vtxpts.pc)
+set(libraries vtxpts32)
+if(ULONG)
+    list(APPEND libraries vtxpts-ulong)
+    list(APPEND expected ${lib}/libvtxpts-ulong.so ${lib}/libvtxpts-ulong.so.${major}
+         ${lib}/libvtxpts-ulong.so.${full} ${lib}/pkgconfig/vtxpts-ulong.pc)
+endif()
 file(GLOB_RECURSE unpacked LIST_DIRECTORIES false RELATIVE ${root} ${root}/*)
 # The per-configuration part of the CMake targets file carries the build type in its name.
 list(FILTER unpacked EXCLUDE REGEX "/vtxptsTargets-[a-z]+\\.cmake$")
 list(SORT unpacked)
 list(SORT expected)
 expect_equal("package files" "${unpacked}" "${expected}")
-file(READ_SYMLINK ${root}/${lib}/libvtxpts32.so link)
-expect_equal("libvtxpts32.so" "${link}" "libvtxpts32.so.${major}")
-file(READ_SYMLINK ${root}/${lib}/libvtxpts32.so.${major} link)
-expect_equal("libvtxpts32.so.${major}" "${link}" "libvtxpts32.so.${full}")
+foreach(library IN LISTS libraries)
+    file(READ_SYMLINK ${root}/${lib}/lib${library}.so link)
+    expect_equal("lib${library}.so" "${link}" "lib${library}.so.${major}")
+    file(READ_SYMLINK ${root}/${lib}/lib${library}.so.${major} link)
+    expect_equal("lib${library}.so.${major}" "${link}" "lib${library}.so.${full}")
+endforeach()
 
-# pkg-config, looking only into the scratch root.
+# pkg-config, looking only into the scratch root. Leaves the flags in package_flags.
 set(ENV{PKG_CONFIG_PATH} "")
 set(ENV{PKG_CONFIG_LIBDIR} ${root}/${lib}/pkgconfig)
 set(ENV{PKG_CONFIG_SYSROOT_DIR} ${root})
-run(${PKG_CONFIG} --libs vtxpts)
-string(STRIP "${output}" libs)
-expect_equal("pkg-config --libs vtxpts" "${libs}" "-L${root}/${lib} -lvtxpts32")
-run(${PKG_CONFIG} --cflags vtxpts)
-string(STRIP "${output}" cflags)
-expect_equal("pkg-config --cflags vtxpts" "${cflags}" "-I${root}/${prefix}/include")
-run(${PKG_CONFIG} --modversion vtxpts)
-string(STRIP "${output}" modversion)
-expect_equal("pkg-config --modversion vtxpts" "${modversion}" "${VERSION}")
+function(check_pkg_config package library definitions)
+    run(${PKG_CONFIG} --libs ${package})
+    string(STRIP "${output}" libs)
+    expect_equal("pkg-config --libs ${package}" "${libs}" "-L${root}/${lib} -l${library}")
+    run(${PKG_CONFIG} --cflags ${package})
+    string(STRIP "${output}" cflags)
+    expect_equal("pkg-config --cflags ${package}" "${cflags}"
+                 "-I${root}/${prefix}/include${definitions}")
+    run(${PKG_CONFIG} --modversion ${package})
+    string(STRIP "${output}" modversion)
+    expect_equal("pkg-config --modversion ${package}" "${modversion}" "${VERSION}")
+    set(package_flags "${cflags} ${libs}" PARENT_SCOPE)
+endfunction()
 
 # find_package(vtxpts) against the unpacked tree.
 run(${CMAKE_COMMAND} -S ${FIND_PACKAGE_PROJECT} -B ${SCRATCH}/find_package
-    -DCMAKE_PREFIX_PATH=${root}/${prefix})
+    -DCMAKE_PREFIX_PATH=${root}/${prefix} -DULONG=${ULONG})
 
 # The client: built from the unpacked header and pkg-config flags, it must need the library by
-# its SONAME and run against the simulated device.
-separate_arguments(flags UNIX_COMMAND "${cflags} ${libs}")
-run(${CXX} -std=c++20 -Wall -Wextra -Werror ${CLIENT_SOURCE} ${flags} -o ${SCRATCH}/client)
-run(readelf -d ${SCRATCH}/client)
-if(NOT output MATCHES "NEEDED[^\n]*\\[libvtxpts32\\.so\\.${major}\\]")
-    message(FATAL_ERROR "the client does not need libvtxpts32.so.${major}:\n${output}")
-endif()
+# its SONAME and run against the simulated device: the versions, the ECU's answer and the bit
+# rate read back, through records of the width it was built with.
 set(ENV{VTXPTS_DEVICE} sim)
-set(ENV{LD_LIBRARY_PATH} ${root}/${lib})
-run(${SCRATCH}/client)
-if(NOT output MATCHES "PassThruReadVersion: 0 firmware=VTX20[^\n]* library=${VERSION} api=04.04")
-    message(FATAL_ERROR "client:\n${output}")
+function(check_client package library definitions integerBytes)
+    check_pkg_config(${package} ${library} "${definitions}")
+    separate_arguments(flags UNIX_COMMAND "${package_flags}")
+    set(client ${SCRATCH}/client-${package})
+    run(${CXX} -std=c++20 -Wall -Wextra -Werror ${CLIENT_SOURCE} ${flags} -o ${client})
+    run(readelf -d ${client})
+    if(NOT output MATCHES "NEEDED[^\n]*\\[lib${library}\\.so\\.${major}\\]")
+        message(FATAL_ERROR "${client} does not need lib${library}.so.${major}:\n${output}")
+    endif()
+    set(ENV{LD_LIBRARY_PATH} ${root}/${lib})
+    run(${client})
+    unset(ENV{LD_LIBRARY_PATH})
+    if(NOT output MATCHES "J2534 integers of ${integerBytes} bytes\n"
+       OR NOT output MATCHES "PassThruReadVersion: 0 firmware=VTX20[^\n]* library=${VERSION} api=04.04"
+       OR NOT output MATCHES "answer from 000007E8: 04 41 0C\n"
+       OR NOT output MATCHES "DATA_RATE 500000\n")
+        message(FATAL_ERROR "${client}:\n${output}")
+    endif()
+endfunction()
+check_client(vtxpts vtxpts32 "" 4)
+if(ULONG)
+    check_client(vtxpts-ulong vtxpts-ulong " -DVTXPTS_ULONG" 8)
 endif()
-unset(ENV{LD_LIBRARY_PATH})
 
 # The descriptor names the installed library; a user's copy that points into the scratch root
 # is what the discovery example finds first, loads, opens, identifies and closes.
@@ -115,4 +141,4 @@ if(NOT output MATCHES "${SCRATCH}/home/.passthru/vtxpts.json: VTX USB-to-CAN \\(
     message(FATAL_ERROR "passthru_discover:\n${output}")
 endif()
 message(STATUS "package ${debs}: ${count} package, files, links, pkg-config, find_package, "
-               "client and discovery checked")
+               "clients (${libraries}) and discovery checked")
