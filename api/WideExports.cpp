@@ -36,6 +36,14 @@ uint32_t refused(PassThru& passThru, const NarrowCall& call) {
     return passThru.refuseCall(call.status(), call.text());
 }
 
+// A read or write refused before it began: no message went either way.
+uint32_t refusedTransfer(PassThru& passThru, const NarrowCall& call, Integer* pNumMsgs) {
+    if (pNumMsgs != nullptr) {
+        *pNumMsgs = 0;
+    }
+    return refused(passThru, call);
+}
+
 // An operation that hands back one ID through a pointer (device, channel, filter, periodic
 // message): given back only when the operation succeeded, which is when the core writes it.
 template <typename Operation>
@@ -104,7 +112,7 @@ VTX_EXPORT Integer PassThruReadMsgs(Integer ChannelID, Message* pMsg, Integer* p
         const uint32_t channel = call.value(ChannelID, ERR_INVALID_CHANNEL_ID, "ChannelID");
         NarrowOut count(pNumMsgs, countOf(pNumMsgs, call));
         if (call.refused()) {
-            return refused(p, call);
+            return refusedTransfer(p, call, pNumMsgs);
         }
         // The core takes no more than its receive queue holds: room for that many at most,
         // whatever count the caller gives.
@@ -133,7 +141,7 @@ VTX_EXPORT Integer PassThruWriteMsgs(Integer ChannelID, Message* pMsg, Integer* 
             messages.takeFrom(pMsg, call);
         }
         if (call.refused()) {
-            return refused(p, call);
+            return refusedTransfer(p, call, pNumMsgs);
         }
         const uint32_t status =
             p.passThruWriteMsgs(channel, pMsg != nullptr ? messages.data() : nullptr, count.get(),
