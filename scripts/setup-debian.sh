@@ -35,8 +35,9 @@ tests="$tests binutils-mingw-w64-i686"
 tests="$tests g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 nsis"
 tests="$tests pkg-config dpkg-dev"  # the Linux package's install test
 tests="$tests umockdev libumockdev-dev"  # the USB device emulated for the libusb tests
-# Qt's J2534 backend and its command-line tool: a third-party client of the unsigned-long library
-tests="$tests libqt5serialbus5-plugins libqt5serialbus5-bin"
+# Qt's J2534 backend, its command-line tool and what a Qt program needs to be built: third-party
+# clients of the unsigned-long library
+tests="$tests libqt5serialbus5-plugins libqt5serialbus5-bin qtbase5-dev libqt5serialbus5-dev"
 optional_32bit="wine32:i386"
 
 case $what in
