@@ -136,6 +136,8 @@ def diagnostics():
 def info_and_load():
     r = ptcan("info")
     check(r.returncode == 0 and "protocols:  CAN ISO15765" in r.stdout, "info", r)
+    integers = "unsigned long" if "ulong" in os.path.basename(LIBRARY) else "32 bits"
+    check(f"integers:   {integers}\n" in r.stdout, f"info: not {integers}", r)
     r = ptcan("load", "-n", "2", environment=env(VTXPTS_SIM_TRAFFIC="1000"))
     lines = r.stdout.splitlines()
     check(r.returncode == 0 and len(lines) == 2, "load: not two lines", r)

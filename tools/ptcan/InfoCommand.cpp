@@ -34,6 +34,8 @@ void showVersions(PassThruDevice& device) {
     const PassThruDevice::Versions versions = device.versions();
     std::printf("firmware:   %s\nlibrary:    %s\nAPI:        %s\n", versions.firmware.c_str(),
                 versions.library.c_str(), versions.api.c_str());
+    const bool wide = device.library().integers() == PassThruLibrary::Integers::UnsignedLong;
+    std::printf("integers:   %s\n", wide ? "unsigned long" : "32 bits");
 }
 
 // The resistor is asked on a CAN channel; a library without the IOCTL says why.

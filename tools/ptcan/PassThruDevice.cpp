@@ -14,6 +14,12 @@ constexpr std::size_t kTextSize = 80;
 PassThruDevice::PassThruDevice(PassThruLibrary& library) : library_(library) {
     check("PassThruOpen", library_.open(nullptr, &id_));
     open_ = true;
+    if (library_.integers() == PassThruLibrary::Integers::NotYetKnown) {
+        close();
+        throw ToolError(
+            "the library's J2534 integers are neither 32-bit nor unsigned long: PassThruOpen "
+            "wrote a device ID that fits neither");
+    }
 }
 
 PassThruDevice::~PassThruDevice() {
