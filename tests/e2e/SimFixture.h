@@ -22,15 +22,20 @@
 namespace vtx::e2e {
 ptcan::PassThruLibrary& loadedLibrary();
 
-// The integers the loaded library takes: the test program calls libvtxpts-ulong.so with the
-// standard header's unsigned long (the client's UlongCalls), and every successful open checks
+// The library the program loads: the one it was built beside, or the one VTX_E2E_LIBRARY names
+// (libvtxpts-ulong.so, which the program calls with the standard header's unsigned long through
+// the client's UlongCalls). VTX_E2E_INTEGERS=ulong says so, and every successful open checks
 // that the library is found to take them.
-constexpr ptcan::PassThruLibrary::Integers expectedIntegers() {
-#ifdef VTX_E2E_UNSIGNED_LONG
-    return ptcan::PassThruLibrary::Integers::UnsignedLong;
-#else
-    return ptcan::PassThruLibrary::Integers::Bits32;
-#endif
+inline std::string libraryPath() {
+    const char* chosen = std::getenv("VTX_E2E_LIBRARY");
+    return chosen != nullptr && *chosen != '\0' ? chosen : VTX_LIBRARY_PATH;
+}
+
+inline ptcan::PassThruLibrary::Integers expectedIntegers() {
+    const char* integers = std::getenv("VTX_E2E_INTEGERS");
+    return integers != nullptr && std::string(integers) == "ulong"
+               ? ptcan::PassThruLibrary::Integers::UnsignedLong
+               : ptcan::PassThruLibrary::Integers::Bits32;
 }
 
 inline uint32_t PassThruOpen(void* pName, uint32_t* pDeviceID) {
@@ -122,7 +127,7 @@ class SimFixture : public ::testing::Test {
     // Loads the library into the process, as the loader does: attached, or loaded from its file.
     static bool loadLibrary() {
 #ifdef VTX_E2E_THROUGH_LIBRARY
-        const bool loaded = loadedLibrary().load(VTX_LIBRARY_PATH, expectedIntegers());
+        const bool loaded = loadedLibrary().load(libraryPath(), expectedIntegers());
         EXPECT_TRUE(loaded) << loadedLibrary().error();
         return loaded;
 #else
