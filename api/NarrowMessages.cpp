@@ -8,10 +8,6 @@ namespace vtx {
 namespace {
 constexpr std::size_t kDataBytes = sizeof PASSTHRU_MSG::Data;
 
-std::size_t bytesToCopy(wide::Integer dataSize) {
-    return static_cast<std::size_t>(std::min<wide::Integer>(dataSize, kDataBytes));
-}
-
 void narrow(const wide::Message& from, PASSTHRU_MSG& to, NarrowCall& call, bool wholeData) {
     to.ProtocolID = call.value(from.ProtocolID, ERR_INVALID_MSG, "PASSTHRU_MSG.ProtocolID");
     to.RxStatus = call.value(from.RxStatus, ERR_INVALID_MSG, "PASSTHRU_MSG.RxStatus");
@@ -20,18 +16,9 @@ void narrow(const wide::Message& from, PASSTHRU_MSG& to, NarrowCall& call, bool 
     to.DataSize = call.value(from.DataSize, ERR_INVALID_MSG, "PASSTHRU_MSG.DataSize");
     to.ExtraDataIndex =
         call.value(from.ExtraDataIndex, ERR_INVALID_MSG, "PASSTHRU_MSG.ExtraDataIndex");
-    std::memcpy(to.Data, from.Data, wholeData ? kDataBytes : bytesToCopy(from.DataSize));
+    std::memcpy(to.Data, from.Data, wholeData ? kDataBytes : wide::dataBytesOf(from.DataSize));
 }
 
-void widen(const PASSTHRU_MSG& from, wide::Message& to) {
-    to.ProtocolID = from.ProtocolID;
-    to.RxStatus = from.RxStatus;
-    to.TxFlags = from.TxFlags;
-    to.Timestamp = from.Timestamp;
-    to.DataSize = from.DataSize;
-    to.ExtraDataIndex = from.ExtraDataIndex;
-    std::memcpy(to.Data, from.Data, bytesToCopy(from.DataSize));
-}
 }  // namespace
 
 NarrowMessages::NarrowMessages(std::size_t count)
@@ -54,7 +41,7 @@ PASSTHRU_MSG* NarrowMessages::takeOne(std::size_t index, const wide::Message* ca
 
 void NarrowMessages::giveTo(wide::Message* caller, std::size_t count) const {
     for (std::size_t i = 0; i < std::min(count, count_); ++i) {
-        widen(messages_[i], caller[i]);
+        wide::widen(messages_[i], caller[i], wide::dataBytesOf(messages_[i].DataSize));
     }
 }
 

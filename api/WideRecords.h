@@ -3,7 +3,11 @@
 // gives at its exports. The core's own records (base/J2534.h) keep 32-bit integers.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <cstring>
+
+#include "base/J2534.h"
 
 namespace vtx::wide {
 
@@ -37,6 +41,22 @@ static_assert(offsetof(Message, Timestamp) == 24 && offsetof(Message, DataSize) 
 static_assert(offsetof(Message, ExtraDataIndex) == 40 && offsetof(Message, Data) == 48);
 static_assert(sizeof(Config) == 16 && offsetof(Config, Value) == 8);
 static_assert(sizeof(ConfigList) == 16 && offsetof(ConfigList, ConfigPtr) == 8);
+
+// The bytes of a message's Data that its DataSize covers (all of them where it claims more).
+constexpr std::size_t dataBytesOf(Integer dataSize) {
+    return static_cast<std::size_t>(std::min<Integer>(dataSize, sizeof PASSTHRU_MSG::Data));
+}
+
+// A 32-bit message into the unsigned-long layout, with dataBytes bytes of its Data.
+inline void widen(const PASSTHRU_MSG& from, Message& to, std::size_t dataBytes) {
+    to.ProtocolID = from.ProtocolID;
+    to.RxStatus = from.RxStatus;
+    to.TxFlags = from.TxFlags;
+    to.Timestamp = from.Timestamp;
+    to.DataSize = from.DataSize;
+    to.ExtraDataIndex = from.ExtraDataIndex;
+    std::memcpy(to.Data, from.Data, dataBytes);
+}
 
 // Whether a caller's integer fits the library's 32 bits.
 constexpr bool fits(Integer value) {

@@ -17,18 +17,9 @@ using vtx::wide::Message;
 
 constexpr std::size_t kDataBytes = sizeof PASSTHRU_MSG::Data;
 
+// All of Data for a filter's or periodic message, whose bytes past DataSize a library may read.
 std::size_t dataBytes(Integer dataSize, bool wholeData) {
-    return wholeData ? kDataBytes : std::min<std::size_t>(dataSize, kDataBytes);
-}
-
-void widen(const PASSTHRU_MSG& from, Message& to, bool wholeData) {
-    to.ProtocolID = from.ProtocolID;
-    to.RxStatus = from.RxStatus;
-    to.TxFlags = from.TxFlags;
-    to.Timestamp = from.Timestamp;
-    to.DataSize = from.DataSize;
-    to.ExtraDataIndex = from.ExtraDataIndex;
-    std::memcpy(to.Data, from.Data, dataBytes(from.DataSize, wholeData));
+    return wholeData ? kDataBytes : vtx::wide::dataBytesOf(dataSize);
 }
 
 void narrow(const Message& from, PASSTHRU_MSG& to) {
@@ -51,7 +42,7 @@ std::unique_ptr<Message[]> roomFor(const PASSTHRU_MSG* messages, uint32_t count)
 struct WideOne {
     explicit WideOne(const PASSTHRU_MSG* message) {
         if (message != nullptr) {
-            widen(*message, value, true);
+            vtx::wide::widen(*message, value, dataBytes(message->DataSize, true));
         }
         pointer = message != nullptr ? &value : nullptr;
     }
@@ -119,7 +110,7 @@ uint32_t writeMessages(Transfer write, uint32_t channel, PASSTHRU_MSG* messages,
     WideOut wideCount(count, offered);
     const std::unique_ptr<Message[]> room = roomFor(messages, offered);
     for (uint32_t i = 0; room != nullptr && i < offered; ++i) {
-        widen(messages[i], room[i], false);
+        vtx::wide::widen(messages[i], room[i], dataBytes(messages[i].DataSize, false));
     }
     const uint32_t result = status(write(channel, room.get(), wideCount.get(), timeout));
     wideCount.giveBack();
