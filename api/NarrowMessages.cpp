@@ -39,10 +39,4 @@ PASSTHRU_MSG* NarrowMessages::takeOne(std::size_t index, const wide::Message* ca
     return &messages_[index];
 }
 
-void NarrowMessages::giveTo(wide::Message* caller, std::size_t count) const {
-    for (std::size_t i = 0; i < std::min(count, count_); ++i) {
-        wide::widen(messages_[i], caller[i], wide::dataBytesOf(messages_[i].DataSize));
-    }
-}
-
 }  // namespace vtx

@@ -1,6 +1,6 @@
-// The caller's messages, as the unsigned-long exports take and give them, in the core's 32-bit
-// records: copied in before a call (writes, filters, periodic messages), or out after it
-// (reads). Only the bytes a message's DataSize covers are copied.
+// The caller's messages, as the unsigned-long exports take them, in the core's 32-bit records:
+// copied in before a call (writes, filters, periodic messages). Reads need no copy of their own
+// (InPlaceWidening).
 #pragma once
 
 #include <cstddef>
@@ -25,8 +25,6 @@ class NarrowMessages {
     // Copies one message in, all of its data (for a filter's or periodic message, whose bytes
     // past DataSize the core may look at), and returns it; null where the caller's is.
     PASSTHRU_MSG* takeOne(std::size_t index, const wide::Message* caller, NarrowCall& call);
-    // Copies the first count messages out to the caller.
-    void giveTo(wide::Message* caller, std::size_t count) const;
 
   private:
     std::size_t count_;

@@ -5,17 +5,16 @@
 // records. A value that does not fit in 32 bits refuses the call with the status of its argument
 // (NarrowCall); nothing is cut short. All of it runs inside callOperation, so that running out of
 // memory for the narrowed copies ends the call with ERR_FAILED like any other.
-#include <algorithm>
 #include <cstddef>
 
 #include "api/ApiCall.h"
+#include "api/InPlaceWidening.h"
 #include "api/NarrowCall.h"
 #include "api/NarrowMessages.h"
 #include "api/NarrowOut.h"
 #include "api/WideIoctl.h"
 #include "api/WideRecords.h"
 #include "base/J2534.h"
-#include "channel/Channel.h"
 #include "operations/PassThru.h"
 
 #define VTX_EXPORT __attribute__((visibility("default")))
@@ -114,16 +113,12 @@ VTX_EXPORT Integer PassThruReadMsgs(Integer ChannelID, Message* pMsg, Integer* p
         if (call.refused()) {
             return refusedTransfer(p, call, pNumMsgs);
         }
-        // The core takes no more than its receive queue holds: room for that many at most,
-        // whatever count the caller gives.
-        NarrowMessages messages(
-            pMsg != nullptr ? std::min<std::size_t>(count.value(), vtx::Channel::kReceiveQueueLimit)
-                            : 0);
+        // Read into the caller's buffer as it is, then widened there.
         const uint32_t status =
-            p.passThruReadMsgs(channel, pMsg != nullptr ? messages.data() : nullptr, count.get(),
-                               NarrowCall::bound(Timeout));
+            p.passThruReadMsgs(channel, pMsg != nullptr ? vtx::narrowView(pMsg) : nullptr,
+                               count.get(), NarrowCall::bound(Timeout));
         if (pMsg != nullptr) {
-            messages.giveTo(pMsg, count.value());
+            vtx::widenInPlace(pMsg, count.value());
         }
         count.giveBack();
         return status;

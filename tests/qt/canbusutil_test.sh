@@ -15,6 +15,7 @@ failed=0
 
 # Listens with the generator's identifier set to $1 until 20 frames were shown; prints them.
 listen() {
+    : >"$work/out"  # there before the listener writes it, for the loop below to count from
     VTXPTS_SIM_TRAFFIC_ID=$1 "$canbusutil" -l passthrucan "$library" >"$work/out" 2>&1 &
     listener=$!
     waited=0
