@@ -3,7 +3,9 @@
 # target; fails at the end if any did.
 #   scripts/bench.sh [RUNS] [SECONDS]
 # RUNS goes to each program that takes it (each has its own default; busbench's is 3); SECONDS
-# is how long busbench measures each scenario (default 5), on each of the two device paths. The micro-benchmarks need Google Benchmark
+# is how long busbench measures each scenario (default 5), on each of the two device paths; where
+# the unsigned-long library is built (64-bit Linux), busbench-ulong measures the rx scenarios
+# through its exports the same way. The micro-benchmarks need Google Benchmark
 # (libbenchmark-dev), installed here when run as root, skipped otherwise. VTX_BENCH_DIR: the build
 # folder (default build/bench).
 set -eu
@@ -25,6 +27,11 @@ dir=${VTX_BENCH_DIR:-build/bench}
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVTX_BUILD_TESTS=OFF \
     -DVTX_BUILD_BENCH=ON -DVTX_WERROR=ON >/dev/null
 targets="vtx_bench_backlog vtx_bench_flash vtx_busbench"
+ulong=false
+if ninja -C "$dir" -t query vtx_busbench_ulong >/dev/null 2>&1; then
+    targets="$targets vtx_busbench_ulong"
+    ulong=true
+fi
 micro=false
 if ninja -C "$dir" -t query vtx_bench_micro >/dev/null 2>&1; then
     targets="$targets vtx_bench_micro"
@@ -46,6 +53,13 @@ run "$dir"/vtx_bench_flash ${runs:+"$runs"}
 for device in sim sim-kernel; do
     run "$dir"/busbench "${1:-3}" "${2:-5}" "" "$device"
 done
+# The receive path through the unsigned-long exports: the same scenarios, records of 8-byte
+# integers in the calls (set beside busbench's rx lines above).
+if $ulong; then
+    for device in sim sim-kernel; do
+        run "$dir"/busbench-ulong "${1:-3}" "${2:-5}" rx "$device"
+    done
+fi
 if $micro; then
     run "$dir"/vtx_bench_micro
 fi

@@ -21,10 +21,11 @@ void setOrUnset(const char* name, const std::string& value) {
     }
 }
 
-void reportFailure(const char* call, uint32_t status) {
+void reportFailure(const char* call, J2534_UINT status) {
     char text[80] = {};
     PassThruGetLastError(text);
-    std::fprintf(stderr, "busbench: %s failed with status %u: %s\n", call, status, text);
+    std::fprintf(stderr, "%s: %s failed with status %lu: %s\n", programName(), call,
+                 static_cast<unsigned long>(status), text);
 }
 
 }  // namespace
@@ -32,7 +33,7 @@ void reportFailure(const char* call, uint32_t status) {
 BenchSession::BenchSession(const SessionSettings& settings) {
     configure(settings);
     if (!vtx::Library::onProcessAttach()) {
-        std::fprintf(stderr, "busbench: the library did not attach\n");
+        std::fprintf(stderr, "%s: the library did not attach\n", programName());
         return;
     }
     ok_ = openChannel(settings.bitRate) && passEverything(channel_);
@@ -68,7 +69,7 @@ void BenchSession::configure(const SessionSettings& settings) {
 }
 
 bool BenchSession::openChannel(uint32_t bitRate) {
-    uint32_t status = PassThruOpen(nullptr, &device_);
+    J2534_UINT status = PassThruOpen(nullptr, &device_);
     if (status != STATUS_NOERROR) {
         reportFailure("PassThruOpen", status);
         return false;
@@ -83,13 +84,13 @@ bool BenchSession::openChannel(uint32_t bitRate) {
 }
 
 // Mask and pattern 0 on the four identifier bytes: every 11-bit frame matches.
-bool BenchSession::passEverything(uint32_t channel) {
+bool BenchSession::passEverything(J2534_UINT channel) {
     PASSTHRU_MSG mask{};
     mask.ProtocolID = CAN;
     mask.DataSize = 4;
     PASSTHRU_MSG pattern = mask;
-    uint32_t filter = 0;
-    const uint32_t status =
+    J2534_UINT filter = 0;
+    const J2534_UINT status =
         PassThruStartMsgFilter(channel, PASS_FILTER, &mask, &pattern, nullptr, &filter);
     if (status != STATUS_NOERROR) {
         reportFailure("PassThruStartMsgFilter", status);

@@ -7,6 +7,11 @@
 // ("idle", "latency", "rx", "rx traced", "tx", ...; empty: all); DEVICE is the device path, sim
 // (the WinUSB family, default) or sim-kernel (the kernel-driver family).
 //
+// busbench-ulong is the same program built as a program of the standard header's `unsigned
+// long` (VTXPTS_ULONG) and linked with the unsigned-long exports instead of the 32-bit ones: its
+// calls pass 8-byte integers and 4176-byte messages, which the exports narrow for the core and
+// widen back, as libvtxpts-ulong.so does.
+//
 // CPU time is split by thread name: "sim-..." is the simulated device, "app-..." this
 // program's own threads (calling the fourteen functions, so mostly the library's read and write
 // paths), everything else the library; the time any thread spends inside the simulated
@@ -25,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/busbench/BenchSession.h"
 #include "bench/busbench/CpuSampler.h"
 #include "bench/busbench/Figures.h"
 #include "bench/busbench/ReportLine.h"
@@ -35,6 +41,7 @@
 namespace {
 
 using busbench::Figures;
+using busbench::programName;
 using busbench::ReportLine;
 
 struct Options {
@@ -218,7 +225,7 @@ bool printTransmit(const char* name, const Options& options, uint32_t timeoutMs)
 int main(int argc, char** argv) {
     const Options options = parseOptions(argc, argv);
     if (options.device != "sim" && options.device != "sim-kernel") {
-        std::fprintf(stderr, "busbench: DEVICE is sim or sim-kernel, not %s\n",
+        std::fprintf(stderr, "%s: DEVICE is sim or sim-kernel, not %s\n", programName(),
                      options.device.c_str());
         return 2;
     }
@@ -227,10 +234,10 @@ int main(int argc, char** argv) {
     busbench::TransportMeter::calibrate();
     const std::string traceFile = "/tmp/busbench-trace-" + std::to_string(getpid()) + ".jsonl";
     std::printf(
-        "busbench: device %s; median of %d runs of %.1f s; full bus = 1 Mbit/s, 8-byte 11-bit "
+        "%s: device %s; median of %d runs of %.1f s; full bus = 1 Mbit/s, 8-byte 11-bit "
         "frames, %.0f frames/s; load average %s\n",
-        options.device.c_str(), options.runs, options.seconds, busbench::kFullBusFramesPerSecond,
-        loadAverage().c_str());
+        programName(), options.device.c_str(), options.runs, options.seconds,
+        busbench::kFullBusFramesPerSecond, loadAverage().c_str());
     std::fflush(stdout);
     bool met = true;
     if (options.wants("idle")) {
@@ -260,6 +267,6 @@ int main(int argc, char** argv) {
     if (options.wants("tx wait")) {
         met = printTransmit("tx wait 100ms", options, 100) && met;
     }
-    std::printf("busbench: load average %s\n", loadAverage().c_str());
+    std::printf("%s: load average %s\n", programName(), loadAverage().c_str());
     return met ? 0 : 1;
 }

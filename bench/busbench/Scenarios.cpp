@@ -26,11 +26,11 @@ using namespace std::chrono_literals;
 constexpr uint32_t kTrafficId = vtx::sim::TrafficGenerator::kIdentifier;
 constexpr uint32_t kTransmitId = 0x300;
 constexpr uint32_t kLatencyId = 0x123;
-constexpr uint32_t kReadBatch = 64;
-constexpr uint32_t kReadTimeoutMs = 10;
-constexpr uint32_t kWriteBatch = 10;
+constexpr J2534_UINT kReadBatch = 64;
+constexpr J2534_UINT kReadTimeoutMs = 10;
+constexpr J2534_UINT kWriteBatch = 10;
 // Longer than a silence, so that the reader is blocked in the call when the frame comes.
-constexpr uint32_t kLatencyReadTimeoutMs = 2000;
+constexpr J2534_UINT kLatencyReadTimeoutMs = 2000;
 constexpr auto kWarmUp = 300ms;
 constexpr auto kSettle = 200ms;
 
@@ -115,15 +115,17 @@ struct ReceivedSequences {
     }
 };
 
-// Reads for the span; returns how many calls it made.
-uint64_t readFor(uint32_t channel, Clock::duration span, std::vector<PASSTHRU_MSG>& buffer,
+// Reads for the span straight into buffer, records as this program's header lays them out (4176
+// bytes in busbench-ulong, filled by the exports themselves: nothing is converted here); returns
+// how many calls it made.
+uint64_t readFor(J2534_UINT channel, Clock::duration span, std::vector<PASSTHRU_MSG>& buffer,
                  ReceivedSequences& received) {
     const auto end = Clock::now() + span;
     uint64_t calls = 0;
     for (; Clock::now() < end; ++calls) {
-        uint32_t count = kReadBatch;
+        J2534_UINT count = kReadBatch;
         PassThruReadMsgs(channel, buffer.data(), &count, kReadTimeoutMs);
-        for (uint32_t i = 0; i < count; ++i) {
+        for (J2534_UINT i = 0; i < count; ++i) {
             if (identifierOf(buffer[i]) == kTrafficId && buffer[i].DataSize >= 8) {
                 received.mark(sequenceOf(buffer[i]));
             }
@@ -133,16 +135,16 @@ uint64_t readFor(uint32_t channel, Clock::duration span, std::vector<PASSTHRU_MS
 }
 
 // Writes batches from sequence number `next` on for the span; returns the next one unwritten.
-uint32_t writeFor(uint32_t channel, Clock::duration span, uint32_t next, uint32_t timeoutMs) {
+uint32_t writeFor(J2534_UINT channel, Clock::duration span, uint32_t next, uint32_t timeoutMs) {
     std::vector<PASSTHRU_MSG> batch(kWriteBatch);
     const auto end = Clock::now() + span;
     while (Clock::now() < end) {
         for (uint32_t i = 0; i < kWriteBatch; ++i) {
             batch[i] = sequencedMessage(kTransmitId, next + i);
         }
-        uint32_t count = kWriteBatch;
+        J2534_UINT count = kWriteBatch;
         PassThruWriteMsgs(channel, batch.data(), &count, timeoutMs);
-        next += count;
+        next += static_cast<uint32_t>(count);
         if (count < kWriteBatch && timeoutMs == 0) {
             std::this_thread::sleep_for(1ms);  // the queue is full: wait as an application would
         }
@@ -254,7 +256,7 @@ Figures measureCalls(double seconds, uint32_t seed) {
         ioctls.push_back(millisecondsSince(start));
         std::this_thread::sleep_for(std::chrono::milliseconds(gapMilliseconds(random)));
         PASSTHRU_MSG msg = sequencedMessage(kTransmitId, sequence);
-        uint32_t count = 1;
+        J2534_UINT count = 1;
         start = Clock::now();
         PassThruWriteMsgs(session.channel(), &msg, &count, 100);
         writes.push_back(millisecondsSince(start));
@@ -271,7 +273,7 @@ Figures measureCalls(double seconds, uint32_t seed) {
 
 Figures measureThreads(double seconds, uint32_t seed) {
     BenchSession session({500000, "", ""});
-    uint32_t isoChannel = 0;
+    J2534_UINT isoChannel = 0;
     if (!session.ok() ||
         PassThruConnect(session.device(), ISO15765, 0, 500000, &isoChannel) != STATUS_NOERROR) {
         return {};
@@ -283,7 +285,7 @@ Figures measureThreads(double seconds, uint32_t seed) {
         nameApplicationThread("reader");
         while (!done.load()) {
             PASSTHRU_MSG msg{};
-            uint32_t count = 1;
+            J2534_UINT count = 1;
             PassThruReadMsgs(session.channel(), &msg, &count, kLatencyReadTimeoutMs);
             ++readsReturned;
         }
@@ -308,7 +310,7 @@ Figures measureThreads(double seconds, uint32_t seed) {
     std::thread writer([&] {
         writes = timeCalls("writer", seed, [&](uint32_t sequence) {
             PASSTHRU_MSG msg = sequencedMessage(kTransmitId, sequence);
-            uint32_t count = 1;
+            J2534_UINT count = 1;
             PassThruWriteMsgs(session.channel(), &msg, &count, 100);
         });
     });
@@ -336,13 +338,13 @@ Figures measureThreads(double seconds, uint32_t seed) {
 namespace {
 
 // GET_TERM_RESISTOR's durations at random gaps for the span.
-std::vector<double> timeTermResistorReads(uint32_t channel, Clock::duration span,
+std::vector<double> timeTermResistorReads(J2534_UINT channel, Clock::duration span,
                                           std::mt19937& random) {
     std::uniform_int_distribution<int> gapMilliseconds(5, 40);
     std::vector<double> durations;
     for (const auto end = Clock::now() + span; Clock::now() < end;) {
         std::this_thread::sleep_for(std::chrono::milliseconds(gapMilliseconds(random)));
-        uint32_t on = 0;
+        J2534_UINT on = 0;
         const auto start = Clock::now();
         PassThruIoctl(channel, GET_TERM_RESISTOR, nullptr, &on);
         durations.push_back(millisecondsSince(start));
@@ -354,8 +356,8 @@ std::vector<double> timeTermResistorReads(uint32_t channel, Clock::duration span
 // a pass filter; nothing when the device did not open.
 std::optional<double> timeClose(bool filtered, std::mt19937& random) {
     std::uniform_int_distribution<int> gapMilliseconds(5, 40);
-    uint32_t device = 0;
-    uint32_t channel = 0;
+    J2534_UINT device = 0;
+    J2534_UINT channel = 0;
     if (PassThruOpen(nullptr, &device) != STATUS_NOERROR) {
         return std::nullopt;
     }
@@ -457,7 +459,7 @@ Figures measureLatency(double seconds, int silences, uint32_t seed) {
     uint32_t arrived = 0;
     for (bool empty = false; !(done && (empty || arrived >= injected));) {
         PASSTHRU_MSG msg{};
-        uint32_t count = 1;
+        J2534_UINT count = 1;
         PassThruReadMsgs(session.channel(), &msg, &count, kLatencyReadTimeoutMs);
         const auto now = Clock::now();
         empty = count == 0;
