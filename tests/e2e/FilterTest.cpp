@@ -10,7 +10,7 @@ using IdAndWidth = std::pair<uint32_t, bool>;
 
 // A filter as a client sets it: mask and pattern with the same TxFlags, each with its RxStatus
 // and the data byte after the identifier where the filter has five bytes.
-struct FilterSpec {
+struct FilterMessages {
     uint32_t type = PASS_FILTER;
     uint32_t mask = 0;
     uint32_t pattern = 0;
@@ -51,13 +51,13 @@ class Filter : public EngineFixture {
         return ids;
     }
 
-    uint32_t startFilter(const FilterSpec& spec) {
-        PASSTHRU_MSG mask = message(spec.mask, spec.maskData, spec.txFlags);
-        PASSTHRU_MSG pattern = message(spec.pattern, spec.patternData, spec.txFlags);
-        mask.RxStatus = spec.maskRxStatus;
-        pattern.RxStatus = spec.patternRxStatus;
+    uint32_t startFilter(const FilterMessages& filter) {
+        PASSTHRU_MSG mask = message(filter.mask, filter.maskData, filter.txFlags);
+        PASSTHRU_MSG pattern = message(filter.pattern, filter.patternData, filter.txFlags);
+        mask.RxStatus = filter.maskRxStatus;
+        pattern.RxStatus = filter.patternRxStatus;
         uint32_t filterId = 0;
-        return PassThruStartMsgFilter(channelId, spec.type, &mask, &pattern, nullptr, &filterId);
+        return PassThruStartMsgFilter(channelId, filter.type, &mask, &pattern, nullptr, &filterId);
     }
     using EngineFixture::startFilter;
 };
@@ -372,7 +372,7 @@ TEST_F(Filter, WhichFramesReachTheReader) {
 TEST_F(Filter, WidthsAndDataByteOnAChannelForBothWidths) {
     struct Case {
         const char* name;
-        std::vector<FilterSpec> filters;
+        std::vector<FilterMessages> filters;
         std::vector<sim::CanFrame> frames;
         sim::CanFrame sentinel;  // admitted by the filters, injected last
         std::set<IdAndWidth> admitted;
@@ -432,7 +432,7 @@ TEST_F(Filter, WidthsAndDataByteOnAChannelForBothWidths) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         openAndConnect(CAN_29BIT_ID | CAN_ID_BOTH);
-        for (const FilterSpec& filter : c.filters) {
+        for (const FilterMessages& filter : c.filters) {
             ASSERT_EQ(startFilter(filter), STATUS_NOERROR) << lastError();
         }
         EXPECT_EQ(admittedWithWidthsOf(c.frames, c.sentinel), c.admitted);
