@@ -18,7 +18,7 @@ uint32_t WideIoctl::run(PassThru& passThru, NarrowCall& call) {
         case SET_TERM_RESISTOR:
             return setTermResistor(passThru, call);
         case GET_TERM_RESISTOR:
-            return getTermResistor(passThru, call);
+            return getTermResistor(passThru);
         default:
             return onCore(passThru, input_, output_);
     }
@@ -59,7 +59,7 @@ uint32_t WideIoctl::setTermResistor(PassThru& passThru, NarrowCall& call) {
     return status;
 }
 
-uint32_t WideIoctl::getTermResistor(PassThru& passThru, NarrowCall&) {
+uint32_t WideIoctl::getTermResistor(PassThru& passThru) {
     NarrowOut output(static_cast<wide::Integer*>(output_));
     const uint32_t status = onCore(passThru, input_, output.get());
     if (status == STATUS_NOERROR) {

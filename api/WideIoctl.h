@@ -24,7 +24,7 @@ class WideIoctl {
   private:
     uint32_t configure(PassThru& passThru, NarrowCall& call, bool setting);
     uint32_t setTermResistor(PassThru& passThru, NarrowCall& call);
-    uint32_t getTermResistor(PassThru& passThru, NarrowCall& call);
+    uint32_t getTermResistor(PassThru& passThru);
     uint32_t onCore(PassThru& passThru, void* input, void* output);
 
     uint32_t channelId_;
