@@ -15,7 +15,7 @@
 #include "api/Library.h"
 #include "api/PassThruFunctions.h"
 #include "base/J2534.h"
-#include "comm/CommunicationThread.h"
+#include "comm/TransmitQueue.h"
 #include "platform/DynamicLibrary.h"
 #include "sim/SimWorld.h"
 
@@ -58,7 +58,7 @@ class Session {
 
     // Writes without a timeout until the queue is full.
     void fillQueue() {
-        std::vector<PASSTHRU_MSG> out(vtx::CommunicationThread::kTransmitQueueLimit + 100,
+        std::vector<PASSTHRU_MSG> out(vtx::TransmitQueue::kLimit + 100,
                                       message(0x300, 0));
         auto count = static_cast<uint32_t>(out.size());
         PassThruWriteMsgs(channel_, out.data(), &count, 0);
@@ -127,7 +127,7 @@ void receiveWhileDraining(uint32_t baud) {
     uint32_t filter = 0;
     PassThruStartMsgFilter(session.channel(), PASS_FILTER, &mask, &pattern, nullptr, &filter);
     constexpr uint32_t kTraffic = 6000;
-    const uint32_t backlog = 3 * vtx::CommunicationThread::kTransmitQueueLimit;
+    const uint32_t backlog = 3 * vtx::TransmitQueue::kLimit;
     std::thread injector([] {
         for (uint32_t seq = 0; seq < kTraffic;) {
             for (int i = 0; i < 20 && seq < kTraffic; ++i, ++seq) {

@@ -123,77 +123,43 @@ std::vector<FilterRecord> Channel::filters() const {
 // ---------------------------------------------------------------------------------------------
 // Periodic messages
 
-uint32_t Channel::addPeriodic(PeriodicRecord& record) {
-    {
-        const std::lock_guard lock(periodicMutex_);
-        VTX_TRACE(kGroup, kEvent, place::kChannelPeriodicAddStarted, u32("channelID", channelID_),
-                  u32("count", static_cast<uint32_t>(periodics_.size())));
-        if (periodics_.size() >= kMaxPeriodics) {
-            return 0;
-        }
+uint32_t Channel::addPeriodic(const PASSTHRU_MSG& message, uint32_t intervalMs) {
+    VTX_TRACE(kGroup, kEvent, place::kChannelPeriodicAddStarted, u32("channelID", channelID_),
+              u32("count", static_cast<uint32_t>(periodics_.size())));
+    if (periodics_.size() >= PeriodicSet::kMax) {
+        return 0;
     }
     // The first frame goes out at once; only it is echoed.
-    CanFrame frame = protocol_->frameOf(record.message, echoMarker());
+    CanFrame frame = protocol_->frameOf(message, echoMarker());
     if (loopbackFlag_.load() == 1) {
         receiveFrames(&frame, 1, 1);
     }
     if (commThread_ != nullptr) {
-        commThread_->queueBeyondLimit(std::span(&frame, 1), nullptr);
+        commThread_->transmitQueue().pushBeyondLimit(std::span(&frame, 1), nullptr);
     }
-    record.enabled = 1;
-    record.timer.restart();
-    const std::lock_guard lock(periodicMutex_);
-    PeriodicRecord& added = periodics_.emplace_back(record);
-    added.id = nextObjectId();
+    const uint32_t id = periodics_.add(message, intervalMs, std::chrono::steady_clock::now());
     VTX_TRACE(kGroup, kEvent, place::kChannelPeriodicAddEnded, u32("channelID", channelID_),
               u32("count", static_cast<uint32_t>(periodics_.size())));
-    return added.id;
+    return id;
 }
 
-bool Channel::hasPeriodic(uint32_t msgId) {
-    const std::lock_guard lock(periodicMutex_);
-    return std::any_of(periodics_.begin(), periodics_.end(),
-                       [msgId](const PeriodicRecord& p) { return p.id == msgId; });
+bool Channel::hasPeriodic(uint32_t msgId) const {
+    return periodics_.contains(msgId);
 }
 
 void Channel::removePeriodic(uint32_t msgId) {
-    const std::lock_guard lock(periodicMutex_);
-    periodics_.remove_if([msgId](const PeriodicRecord& p) { return p.id == msgId; });
-}
-
-std::size_t Channel::periodicCount() {
-    const std::lock_guard lock(periodicMutex_);
-    return periodics_.size();
+    periodics_.remove(msgId);
 }
 
 void Channel::sendDuePeriodics(const std::function<void(CanFrame&)>& write) {
-    const std::lock_guard lock(periodicMutex_);
-    for (PeriodicRecord& periodic : periodics_) {
-        if (periodic.enabled != 1 || periodic.timer.elapsed() <= periodic.TimeInterval) {
-            continue;
-        }
-        CanFrame frame = protocol_->frameOf(periodic.message, EchoMarker::Without);
+    periodics_.sendDue(std::chrono::steady_clock::now(), [&](const PASSTHRU_MSG& message) {
+        CanFrame frame = protocol_->frameOf(message, EchoMarker::Without);
         write(frame);
-        periodic.timer.restart();
-    }
+    });
 }
 
 std::optional<std::chrono::steady_clock::time_point> Channel::nextPeriodicDue() {
-    // A frame goes once its timer has run more whole milliseconds than its interval.
-    constexpr auto kPastTheInterval = std::chrono::milliseconds(1);
-    const std::lock_guard lock(periodicMutex_);
-    std::optional<std::chrono::steady_clock::time_point> earliest;
-    for (const PeriodicRecord& periodic : periodics_) {
-        if (periodic.enabled != 1) {
-            continue;
-        }
-        const auto due = periodic.timer.startedAt() +
-                         std::chrono::milliseconds(periodic.TimeInterval) + kPastTheInterval;
-        if (!earliest || due < *earliest) {
-            earliest = due;
-        }
-    }
-    return earliest;
+    return periodics_.nextDue();
 }
 
 void Channel::setBitRate(uint32_t bitsPerSecond) {
@@ -218,7 +184,6 @@ void Channel::clearFilters() {
 
 void Channel::clearPeriodics() {
     const std::lock_guard clear(clearMutex_);
-    const std::lock_guard lock(periodicMutex_);
     periodics_.clear();
 }
 
@@ -262,7 +227,6 @@ void Channel::receiveFrames(CanFrame* frames, uint32_t count, uint8_t echo) {
     const Echo echoKind = echo == 1 ? Echo::Yes : Echo::No;
     OutputCarried carried;
     {
-        const std::unique_lock completed = lockCompletion();
         const std::lock_guard lock(receiveMutex_);
         const isotp::TimePoint now = protocolClock();
         // The frames of one read came in one transfer: they share its time of arrival.
@@ -354,26 +318,17 @@ Channel::OutputCarried Channel::carryOut(ProtocolOutput& out, uint32_t timestamp
         if (!ticket) {
             ticket = std::make_shared<TxTicket>();
         }
-        commThread_->queueBeyondLimit(out.frames, ticket);
-        pacedFrames_ = ticket;
-        pacedFrameCount_ = static_cast<uint32_t>(out.frames.size());
-        // The protocol's now, not the real time of this line: a wait since the protocol read
-        // its clock (the thread preempted, a lock) must count as a wait for the device, or the
-        // next frame would be due that much early.
-        pacedHandedOutAt_ = clockReadAt_;
+        commThread_->transmitQueue().pushBeyondLimit(out.frames, ticket);
+        pacedClock_.handedOut(ticket, static_cast<uint32_t>(out.frames.size()));
     }
     return carried;
 }
 
-// Wakes a writer waiting for its transfers. Taking the completion lock first means the writer is
-// either before its check (and sees the end) or inside its wait (and gets the notification).
+// Wakes a writer waiting for its transfers.
 void Channel::announceEndedTransfers() {
-    if (commThread_ == nullptr) {
-        return;
+    if (commThread_ != nullptr) {
+        commThread_->completion().wake();
     }
-    TxCompletion& completion = commThread_->completion();
-    { const std::lock_guard completed(completion.mutexTxCompleted); }
-    completion.waitTxCompleted.notify_all();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -385,7 +340,6 @@ void Channel::serviceProtocol() {
     }
     OutputCarried carried;
     {
-        const std::unique_lock completed = lockCompletion();
         const std::lock_guard lock(receiveMutex_);
         const isotp::TimePoint now = protocolClock();
         const std::optional<isotp::TimePoint> due = protocol_->nextTickAt();
@@ -410,50 +364,21 @@ bool Channel::protocolPaces() const {
     return protocol_->transmitStyle() == ChannelProtocol::TransmitStyle::Transfers;
 }
 
-// The completion mutex, which guards the tickets of the frames the protocol paced, taken before
-// receiveMutex_; none without a thread or for a protocol that paces nothing, so that the receive
-// path of a CAN channel does not contend with writers for it.
-std::unique_lock<std::mutex> Channel::lockCompletion() const {
-    return commThread_ != nullptr && protocolPaces()
-               ? std::unique_lock(commThread_->completion().mutexTxCompleted)
-               : std::unique_lock<std::mutex>();
-}
-
-// The time the protocol runs on: the real time less every wait its frames had for the device.
-// A separation time the protocol keeps on this clock therefore holds between the device's writes:
-// a frame that waited pushes the next one back by as long. While the frames handed out last
-// still wait, the clock stands at their hand-out, so nothing paced is due. Caller holds
-// receiveMutex_, and the completion mutex when the protocol paces (lockCompletion).
+// The time the protocol runs on (PacedClock). Caller holds receiveMutex_.
 isotp::TimePoint Channel::protocolClock() {
-    const isotp::TimePoint now = std::chrono::steady_clock::now();
-    clockReadAt_ = now;
-    if (pacedFrames_) {
-        if (pacedFrames_->resolved() < pacedFrameCount_) {
-            clockReadAt_ = pacedHandedOutAt_;
-            return pacedHandedOutAt_ - writeLag_;
-        }
-        // The device's write when it took them all; now for frames that were discarded.
-        const isotp::TimePoint written =
-            pacedFrames_->sent == pacedFrameCount_ ? pacedFrames_->lastSentAt : now;
-        writeLag_ += std::max(written - pacedHandedOutAt_, std::chrono::nanoseconds{0});
-        pacedFrames_.reset();
-    }
-    return now - writeLag_;
+    return pacedClock_.read(std::chrono::steady_clock::now());
 }
 
 std::optional<isotp::TimePoint> Channel::nextProtocolTick() {
     if (!protocolPaces()) {
         return std::nullopt;
     }
-    const std::unique_lock completed = lockCompletion();
     const std::lock_guard lock(receiveMutex_);
     const std::optional<isotp::TimePoint> due = protocol_->nextTickAt();
     if (!due) {
         return std::nullopt;
     }
-    const bool waiting = pacedFrames_ && pacedFrames_->resolved() < pacedFrameCount_;
-    // While frames still wait for the device, the next cycle (which writes them) looks again.
-    return waiting ? std::chrono::steady_clock::now() : *due + writeLag_;
+    return pacedClock_.realTimeOf(*due, std::chrono::steady_clock::now());
 }
 
 ProtocolVerdict Channel::getProtocolConfig(uint32_t parameter, uint32_t& value) const {
@@ -584,12 +509,13 @@ TransferShortfall Channel::writeMessages(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs,
 uint32_t Channel::queueWithEcho(std::span<const CanFrame> frames,
                                 const std::shared_ptr<TxTicket>& ticket) {
     const bool echoed = loopbackFlag_.load() == 1;
-    return static_cast<uint32_t>(commThread_->queueFrames(frames, ticket, [&](std::size_t fits) {
-        for (std::size_t i = 0; echoed && i < fits; ++i) {
-            CanFrame echo = frames[i];
-            receiveFrames(&echo, 1, 1);
-        }
-    }));
+    return static_cast<uint32_t>(
+        commThread_->transmitQueue().admit(frames, ticket, [&](std::size_t fits) {
+            for (std::size_t i = 0; echoed && i < fits; ++i) {
+                CanFrame echo = frames[i];
+                receiveFrames(&echo, 1, 1);
+            }
+        }));
 }
 
 // Queues the frames (more as room appears, when they do not all fit at once) and waits until
@@ -600,28 +526,25 @@ uint32_t Channel::writeAndWait(std::span<const CanFrame> frames, uint32_t timeou
     const auto ticket = std::make_shared<TxTicket>();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
     std::size_t queued = 0;
-    std::unique_lock lock(completion.mutexTxCompleted);
     while (!ended()) {
-        // Taken before looking for room: a write completed after that look wakes the wait.
-        const uint64_t seenWrites = completion.writesCompleted;
+        // Read before looking for room: a write settled after that look wakes the wait.
+        const uint64_t seenWrites = completion.writesSettled();
         if (queued < frames.size()) {
-            lock.unlock();
             queued += queueWithEcho(frames.subspan(queued), ticket);
-            lock.lock();
         }
         const bool allQueued = queued == frames.size();
         // Once every frame is queued, ends when all are settled; before, at the next write the
-        // thread completes (or clear), which is what makes room. The channel's end ends it too.
-        const bool settled = completion.waitTxCompleted.wait_until(lock, deadline, [&] {
+        // thread settles (or clear), which is what makes room. The channel's end ends it too.
+        const bool settled = completion.waitUntil(deadline, [&] {
             return ended() || (allQueued ? ticket->resolved() == queued
-                                         : completion.writesCompleted != seenWrites);
+                                         : completion.writesSettled() != seenWrites);
         });
-        if (!settled || ticket->discarded != 0 || (allQueued && ticket->resolved() == queued)) {
+        if (!settled || ticket->discarded() != 0 || (allQueued && ticket->resolved() == queued)) {
             break;
         }
     }
     VTX_TRACE(kGroup, kEvent, place::kChannelWriteSettled);
-    return ticket->sent;
+    return ticket->sent();
 }
 
 // Starts one transfer per message, in order, as long as the protocol's transmit queue has room.
@@ -634,7 +557,6 @@ uint32_t Channel::sendTransfers(std::span<const PASSTHRU_MSG> msgs, uint32_t tim
     ids.reserve(msgs.size());
     OutputCarried carried;
     {
-        const std::unique_lock completed = lockCompletion();
         const std::lock_guard lock(receiveMutex_);
         const isotp::TimePoint now = protocolClock();
         const Loopback loopback = loopbackFlag_.load() == 1 ? Loopback::On : Loopback::Off;
@@ -658,20 +580,15 @@ uint32_t Channel::sendTransfers(std::span<const PASSTHRU_MSG> msgs, uint32_t tim
     if (!waits) {
         return static_cast<uint32_t>(ids.size());
     }
-    TxCompletion& completion = commThread_->completion();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
-    std::unique_lock lock(completion.mutexTxCompleted);
-    {
-        // Ends when every transfer has ended, or at the deadline: a transfer ends when the device
-        // has taken its last frame (each device write wakes the wait) or it is given up (which
-        // is announced).
-        completion.waitTxCompleted.wait_until(lock, deadline,
-                                              [&] { return transfersEnded(ids) || ended(); });
-    }
+    // Ends when every transfer has ended, or at the deadline: a transfer ends when the device has
+    // taken its last frame (each device write wakes the wait) or it is given up (which is
+    // announced).
+    commThread_->completion().waitUntil(deadline, [&] { return transfersEnded(ids) || ended(); });
     return collectSentTransfers(ids, shortfall);
 }
 
-// Caller holds the completion mutex (it guards the tickets).
+// Called under the completion signal's lock.
 bool Channel::transfersEnded(const std::vector<uint64_t>& ids) const {
     const std::lock_guard lock(receiveMutex_);
     return std::all_of(ids.begin(), ids.end(), [&](uint64_t id) {
@@ -687,7 +604,7 @@ bool Channel::transferDone(const AwaitedTransfer& transfer) {
 
 // How many of the transfers the device took whole; they are no longer awaited. The first one
 // given up tells the shortfall why (a transfer still under way, or whose last frames the device
-// dropped, tells nothing). Caller holds the completion mutex.
+// dropped, tells nothing).
 uint32_t Channel::collectSentTransfers(const std::vector<uint64_t>& ids,
                                        TransferShortfall& shortfall) {
     const std::lock_guard lock(receiveMutex_);
@@ -699,7 +616,7 @@ uint32_t Channel::collectSentTransfers(const std::vector<uint64_t>& ids,
         }
         const AwaitedTransfer& transfer = awaited->second;
         if (transferDone(transfer) && transfer.result == TransmitResult::Sent &&
-            (!transfer.lastFrames || transfer.lastFrames->discarded == 0)) {
+            (!transfer.lastFrames || transfer.lastFrames->discarded() == 0)) {
             ++sent;
         } else if (!shortfall.givenUp && transfer.result &&
                    transfer.result != TransmitResult::Sent) {

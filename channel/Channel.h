@@ -7,7 +7,6 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -17,7 +16,8 @@
 
 #include "base/CanFrame.h"
 #include "base/J2534.h"
-#include "channel/PeriodicRecord.h"
+#include "channel/PacedClock.h"
+#include "channel/PeriodicSet.h"
 #include "channel/ReceiveQueue.h"
 #include "channel/WaitingCalls.h"
 #include "comm/TxTicket.h"
@@ -54,7 +54,6 @@ struct TransferShortfall {
 
 class Channel {
   public:
-    static constexpr std::size_t kMaxPeriodics = 10;
     // Received messages kept per channel; messages beyond are dropped and counted, so that a
     // channel nobody reads cannot exhaust the caller's memory.
     static constexpr std::size_t kReceiveQueueLimit = 65536;
@@ -94,11 +93,11 @@ class Channel {
         return protocol_->checkPeriodic(msg);
     }
 
-    // Periodic messages: sends the first frame at once; the ID, or 0 when the channel has ten.
-    uint32_t addPeriodic(PeriodicRecord& record);
-    bool hasPeriodic(uint32_t msgId);
+    // Periodic messages: sends the first frame at once; the ID, or 0 when the channel has
+    // PeriodicSet::kMax.
+    uint32_t addPeriodic(const PASSTHRU_MSG& message, uint32_t intervalMs);
+    bool hasPeriodic(uint32_t msgId) const;
     void removePeriodic(uint32_t msgId);
-    std::size_t periodicCount();
 
     void setLoopback(uint32_t value);
     // The bus's bit rate changed (DATA_RATE): the protocol's timing follows it.
@@ -148,8 +147,8 @@ class Channel {
         return loopbackFlag_ == 1 ? EchoMarker::With : EchoMarker::Without;
     }
     // A transfer a writer waits for: its end once it has come and, for one that ended sent, the
-    // ticket of the frames that went to the transmit queue with its last frame (credited under
-    // the completion mutex as the device takes them).
+    // ticket of the frames that went to the transmit queue with its last frame (credited as the
+    // device takes them).
     struct AwaitedTransfer {
         std::optional<TransmitResult> result;
         std::shared_ptr<TxTicket> lastFrames;
@@ -176,7 +175,6 @@ class Channel {
     OutputCarried carryOut(ProtocolOutput& out, uint32_t timestamp);
     void announceEndedTransfers();
     bool protocolPaces() const;
-    std::unique_lock<std::mutex> lockCompletion() const;
     isotp::TimePoint protocolClock();
     uint32_t sendTransfers(std::span<const PASSTHRU_MSG> msgs, uint32_t timeout,
                            TransferShortfall& shortfall);
@@ -202,10 +200,11 @@ class Channel {
     std::mutex clearMutex_;
 
     // Guards receiveQueue_, the protocol's state (filters, transfers, timers),
-    // awaitedTransfers_, receiveOutput_, appendCount_, receiveClears_ and dropped_: the
-    // communication thread runs the protocol under it while it appends received messages. The
-    // protocol's message rules need no lock: they never change. Lock order: the completion mutex
-    // before this one, this one before the transmit queue's.
+    // awaitedTransfers_, receiveOutput_, pacedClock_, appendCount_, receiveClears_ and dropped_:
+    // the communication thread runs the protocol under it while it appends received messages.
+    // The protocol's message rules need no lock: they never change. Lock order: the completion
+    // signal's lock (a writer's wait looks at its transfers) before this one, this one before the
+    // transmit queue's.
     mutable std::mutex receiveMutex_;
     std::condition_variable received_;  // appends to receiveQueue_
     ReceiveQueue receiveQueue_;
@@ -214,23 +213,14 @@ class Channel {
     ProtocolOutput receiveOutput_;
     const std::unique_ptr<ChannelProtocol> protocol_;
     std::map<uint64_t, AwaitedTransfer> awaitedTransfers_;
-    // The ticket of the frames the protocol handed out last (credited under the completion
-    // mutex), and how many they were: its timers wait until the device has taken them.
-    std::shared_ptr<TxTicket> pacedFrames_;
-    uint32_t pacedFrameCount_ = 0;
-    isotp::TimePoint pacedHandedOutAt_{};
-    // The real time the protocol's clock stood for when last read: the hand-out time of the
-    // frames that reading produces.
-    isotp::TimePoint clockReadAt_{};
-    // How far the protocol's clock runs behind the real one: the waits its frames had.
-    std::chrono::nanoseconds writeLag_{0};
+    // The protocol's time, behind the real one by the waits of the frames it paced.
+    PacedClock pacedClock_;
     uint64_t appendCount_ = 0;  // appends so far: a waiting reader sees any append after its count
     uint64_t receiveClears_ = 0;  // clears of the receive queue so far, seen the same way
     uint64_t dropped_ = 0;
 
-    // Guards periodics_: the service tick walks it and sends due frames while holding it.
-    std::mutex periodicMutex_;
-    std::list<PeriodicRecord> periodics_;
+    // Locked by itself; the service tick sends its due frames under that lock.
+    PeriodicSet periodics_;
 };
 
 }  // namespace vtx

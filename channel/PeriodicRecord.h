@@ -1,8 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
-#include "base/ElapsedTimer.h"
 #include "base/J2534.h"
 
 namespace vtx {
@@ -11,9 +11,8 @@ namespace vtx {
 struct PeriodicRecord {
     PASSTHRU_MSG message{};     // the caller's message, copied whole
     uint32_t TimeInterval = 0;  // milliseconds
-    ElapsedTimer timer;         // restarted at every transmission
-    uint8_t enabled = 0;        // 1 once in a channel's list: only then is it sent
-    uint32_t id = 0;            // the periodic message ID handed to the caller
+    std::chrono::steady_clock::time_point lastSentAt{};
+    uint32_t id = 0;  // the periodic message ID handed to the caller
 };
 
 }  // namespace vtx

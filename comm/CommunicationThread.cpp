@@ -34,7 +34,8 @@ CommunicationThread::CommunicationThread(InterfaceType type, ServedChannels& cha
     : device_(createDevice(type)),
       channels_(channels),
       onDeviceLost_(std::move(onDeviceLost)),
-      receiveBuffer_(kReceiveBufferFrames) {
+      receiveBuffer_(kReceiveBufferFrames),
+      transmitQueue_([this] { wakeForQueuedFrames(); }) {
     VTX_TRACE(kGroup, kEvent, place::kCommThreadCreationStarted,
               u32("interfacetype", traceValue(device_ ? type : InterfaceType::None)));
     if (!device_) {
@@ -65,7 +66,7 @@ CommunicationThread::~CommunicationThread() {
 
 void CommunicationThread::start() {
     {
-        const std::lock_guard queue(queueMutex_);
+        const std::lock_guard loop(loopMutex_);
         acceptingCommands_ = true;
     }
     std::unique_lock started(cycleMutex_);
@@ -153,7 +154,7 @@ bool CommunicationThread::runCommands() {
     // A vector, which allocates nothing while empty: most cycles run no command.
     std::vector<PendingCommand*> due;
     {
-        const std::lock_guard queue(queueMutex_);
+        const std::lock_guard loop(loopMutex_);
         due.swap(commands_);
     }
     if (due.empty()) {
@@ -164,7 +165,7 @@ bool CommunicationThread::runCommands() {
     for (PendingCommand* pending : due) {
         (*pending->command)();
         {
-            const std::lock_guard queue(queueMutex_);
+            const std::lock_guard loop(loopMutex_);
             pending->done = true;
         }
         commandRan_.notify_all();
@@ -176,7 +177,7 @@ bool CommunicationThread::runCommands() {
 // thread, before it ends.
 void CommunicationThread::endCommands() {
     {
-        const std::lock_guard queue(queueMutex_);
+        const std::lock_guard loop(loopMutex_);
         acceptingCommands_ = false;
     }
     runCommands();
@@ -185,13 +186,13 @@ void CommunicationThread::endCommands() {
 void CommunicationThread::execute(const std::function<void()>& command) {
     PendingCommand pending{&command};
     {
-        std::unique_lock queue(queueMutex_);
+        std::unique_lock loop(loopMutex_);
         if (acceptingCommands_) {
             VTX_TRACE(kGroup, kEvent, place::kCommCommandQueued);
             commands_.push_back(&pending);
             workArrived_.notify_all();
             // Ends when the loop has run it: at its next cycle start, or as it ends.
-            commandRan_.wait(queue, [&] { return pending.done; });
+            commandRan_.wait(loop, [&] { return pending.done; });
             return;
         }
     }
@@ -256,11 +257,10 @@ void CommunicationThread::idleUntilWork() {
     const bool waiting = arm || lastRead_ == ReadOutcome::Waiting;
     const auto until = idleUntil(waiting ? std::chrono::steady_clock::duration(kIdleCycle)
                                          : std::chrono::steady_clock::duration(kIdleTick));
-    std::unique_lock queue(queueMutex_);
-    workArrived_.wait_until(queue, until, [&] {
-        return workQueued_ || frameWaitEnded_ || !commands_.empty() || stopRequested();
+    std::unique_lock loop(loopMutex_);
+    workArrived_.wait_until(loop, until, [&] {
+        return !transmitQueue_.empty() || frameWaitEnded_ || !commands_.empty() || stopRequested();
     });
-    workQueued_ = false;
     frameWaitEnded_ = false;
 }
 
@@ -279,7 +279,7 @@ std::chrono::steady_clock::time_point CommunicationThread::idleUntil(
 // Called on the waiter's thread.
 void CommunicationThread::wakeForFrameWaitEnd() {
     {
-        const std::lock_guard queue(queueMutex_);
+        const std::lock_guard loop(loopMutex_);
         frameWaitEnded_ = true;
     }
     workArrived_.notify_all();
@@ -288,8 +288,8 @@ void CommunicationThread::wakeForFrameWaitEnd() {
 // With the device not open for J2534 use the loop only watches the connection, once per idle
 // cycle; a command or a stop ends the wait at once.
 void CommunicationThread::idleWhileClosed() {
-    std::unique_lock queue(queueMutex_);
-    workArrived_.wait_for(queue, kIdleCycle, [&] { return !commands_.empty() || stopRequested(); });
+    std::unique_lock loop(loopMutex_);
+    workArrived_.wait_for(loop, kIdleCycle, [&] { return !commands_.empty() || stopRequested(); });
 }
 
 bool CommunicationThread::stopRequested() {
@@ -297,11 +297,11 @@ bool CommunicationThread::stopRequested() {
     return stopRequested_;
 }
 
-// Wakes an idle loop after a flag it waits for has changed. The idle wait checks the flags
-// under the queue's lock, so taking that lock first means the loop is not between its check and
-// its wait.
+// Wakes an idle loop after something it waits for has changed (a flag, the transmit queue). The
+// idle wait looks under the loop's lock, so taking that lock first means the loop is not between
+// its look and its wait.
 void CommunicationThread::wakeIdleLoop() {
-    { const std::lock_guard queue(queueMutex_); }
+    { const std::lock_guard loop(loopMutex_); }
     workArrived_.notify_all();
 }
 
@@ -349,30 +349,16 @@ bool CommunicationThread::sendDuePeriodics() {
 
 // Writes the head of the transmit queue, at most one chunk, in one device write.
 bool CommunicationThread::writeQueuedChunk() {
-    std::vector<CanFrame> frames;
-    std::vector<std::shared_ptr<TxTicket>> tickets;
-    {
-        const std::lock_guard queue(queueMutex_);
-        if (transmitQueue_.empty()) {
-            return false;
-        }
-        const std::size_t n = std::min(transmitQueue_.size(), writeChunkFrames());
-        frames.reserve(n);
-        tickets.reserve(n);
-        for (std::size_t i = 0; i < n; ++i) {
-            QueuedFrame& head = transmitQueue_.front();
-            frames.push_back(head.frame);
-            tickets.push_back(std::move(head.ticket));
-            transmitQueue_.pop_front();
-        }
-        // What was queued is being written: the idle wait need not come back for it.
-        workQueued_ = !transmitQueue_.empty();
+    TransmitQueue::Chunk chunk = transmitQueue_.take(writeChunkFrames());
+    if (chunk.frames.empty()) {
+        return false;
     }
-    const int countCan = static_cast<int>(frames.size());
+    const int countCan = static_cast<int>(chunk.frames.size());
     VTX_TRACE(kGroup, kEvent, place::kCommChunkWriting, u32("countCan", countCan));
-    const int result = device_->writeFrames(frames);
+    const int result = device_->writeFrames(chunk.frames);
     // The device took the first result frames; the rest of the chunk is not offered again.
-    settleTickets(tickets, static_cast<std::size_t>(std::clamp(result, 0, countCan)));
+    completion_.settle(chunk.tickets, static_cast<std::size_t>(std::clamp(result, 0, countCan)),
+                       std::chrono::steady_clock::now());
     if (result != countCan) {
         VTX_TRACE(kGroup, kEvent, place::kCommChunkCutShort);
         presenceCheckOwed_ = true;
@@ -388,29 +374,6 @@ std::size_t CommunicationThread::writeChunkFrames() const {
     constexpr std::size_t kMinFrames = 8;
     constexpr std::size_t kMaxFrames = 64;
     return std::clamp<std::size_t>(channels_.fastestBitRate() / 16, kMinFrames, kMaxFrames);
-}
-
-// Credits each frame's ticket (the first sent of them went out, the others were discarded),
-// counts the write (or clear) and wakes the writers that wait.
-void CommunicationThread::settleTickets(const std::vector<std::shared_ptr<TxTicket>>& tickets,
-                                        std::size_t sent) {
-    TxCompletion& completion = completion_;
-    const auto now = std::chrono::steady_clock::now();
-    {
-        const std::lock_guard completed(completion.mutexTxCompleted);
-        for (std::size_t i = 0; i < tickets.size(); ++i) {
-            if (tickets[i]) {
-                if (i < sent) {
-                    ++tickets[i]->sent;
-                    tickets[i]->lastSentAt = now;
-                } else {
-                    ++tickets[i]->discarded;
-                }
-            }
-        }
-        ++completion.writesCompleted;
-    }
-    completion.waitTxCompleted.notify_all();
 }
 
 // Reads what the device holds and delivers it, after the frame a finished wait brought. A wait
@@ -456,77 +419,13 @@ CommunicationThread::WaitEnding CommunicationThread::collectFrameWait() {
 // ---------------------------------------------------------------------------------------------
 // Transmit queue
 
-// Caller holds queueMutex_.
-std::size_t CommunicationThread::roomLocked() const {
-    return kTransmitQueueLimit - std::min(kTransmitQueueLimit, transmitQueue_.size());
-}
-
-std::size_t CommunicationThread::queueFrames(
-    std::span<const CanFrame> frames, const std::shared_ptr<TxTicket>& ticket,
-    const std::function<void(std::size_t)>& beforeQueueing) {
-    const auto started = std::chrono::steady_clock::now();
-    const std::lock_guard admission(admissionMutex_);
-    std::size_t queued = 0;
-    {
-        const std::lock_guard queue(queueMutex_);
-        VTX_TRACE(kGroup, kEvent, place::kCommFramesQueueingStarted,
-                  u32("listPkts.count", static_cast<uint32_t>(frames.size())),
-                  u32("queueOutPktsCAN.count", static_cast<uint32_t>(transmitQueue_.size())),
-                  hex("numPktsTransmitted", 0));
-        queued = std::min(roomLocked(), frames.size());
-    }
-    if (queued == 0) {
-        return 0;
-    }
-    if (beforeQueueing) {
-        beforeQueueing(queued);
-    }
-    {
-        // Only frames queued beyond the limit can have come in meanwhile; these still go.
-        const std::lock_guard queue(queueMutex_);
-        for (std::size_t i = 0; i < queued; ++i) {
-            transmitQueue_.push_back(QueuedFrame{frames[i], ticket});
-        }
-        workQueued_ = true;
-        VTX_TRACE(
-            kGroup, kEvent, place::kCommFramesQueueingEnded,
-            u32("queueOutPktsCAN.count", static_cast<uint32_t>(transmitQueue_.size())),
-            u32("t", static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                               std::chrono::steady_clock::now() - started)
-                                               .count())));
-    }
-    workArrived_.notify_all();
-    return queued;
-}
-
-void CommunicationThread::queueBeyondLimit(std::span<const CanFrame> frames,
-                                           const std::shared_ptr<TxTicket>& ticket) {
-    {
-        const std::lock_guard queue(queueMutex_);
-        for (const CanFrame& frame : frames) {
-            transmitQueue_.push_back(QueuedFrame{frame, ticket});
-        }
-        workQueued_ = true;
-    }
-    workArrived_.notify_all();
+// Called by the queue after frames were queued, with its lock released.
+void CommunicationThread::wakeForQueuedFrames() {
+    wakeIdleLoop();
 }
 
 void CommunicationThread::clearQueueOut() {
-    std::vector<std::shared_ptr<TxTicket>> tickets;
-    {
-        const std::lock_guard queue(queueMutex_);
-        tickets.reserve(transmitQueue_.size());
-        for (QueuedFrame& queued : transmitQueue_) {
-            tickets.push_back(std::move(queued.ticket));
-        }
-        transmitQueue_.clear();
-    }
-    settleTickets(tickets, 0);
-}
-
-std::size_t CommunicationThread::queuedFrames() {
-    const std::lock_guard queue(queueMutex_);
-    return transmitQueue_.size();
+    completion_.settle(transmitQueue_.clear(), 0, std::chrono::steady_clock::now());
 }
 
 }  // namespace vtx

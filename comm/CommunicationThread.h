@@ -17,7 +17,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -28,6 +27,7 @@
 #include "base/InterfaceType.h"
 #include "comm/FrameWaiter.h"
 #include "comm/ServedChannels.h"
+#include "comm/TransmitQueue.h"
 #include "comm/TxCompletion.h"
 #include "comm/TxTicket.h"
 #include "device/Device.h"
@@ -47,9 +47,6 @@ class CommunicationThread {
     static constexpr int kCheckTimeoutMs = 40;
     static constexpr uint32_t kStopWaitMs = 30000;
     static constexpr uint32_t kTerminateWaitMs = 5000;
-    // Frames the transmit queue holds at most: about four seconds of a busy bus at 125 kbit/s,
-    // half a second at 1 Mbit/s. A write that finds it full queues what fits.
-    static constexpr std::size_t kTransmitQueueLimit = 4096;
 
     // Creates the device of the type, checks the connection and starts the loop; returns once
     // the loop has begun its first cycle. startOutcome() tells whether it did, and if not, why
@@ -82,27 +79,13 @@ class CommunicationThread {
     bool wait(uint32_t ms);
 
     Device* device() { return device_.get(); }
-    // Signalled after every device write of queued frames and every clear of the queue.
+    // Settled after every device write of queued frames and every clear of the queue.
     TxCompletion& completion() { return completion_; }
 
-    // Transmit queue. Appends as many of the frames as there is room for, in order, and returns
-    // how many. beforeQueueing (may be empty) is called first with that count, under the
-    // admission lock that every such call takes, so that what it does for those frames (their
-    // echoes) comes before they can be written, and no other call's frames take their room
-    // meanwhile. The ticket (may be null) is credited under the completion mutex as each frame
-    // is written to the device or discarded.
-    std::size_t queueFrames(std::span<const CanFrame> frames,
-                            const std::shared_ptr<TxTicket>& ticket,
-                            const std::function<void(std::size_t)>& beforeQueueing = {});
-    // Frames queued even beyond the limit, since what they belong to would break without them:
-    // the first frame of a periodic message (one per start), and the frames a protocol paces
-    // itself (flow control, a block of consecutive frames), whose pacing bounds how many there
-    // are. The ticket (may be null) is credited as the frames are written or discarded.
-    void queueBeyondLimit(std::span<const CanFrame> frames,
-                          const std::shared_ptr<TxTicket>& ticket);
+    // The frames the channels hand the device; the loop writes them a chunk per service tick.
+    TransmitQueue& transmitQueue() { return transmitQueue_; }
     // Discards every queued frame; their tickets count them as discarded.
     void clearQueueOut();
-    std::size_t queuedFrames();
 
   private:
     // A command handed to the loop, and whether it has run.
@@ -132,8 +115,7 @@ class CommunicationThread {
     bool sendDuePeriodics();
     bool writeQueuedChunk();
     std::size_t writeChunkFrames() const;
-    std::size_t roomLocked() const;
-    void settleTickets(const std::vector<std::shared_ptr<TxTicket>>& tickets, std::size_t sent);
+    void wakeForQueuedFrames();
     // What the tick's receive did.
     enum class ReadOutcome : uint8_t {
         NotRead,  // no filter anywhere: frames stay in the device
@@ -152,12 +134,6 @@ class CommunicationThread {
     };
     WaitEnding collectFrameWait();
 
-    // A queued frame and the ticket of the write that queued it (null when nobody waits).
-    struct QueuedFrame {
-        CanFrame frame;
-        std::shared_ptr<TxTicket> ticket;
-    };
-
     std::unique_ptr<Device> device_;
     ServedChannels& channels_;  // the owner's; changed only by commands or while stopped
     const DeviceLostHandler onDeviceLost_;
@@ -173,7 +149,7 @@ class CommunicationThread {
     bool frameWaitCutShort_ = false;  // the last wait did not wait: poll for one tick instead
 
     // Guards stopRequested_ and deviceOpenForUse_; never held while waiting for anything. Lock
-    // order: queueMutex_ before this one (the idle waits check the flags).
+    // order: loopMutex_ before this one (the idle waits check the flags).
     std::mutex flagsMutex_;
     bool stopRequested_ = false;
     bool deviceOpenForUse_ = false;
@@ -184,21 +160,17 @@ class CommunicationThread {
     bool loopStarted_ = false;
     bool loopEnded_ = false;
 
-    // Held by queueFrames from its look at the room to its queueing. Lock order: first of the
-    // transmit side's (before a channel's receive lock, which the echoes take).
-    std::mutex admissionMutex_;
-
-    // Guards transmitQueue_, workQueued_, frameWaitEnded_, commands_ and acceptingCommands_.
-    // Lock order: the completion mutex before this one. Never held during a device transfer or a
-    // command.
-    std::mutex queueMutex_;
+    // Guards frameWaitEnded_, commands_ and acceptingCommands_; the loop's idle waits look at
+    // them, and at the transmit queue and the stop flag, under it. Lock order: before the flag
+    // lock and the transmit queue's. Never held during a device transfer or a command.
+    std::mutex loopMutex_;
     std::condition_variable workArrived_;
     std::condition_variable commandRan_;
     std::vector<PendingCommand*> commands_;  // in the order queued
     bool acceptingCommands_ = false;         // from the loop's start until it has ended
-    std::deque<QueuedFrame> transmitQueue_;
-    bool workQueued_ = false;
     bool frameWaitEnded_ = false;
+    // Wakes the loop (wakeForQueuedFrames) when frames are queued.
+    TransmitQueue transmitQueue_;
 
     std::atomic<bool> connected_{false};
     std::atomic<bool> running_{false};

@@ -46,10 +46,7 @@ void PassThru::startPeriodic(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* p
     if (!checkDevicePresent()) {
         return;
     }
-    PeriodicRecord record;
-    record.message = *pMsg;
-    record.TimeInterval = TimeInterval;
-    const uint32_t msgId = channel->addPeriodic(record);
+    const uint32_t msgId = channel->addPeriodic(*pMsg, TimeInterval);
     if (msgId == 0) {
         return setStatus(ERR_EXCEEDED_LIMIT);
     }

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <future>
 
-#include "comm/CommunicationThread.h"
+#include "comm/TransmitQueue.h"
 #include "tests/e2e/EngineFixture.h"
 #include "trace/TracePlaces.h"
 
@@ -12,7 +12,7 @@ namespace {
 
 constexpr uint32_t kBacklogId = 0x300;
 constexpr uint32_t kTrafficId = 0x100;
-constexpr std::size_t kQueueLimit = CommunicationThread::kTransmitQueueLimit;
+constexpr std::size_t kQueueLimit = TransmitQueue::kLimit;
 
 std::vector<uint8_t> sequenceBytes(uint32_t seq) {
     return {static_cast<uint8_t>(seq >> 24), static_cast<uint8_t>(seq >> 16),
