@@ -34,7 +34,7 @@ class UsbProtocolDevice : public Device {
     bool takeTransferFailure() override { return transferFailed_.exchange(false); }
     int writeFrames(std::span<const CanFrame> frames) override;
     int readFrames(std::span<CanFrame> frames) override;
-    FrameWaitEnd awaitFrame(CanFrame& frame, int timeoutMs) override;
+    FrameWaitOutcome awaitFrame(CanFrame& frame, int timeoutMs) override;
     void endFrameWait() override;
     bool configure(const ControllerRequest& request) override;
     void stopController() override;
@@ -59,8 +59,9 @@ class UsbProtocolDevice : public Device {
     // ---- transfers ----
     // One write of whole packets, at most kMaxTransferBytes; the bytes written, 0 when refused.
     int writeBuffer(const uint8_t* bytes, int length);
-    // A transfer header asking for replyLength bytes within timeoutMs, followed by the payload
-    // packets, in one write; then the read of the reply. The bytes read, 0 when refused.
+    // An exchange: a transfer header asking for replyLength bytes within timeoutMs, followed by
+    // the payload packets, in one write; then the read of the reply. The bytes read, 0 when
+    // refused. A frame wait under way gives way first (endFrameWait): its read holds the IN pipe.
     int commandTransfer(const uint8_t* payload, int payloadLength, uint8_t* reply, int replyLength,
                         int timeoutMs);
     int replyTimeout() const { return replyTimeout_; }

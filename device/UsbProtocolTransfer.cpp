@@ -83,8 +83,10 @@ int UsbProtocolDevice::commandTransfer(const uint8_t* payload, int payloadLength
         !validTransferLength(replyLength)) {
         return 0;
     }
-    // A frame wait holds the IN pipe until its read ends: it is asked to end now.
+    // First the give-way: the reply comes on the IN pipe, which a frame wait's read holds until
+    // it ends, so a wait under way is made to end now, and one about to begin not to.
     endFrameWait();
+    // Then the exchange, once the wait's read has ended.
     const std::lock_guard exchange(exchangeMutex_);
     if (!writeHeaderAndPayload(payload, payloadLength, replyLength, headerTimeout(timeoutMs))) {
         return 0;

@@ -145,12 +145,12 @@ TEST_F(WinUsbDeviceSimTest, ReadAsksWithTheHeaderAndReturnsWhatTheDeviceHolds) {
 TEST_F(WinUsbDeviceSimTest, FrameWaitLetsWritesPassAndEndsAtTheFirstFrame) {
     ASSERT_NO_FATAL_FAILURE(connectWithOpenFilter());
     CanFrame none;
-    EXPECT_EQ(iface.awaitFrame(none, 20), Device::FrameWaitEnd::NoFrame);
+    EXPECT_EQ(iface.awaitFrame(none, 20), FrameWaitOutcome::Quiet);
 
     world.control().clearBusRecords();
     CanFrame arrived;
     std::thread waiter(
-        [&] { EXPECT_EQ(iface.awaitFrame(arrived, 10000), Device::FrameWaitEnd::Frame); });
+        [&] { EXPECT_EQ(iface.awaitFrame(arrived, 10000), FrameWaitOutcome::Frame); });
     CanFrame out;
     out.idCan = 0x321;
     out.lenDataCan = 1;
@@ -172,7 +172,7 @@ TEST_F(WinUsbDeviceSimTest, ReplyExchangeEndsAFrameWaitUnderWay) {
     ASSERT_NO_FATAL_FAILURE(connectWithOpenFilter());
     ASSERT_TRUE(iface.setTermResistor(1));
     world.control().clearReceivedPackets();
-    std::atomic<Device::FrameWaitEnd> end{Device::FrameWaitEnd::Frame};
+    std::atomic<FrameWaitOutcome> end{FrameWaitOutcome::Frame};
     std::thread waiter([&] {
         CanFrame none;
         end = iface.awaitFrame(none, 60000);
@@ -185,7 +185,7 @@ TEST_F(WinUsbDeviceSimTest, ReplyExchangeEndsAFrameWaitUnderWay) {
     EXPECT_TRUE(iface.readTermResistor(state));
     EXPECT_EQ(state, 1u);
     waiter.join();
-    EXPECT_EQ(end.load(), Device::FrameWaitEnd::GaveWay);
+    EXPECT_EQ(end.load(), FrameWaitOutcome::GaveWay);
 }
 
 TEST_F(WinUsbDeviceSimTest, AcceptanceFilterReachesTheController) {
