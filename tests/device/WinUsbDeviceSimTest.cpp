@@ -188,6 +188,29 @@ TEST_F(WinUsbDeviceSimTest, ReplyExchangeEndsAFrameWaitUnderWay) {
     EXPECT_EQ(end.load(), FrameWaitOutcome::GaveWay);
 }
 
+// The output-bus answer carries the low byte of its query's sequence number, and is matched
+// against the query's own header. Frame waits keep asking beside the queries here, so that a
+// wait's header often goes out between a query's reply and that match: matched against the
+// last header sent, the answer would then be taken for none.
+TEST_F(WinUsbDeviceSimTest, OutputBusAnswerMatchesItsOwnQueryBesideFrameWaits) {
+    ASSERT_NO_FATAL_FAILURE(connectWithOpenFilter());
+    std::atomic<bool> stop{false};
+    std::thread waiter([&] {
+        CanFrame none;
+        while (!stop) {
+            iface.awaitFrame(none, 0);
+        }
+    });
+    constexpr int kQueries = 300;
+    int choiceOfTwo = 0;
+    for (int i = 0; i < kQueries; ++i) {
+        choiceOfTwo += iface.readOutputBusSupport() == kOutputBusChoiceOfTwo ? 1 : 0;
+    }
+    stop = true;
+    waiter.join();
+    EXPECT_EQ(choiceOfTwo, kQueries);
+}
+
 TEST_F(WinUsbDeviceSimTest, AcceptanceFilterReachesTheController) {
     iface.setReplyTimeout(40);
     ASSERT_TRUE(iface.checkConnection());
