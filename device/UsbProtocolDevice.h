@@ -197,8 +197,9 @@ class UsbProtocolDevice : public Device {
     // The packets a frame read brings, reused; readFrames is called by one thread only (the
     // communication thread's loop), and awaitFrame reads into a packet of its own.
     std::vector<uint8_t> readReply_;
-    // Set by a transfer that did not go out whole, taken by the communication thread's next
-    // presence check; atomic, as commands write from the calling threads.
+    // Set by a write that did not go out whole, taken by the communication thread's next
+    // presence check; atomic, as the frame waiter's writes set it beside the communication
+    // thread's.
     std::atomic<bool> transferFailed_{false};
 };
 
