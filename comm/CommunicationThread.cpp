@@ -247,14 +247,14 @@ void CommunicationThread::markEnded() {
 // that did not wait) one idle tick bounds the sleep, so that the frames that arrive meanwhile
 // come in one read.
 void CommunicationThread::idleUntilWork() {
-    const bool arm = frameWaiter_ && lastRead_ == ReadOutcome::Empty && !frameWaitCutShort_;
-    frameWaitCutShort_ = false;
+    const bool arm = frameWaiter_ && lastRead_ == ReadOutcome::Empty &&
+                     lastFrameWait_ != FrameWaitOutcome::Refused;
     if (arm) {
         frameWaiter_->arm();
     }
     // A wait ends within its timeout and wakes the loop; the longer bound only keeps the loop
     // going should the transport hang.
-    const bool waiting = arm || lastRead_ == ReadOutcome::Waiting;
+    const bool waiting = arm || lastFrameWait_ == FrameWaitOutcome::Busy;
     const auto until = idleUntil(waiting ? std::chrono::steady_clock::duration(kIdleCycle)
                                          : std::chrono::steady_clock::duration(kIdleTick));
     std::unique_lock loop(loopMutex_);
@@ -377,17 +377,36 @@ std::size_t CommunicationThread::writeChunkFrames() const {
 }
 
 // Reads what the device holds and delivers it, after the frame a finished wait brought. A wait
-// that ran to its timeout found the device empty just now: no read follows it.
+// that ran to its timeout found the device empty just now: no read follows it. Every other end
+// of a wait is followed by a read, and while a wait is under way nothing is read.
 CommunicationThread::ReadOutcome CommunicationThread::receive() {
+    lastFrameWait_ = FrameWaitOutcome::NoWait;
     if (channels_.filterCount() == 0) {
         return ReadOutcome::NotRead;
     }
     if (frameWaiter_) {
-        if (frameWaiter_->busy()) {
-            return ReadOutcome::Waiting;
-        }
-        if (collectFrameWait() == WaitEnding::Quiet) {
-            return ReadOutcome::Empty;
+        CanFrame frame;
+        lastFrameWait_ = frameWaiter_->collect(frame);
+        switch (lastFrameWait_) {
+            case FrameWaitOutcome::Busy:
+                // The reads are the waiter's until its wait ends, which wakes the loop.
+                return ReadOutcome::NotRead;
+            case FrameWaitOutcome::Quiet:
+                return ReadOutcome::Empty;
+            case FrameWaitOutcome::Frame:
+                // Before anything read after it.
+                channels_.deliverReceived(std::span(&frame, 1));
+                break;
+            case FrameWaitOutcome::GaveWay:
+                // Ended early for an exchange: frames may have come meanwhile.
+                break;
+            case FrameWaitOutcome::Refused:
+                // The device did not wait: it is asked whether it is still there, and polled for
+                // a tick before it is asked to wait again.
+                presenceCheckOwed_ = true;
+                break;
+            case FrameWaitOutcome::NoWait:
+                break;
         }
     }
     const int n = device_->readFrames(std::span(receiveBuffer_.data(), kReceiveBufferFrames));
@@ -396,24 +415,6 @@ CommunicationThread::ReadOutcome CommunicationThread::receive() {
     }
     channels_.deliverReceived(std::span(receiveBuffer_.data(), static_cast<std::size_t>(n)));
     return n == kReceiveBufferFrames ? ReadOutcome::Full : ReadOutcome::Short;
-}
-
-// Delivers the frame of a wait that has ended; a wait that did not wait owes a presence check.
-CommunicationThread::WaitEnding CommunicationThread::collectFrameWait() {
-    std::optional<FrameWaiter::Ending> ending = frameWaiter_->collect();
-    if (!ending) {
-        return WaitEnding::None;
-    }
-    if (ending->frame) {
-        channels_.deliverReceived(std::span(&*ending->frame, 1));
-        return WaitEnding::Frame;
-    }
-    if (ending->cutShort) {
-        frameWaitCutShort_ = true;
-        presenceCheckOwed_ = true;
-        return WaitEnding::CutShort;
-    }
-    return WaitEnding::Quiet;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -118,21 +118,12 @@ class CommunicationThread {
     void wakeForQueuedFrames();
     // What the tick's receive did.
     enum class ReadOutcome : uint8_t {
-        NotRead,  // no filter anywhere: frames stay in the device
+        NotRead,  // no filter anywhere (frames stay in the device), or a frame wait under way
         Empty,
         Short,  // some frames, fewer than asked for
         Full,
-        Waiting,  // the frame waiter holds the reads
     };
     ReadOutcome receive();
-    // How the frame wait whose ending the loop collected ended.
-    enum class WaitEnding : uint8_t {
-        None,  // nothing to collect
-        Frame,
-        Quiet,  // at its timeout, with no frame
-        CutShort,
-    };
-    WaitEnding collectFrameWait();
 
     std::unique_ptr<Device> device_;
     ServedChannels& channels_;  // the owner's; changed only by commands or while stopped
@@ -146,7 +137,8 @@ class CommunicationThread {
     std::chrono::steady_clock::time_point lastPresenceCheck_{};
     bool presenceCheckOwed_ = false;  // a transfer failed; check at the next cycle start
     ReadOutcome lastRead_ = ReadOutcome::NotRead;
-    bool frameWaitCutShort_ = false;  // the last wait did not wait: poll for one tick instead
+    // What the last receive collected of the frame waiter (NoWait when it did not ask).
+    FrameWaitOutcome lastFrameWait_ = FrameWaitOutcome::NoWait;
 
     // Guards stopRequested_ and deviceOpenForUse_; never held while waiting for anything. Lock
     // order: loopMutex_ before this one (the idle waits check the flags).

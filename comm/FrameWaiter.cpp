@@ -1,7 +1,5 @@
 #include "comm/FrameWaiter.h"
 
-#include <chrono>
-
 #include "platform/ThreadServices.h"
 
 namespace vtx {
@@ -19,26 +17,25 @@ FrameWaiter::~FrameWaiter() {
 void FrameWaiter::arm() {
     {
         const std::lock_guard lock(mutex_);
-        if (state_ != State::Free || stopping_) {
+        if (outcome_ != FrameWaitOutcome::NoWait || stopping_) {
             return;
         }
-        state_ = State::Armed;
+        outcome_ = FrameWaitOutcome::Busy;
     }
     changed_.notify_all();
 }
 
-bool FrameWaiter::busy() {
+FrameWaitOutcome FrameWaiter::collect(CanFrame& frame) {
     const std::lock_guard lock(mutex_);
-    return state_ == State::Armed;
-}
-
-std::optional<FrameWaiter::Ending> FrameWaiter::collect() {
-    const std::lock_guard lock(mutex_);
-    if (state_ != State::Ended) {
-        return std::nullopt;
+    const FrameWaitOutcome outcome = outcome_;
+    if (outcome == FrameWaitOutcome::Busy || outcome == FrameWaitOutcome::NoWait) {
+        return outcome;
     }
-    state_ = State::Free;
-    return std::move(ending_);
+    if (outcome == FrameWaitOutcome::Frame) {
+        frame = frame_;
+    }
+    outcome_ = FrameWaitOutcome::NoWait;
+    return outcome;
 }
 
 void FrameWaiter::stop() {
@@ -57,38 +54,20 @@ void FrameWaiter::run() {
     while (true) {
         // Ends at the next arm or at the stop, which the owner always makes before ending the
         // thread.
-        changed_.wait(lock, [&] { return state_ == State::Armed || stopping_; });
+        changed_.wait(lock, [&] { return outcome_ == FrameWaitOutcome::Busy || stopping_; });
         if (stopping_) {
             return;
         }
         lock.unlock();
-        Ending ending = waitOnDevice();
+        CanFrame frame;
+        const FrameWaitOutcome outcome = device_.awaitFrame(frame, kWaitMs);
         lock.lock();
-        ending_ = std::move(ending);
-        state_ = State::Ended;
+        frame_ = frame;
+        outcome_ = outcome;
         lock.unlock();
         onEnded_();
         lock.lock();
     }
-}
-
-FrameWaiter::Ending FrameWaiter::waitOnDevice() {
-    // A wait that ends in less than half its timeout without a frame did not wait.
-    constexpr auto kShortest = std::chrono::milliseconds(kWaitMs / 2);
-    const auto started = std::chrono::steady_clock::now();
-    CanFrame frame;
-    Ending ending;
-    switch (device_.awaitFrame(frame, kWaitMs)) {
-        case Device::FrameWaitEnd::Frame:
-            ending.frame = frame;
-            break;
-        case Device::FrameWaitEnd::NoFrame:
-            ending.cutShort = std::chrono::steady_clock::now() - started < kShortest;
-            break;
-        case Device::FrameWaitEnd::GaveWay:
-            break;
-    }
-    return ending;
 }
 
 }  // namespace vtx

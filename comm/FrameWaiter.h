@@ -3,16 +3,16 @@
 // few milliseconds, and a frame that arrives reaches the loop at once.
 //
 // The loop arms it after a read that found nothing. The wait asks the device for one packet with
-// a reply timeout of kWaitMs, and ends at the first frame or at that timeout. Meanwhile the loop
-// keeps writing frames (frame writes do not touch the IN pipe) but reads nothing itself: the
-// reads are the waiter's until the loop has collected the wait's end.
+// a reply timeout of kWaitMs, and ends at the first frame or at that timeout, or early when an
+// exchange makes it give way. Meanwhile the loop keeps writing frames (frame writes do not touch
+// the IN pipe) but reads nothing itself: the reads are the waiter's until the loop has collected
+// the wait's outcome.
 #pragma once
 
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
-#include <optional>
 
 #include "base/CanFrame.h"
 #include "device/Device.h"
@@ -26,13 +26,6 @@ class FrameWaiter {
     // pipe does not wait it out, but ends the wait (Device::endFrameWait).
     static constexpr int kWaitMs = 50;
 
-    // How a wait ended.
-    struct Ending {
-        std::optional<CanFrame> frame;
-        // Without a frame, well before its timeout: the device refused the transfer rather than
-        // waiting, and should not be asked to wait again at once.
-        bool cutShort = false;
-    };
     // Called on the waiter's thread as each wait ends, with no lock of the waiter held. It must
     // not block.
     using EndedHandler = std::function<void()>;
@@ -43,31 +36,29 @@ class FrameWaiter {
     FrameWaiter(const FrameWaiter&) = delete;
     FrameWaiter& operator=(const FrameWaiter&) = delete;
 
-    // Starts a wait, unless one is under way or its ending has not been collected.
+    // Starts a wait, unless one is under way or its outcome has not been collected.
     void arm();
-    // A wait has been armed and its ending not yet collected.
-    bool busy();
-    // The ending of a wait that has ended, leaving the waiter free; none while a wait is under way
-    // or when nothing was armed.
-    std::optional<Ending> collect();
+    // What became of the wait armed last: Busy while it is under way, NoWait when none was armed
+    // since the last outcome was collected, otherwise how it ended (as Device::awaitFrame says),
+    // which leaves the waiter free. With Frame, frame is the frame the wait brought.
+    FrameWaitOutcome collect(CanFrame& frame);
     // The thread ends after the wait under way, which is asked to end now; nothing is armed any
     // more.
     void stop();
 
   private:
-    enum class State : uint8_t { Free, Armed, Ended };
-
     void run();
-    Ending waitOnDevice();
 
     Device& device_;
     const EndedHandler onEnded_;
 
-    // Guards state_, ending_ and stopping_.
+    // Guards outcome_, frame_ and stopping_.
     std::mutex mutex_;
     std::condition_variable changed_;
-    State state_ = State::Free;
-    Ending ending_;
+    // NoWait while the waiter is free, Busy from the arming to the wait's end, then the wait's
+    // outcome until it is collected.
+    FrameWaitOutcome outcome_ = FrameWaitOutcome::NoWait;
+    CanFrame frame_;  // the frame of a wait whose outcome is Frame
     bool stopping_ = false;
 
     platform::LibraryThread thread_;

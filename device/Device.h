@@ -25,6 +25,18 @@ struct OutputBusState {
     uint8_t bus = kNotYetRead;
 };
 
+// What became of a wait for a frame. Device::awaitFrame ends in one of the first four; the
+// thread that waits on the device for the loop (FrameWaiter) also reports the last two.
+enum class FrameWaitOutcome : uint8_t {
+    Frame,    // a frame came, and was stored
+    Quiet,    // none came up to the timeout: the device held none meanwhile
+    GaveWay,  // ended early by endFrameWait, for an exchange that needs the device's reply;
+              // frames may have come meanwhile
+    Refused,  // ended well before its timeout without a frame: the device did not wait
+    Busy,     // still under way: the reads are the wait's until it ends
+    NoWait,   // none was asked for since the last outcome was taken
+};
+
 class Device {
   public:
     virtual ~Device() = default;
@@ -45,17 +57,15 @@ class Device {
     // Asks the device for as many frames as fit; the number stored. Records no frame filled are
     // left as the driver family marks them. Called from one thread at a time.
     virtual int readFrames(std::span<CanFrame> frames) = 0;
-    // How a wait for a frame ended.
-    enum class FrameWaitEnd : uint8_t {
-        Frame,    // a frame came, and was stored
-        NoFrame,  // none came within the timeout, or the device refused the wait
-        GaveWay,  // ended early by endFrameWait, for an exchange that needs the device's reply
-    };
     // Asks the device for one frame and waits up to timeoutMs for it to arrive, leaving the device
-    // free for writes from other threads meanwhile. Never called together with readFrames. An
-    // exchange that needs a reply (a command, a read) ends the wait under way first.
-    virtual FrameWaitEnd awaitFrame(CanFrame& frame, int timeoutMs) = 0;
-    // Ends the frame wait under way, or about to begin, soon; nothing when there is none.
+    // free for writes from other threads meanwhile; ends Frame, Quiet, GaveWay or Refused. Never
+    // called together with readFrames.
+    virtual FrameWaitOutcome awaitFrame(CanFrame& frame, int timeoutMs) = 0;
+    // Ends the frame wait under way, or about to begin, soon: it gives way. Nothing when there is
+    // none. The wait's read holds the pipe the device's replies come on, so every call that needs
+    // a reply ends the wait first: readFrames, checkConnection when it opens the device again,
+    // identify from the device, outputBus while the output bus is not yet read, and
+    // readTermResistor. Writes without a reply (frames, the other commands) pass the wait.
     virtual void endFrameWait() = 0;
 
     // Controller configuration: the acceptance filter, bit rate and output bus, reprogrammed when

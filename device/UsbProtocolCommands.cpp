@@ -52,9 +52,9 @@ bool UsbProtocolDevice::readTermResistor(uint32_t& state) {
     return true;
 }
 
-// The query is answered by a device offering two buses, with the request's sequence number;
-// otherwise the fallback probe tells a device driving the second bus (it answers zeros) from one
-// driving the first.
+// The query is answered by a device offering two buses, with the low byte of the sequence number
+// of the query's own header; otherwise the fallback probe tells a device driving the second bus
+// (it answers zeros) from one driving the first.
 int UsbProtocolDevice::readOutputBusSupport() {
     if (!isOpen()) {
         return kOutputBusNoDevice;
@@ -62,9 +62,10 @@ int UsbProtocolDevice::readOutputBusSupport() {
     uint8_t request[packet::kSize];
     packet::buildCommand(request, packet::kClassConfig, packet::kCmdOutputBusQuery);
     uint8_t reply[packet::kSize] = {};
-    if (queryPacket(request, reply, replyTimeout_) && reply[0] == packet::kClassOutputBusReply &&
-        reply[1] == packet::kCmdOutputBusQuery &&
-        reply[kSequenceByte] == static_cast<uint8_t>(lastHeaderSequence_)) {
+    uint16_t sequence = 0;
+    if (queryPacket(request, reply, replyTimeout_, &sequence) &&
+        reply[0] == packet::kClassOutputBusReply && reply[1] == packet::kCmdOutputBusQuery &&
+        reply[kSequenceByte] == static_cast<uint8_t>(sequence)) {
         return kOutputBusChoiceOfTwo;
     }
     packet::buildCommand(request, packet::kClassConfig, packet::kCmdOutputBusProbe,

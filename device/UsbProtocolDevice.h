@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "base/ElapsedTimer.h"
@@ -34,7 +35,7 @@ class UsbProtocolDevice : public Device {
     bool takeTransferFailure() override { return transferFailed_.exchange(false); }
     int writeFrames(std::span<const CanFrame> frames) override;
     int readFrames(std::span<CanFrame> frames) override;
-    FrameWaitEnd awaitFrame(CanFrame& frame, int timeoutMs) override;
+    FrameWaitOutcome awaitFrame(CanFrame& frame, int timeoutMs) override;
     void endFrameWait() override;
     bool configure(const ControllerRequest& request) override;
     void stopController() override;
@@ -59,10 +60,12 @@ class UsbProtocolDevice : public Device {
     // ---- transfers ----
     // One write of whole packets, at most kMaxTransferBytes; the bytes written, 0 when refused.
     int writeBuffer(const uint8_t* bytes, int length);
-    // A transfer header asking for replyLength bytes within timeoutMs, followed by the payload
-    // packets, in one write; then the read of the reply. The bytes read, 0 when refused.
+    // An exchange: a transfer header asking for replyLength bytes within timeoutMs, followed by
+    // the payload packets, in one write; then the read of the reply. The bytes read, 0 when
+    // refused; the sequence number the header carried goes to *sequence (when given) once it went
+    // out. A frame wait under way gives way first (endFrameWait): its read holds the IN pipe.
     int commandTransfer(const uint8_t* payload, int payloadLength, uint8_t* reply, int replyLength,
-                        int timeoutMs);
+                        int timeoutMs, uint16_t* sequence = nullptr);
     int replyTimeout() const { return replyTimeout_; }
     // The sequence number the next transfer header carries.
     uint16_t sequenceNumber() const { return sequence_; }
@@ -120,20 +123,22 @@ class UsbProtocolDevice : public Device {
 
     void resetDeviceInfo();
     bool sendCommand(uint8_t cls, uint8_t cmd = 0, uint8_t arg = 0);
-    // A command packet answered by one reply packet.
-    bool queryPacket(const uint8_t* request, uint8_t* reply, int timeoutMs);
+    // A command packet answered by one reply packet, as commandTransfer.
+    bool queryPacket(const uint8_t* request, uint8_t* reply, int timeoutMs,
+                     uint16_t* sequence = nullptr);
     void storeOutputBusSupport(int support);
 
     // Transfers; callers hold outMutex_ for a write, exchangeMutex_ for a read.
     int writeUnlocked(const uint8_t* bytes, int length);
     int readUnlocked(uint8_t* bytes, int length);
     // Writes a transfer header for replyLength bytes within timeoutMs, then the payload, in one
-    // write; true when it all went out. Caller holds exchangeMutex_.
-    bool writeHeaderAndPayload(const uint8_t* payload, int payloadLength, int replyLength,
-                               uint16_t timeoutMs);
+    // write; the sequence number the header carries when it all went out. Caller holds
+    // exchangeMutex_.
+    std::optional<uint16_t> writeHeaderAndPayload(const uint8_t* payload, int payloadLength,
+                                                  int replyLength, uint16_t timeoutMs);
     // The same with outMutex_ held.
-    bool writeHeaderLocked(const uint8_t* payload, int payloadLength, int replyLength,
-                           uint16_t timeoutMs);
+    std::optional<uint16_t> writeHeaderLocked(const uint8_t* payload, int payloadLength,
+                                              int replyLength, uint16_t timeoutMs);
     uint16_t headerTimeout(int requestedMs) const;
 
     // A frame wait's stages, each under outMutex_: its header is written only while no end was
@@ -182,19 +187,19 @@ class UsbProtocolDevice : public Device {
     std::mutex exchangeMutex_;
     // Serialises the OUT pipe's writes. Writes that carry no header (frames, and commands the
     // device does not answer) take only this one, so they go out while an exchange waits for its
-    // reply. Guards the transport's writes, sequence_, lastHeaderSequence_, transferBuffer_,
-    // frameWaitStage_ and frameWaitEndAsked_.
+    // reply. Guards the transport's writes, sequence_, transferBuffer_, frameWaitStage_ and
+    // frameWaitEndAsked_.
     std::mutex outMutex_;
-    uint16_t sequence_ = 0;  // stamped into every transfer header, then incremented
-    uint16_t lastHeaderSequence_ = 0;
+    uint16_t sequence_ = 0;                // stamped into every transfer header, then incremented
     std::vector<uint8_t> transferBuffer_;  // a transfer's header and payload, reused
     FrameWaitStage frameWaitStage_ = FrameWaitStage::None;
     bool frameWaitEndAsked_ = false;
     // The packets a frame read brings, reused; readFrames is called by one thread only (the
     // communication thread's loop), and awaitFrame reads into a packet of its own.
     std::vector<uint8_t> readReply_;
-    // Set by a transfer that did not go out whole, taken by the communication thread's next
-    // presence check; atomic, as commands write from the calling threads.
+    // Set by a write that did not go out whole, taken by the communication thread's next
+    // presence check; atomic, as the frame waiter's writes set it beside the communication
+    // thread's.
     std::atomic<bool> transferFailed_{false};
 };
 

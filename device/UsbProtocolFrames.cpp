@@ -147,12 +147,15 @@ int UsbProtocolDevice::readFrames(std::span<CanFrame> frames) {
 
 // A transfer header for one packet, carrying the wait's own timeout whatever the family's
 // headers carry otherwise, and the read of that packet. A packet that is not a frame is the
-// reply endFrameWait asked for, which the read took so that no later exchange meets it.
-Device::FrameWaitEnd UsbProtocolDevice::awaitFrame(CanFrame& frame, int timeoutMs) {
+// reply endFrameWait asked for, which the read took so that no later exchange meets it. A wait
+// that ends without a frame in less than half its timeout, and was not asked to end, did not
+// wait: the header or the read was refused.
+FrameWaitOutcome UsbProtocolDevice::awaitFrame(CanFrame& frame, int timeoutMs) {
     frame = CanFrame{};
     if (!isOpen()) {
-        return FrameWaitEnd::NoFrame;
+        return FrameWaitOutcome::Refused;
     }
+    const ElapsedTimer waited;
     {
         const std::lock_guard lock(outMutex_);
         frameWaitStage_ = FrameWaitStage::Starting;
@@ -168,9 +171,13 @@ Device::FrameWaitEnd UsbProtocolDevice::awaitFrame(CanFrame& frame, int timeoutM
     const bool endAsked = finishFrameWait();
     if (read && reply[0] == packet::kClassFrame) {
         frame = unpackFramePacket(reply);
-        return FrameWaitEnd::Frame;
+        return FrameWaitOutcome::Frame;
     }
-    return endAsked ? FrameWaitEnd::GaveWay : FrameWaitEnd::NoFrame;
+    if (endAsked) {
+        return FrameWaitOutcome::GaveWay;
+    }
+    return static_cast<int64_t>(waited.elapsed()) < timeoutMs / 2 ? FrameWaitOutcome::Refused
+                                                                  : FrameWaitOutcome::Quiet;
 }
 
 bool UsbProtocolDevice::sendFrameWaitHeader(int timeoutMs) {

@@ -3,6 +3,7 @@
 // itself only, so that a plain write goes out while an exchange waits for its reply. Every
 // transfer header takes the next sequence number.
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "device/DevicePackets.h"
@@ -54,14 +55,16 @@ int UsbProtocolDevice::writeBuffer(const uint8_t* bytes, int length) {
     return writeUnlocked(bytes, length);
 }
 
-bool UsbProtocolDevice::writeHeaderAndPayload(const uint8_t* payload, int payloadLength,
-                                              int replyLength, uint16_t timeoutMs) {
+std::optional<uint16_t> UsbProtocolDevice::writeHeaderAndPayload(const uint8_t* payload,
+                                                                 int payloadLength, int replyLength,
+                                                                 uint16_t timeoutMs) {
     const std::lock_guard lock(outMutex_);
     return writeHeaderLocked(payload, payloadLength, replyLength, timeoutMs);
 }
 
-bool UsbProtocolDevice::writeHeaderLocked(const uint8_t* payload, int payloadLength,
-                                          int replyLength, uint16_t timeoutMs) {
+std::optional<uint16_t> UsbProtocolDevice::writeHeaderLocked(const uint8_t* payload,
+                                                             int payloadLength, int replyLength,
+                                                             uint16_t timeoutMs) {
     // The header, then the payload; the buffer is kept, so a poll allocates nothing.
     const std::size_t total = static_cast<std::size_t>(payloadLength) + packet::kSize;
     transferBuffer_.resize(total);
@@ -71,23 +74,33 @@ bool UsbProtocolDevice::writeHeaderLocked(const uint8_t* payload, int payloadLen
     }
     packet::buildTransferHeader(transferBuffer_.data(), kPlainTransfer, timeoutMs,
                                 static_cast<uint16_t>(replyLength / packet::kSize), sequence_);
-    lastHeaderSequence_ = sequence_++;
-    return writeUnlocked(transferBuffer_.data(), static_cast<int>(total)) ==
-           static_cast<int>(total);
+    const uint16_t stamped = sequence_++;
+    if (writeUnlocked(transferBuffer_.data(), static_cast<int>(total)) != static_cast<int>(total)) {
+        return std::nullopt;
+    }
+    return stamped;
 }
 
 int UsbProtocolDevice::commandTransfer(const uint8_t* payload, int payloadLength, uint8_t* reply,
-                                       int replyLength, int timeoutMs) {
+                                       int replyLength, int timeoutMs, uint16_t* sequence) {
     if (!isOpen() || payloadLength < 0 ||
         (payloadLength != 0 && (payload == nullptr || payloadLength % packet::kSize != 0)) ||
         !validTransferLength(replyLength)) {
         return 0;
     }
-    // A frame wait holds the IN pipe until its read ends: it is asked to end now.
+    // First the give-way: the reply comes on the IN pipe, which a frame wait's read holds until
+    // it ends, so a wait under way is made to end now, and one about to begin not to.
     endFrameWait();
+    // Then the exchange, once the wait's read has ended. The header's own sequence number is
+    // reported: a frame wait's header may follow it as soon as the lock is let go.
     const std::lock_guard exchange(exchangeMutex_);
-    if (!writeHeaderAndPayload(payload, payloadLength, replyLength, headerTimeout(timeoutMs))) {
+    const std::optional<uint16_t> sent =
+        writeHeaderAndPayload(payload, payloadLength, replyLength, headerTimeout(timeoutMs));
+    if (!sent) {
         return 0;
+    }
+    if (sequence != nullptr) {
+        *sequence = *sent;
     }
     return readUnlocked(reply, replyLength);
 }
@@ -98,8 +111,9 @@ bool UsbProtocolDevice::sendCommand(uint8_t cls, uint8_t cmd, uint8_t arg) {
     return writeBuffer(command, packet::kSize) == packet::kSize;
 }
 
-bool UsbProtocolDevice::queryPacket(const uint8_t* request, uint8_t* reply, int timeoutMs) {
-    return commandTransfer(request, packet::kSize, reply, packet::kSize, timeoutMs) ==
+bool UsbProtocolDevice::queryPacket(const uint8_t* request, uint8_t* reply, int timeoutMs,
+                                    uint16_t* sequence) {
+    return commandTransfer(request, packet::kSize, reply, packet::kSize, timeoutMs, sequence) ==
            packet::kSize;
 }
 

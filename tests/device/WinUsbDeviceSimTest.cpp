@@ -145,12 +145,12 @@ TEST_F(WinUsbDeviceSimTest, ReadAsksWithTheHeaderAndReturnsWhatTheDeviceHolds) {
 TEST_F(WinUsbDeviceSimTest, FrameWaitLetsWritesPassAndEndsAtTheFirstFrame) {
     ASSERT_NO_FATAL_FAILURE(connectWithOpenFilter());
     CanFrame none;
-    EXPECT_EQ(iface.awaitFrame(none, 20), Device::FrameWaitEnd::NoFrame);
+    EXPECT_EQ(iface.awaitFrame(none, 20), FrameWaitOutcome::Quiet);
 
     world.control().clearBusRecords();
     CanFrame arrived;
     std::thread waiter(
-        [&] { EXPECT_EQ(iface.awaitFrame(arrived, 10000), Device::FrameWaitEnd::Frame); });
+        [&] { EXPECT_EQ(iface.awaitFrame(arrived, 10000), FrameWaitOutcome::Frame); });
     CanFrame out;
     out.idCan = 0x321;
     out.lenDataCan = 1;
@@ -172,7 +172,7 @@ TEST_F(WinUsbDeviceSimTest, ReplyExchangeEndsAFrameWaitUnderWay) {
     ASSERT_NO_FATAL_FAILURE(connectWithOpenFilter());
     ASSERT_TRUE(iface.setTermResistor(1));
     world.control().clearReceivedPackets();
-    std::atomic<Device::FrameWaitEnd> end{Device::FrameWaitEnd::Frame};
+    std::atomic<FrameWaitOutcome> end{FrameWaitOutcome::Frame};
     std::thread waiter([&] {
         CanFrame none;
         end = iface.awaitFrame(none, 60000);
@@ -185,7 +185,30 @@ TEST_F(WinUsbDeviceSimTest, ReplyExchangeEndsAFrameWaitUnderWay) {
     EXPECT_TRUE(iface.readTermResistor(state));
     EXPECT_EQ(state, 1u);
     waiter.join();
-    EXPECT_EQ(end.load(), Device::FrameWaitEnd::GaveWay);
+    EXPECT_EQ(end.load(), FrameWaitOutcome::GaveWay);
+}
+
+// The output-bus answer carries the low byte of its query's sequence number, and is matched
+// against the query's own header. Frame waits keep asking beside the queries here, so that a
+// wait's header often goes out between a query's reply and that match: matched against the
+// last header sent, the answer would then be taken for none.
+TEST_F(WinUsbDeviceSimTest, OutputBusAnswerMatchesItsOwnQueryBesideFrameWaits) {
+    ASSERT_NO_FATAL_FAILURE(connectWithOpenFilter());
+    std::atomic<bool> stop{false};
+    std::thread waiter([&] {
+        CanFrame none;
+        while (!stop) {
+            iface.awaitFrame(none, 0);
+        }
+    });
+    constexpr int kQueries = 300;
+    int choiceOfTwo = 0;
+    for (int i = 0; i < kQueries; ++i) {
+        choiceOfTwo += iface.readOutputBusSupport() == kOutputBusChoiceOfTwo ? 1 : 0;
+    }
+    stop = true;
+    waiter.join();
+    EXPECT_EQ(choiceOfTwo, kQueries);
 }
 
 TEST_F(WinUsbDeviceSimTest, AcceptanceFilterReachesTheController) {

@@ -348,6 +348,44 @@ TEST_F(WinUsbDeviceTest, FrameReadAsksWithTheHeaderAndZeroFills) {
     }
 }
 
+// A frame wait ends Frame when a frame packet comes. Without one it ends Quiet when it may have
+// run to its timeout, Refused when it ended well before it: the scripted device answers at once,
+// so against a long timeout it did not wait.
+TEST_F(WinUsbDeviceTest, FrameWaitOutcomes) {
+    CanFrame none;
+    EXPECT_EQ(iface.awaitFrame(none, 60000), FrameWaitOutcome::Refused);  // closed
+    initDevice();
+    CanFrame sent{};
+    sent.idCan = 0x123;
+    sent.lenDataCan = 1;
+    Bytes framePacket(16);
+    packet::packFrame(sent, framePacket.data());
+    constexpr int kWholeWrites = 1 << 30;
+    struct Case {
+        const char* what;
+        int writeLimit;
+        Bytes reply;
+        int timeoutMs;
+        FrameWaitOutcome expected;
+    };
+    const Case cases[] = {
+        {"a frame", kWholeWrites, framePacket, 60000, FrameWaitOutcome::Frame},
+        {"no packet", kWholeWrites, {}, 60000, FrameWaitOutcome::Refused},
+        {"a packet that is not a frame", kWholeWrites, packetOf({0x08}), 60000,
+         FrameWaitOutcome::Refused},
+        {"the header refused", 0, framePacket, 60000, FrameWaitOutcome::Refused},
+        {"no packet, and no time to wait", kWholeWrites, {}, 0, FrameWaitOutcome::Quiet},
+    };
+    for (const Case& c : cases) {
+        transport.writeLimit = c.writeLimit;
+        transport.replies.assign(1, c.reply);
+        CanFrame frame;
+        EXPECT_EQ(iface.awaitFrame(frame, c.timeoutMs), c.expected) << c.what;
+        EXPECT_EQ(uint32_t{frame.idCan}, c.expected == FrameWaitOutcome::Frame ? 0x123u : 0u)
+            << c.what;
+    }
+}
+
 TEST_F(WinUsbDeviceTest, CloseSequenceInOrder) {
     initDevice();
     iface.setAuxValue(7);
