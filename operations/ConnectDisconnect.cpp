@@ -100,9 +100,7 @@ void PassThru::disconnectChannel(uint32_t ChannelID) {
         if (!checkDevicePresent()) {
             return;
         }
-        Channel* channel = channels.find(ChannelID);
-        channel->end(WaitInterruption::ChannelDisconnected);
-        channel->waitingCalls().waitUntilEmpty();
+        channels.endAndDrain(WaitInterruption::ChannelDisconnected, ChannelID);
         channels.remove(ChannelID);
         if (channels.empty()) {
             device()->stopController();

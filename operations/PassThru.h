@@ -162,8 +162,6 @@ class PassThru {
     void createCommThread();
     bool deviceGone() const;
     void closeReset();
-    // Ends every channel's waits and waits for the calls inside to leave.
-    void endChannels();
     void switchDeviceOff();
 
     // Ioctl.
