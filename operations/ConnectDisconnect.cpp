@@ -108,11 +108,7 @@ void PassThru::disconnectChannel(uint32_t ChannelID) {
             return;
         }
         // The other channel keeps the controller, filtering for its own filters only.
-        uint32_t code = 0;
-        uint32_t deviceMask = 0;
-        if (!programAcceptance(code, deviceMask)) {
-            setFailed(text::kWriteSettingsFailed);
-        }
+        programAcceptance();
     });
 }
 

@@ -277,22 +277,7 @@ uint32_t PassThru::setConfigEntry(Channel& channel, const SCONFIG& entry) {
 
 void PassThru::clearMsgFilters(Channel& channel) {
     channel.clearFilters();
-    uint32_t code = 0;
-    uint32_t mask = 0;
-    mergeAcceptanceFilters(code, mask);
-    const DeviceInfo& info = device()->info();
-    if (info.Id == kOpenFilter && info.Mk == kOpenFilter) {
-        return;
-    }
-    // In 29 bits: uncut, a mask that compares nothing would be the device's kKeepValue.
-    if (!device()->configure({.acceptanceId = code,
-                              .acceptanceMask = ~mask & kCanIdMask29,
-                              .bitRateKbps = currentBaudrate,
-                              .outputBus = 0,
-                              .extendedIds = onlyExtendedIds(),
-                              .bothIdWidths = bothIdWidths()})) {
-        setFailed(text::kWriteSettingsFailed);
-    }
+    programAcceptance();
 }
 
 // A refused setting answers ERR_FAILED with its own text and leaves pOutput untouched.
