@@ -161,11 +161,6 @@ void Channel::removePeriodic(uint32_t msgId) {
     periodics_.remove_if([msgId](const PeriodicRecord& p) { return p.id == msgId; });
 }
 
-std::size_t Channel::periodicCount() {
-    const std::lock_guard lock(periodicMutex_);
-    return periodics_.size();
-}
-
 void Channel::sendDuePeriodics(const std::function<void(CanFrame&)>& write) {
     const std::lock_guard lock(periodicMutex_);
     for (PeriodicRecord& periodic : periodics_) {
@@ -530,16 +525,6 @@ WaitInterruption Channel::readMessages(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, u
     VTX_TRACE(kGroup, kEvent, place::kChannelDeliveryEnded, u32("NumMsgs", delivered),
               u32("t", timer.elapsed()));
     return interrupted;
-}
-
-std::size_t Channel::receiveQueueSize() const {
-    const std::lock_guard lock(receiveMutex_);
-    return receiveQueue_.size();
-}
-
-uint64_t Channel::droppedFrames() const {
-    const std::lock_guard lock(receiveMutex_);
-    return dropped_;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -98,7 +98,6 @@ class Channel {
     uint32_t addPeriodic(PeriodicRecord& record);
     bool hasPeriodic(uint32_t msgId);
     void removePeriodic(uint32_t msgId);
-    std::size_t periodicCount();
 
     void setLoopback(uint32_t value);
     // The bus's bit rate changed (DATA_RATE): the protocol's timing follows it.
@@ -137,9 +136,6 @@ class Channel {
     // does not own).
     ProtocolVerdict getProtocolConfig(uint32_t parameter, uint32_t& value) const;
     ProtocolVerdict setProtocolConfig(uint32_t parameter, uint32_t value);
-
-    std::size_t receiveQueueSize() const;
-    uint64_t droppedFrames() const;
 
   private:
     bool ended() const { return ending_.load() != WaitInterruption::None; }

@@ -110,8 +110,7 @@ void PassThru::runIoctl(Channel& channel, uint32_t IoctlID, void* pInput, void* 
             setConfig(channel, *static_cast<SCONFIG_LIST*>(pInput));
             break;
         case CLEAR_TX_BUFFER:
-            channel.clearQueueOut();
-            break;
+            break;  // emptied before the command was handed over (controlChannel)
         case CLEAR_RX_BUFFER:
             channel.clearQueueIn();
             break;
