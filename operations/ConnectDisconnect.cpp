@@ -60,7 +60,7 @@ void PassThru::connectChannel(uint32_t DeviceID, uint32_t ProtocolID, uint32_t F
     // The thread walks the channels: the channel joins them on the thread, between two ticks.
     auto channel = std::make_unique<Channel>(
         commThread.get(), createChannelProtocol(ProtocolID, Flags), Flags, BaudRate / 1000);
-    onDevice(ReplyTimeout::Unchanged, [&] {
+    onDevice(ReplyTimeout::Zero, [&] {
         *pChannelID = channels.add(std::move(channel)).channelID();
         currentBaudrate = BaudRate / 1000;
         if (!device()->configure({.acceptanceId = kOpenFilter,

@@ -124,10 +124,11 @@ class PassThru {
     // Ends the operation with what a protocol said of the caller's request.
     void refuse(const ProtocolVerdict& verdict);
     // Runs body on the communication thread, the device's owner, as part of the calling
-    // operation: the caller waits, and the statuses body sets are the caller's. With Short, the
-    // device's reply timeout is the thread's connection-check timeout while body runs, so that a
-    // silent device answers quickly.
-    enum class ReplyTimeout : uint8_t { Unchanged, Short };
+    // operation: the caller waits, and the statuses body sets are the caller's. With Zero, body
+    // runs with the device's reply timeout the thread's cycles set, 0 ms. With Short, the device's
+    // reply timeout is the thread's connection-check timeout while body runs, so that a silent
+    // device answers quickly.
+    enum class ReplyTimeout : uint8_t { Zero, Short };
     void onDevice(ReplyTimeout timeout, const std::function<void()>& body);
     bool checkDeviceOpen();
     bool checkDeviceArgument(uint32_t DeviceID);
