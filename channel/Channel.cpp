@@ -457,16 +457,6 @@ WaitInterruption Channel::readMessages(PASSTHRU_MSG* msgs, uint32_t* pNumMsgs, u
     return interrupted;
 }
 
-std::size_t Channel::receiveQueueSize() const {
-    const std::lock_guard lock(receiveMutex_);
-    return receiveQueue_.size();
-}
-
-uint64_t Channel::droppedFrames() const {
-    const std::lock_guard lock(receiveMutex_);
-    return dropped_;
-}
-
 // ---------------------------------------------------------------------------------------------
 // Transmit path
 

@@ -137,9 +137,6 @@ class Channel {
     ProtocolVerdict getProtocolConfig(uint32_t parameter, uint32_t& value) const;
     ProtocolVerdict setProtocolConfig(uint32_t parameter, uint32_t value);
 
-    std::size_t receiveQueueSize() const;
-    uint64_t droppedFrames() const;
-
   private:
     bool ended() const { return ending_.load() != WaitInterruption::None; }
     // The marker of frames this channel sends: with loopback on, their copies are echoes.

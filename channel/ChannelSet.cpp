@@ -30,6 +30,22 @@ bool ChannelSet::hasProtocol(uint32_t protocolId) const {
                        });
 }
 
+void ChannelSet::endAndDrain(WaitInterruption why, uint32_t channelId) {
+    const auto chosen = [channelId](const std::unique_ptr<Channel>& channel) {
+        return channelId == kEveryChannel || channel->channelID() == channelId;
+    };
+    for (const std::unique_ptr<Channel>& channel : channels_) {
+        if (chosen(channel)) {
+            channel->end(why);
+        }
+    }
+    for (const std::unique_ptr<Channel>& channel : channels_) {
+        if (chosen(channel)) {
+            channel->waitingCalls().waitUntilEmpty();
+        }
+    }
+}
+
 uint32_t ChannelSet::fastestBitRate() const {
     uint32_t kbps = 0;
     for (const std::unique_ptr<Channel>& channel : channels_) {

@@ -16,6 +16,8 @@ namespace vtx {
 class ChannelSet final : public ServedChannels {
   public:
     using List = std::list<std::unique_ptr<Channel>>;
+    // Channel IDs are never 0 (nextObjectId): endAndDrain's choice of every channel.
+    static constexpr uint32_t kEveryChannel = 0;
 
     Channel& add(std::unique_ptr<Channel> channel);
     void remove(uint32_t channelId);
@@ -24,6 +26,11 @@ class ChannelSet final : public ServedChannels {
     bool empty() const { return channels_.empty(); }
     std::size_t size() const { return channels_.size(); }
     bool hasProtocol(uint32_t protocolId) const;
+    // Ends the channel channelId, or every channel (Channel::end), and returns once every call
+    // counted into them (WaitingCalls) has left. All of them are ended before any is waited for,
+    // so that the calls of each wake at once. The channels stay in the set for the caller to
+    // remove: the calls that left no longer use them.
+    void endAndDrain(WaitInterruption why, uint32_t channelId = kEveryChannel);
 
     List::const_iterator begin() const { return channels_.begin(); }
     List::const_iterator end() const { return channels_.end(); }

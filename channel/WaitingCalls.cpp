@@ -2,6 +2,12 @@
 
 namespace vtx {
 
+WaitingCalls::Entry::Entry(WaitingCalls& calls, std::unique_lock<std::mutex>& call)
+    : calls_(calls) {
+    calls_.enter();
+    call.unlock();
+}
+
 void WaitingCalls::enter() {
     const std::lock_guard lock(mutex_);
     ++inside_;

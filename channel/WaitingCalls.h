@@ -11,10 +11,12 @@ namespace vtx {
 
 class WaitingCalls {
   public:
-    // Counts a call in for as long as it lives.
+    // Counts a call in for as long as it lives. The call enters holding the call lock and
+    // leaves it released: counted in first, so that a disconnect or close, which takes that lock
+    // before it waits for the calls inside, cannot miss this one and free the channel under it.
     class Entry {
       public:
-        explicit Entry(WaitingCalls& calls) : calls_(calls) { calls_.enter(); }
+        Entry(WaitingCalls& calls, std::unique_lock<std::mutex>& call);
         ~Entry() { calls_.leave(); }
         Entry(const Entry&) = delete;
         Entry& operator=(const Entry&) = delete;

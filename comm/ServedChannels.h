@@ -1,5 +1,5 @@
 // What the communication thread needs of the open channels. The channel layer above implements
-// it; the thread calls it only from its service tick, and the owner changes the channels only
+// it; the thread calls it from its service tick and idle wait; the owner changes the channels only
 // in a command the thread runs, or while the thread is stopped.
 #pragma once
 

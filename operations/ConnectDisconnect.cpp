@@ -60,7 +60,7 @@ void PassThru::connectChannel(uint32_t DeviceID, uint32_t ProtocolID, uint32_t F
     // The thread walks the channels: the channel joins them on the thread, between two ticks.
     auto channel = std::make_unique<Channel>(
         commThread.get(), createChannelProtocol(ProtocolID, Flags), Flags, BaudRate / 1000);
-    onDevice(ReplyTimeout::Unchanged, [&] {
+    onDevice(ReplyTimeout::Zero, [&] {
         *pChannelID = channels.add(std::move(channel)).channelID();
         currentBaudrate = BaudRate / 1000;
         if (!device()->configure({.acceptanceId = kOpenFilter,
@@ -100,9 +100,7 @@ void PassThru::disconnectChannel(uint32_t ChannelID) {
         if (!checkDevicePresent()) {
             return;
         }
-        Channel* channel = channels.find(ChannelID);
-        channel->end(WaitInterruption::ChannelDisconnected);
-        channel->waitingCalls().waitUntilEmpty();
+        channels.endAndDrain(WaitInterruption::ChannelDisconnected, ChannelID);
         channels.remove(ChannelID);
         if (channels.empty()) {
             device()->stopController();
@@ -110,11 +108,7 @@ void PassThru::disconnectChannel(uint32_t ChannelID) {
             return;
         }
         // The other channel keeps the controller, filtering for its own filters only.
-        uint32_t code = 0;
-        uint32_t deviceMask = 0;
-        if (!programAcceptance(code, deviceMask)) {
-            setFailed(text::kWriteSettingsFailed);
-        }
+        programAcceptance();
     });
 }
 

@@ -110,8 +110,7 @@ void PassThru::runIoctl(Channel& channel, uint32_t IoctlID, void* pInput, void* 
             setConfig(channel, *static_cast<SCONFIG_LIST*>(pInput));
             break;
         case CLEAR_TX_BUFFER:
-            channel.clearQueueOut();
-            break;
+            break;  // emptied before the command was handed over (controlChannel)
         case CLEAR_RX_BUFFER:
             channel.clearQueueIn();
             break;
@@ -277,22 +276,7 @@ uint32_t PassThru::setConfigEntry(Channel& channel, const SCONFIG& entry) {
 
 void PassThru::clearMsgFilters(Channel& channel) {
     channel.clearFilters();
-    uint32_t code = 0;
-    uint32_t mask = 0;
-    mergeAcceptanceFilters(code, mask);
-    const DeviceInfo& info = device()->info();
-    if (info.Id == kOpenFilter && info.Mk == kOpenFilter) {
-        return;
-    }
-    // In 29 bits: uncut, a mask that compares nothing would be the device's kKeepValue.
-    if (!device()->configure({.acceptanceId = code,
-                              .acceptanceMask = ~mask & kCanIdMask29,
-                              .bitRateKbps = currentBaudrate,
-                              .outputBus = 0,
-                              .extendedIds = onlyExtendedIds(),
-                              .bothIdWidths = bothIdWidths()})) {
-        setFailed(text::kWriteSettingsFailed);
-    }
+    programAcceptance();
 }
 
 // A refused setting answers ERR_FAILED with its own text and leaves pOutput untouched.

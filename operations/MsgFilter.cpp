@@ -121,11 +121,7 @@ void PassThru::startFilter(Channel& channel, uint32_t FilterType, PASSTHRU_MSG* 
     }
     *pFilterID = added->id;
     onDevice(ReplyTimeout::Short, [&] {
-        uint32_t code = 0;
-        uint32_t deviceMask = 0;
-        if (!programAcceptance(code, deviceMask)) {
-            setFailed(text::kWriteSettingsFailed);
-        }
+        programAcceptance();
         // The device's buffers are emptied once, when a channel gets its first filter.
         if (channel.filterCount() == 1) {
             device()->clearBuffers();
@@ -134,25 +130,22 @@ void PassThru::startFilter(Channel& channel, uint32_t FilterType, PASSTHRU_MSG* 
 }
 
 uint32_t PassThru::passThruStopMsgFilter(uint32_t ChannelID, uint32_t FilterID) {
-    uint32_t code = 0;
-    uint32_t deviceMask = 0;
+    ProgrammedAcceptance programmed;
     return runOperation(
         OnLostDevice::Answer,
         [&] {
             VTX_TRACE(op::kGroup, op::kEvent, place::kStopFilterStarted, u32("chID", ChannelID),
                       u32("filterID", FilterID), u32("lastError", lastError()));
         },
-        [&] { stopFilter(ChannelID, FilterID, code, deviceMask); },
+        [&] { stopFilter(ChannelID, FilterID, programmed); },
         [&] {
-            VTX_TRACE(op::kGroup, op::kEvent, place::kStopFilterEnded, hex("code", code),
-                      hex("mask", deviceMask), u32("lastError", lastError()));
+            VTX_TRACE(op::kGroup, op::kEvent, place::kStopFilterEnded, hex("code", programmed.code),
+                      hex("mask", programmed.deviceMask), u32("lastError", lastError()));
         });
 }
 
-// The acceptance code and mask programmed afterwards come back in code and deviceMask (0 and 0
-// when nothing was programmed).
-void PassThru::stopFilter(uint32_t ChannelID, uint32_t FilterID, uint32_t& code,
-                          uint32_t& deviceMask) {
+// The acceptance programmed afterwards comes back in programmed.
+void PassThru::stopFilter(uint32_t ChannelID, uint32_t FilterID, ProgrammedAcceptance& programmed) {
     Channel* channel = guardedChannel(ChannelID);
     if (channel == nullptr) {
         return;
@@ -164,32 +157,37 @@ void PassThru::stopFilter(uint32_t ChannelID, uint32_t FilterID, uint32_t& code,
         return;
     }
     channel->removeFilter(FilterID);
-    onDevice(ReplyTimeout::Short, [&] {
-        if (!programAcceptance(code, deviceMask)) {
-            setFailed(text::kWriteSettingsFailed);
-            code = 0;
-            deviceMask = 0;
-        }
-    });
+    onDevice(ReplyTimeout::Short, [&] { programmed = programAcceptance(); });
 }
 
-// Programs the controller's acceptance for the filters of every channel (none left: filtering
-// off); the code and device mask programmed come back. False when the device refused.
-bool PassThru::programAcceptance(uint32_t& code, uint32_t& deviceMask) {
+// The one place the controller's acceptance follows the filters, after every change to them or
+// to the channels. With no filter left anywhere the controller admits every frame, as after
+// connect (the thread reads nothing from the device then); a controller that admits every
+// frame already is left as it is, since reprogramming it only restarts it, and the identifier
+// widths do not matter to it. On the thread: it works on the device.
+PassThru::ProgrammedAcceptance PassThru::programAcceptance() {
+    ProgrammedAcceptance programmed;
     if (channels.filterCount() == 0) {
-        code = kOpenFilter;
-        deviceMask = kOpenFilter;
+        programmed = {kOpenFilter, kOpenFilter};
+        const DeviceInfo& info = device()->info();
+        if (info.Id == kOpenFilter && info.Mk == kOpenFilter) {
+            return programmed;
+        }
     } else {
         uint32_t mask = 0;
-        mergeAcceptanceFilters(code, mask);
-        deviceMask = deviceMaskOf(mask);
+        mergeAcceptanceFilters(programmed.code, mask);
+        programmed.deviceMask = deviceMaskOf(mask);
     }
-    return device()->configure({.acceptanceId = code,
-                                .acceptanceMask = deviceMask,
-                                .bitRateKbps = currentBaudrate,
-                                .outputBus = 0,
-                                .extendedIds = onlyExtendedIds(),
-                                .bothIdWidths = bothIdWidths()});
+    if (!device()->configure({.acceptanceId = programmed.code,
+                              .acceptanceMask = programmed.deviceMask,
+                              .bitRateKbps = currentBaudrate,
+                              .outputBus = 0,
+                              .extendedIds = onlyExtendedIds(),
+                              .bothIdWidths = bothIdWidths()})) {
+        setFailed(text::kWriteSettingsFailed);
+        return {};
+    }
+    return programmed;
 }
 
 }  // namespace vtx

@@ -146,18 +146,9 @@ void PassThru::closeReset() {
     deviceId = 0;
     currentBaudrate = 0;
     connectionOpen = false;
-    endChannels();
+    channels.endAndDrain(WaitInterruption::DeviceClosed);
     CommunicationThread::stop(commThread);
     channels.clear();
-}
-
-void PassThru::endChannels() {
-    for (const std::unique_ptr<Channel>& channel : channels) {
-        channel->end(WaitInterruption::DeviceClosed);
-    }
-    for (const std::unique_ptr<Channel>& channel : channels) {
-        channel->waitingCalls().waitUntilEmpty();
-    }
 }
 
 }  // namespace vtx

@@ -124,10 +124,11 @@ class PassThru {
     // Ends the operation with what a protocol said of the caller's request.
     void refuse(const ProtocolVerdict& verdict);
     // Runs body on the communication thread, the device's owner, as part of the calling
-    // operation: the caller waits, and the statuses body sets are the caller's. With Short, the
-    // device's reply timeout is the thread's connection-check timeout while body runs, so that a
-    // silent device answers quickly.
-    enum class ReplyTimeout : uint8_t { Unchanged, Short };
+    // operation: the caller waits, and the statuses body sets are the caller's. With Zero, body
+    // runs with the device's reply timeout the thread's cycles set, 0 ms. With Short, the device's
+    // reply timeout is the thread's connection-check timeout while body runs, so that a silent
+    // device answers quickly.
+    enum class ReplyTimeout : uint8_t { Zero, Short };
     void onDevice(ReplyTimeout timeout, const std::function<void()>& body);
     bool checkDeviceOpen();
     bool checkDeviceArgument(uint32_t DeviceID);
@@ -151,7 +152,12 @@ class PassThru {
     void stopPeriodic(uint32_t ChannelID, uint32_t MsgID);
     void startFilter(Channel& channel, uint32_t FilterType, PASSTHRU_MSG* pMaskMsg,
                      PASSTHRU_MSG* pPatternMsg, PASSTHRU_MSG* pFlowControlMsg, uint32_t* pFilterID);
-    void stopFilter(uint32_t ChannelID, uint32_t FilterID, uint32_t& code, uint32_t& deviceMask);
+    // The controller's acceptance as programmed (0 and 0 when the device refused it).
+    struct ProgrammedAcceptance {
+        uint32_t code = 0;
+        uint32_t deviceMask = 0;  // 1: not compared
+    };
+    void stopFilter(uint32_t ChannelID, uint32_t FilterID, ProgrammedAcceptance& programmed);
     void setPinVoltage(std::unique_lock<std::mutex>& call, uint32_t PinNumber, uint32_t Voltage);
     std::string readVersions(uint32_t DeviceID, char* pFirmwareVersion, char* pDllVersion,
                              char* pApiVersion);
@@ -162,8 +168,6 @@ class PassThru {
     void createCommThread();
     bool deviceGone() const;
     void closeReset();
-    // Ends every channel's waits and waits for the calls inside to leave.
-    void endChannels();
     void switchDeviceOff();
 
     // Ioctl.
@@ -184,7 +188,9 @@ class PassThru {
     // Acceptance code and mask over the filters of every channel, in the library's polarity
     // (mask bit 1: compared).
     void mergeAcceptanceFilters(uint32_t& code, uint32_t& mask);
-    bool programAcceptance(uint32_t& code, uint32_t& deviceMask);
+    // Programs the controller's acceptance for the filters of every channel; a refusal is the
+    // operation's failure (ERR_FAILED).
+    ProgrammedAcceptance programAcceptance();
     // The identifier widths the controller takes: those of every connected channel.
     bool onlyExtendedIds() const;
     bool bothIdWidths() const;

@@ -102,8 +102,7 @@ void PassThru::readMessages(std::unique_lock<std::mutex>& call, uint32_t Channel
     if (channel == nullptr) {
         return;
     }
-    const WaitingCalls::Entry inside(channel->waitingCalls());
-    call.unlock();
+    const WaitingCalls::Entry inside(channel->waitingCalls(), call);
     const uint32_t wanted = *pNumMsgs;
     const WaitInterruption interrupted = channel->readMessages(pMsg, pNumMsgs, Timeout);
     uint32_t status = STATUS_NOERROR;
@@ -158,8 +157,7 @@ void PassThru::writeMessages(std::unique_lock<std::mutex>& call, uint32_t Channe
             return refuse(verdict);
         }
     }
-    const WaitingCalls::Entry inside(channel->waitingCalls());
-    call.unlock();
+    const WaitingCalls::Entry inside(channel->waitingCalls(), call);
     const TransferShortfall shortfall = channel->writeMessages(pMsg, pNumMsgs, Timeout);
     if (*pNumMsgs == offered) {
         return;

@@ -47,7 +47,7 @@ void PassThru::setPinVoltage(std::unique_lock<std::mutex>& call, uint32_t PinNum
     }
     // Sent by the device's thread; the pin settles while this call waits, not the thread.
     std::chrono::milliseconds settle{0};
-    onDevice(ReplyTimeout::Unchanged, [&] {
+    onDevice(ReplyTimeout::Zero, [&] {
         if (checkDevicePresent()) {
             settle = device()->setPin15(Voltage == SHORT_TO_GROUND ? Pin15State::ShortToGround
                                                                    : Pin15State::VoltageOff);
@@ -96,7 +96,7 @@ std::string PassThru::readVersions(uint32_t DeviceID, char* pFirmwareVersion, ch
     // and serial number read as 0. The records are read on the device's thread: its reconnect
     // rewrites them.
     std::string firmware;
-    onDevice(ReplyTimeout::Unchanged, [&] {
+    onDevice(ReplyTimeout::Zero, [&] {
         uint32_t versionWord = 0;
         uint32_t serial = 0;
         if (const auto identity = device()->identify(IdentitySource::Recorded)) {

@@ -51,13 +51,14 @@ class Filter : public EngineFixture {
         return ids;
     }
 
-    uint32_t startFilter(const FilterMessages& filter) {
+    uint32_t startFilter(const FilterMessages& filter, uint32_t* pFilterId = nullptr) {
         PASSTHRU_MSG mask = message(filter.mask, filter.maskData, filter.txFlags);
         PASSTHRU_MSG pattern = message(filter.pattern, filter.patternData, filter.txFlags);
         mask.RxStatus = filter.maskRxStatus;
         pattern.RxStatus = filter.patternRxStatus;
         uint32_t filterId = 0;
-        return PassThruStartMsgFilter(channelId, filter.type, &mask, &pattern, nullptr, &filterId);
+        return PassThruStartMsgFilter(channelId, filter.type, &mask, &pattern, nullptr,
+                                      pFilterId != nullptr ? pFilterId : &filterId);
     }
     using EngineFixture::startFilter;
 };
@@ -460,6 +461,119 @@ TEST_F(Filter, PassAllKeepsTheControllerOpenWhenAnotherChannelLeaves) {
     EXPECT_TRUE(controllerAdmits(0x18DAF110, true));
     EXPECT_EQ(admittedOf({canFrame(0x18DAF110, true)}, canFrame(0x18DAF1FF, true)),
               (std::set<uint32_t>{0x18DAF110}));
+}
+
+// How a channel's filters go: stopped one by one, cleared at once, or with their channel.
+enum class FiltersGo { Stopped, Cleared, Disconnected };
+
+const char* nameOf(FiltersGo way) {
+    switch (way) {
+        case FiltersGo::Stopped:
+            return "stopped";
+        case FiltersGo::Cleared:
+            return "cleared";
+        case FiltersGo::Disconnected:
+            return "disconnected";
+    }
+    return "?";
+}
+
+// However a channel's filters go, the controller's acceptance is then what the filters that
+// remain make it: open with none left, as after connect, otherwise their merge, also where a
+// connect had opened the controller over them. A 29-bit channel that keeps its filter still
+// reads its 29-bit frames. Each row: the CAN channel and its filter, perhaps a 29-bit ISO15765
+// channel connected after that filter, the ways the filters of the last channel connected go,
+// and the acceptance afterwards.
+TEST_F(Filter, AcceptanceIsThatOfTheRemainingFiltersHoweverTheOthersGo) {
+    struct Case {
+        const char* name;
+        uint32_t canFlags = 0;
+        FilterMessages canFilter;
+        bool isoChannel = false;
+        bool isoFilter = false;  // a flow-control filter on the ISO15765 channel
+        std::vector<FiltersGo> ways;
+        std::optional<AcceptanceWords> after = std::nullopt;  // none: every frame admitted
+    };
+    const FilterMessages filter11{.mask = 0x7FF, .pattern = 0x7E8};
+    const FilterMessages filter29{
+        .mask = 0x1FFFFFFF, .pattern = 0x18DAF110, .txFlags = CAN_29BIT_ID};
+    using enum FiltersGo;
+    const Case cases[] = {
+        {.name = "the last filter of an 11-bit channel",
+         .canFilter = filter11,
+         .ways = {Stopped, Cleared}},
+        {.name = "the last filter of a 29-bit channel",
+         .canFlags = CAN_29BIT_ID,
+         .canFilter = filter29,
+         .ways = {Stopped, Cleared}},
+        {.name = "the last filter of a channel for both widths",
+         .canFlags = CAN_ID_BOTH,
+         .canFilter = filter11,
+         .ways = {Stopped, Cleared}},
+        {.name = "a 29-bit channel keeps its filter",
+         .canFlags = CAN_29BIT_ID,
+         .canFilter = filter29,
+         .isoChannel = true,
+         .isoFilter = true,
+         .ways = {Stopped, Cleared, Disconnected},
+         .after = acceptance29(0x18DAF110, 0)},
+        {.name = "a connect opened the controller over the filter kept",
+         .canFlags = CAN_29BIT_ID,
+         .canFilter = filter29,
+         .isoChannel = true,
+         .ways = {Cleared, Disconnected},
+         .after = acceptance29(0x18DAF110, 0)},
+    };
+    for (const Case& c : cases) {
+        for (const FiltersGo way : c.ways) {
+            SCOPED_TRACE(::testing::Message() << c.name << ", " << nameOf(way));
+            openAndConnect(c.canFlags);
+            const uint32_t canChannel = channelId;
+            uint32_t leavingChannel = canChannel;
+            uint32_t leavingFilter = 0;
+            ASSERT_EQ(startFilter(c.canFilter, &leavingFilter), STATUS_NOERROR) << lastError();
+            if (c.isoChannel) {
+                ASSERT_EQ(
+                    PassThruConnect(deviceId, ISO15765, CAN_29BIT_ID, 500000, &leavingChannel),
+                    STATUS_NOERROR)
+                    << lastError();
+            }
+            if (c.isoFilter) {
+                PASSTHRU_MSG mask = message(0x1FFFFFFF, {}, CAN_29BIT_ID);
+                PASSTHRU_MSG pattern = message(0x18DAF120, {}, CAN_29BIT_ID);
+                PASSTHRU_MSG flowControl = message(0x18DA20F1, {}, CAN_29BIT_ID);
+                mask.ProtocolID = pattern.ProtocolID = flowControl.ProtocolID = ISO15765;
+                ASSERT_EQ(PassThruStartMsgFilter(leavingChannel, FLOW_CONTROL_FILTER, &mask,
+                                                 &pattern, &flowControl, &leavingFilter),
+                          STATUS_NOERROR)
+                    << lastError();
+            }
+            switch (way) {
+                case Stopped:
+                    ASSERT_EQ(PassThruStopMsgFilter(leavingChannel, leavingFilter), STATUS_NOERROR)
+                        << lastError();
+                    break;
+                case Cleared:
+                    ASSERT_EQ(PassThruIoctl(leavingChannel, CLEAR_MSG_FILTERS, nullptr, nullptr),
+                              STATUS_NOERROR)
+                        << lastError();
+                    break;
+                case Disconnected:
+                    ASSERT_EQ(PassThruDisconnect(leavingChannel), STATUS_NOERROR) << lastError();
+                    break;
+            }
+            if (c.after) {
+                expectAcceptance(*c.after);
+            } else {
+                EXPECT_TRUE(controller().acceptance.open);
+            }
+            if (leavingChannel != canChannel) {
+                EXPECT_EQ(admittedOf({canFrame(0x18DAF111, true)}, canFrame(0x18DAF110, true)),
+                          std::set<uint32_t>{});
+            }
+            ASSERT_EQ(PassThruClose(deviceId), STATUS_NOERROR);
+        }
+    }
 }
 
 // A block filter keeps out the frames it matches, even those a pass filter admits; the others
