@@ -150,11 +150,13 @@ int UsbProtocolDevice::readFrames(std::span<CanFrame> frames) {
 // reply endFrameWait asked for, which the read took so that no later exchange meets it.
 Device::FrameWaitEnd UsbProtocolDevice::awaitFrame(CanFrame& frame, int timeoutMs) {
     frame = CanFrame{};
-    if (!isOpen()) {
-        return FrameWaitEnd::NoFrame;
-    }
     {
+        // The handle is read under a lock its close holds: the owner may be closing a lost
+        // device as this wait begins.
         const std::lock_guard lock(outMutex_);
+        if (!isOpen()) {
+            return FrameWaitEnd::NoFrame;
+        }
         frameWaitStage_ = FrameWaitStage::Starting;
         frameWaitEndAsked_ = false;
     }
