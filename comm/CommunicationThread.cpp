@@ -60,6 +60,7 @@ CommunicationThread::~CommunicationThread() {
     // Before the device it reads and the queue lock its ending takes.
     frameWaiter_.reset();
     // The interface's close sequence switches the device's outputs off and closes it.
+    connected_ = false;
     device_.reset();
     VTX_TRACE(kGroup, kEvent, place::kCommThreadDestructionEnded);
 }

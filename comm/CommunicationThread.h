@@ -78,6 +78,9 @@ class CommunicationThread {
     // Waits at most ms for the loop to end; true when it has.
     bool wait(uint32_t ms);
 
+    // Whether the device answered the last connection check, from any thread: how the device's
+    // presence is asked for outside the device's own threads, which alone touch its handle.
+    bool deviceConnected() const { return connected_.load(); }
     Device* device() { return device_.get(); }
     // Settled after every device write of queued frames and every clear of the queue.
     TxCompletion& completion() { return completion_; }
@@ -164,6 +167,11 @@ class CommunicationThread {
     // Wakes the loop (wakeForQueuedFrames) when frames are queued.
     TransmitQueue transmitQueue_;
 
+    // The last connection check's answer, set by the constructor and the loop after each check
+    // and cleared before the device closes at destruction. While it is true the handle is open,
+    // but for the check that finds the device gone and closes it before its answer is set; a
+    // check that fails with the device still there leaves the handle open and this false. Only
+    // the owner sets it; any thread reads it (deviceConnected).
     std::atomic<bool> connected_{false};
     std::atomic<bool> running_{false};
     platform::LibraryThread thread_;

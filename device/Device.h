@@ -41,6 +41,8 @@ class Device {
   public:
     virtual ~Device() = default;
 
+    // The handle is open. Asked only on the threads that work on the device: its owner and the
+    // frame waiter. The owner's last connection check answers everybody else.
     virtual bool isOpen() = 0;
     // True when the device answers; a device that does not is opened and identified again, and
     // closed when that fails too.

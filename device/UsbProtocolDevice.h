@@ -183,7 +183,8 @@ class UsbProtocolDevice : public Device {
 
     // Held from a transfer header's write to the end of the read that answers it, so that no
     // other exchange's header or read falls between the two. Guards the IN pipe's reads.
-    // Lock order: exchangeMutex_ before outMutex_.
+    // Lock order: exchangeMutex_ before outMutex_. The handle's close holds both: the frame
+    // waiter, beside the owner the only thread to touch the handle, reads it only under one.
     std::mutex exchangeMutex_;
     // Serialises the OUT pipe's writes. Writes that carry no header (frames, and commands the
     // device does not answer) take only this one, so they go out while an exchange waits for its

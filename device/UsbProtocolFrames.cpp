@@ -152,12 +152,14 @@ int UsbProtocolDevice::readFrames(std::span<CanFrame> frames) {
 // wait: the header or the read was refused.
 FrameWaitOutcome UsbProtocolDevice::awaitFrame(CanFrame& frame, int timeoutMs) {
     frame = CanFrame{};
-    if (!isOpen()) {
-        return FrameWaitOutcome::Refused;
-    }
     const ElapsedTimer waited;
     {
+        // The handle is read under a lock its close holds: the owner may be closing a lost
+        // device as this wait begins.
         const std::lock_guard lock(outMutex_);
+        if (!isOpen()) {
+            return FrameWaitOutcome::Refused;
+        }
         frameWaitStage_ = FrameWaitStage::Starting;
         frameWaitEndAsked_ = false;
     }

@@ -286,7 +286,7 @@ void PassThru::setTermResistor(const uint32_t* pInput, uint32_t* pOutput) {
         return;
     }
     if (!device()->setTermResistor(*pInput)) {
-        if (!device()->isOpen()) {
+        if (!devicePresent()) {
             setStatus(ERR_DEVICE_NOT_CONNECTED);
         } else {
             setFailed(text::kTermResistorWriteFailed);
@@ -302,7 +302,7 @@ void PassThru::getTermResistor(uint32_t& output) {
     uint32_t state = 0;
     if (device()->readTermResistor(state)) {
         output = state;
-    } else if (!device()->isOpen()) {
+    } else if (!devicePresent()) {
         setStatus(ERR_DEVICE_NOT_CONNECTED);
     } else {
         setFailed(text::kTermResistorReadFailed);

@@ -133,10 +133,15 @@ Device* PassThru::device() {
     return commThread ? commThread->device() : nullptr;
 }
 
-// Before touching the device: its handle must be open.
+// The communication thread's answer, never the device's handle: the thread closes and opens
+// that as it checks the connection, and nobody else reads it.
+bool PassThru::devicePresent() const {
+    return commThread && commThread->deviceConnected();
+}
+
+// Before touching the device: the thread found it there at its last check.
 bool PassThru::checkDevicePresent() {
-    Device* interface = device();
-    if (interface == nullptr || !interface->isOpen()) {
+    if (!devicePresent()) {
         setStatus(ERR_DEVICE_NOT_CONNECTED);
         return false;
     }

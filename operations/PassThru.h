@@ -184,6 +184,9 @@ class PassThru {
     Channel* guardedChannel(uint32_t channelId);
     Channel* channelForTransfer(uint32_t ChannelID, PASSTHRU_MSG* pMsg, uint32_t* pNumMsgs);
     Device* device();
+    // Whether the device is there, as the communication thread last found it. Like every look at
+    // commThread, in an operation (or a command it hands the thread).
+    bool devicePresent() const;
     bool checkDevicePresent();
     // Acceptance code and mask over the filters of every channel, in the library's polarity
     // (mask bit 1: compared).

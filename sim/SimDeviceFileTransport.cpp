@@ -8,7 +8,6 @@ SimDeviceFileTransport::SimDeviceFileTransport(SimDevice& device, std::chrono::m
     : device_(device), pacer_(latency) {}
 
 bool SimDeviceFileTransport::open() {
-    std::lock_guard lock(mutex_);
     if (open_ || !device_.plugged()) {
         return false;
     }
@@ -18,17 +17,14 @@ bool SimDeviceFileTransport::open() {
 }
 
 bool SimDeviceFileTransport::isOpen() const {
-    std::lock_guard lock(mutex_);
     return open_;
 }
 
 void SimDeviceFileTransport::close() {
-    std::lock_guard lock(mutex_);
     open_ = false;
 }
 
 bool SimDeviceFileTransport::handleAlive() const {
-    std::lock_guard lock(mutex_);
     return open_ && device_.poweredSince(openedCycle_);
 }
 

@@ -1,6 +1,13 @@
 // The simulated device behind the kernel driver's device file: unshared, openable only while the
 // device is plugged in, a handle that dies with the power cycle it was opened in, the presence
 // and auxiliary-value control codes, and a latency on every transfer.
+//
+// Like the real transports, the handle is not locked: only the device's own threads touch it,
+// in the order the device layer keeps (open from one thread with no transfer under way, close
+// under both of the device's transfer locks, reads on the frame waiter while the communication
+// thread writes). A caller that reads it from any other thread races with them, and the thread
+// sanitizer sees it. What the simulated device shares with its bus and test threads has its own
+// locks, inside SimDevice and here.
 #pragma once
 
 #include <chrono>
@@ -43,9 +50,12 @@ class SimDeviceFileTransport : public DeviceFileTransport {
     SimDevice& device_;
     LatencyPacer pacer_;
 
-    mutable std::mutex mutex_;  // guards every field below
+    // The handle: the device's threads only, unlocked (see above).
     bool open_ = false;
     uint64_t openedCycle_ = 0;  // the device's power cycle when the handle was opened
+
+    // Guards lastAuxValue_, which the tests read from their own thread.
+    mutable std::mutex mutex_;
     std::optional<uint32_t> lastAuxValue_;
 };
 

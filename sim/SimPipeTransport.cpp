@@ -19,7 +19,6 @@ bool SimPipeTransport::isDevicePresent() {
 }
 
 bool SimPipeTransport::open(const std::string& path) {
-    std::lock_guard lock(mutex_);
     if (open_ || path != kDevicePath || !device_.plugged()) {
         return false;
     }
@@ -30,13 +29,15 @@ bool SimPipeTransport::open(const std::string& path) {
 }
 
 bool SimPipeTransport::setInPipeTimeout(uint32_t ms) {
-    std::lock_guard lock(mutex_);
     if (!open_) {
         return false;
     }
-    if (failedTimeoutSets_ > 0) {
-        --failedTimeoutSets_;
-        return false;
+    {
+        std::lock_guard lock(mutex_);
+        if (failedTimeoutSets_ > 0) {
+            --failedTimeoutSets_;
+            return false;
+        }
     }
     inPipeTimeout_ =
         ms == 0 ? kLongestRead
@@ -45,17 +46,14 @@ bool SimPipeTransport::setInPipeTimeout(uint32_t ms) {
 }
 
 void SimPipeTransport::close() {
-    std::lock_guard lock(mutex_);
     open_ = false;
 }
 
 bool SimPipeTransport::isOpen() const {
-    std::lock_guard lock(mutex_);
     return open_;
 }
 
 bool SimPipeTransport::handleAlive() const {
-    std::lock_guard lock(mutex_);
     return open_ && device_.poweredSince(openedCycle_);
 }
 
@@ -72,12 +70,7 @@ int SimPipeTransport::readPipe(uint8_t* bytes, int length) {
         return 0;
     }
     pacer_.pay();
-    std::chrono::milliseconds timeout;
-    {
-        std::lock_guard lock(mutex_);
-        timeout = inPipeTimeout_;
-    }
-    return handleAlive() ? device_.read(bytes, length, timeout) : 0;
+    return handleAlive() ? device_.read(bytes, length, inPipeTimeout_) : 0;
 }
 
 void SimPipeTransport::failInPipeTimeoutSets(int count) {

@@ -1,6 +1,13 @@
 // The simulated device behind the pipe transport: one device path while the device is plugged
 // in, a handle that dies with the power cycle it was opened in, and a latency on every pipe
 // transfer, so that a caller polling the pipes paces itself as it would on the real bus.
+//
+// Like the real transports, the handle is not locked: only the device's own threads touch it,
+// in the order the device layer keeps (open and the IN pipe's timeout from one thread with no
+// transfer under way, close under both of the device's transfer locks, reads on the frame
+// waiter while the communication thread writes). A caller that reads it from any other thread
+// races with them, and the thread sanitizer sees it. What the simulated device shares with its
+// bus and test threads has its own locks, inside SimDevice and here.
 #pragma once
 
 #include <chrono>
@@ -47,10 +54,13 @@ class SimPipeTransport : public PipeTransport {
     SimDevice& device_;
     LatencyPacer pacer_;  // every transfer's latency
 
-    mutable std::mutex mutex_;  // guards every field below
+    // The handle: the device's threads only, unlocked (see above).
     bool open_ = false;
     uint64_t openedCycle_ = 0;  // the device's power cycle when the handle was opened
     std::chrono::milliseconds inPipeTimeout_{kInPipeTimeoutMs};
+
+    // Guards failedTimeoutSets_, which the test control sets from its own thread.
+    std::mutex mutex_;
     int failedTimeoutSets_ = 0;
 };
 

@@ -211,6 +211,29 @@ TEST_F(WinUsbDeviceSimTest, OutputBusAnswerMatchesItsOwnQueryBesideFrameWaits) {
     EXPECT_EQ(choiceOfTwo, kQueries);
 }
 
+// The frame waiter may begin a wait as the owner closes a lost device: the wait finds the
+// handle closed, and reads it only under a lock the close holds. The waiter here has not
+// synchronised with the close (it spins on a relaxed flag), no more than a waiter armed before
+// the close has; the thread sanitizer sees a read of the handle outside those locks.
+TEST_F(WinUsbDeviceSimTest, FrameWaitBegunAsTheDeviceClosesFindsItClosed) {
+    ASSERT_NO_FATAL_FAILURE(connectWithOpenFilter());
+    std::atomic<bool> closed{false};
+    std::atomic<Device::FrameWaitEnd> end{Device::FrameWaitEnd::Frame};
+    std::thread waiter([&] {
+        while (!closed.load(std::memory_order_relaxed)) {
+            std::this_thread::yield();
+        }
+        CanFrame none;
+        end = iface.awaitFrame(none, 50);
+    });
+    world.control().unplug();
+    EXPECT_FALSE(iface.checkConnection());
+    closed.store(true, std::memory_order_relaxed);
+    waiter.join();
+    EXPECT_FALSE(iface.isOpen());
+    EXPECT_EQ(end.load(), Device::FrameWaitEnd::NoFrame);
+}
+
 TEST_F(WinUsbDeviceSimTest, AcceptanceFilterReachesTheController) {
     iface.setReplyTimeout(40);
     ASSERT_TRUE(iface.checkConnection());

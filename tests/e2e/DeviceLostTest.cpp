@@ -2,7 +2,10 @@
 // ERR_DEVICE_NOT_CONNECTED, calls under way return, close succeeds, and once the device is back
 // it opens and works again.
 #include <atomic>
+#include <functional>
 #include <future>
+#include <set>
+#include <string>
 
 #include "tests/e2e/EngineFixture.h"
 #include "trace/TracePlaces.h"
@@ -204,6 +207,113 @@ TEST_F(DeviceLost, UnplugWhileOperationsRun) {
         world().control().plug();
     }
     expectWorkingSessionAfterReplug();
+}
+
+// Calls on three application threads, a write, a read and a version read each in a loop, while
+// the device goes and comes back, and is closed and opened again: until the loss each answers as
+// with the device there; from the first loss a thread meets until the close, every call answers
+// the loss, the replug notwithstanding; once the device is open again, each goes through again.
+TEST_F(DeviceLost, CallsOnOtherThreadsWhileTheDeviceGoesAndComesBack) {
+    openAndConnect();
+    uint32_t filterId = 0;
+    ASSERT_EQ(startFilter(PASS_FILTER, 0x7FF, 0x123, 0, &filterId), STATUS_NOERROR);
+    setLoopback(1);
+
+    std::atomic<uint32_t> channel{channelId};
+    std::atomic<bool> closing{false};
+    std::atomic<bool> stop{false};
+    struct Tally {
+        std::atomic<int> through{0};  // answered as with the device there
+        std::atomic<int> losses{0};
+    };
+    Tally tallies[3];
+    // The first answer that breaks the rules, if any.
+    const auto repeat = [&](Tally& tally, std::function<uint32_t()> call,
+                            std::set<uint32_t> through) {
+        bool lost = false;
+        while (!stop) {
+            const uint32_t status = call();
+            // Not closing yet when the call returned: it ran before the close.
+            const bool closed = closing;
+            if (status == ERR_DEVICE_NOT_CONNECTED) {
+                lost = !closed;
+                ++tally.losses;
+            } else if (through.count(status) != 0 && !(lost && !closed)) {
+                ++tally.through;
+            } else if (!closed ||
+                       (status != ERR_INVALID_CHANNEL_ID && status != ERR_INVALID_DEVICE_ID)) {
+                return std::string(statusName(status)) + (lost ? " after the loss" : "");
+            }
+        }
+        return std::string();
+    };
+    std::future<std::string> callers[] = {
+        std::async(
+            std::launch::async, repeat, std::ref(tallies[0]),
+            [&] {
+                PASSTHRU_MSG out = message(0x123, {1});
+                uint32_t count = 1;
+                return PassThruWriteMsgs(channel, &out, &count, 0);
+            },
+            std::set<uint32_t>{STATUS_NOERROR, ERR_BUFFER_FULL}),
+        std::async(
+            std::launch::async, repeat, std::ref(tallies[1]),
+            [&] {
+                PASSTHRU_MSG in[4];
+                uint32_t count = 4;
+                return PassThruReadMsgs(channel, in, &count, 0);
+            },
+            std::set<uint32_t>{STATUS_NOERROR, ERR_BUFFER_EMPTY}),
+        std::async(
+            std::launch::async, repeat, std::ref(tallies[2]),
+            [&] {
+                char firmware[80], dll[80], api[80];
+                return PassThruReadVersion(1, firmware, dll, api);
+            },
+            std::set<uint32_t>{STATUS_NOERROR}),
+    };
+    // Ends the callers however the test ends, before their futures wait for them.
+    struct StopAtEnd {
+        std::atomic<bool>& flag;
+        ~StopAtEnd() { flag = true; }
+    } stopAtEnd{stop};
+    // Every caller has counted more than it had when asked.
+    const auto everyCallerMoves = [&](std::atomic<int> Tally::*counter) {
+        int before[3];
+        for (int i = 0; i < 3; ++i) {
+            before[i] = tallies[i].*counter;
+        }
+        return eventually(
+            [&] {
+                for (int i = 0; i < 3; ++i) {
+                    if (tallies[i].*counter <= before[i]) {
+                        return false;
+                    }
+                }
+                return true;
+            },
+            10s);
+    };
+
+    EXPECT_TRUE(everyCallerMoves(&Tally::through));
+    world().control().unplug();
+    EXPECT_TRUE(everyCallerMoves(&Tally::losses));
+    world().control().plug();
+    EXPECT_TRUE(everyCallerMoves(&Tally::losses));
+
+    closing = true;
+    expectOutcome(PassThruClose(deviceId), STATUS_NOERROR);
+    openAndConnect();
+    ASSERT_EQ(startFilter(PASS_FILTER, 0x7FF, 0x123, 0, &filterId), STATUS_NOERROR);
+    setLoopback(1);
+    channel = channelId;
+    EXPECT_TRUE(everyCallerMoves(&Tally::through));
+
+    stop = true;
+    for (std::future<std::string>& caller : callers) {
+        EXPECT_EQ(awaitOrAbort(caller, 10s, "a caller"), "");
+    }
+    EXPECT_EQ(PassThruClose(deviceId), STATUS_NOERROR);
 }
 
 // Sees the communication thread's loop end, which it does once it has found the device gone.

@@ -63,6 +63,11 @@ uint32_t PassThruLibrary::openAndLearn(void* pName, uint32_t* pDeviceID) {
         return status;
     }
     *pDeviceID = static_cast<uint32_t>(written);
+    // Learnt once: a later open finds the same, and the functions other threads may be calling
+    // meanwhile are left as they are.
+    if (integers_ != Integers::NotYetKnown) {
+        return status;
+    }
     if ((written & kUpperHalf) == kMarker) {
         integers_ = Integers::Bits32;
     } else if ((written & kUpperHalf) == 0) {

@@ -24,6 +24,8 @@ class PosixDeviceFileTransport : public DeviceFileTransport {
     void close() override;
 
   private:
+    // Unlocked: only the communication thread and the frame waiter touch it, and the device layer
+    // never lets a transfer run beside its open or close.
     int fd_ = -1;
 };
 

@@ -7,13 +7,15 @@
 // the device gone (LIBUSB_ERROR_NO_DEVICE) also marks it lost, so that the presence check
 // reports the loss. Refused access leaves a text that names the udev rule (lastErrorText).
 //
-// Calls come as the device layer makes them: open, close and the IN pipe's settings from one
-// thread at a time, close with no transfer under way; a read on one thread while another writes
-// (the frame waiter and the communication thread); and isOpen from any thread while the
-// communication thread closes a lost device. open_, lost_ and the IN pipe's timeout are atomic
-// for that, the read buffers are the reading thread's, and handle_ changes only with no transfer
-// under way. The hotplug counts, which libusb's callbacks write, are the context's and under its
-// lock.
+// Calls come as the device layer makes them, from the communication thread and the frame waiter
+// only: open, close and the IN pipe's settings from one thread at a time, close with no transfer
+// under way and under the device's locks; a read on one thread while another writes; and isOpen
+// from either. No other thread asks: the rest of the library asks the communication thread
+// whether the device is there. lost_ is atomic since either transfer may find the device gone
+// while the other runs; open_ and the IN pipe's timeout, which the two threads also share, are
+// atomic too. The read buffers are the reading thread's, and handle_ changes only with no
+// transfer under way. The hotplug counts, which libusb's callbacks write, are the context's and
+// under its lock.
 #pragma once
 
 #include <atomic>

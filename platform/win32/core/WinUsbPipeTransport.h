@@ -31,8 +31,10 @@ class WinUsbPipeTransport : public PipeTransport {
 
   private:
     HANDLE file_ = INVALID_HANDLE_VALUE;
-    // Atomic: callers ask isOpen() from their own threads while the communication thread may
-    // close a lost device; open and close themselves are serialised by the device layer.
+    // Used by the communication thread and the frame waiter only (the rest of the library asks
+    // the communication thread whether the device is there), whose transfers load it side by
+    // side. Atomic, though the device layer already keeps open and close apart from every
+    // transfer.
     std::atomic<WINUSB_INTERFACE_HANDLE> winusb_{nullptr};
 };
 
