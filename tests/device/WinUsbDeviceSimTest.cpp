@@ -218,7 +218,7 @@ TEST_F(WinUsbDeviceSimTest, OutputBusAnswerMatchesItsOwnQueryBesideFrameWaits) {
 TEST_F(WinUsbDeviceSimTest, FrameWaitBegunAsTheDeviceClosesFindsItClosed) {
     ASSERT_NO_FATAL_FAILURE(connectWithOpenFilter());
     std::atomic<bool> closed{false};
-    std::atomic<Device::FrameWaitEnd> end{Device::FrameWaitEnd::Frame};
+    std::atomic<FrameWaitOutcome> end{FrameWaitOutcome::Frame};
     std::thread waiter([&] {
         while (!closed.load(std::memory_order_relaxed)) {
             std::this_thread::yield();
@@ -231,7 +231,7 @@ TEST_F(WinUsbDeviceSimTest, FrameWaitBegunAsTheDeviceClosesFindsItClosed) {
     closed.store(true, std::memory_order_relaxed);
     waiter.join();
     EXPECT_FALSE(iface.isOpen());
-    EXPECT_EQ(end.load(), Device::FrameWaitEnd::NoFrame);
+    EXPECT_EQ(end.load(), FrameWaitOutcome::Refused);
 }
 
 TEST_F(WinUsbDeviceSimTest, AcceptanceFilterReachesTheController) {
