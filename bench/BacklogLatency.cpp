@@ -58,8 +58,7 @@ class Session {
 
     // Writes without a timeout until the queue is full.
     void fillQueue() {
-        std::vector<PASSTHRU_MSG> out(vtx::TransmitQueue::kLimit + 100,
-                                      message(0x300, 0));
+        std::vector<PASSTHRU_MSG> out(vtx::TransmitQueue::kLimit + 100, message(0x300, 0));
         auto count = static_cast<uint32_t>(out.size());
         PassThruWriteMsgs(channel_, out.data(), &count, 0);
     }
