@@ -37,12 +37,13 @@ TEST(TransmitQueue, AdmitsWhatFitsAndLetsPacedFramesPastTheLimit) {
     EXPECT_EQ(wakes, 3);
 
     const TransmitQueue::Chunk head = queue.take(TransmitQueue::kLimit - 2);
-    EXPECT_EQ(head.frames.back().idCan, TransmitQueue::kLimit - 3);
+    // The frame record is packed: its fields are copied out before they are compared.
+    EXPECT_EQ(uint32_t{head.frames.back().idCan}, TransmitQueue::kLimit - 3);
     const TransmitQueue::Chunk rest = queue.take(100);
     ASSERT_EQ(rest.frames.size(), 5u);
     const uint32_t ids[] = {100, 101, 200, 201, 202};
     for (std::size_t i = 0; i < 5; ++i) {
-        EXPECT_EQ(rest.frames[i].idCan, ids[i]);
+        EXPECT_EQ(uint32_t{rest.frames[i].idCan}, ids[i]);
         EXPECT_EQ(rest.tickets[i], i < 2 ? nullptr : ticket);
     }
     EXPECT_TRUE(queue.empty());
