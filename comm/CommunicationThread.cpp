@@ -35,7 +35,7 @@ CommunicationThread::CommunicationThread(InterfaceType type, ServedChannels& cha
       channels_(channels),
       onDeviceLost_(std::move(onDeviceLost)),
       receiveBuffer_(kReceiveBufferFrames),
-      transmitQueue_([this] { wakeForQueuedFrames(); }) {
+      transmitQueue_([this] { wakeIdleLoop(); }) {
     VTX_TRACE(kGroup, kEvent, place::kCommThreadCreationStarted,
               u32("interfacetype", traceValue(device_ ? type : InterfaceType::None)));
     if (!device_) {
@@ -420,11 +420,6 @@ CommunicationThread::ReadOutcome CommunicationThread::receive() {
 
 // ---------------------------------------------------------------------------------------------
 // Transmit queue
-
-// Called by the queue after frames were queued, with its lock released.
-void CommunicationThread::wakeForQueuedFrames() {
-    wakeIdleLoop();
-}
 
 void CommunicationThread::clearQueueOut() {
     completion_.settle(transmitQueue_.clear(), 0, std::chrono::steady_clock::now());

@@ -29,7 +29,6 @@
 #include "comm/ServedChannels.h"
 #include "comm/TransmitQueue.h"
 #include "comm/TxCompletion.h"
-#include "comm/TxTicket.h"
 #include "device/Device.h"
 #include "platform/LibraryThread.h"
 
@@ -118,7 +117,6 @@ class CommunicationThread {
     bool sendDuePeriodics();
     bool writeQueuedChunk();
     std::size_t writeChunkFrames() const;
-    void wakeForQueuedFrames();
     // What the tick's receive did.
     enum class ReadOutcome : uint8_t {
         NotRead,  // no filter anywhere (frames stay in the device), or a frame wait under way
@@ -164,7 +162,7 @@ class CommunicationThread {
     std::vector<PendingCommand*> commands_;  // in the order queued
     bool acceptingCommands_ = false;         // from the loop's start until it has ended
     bool frameWaitEnded_ = false;
-    // Wakes the loop (wakeForQueuedFrames) when frames are queued.
+    // Wakes the loop (wakeIdleLoop) when frames are queued.
     TransmitQueue transmitQueue_;
 
     // The last connection check's answer, set by the constructor and the loop after each check

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <type_traits>
 
 #include "base/J2534.h"
 #include "channel/ChannelSet.h"
@@ -15,6 +16,11 @@
 
 namespace vtx {
 namespace {
+
+// A call is counted into a channel only together with the release of the call lock it holds.
+static_assert(
+    std::is_constructible_v<WaitingCalls::Entry, WaitingCalls&, std::unique_lock<std::mutex>&>);
+static_assert(!std::is_constructible_v<WaitingCalls::Entry, WaitingCalls&>);
 
 // Longer than any test runs: only the channel's end cuts such a read short.
 constexpr uint32_t kReadTimeoutMs = 0xFFFFFFFF;
